@@ -1,0 +1,81 @@
+// tarvo: a validating XML reader over built-in grammars.
+//
+// A parse reads one document (a file, or one document of a stream of
+// back-to-back documents), checks it against a grammar, delivers start, text
+// and end events to a Handler and returns the status with the warning and
+// error texts, exactly as the command-line tool and the Python module report
+// them.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvo {
+
+struct SchemaTable;
+
+// Parse flags; bits may be combined, other bits are ignored.
+inline constexpr int PARSE_STRICT = 0;
+inline constexpr int PARSE_IGNORE_WRONG_ATTRIBUTES = 1;    // wrong listed value: warn, use the default
+inline constexpr int PARSE_IGNORE_UNKNOWN_ATTRIBUTES = 2;  // undeclared attribute: warn, keep it
+inline constexpr int PARSE_IGNORE_WRONG_ELEMENTS = 4;      // misplaced element: warn, skip it whole
+
+// Parse status.
+inline constexpr int kStatusOk = 0;
+inline constexpr int kStatusDocumentError = 1;
+inline constexpr int kStatusCannotOpen = 2;
+inline constexpr int kStatusHandlerFailed = 3;
+
+struct Attribute {
+    std::string_view name;
+    std::string_view value;
+    int rule;  // index among the element's declared attributes, -1 if undeclared
+};
+
+// Receives the events of a parse. `element` is the index of the element's
+// rule in the grammar, so a handler can keep per-element data in a vector.
+// Every view is valid only for the duration of the call.
+class Handler {
+public:
+    virtual ~Handler() = default;
+    // Attributes after checking and defaulting, in delivery order.
+    virtual void start_tag(int element, std::string_view name, std::span<const Attribute> attributes);
+    // Character data after entity decoding; `element_name` is the name of
+    // the innermost open element.
+    virtual void text(int element, std::string_view element_name, std::string_view text);
+    virtual void end_tag(int element, std::string_view name);
+};
+
+struct Result {
+    int status = kStatusOk;
+    std::string warnings;  // messages separated by "\n"
+    std::string errors;
+    std::vector<std::string> warning_messages;
+    std::vector<std::string> error_messages;
+    bool ok() const { return status == kStatusOk; }
+};
+
+// Grammars in registration order.
+std::span<const SchemaTable* const> grammars();
+// The grammar registered under exactly `name`, or nullptr.
+const SchemaTable* find_grammar(std::string_view name);
+std::string_view grammar_name(const SchemaTable& grammar);
+std::string_view element_name(const SchemaTable& grammar, int element);
+int element_count(const SchemaTable& grammar);
+
+// Reads one document file. `handler` may be null: everything is still
+// checked, no event is delivered.
+Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags);
+
+// For handlers whose own work failed (a host callback that raised): writes
+// `message` as an error of the parse running on this thread, which then
+// stops with kStatusHandlerFailed. Returns false when no parse is running
+// on this thread.
+bool report_handler_error(const std::string& message);
+
+const char* version();
+
+}  // namespace tarvo

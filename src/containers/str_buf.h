@@ -1,0 +1,46 @@
+// Growable byte string for message texts and collected character data.
+// NUL bytes never enter it, so its content is always a valid C string.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+namespace tarvo {
+
+class StrBuf {
+public:
+    StrBuf() = default;
+    explicit StrBuf(std::string_view init) { append(init); }
+
+    size_t length() const { return text_.size(); }
+    bool empty() const { return text_.empty(); }
+
+    void append_char(int byte) {
+        if (static_cast<char>(byte) != '\0') text_.push_back(static_cast<char>(byte));
+    }
+    // Appends up to the first NUL of `s`, as a C string would be appended.
+    void append(std::string_view s) { text_.append(s.substr(0, s.find('\0'))); }
+    void append_format(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void append_vformat(const char* format, va_list args);
+
+    // -1, 0 or 1, comparing bytes as unsigned; a proper prefix is smaller.
+    int compare(const StrBuf& other) const {
+        int r = text_.compare(other.text_);  // char_traits<char> compares as unsigned char
+        return r < 0 ? -1 : r > 0 ? 1 : 0;
+    }
+
+    std::string take_copy() const { return text_; }
+    const std::string& str() const { return text_; }
+    const char* c_str() const { return text_.c_str(); }
+    void clear() { text_.clear(); }
+
+private:
+    std::string text_;
+};
+
+// printf-style formatting into a string of whatever length it needs.
+std::string format_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string vformat_message(const char* format, va_list args);
+
+}  // namespace tarvo

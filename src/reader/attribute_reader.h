@@ -1,0 +1,52 @@
+// Reads a tag's attribute list (or the pseudo-attributes of the XML
+// declaration): names, each followed by '=' and a quoted value, into an
+// AttributeSet. A template over the input policy of the parser.
+#pragma once
+
+#include <string_view>
+
+#include "reader/char_class.h"
+#include "reader/entities.h"
+#include "schema/attributes.h"
+
+namespace tarvo {
+
+// `lookahead` holds the first character of the list on entry and the first
+// character after it on return (the one that could not begin a name, or
+// the one found where '=' was expected). Names start with an ASCII letter
+// and go on with letters, digits and '_'. A value opened by '"' or '\''
+// ends at the same quote; any other opener is dropped and the value ends at
+// the next whitespace. A name given twice keeps its later value. Returns
+// false, after calling `report(offending character)`, when a name is not
+// followed by '='.
+template <class Input, class Report>
+bool read_attribute_list(Input& in, int& lookahead, AttributeSet& out, Report&& report) {
+    std::string name;
+    while (is_alpha(lookahead)) {
+        name.assign(1, static_cast<char>(lookahead));
+        int c;
+        while (is_attribute_name_char(c = in.get())) name.push_back(static_cast<char>(c));
+        if (is_space(c)) c = in.skip_space();
+        if (c != '=') {
+            lookahead = c;
+            report(c);
+            return false;
+        }
+        int opener = in.skip_space();
+        uint32_t bucket = dict_bucket(name);
+        AttributeSet::Entry* entry = out.find_in(bucket, name);
+        if (!entry) entry = &out.append(bucket, name);
+        std::string& value = entry->value.text;
+        value.clear();
+        entry->value.rule = -1;
+        if (opener == '"' || opener == '\'')
+            in.scan_until(static_cast<unsigned char>(opener), value, false);
+        else if (opener >= 0)
+            in.scan_until_space(value);
+        decode_entities(value);
+        lookahead = in.skip_space();
+    }
+    return true;
+}
+
+}  // namespace tarvo

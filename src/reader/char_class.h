@@ -1,0 +1,37 @@
+// Character classes of the "C" locale, as table lookups: the reader asks
+// them for every byte, and the locale-aware library calls are far slower.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace tarvo {
+
+namespace detail {
+enum : uint8_t { kSpace = 1, kAlpha = 2, kDigit = 4 };
+constexpr std::array<uint8_t, 257> make_classes() {
+    std::array<uint8_t, 257> t{};  // index 0 is end of input (-1)
+    for (int c = 0; c < 256; ++c) {
+        uint8_t v = 0;
+        if (c == ' ' || (c >= '\t' && c <= '\r')) v |= kSpace;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) v |= kAlpha;
+        if (c >= '0' && c <= '9') v |= kDigit;
+        t[static_cast<size_t>(c) + 1] = v;
+    }
+    return t;
+}
+inline constexpr std::array<uint8_t, 257> kClasses = make_classes();
+}  // namespace detail
+
+// All take a character as 0..255 or -1 (end of input, never in any class).
+inline bool is_space(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kSpace; }
+inline bool is_alpha(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kAlpha; }
+inline bool is_alnum(int c) {
+    return detail::kClasses[static_cast<size_t>(c + 1)] & (detail::kAlpha | detail::kDigit);
+}
+// Characters of an element name after the first: letters, digits and ':'.
+inline bool is_element_name_char(int c) { return is_alnum(c) || c == ':'; }
+// Characters of an attribute name after the first: letters, digits and '_'.
+inline bool is_attribute_name_char(int c) { return is_alnum(c) || c == '_'; }
+
+}  // namespace tarvo

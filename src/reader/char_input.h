@@ -1,0 +1,135 @@
+// Byte input for the document parser. Every source is read through one
+// buffer: get() is an inline pointer bump, and the long runs (character
+// data, attribute values) are scanned in bulk with memchr. Sources differ
+// only in how they refill the buffer.
+#pragma once
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "reader/char_class.h"
+
+namespace tarvo {
+
+// A source of bytes: the next byte as 0..255, or -1 at the end of input and
+// on every later call.
+using CharReader = int (*)(void* context);
+
+template <class Derived>
+class BufferedInput {
+public:
+    int get() {
+        if (cur_ < end_) return *cur_++;
+        return self().refill() ? *cur_++ : -1;
+    }
+
+    // The first character after the current one that is not whitespace.
+    int skip_space() {
+        int c;
+        do c = get();
+        while (is_space(c));
+        return c;
+    }
+
+    // Appends bytes to `out` up to `stop`, which is consumed and returned;
+    // returns -1 when the input ends first. NUL bytes are dropped, and so are
+    // carriage returns when `drop_cr` is set.
+    int scan_until(unsigned char stop, std::string& out, bool drop_cr) {
+        for (;;) {
+            size_t avail = static_cast<size_t>(end_ - cur_);
+            const auto* hit = static_cast<const unsigned char*>(std::memchr(cur_, stop, avail));
+            const unsigned char* span_end = hit ? hit : end_;
+            append_filtered(out, cur_, span_end, drop_cr);
+            if (hit) {
+                cur_ = hit + 1;
+                return stop;
+            }
+            cur_ = end_;
+            if (!self().refill()) return -1;
+        }
+    }
+
+    // Appends bytes to `out` while they are not whitespace; returns the first
+    // whitespace character (consumed) or -1. NUL bytes are dropped.
+    int scan_until_space(std::string& out) {
+        for (;;) {
+            int c = get();
+            if (c < 0 || is_space(c)) return c;
+            if (c != 0) out.push_back(static_cast<char>(c));
+        }
+    }
+
+protected:
+    static void append_filtered(std::string& out, const unsigned char* b, const unsigned char* e, bool drop_cr) {
+        size_t n = static_cast<size_t>(e - b);
+        if (n == 0) return;
+        bool plain = !std::memchr(b, '\0', n) && !(drop_cr && std::memchr(b, '\r', n));
+        if (plain) {
+            out.append(reinterpret_cast<const char*>(b), n);
+            return;
+        }
+        for (; b < e; ++b)
+            if (*b != '\0' && !(drop_cr && *b == '\r')) out.push_back(static_cast<char>(*b));
+    }
+
+    Derived& self() { return *static_cast<Derived*>(this); }
+
+    const unsigned char* cur_ = nullptr;
+    const unsigned char* end_ = nullptr;
+};
+
+// A document file. Line numbers for messages come from the data already
+// read: line feeds are counted as buffers are left behind and, on demand,
+// up to the current position, so a message never re-reads the file.
+class FileInput : public BufferedInput<FileInput> {
+public:
+    static constexpr bool kStream = false;
+
+    explicit FileInput(const char* path);
+    ~FileInput();
+    FileInput(const FileInput&) = delete;
+    FileInput& operator=(const FileInput&) = delete;
+
+    bool is_open() const { return file_ != nullptr; }
+    bool refill();
+
+    // 1 plus the line feeds before the last character read: the line on
+    // which that character stands.
+    long line_number();
+
+private:
+    static constexpr size_t kBufferSize = 64 * 1024;
+    std::FILE* file_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    size_t consumed_before_ = 0;  // bytes of the buffers already left behind
+    long newlines_ = 0;           // line feeds in [start of file, counted_)
+    const unsigned char* counted_ = nullptr;
+    int previous_last_ = -1;      // last byte of the previous buffer
+    bool eof_ = false;
+};
+
+// A character source read one byte per reader call; the byte-by-byte way,
+// kept for sources that cannot be read ahead.
+class CharReaderInput : public BufferedInput<CharReaderInput> {
+public:
+    static constexpr bool kStream = true;
+
+    CharReaderInput(CharReader reader, void* context) : reader_(reader), context_(context) {}
+    bool refill() {
+        int c = reader_(context_);
+        if (c < 0) return false;
+        byte_ = static_cast<unsigned char>(c);
+        cur_ = &byte_;
+        end_ = &byte_ + 1;
+        return true;
+    }
+
+private:
+    CharReader reader_;
+    void* context_;
+    unsigned char byte_ = 0;
+};
+
+}  // namespace tarvo

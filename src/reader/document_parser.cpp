@@ -1,0 +1,96 @@
+#include "reader/document_parser.h"
+
+#include "reader/parse_loop.h"
+
+namespace tarvo {
+
+namespace {
+
+bool is_letter(int c, char lower) { return c == lower || c == lower - 'a' + 'A'; }
+
+// The XML declaration and the one optional declaration opened by "<!",
+// up to the first character of the first element's tag.
+class Prolog {
+public:
+    Prolog(ParseRun<FileInput>& run, FileInput& in, ParseScratch& s, const char* path)
+        : run_(run), in_(in), s_(s), path_(path) {}
+
+    // Returns a status, or ParseRun::kContinue with `c` set for the main
+    // loop; `inside_tag` tells whether the first tag's '<' is already read.
+    int read(int& c, bool& inside_tag) {
+        c = in_.skip_space();
+        if (c != '<') return fail("found '%c' where '<' expected", c);
+        c = in_.get();
+        if (c != '?') return fail("found '%c' where '?' expected", c);
+        c = in_.skip_space();
+        for (char letter : {'x', 'm', 'l'}) {
+            if (letter != 'x') c = in_.get();
+            if (!is_letter(c, letter)) return fail("found '%c' where XML declaration expected", c);
+        }
+        int lookahead = in_.skip_space();
+        AttributeSet& decl = s_.attributes;
+        decl.clear();
+        bool attributes_ok = read_attribute_list(in_, lookahead, decl, [this](int ch) {
+            run_.error("found '%c' where '=' expected", ch);
+        });
+        if (lookahead != '?') return fail("found '%c' where '?' expected", lookahead);
+        c = in_.get();
+        if (c != '>') return fail("found '%c' where '>' expected", c);
+        if (!attributes_ok) return 1;
+        if (const AttributeValue* version = decl.get("version")) {
+            if (version->text != "1.0") return fail("XML version is not 1.0; cannot parse");
+        } else if (Reporter* r = run_.reporter()) {
+            r->warning("File %s: no version in XML declaration; assuming 1.0", path_);
+        }
+        c = in_.skip_space();
+        if (c != '<') return fail("found '%c' where '<' expected", c);
+        c = in_.skip_space();
+        if (c == '!') {
+            while ((c = in_.get()) >= 0 && c != '>') {
+            }
+            c = in_.skip_space();
+            if (c != '<') return fail("found '%c' where '<' expected", c);
+            inside_tag = false;
+            return ParseRun<FileInput>::kContinue;
+        }
+        if (c < 0) return 0;
+        inside_tag = true;
+        return ParseRun<FileInput>::kContinue;
+    }
+
+private:
+    template <class... Args>
+    int fail(const char* format, Args... args) {
+        run_.error(format, args...);
+        return 1;
+    }
+
+    ParseRun<FileInput>& run_;
+    FileInput& in_;
+    ParseScratch& s_;
+    const char* path_;
+};
+
+}  // namespace
+
+int DocumentParser::parse_file(const SchemaTable& table, const char* path, int flags) {
+    FileInput in(path);
+    if (!in.is_open()) {
+        if (Reporter* r = current_reporter()) r->error("Could not open file %s for reading", path);
+        return 2;
+    }
+    ParseRun<FileInput> run(table, in, handler_, flags, scratch_, path);
+    int c = -1;
+    bool inside_tag = false;
+    int status = Prolog(run, in, scratch_, path).read(c, inside_tag);
+    if (status != ParseRun<FileInput>::kContinue) return status;
+    return run.run(c, inside_tag);
+}
+
+int DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,
+                                 int flags) {
+    CharReaderInput in(reader, context);
+    return parse_stream(table, in, lookahead, flags);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,51 @@
+// The document parser: one main loop that reads tags and character data,
+// validates them against a grammar and delivers events to a Handler. Files
+// and streams of back-to-back documents are two input policies of that one
+// loop (see parse_loop.h).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "reader/char_input.h"
+#include "schema/attributes.h"
+#include "schema/schema_table.h"
+#include "tarvo/tarvo.h"
+
+namespace tarvo {
+
+// Storage reused from tag to tag and from parse to parse, so that a
+// steady-state parse does not allocate.
+struct ParseScratch {
+    std::string name;
+    std::string whitespace;
+    std::string text;
+    AttributeSet attributes;
+    std::vector<Attribute> delivered;
+};
+
+class DocumentParser {
+public:
+    // The handler is not owned; null means no events (all checks still run).
+    void set_handler(Handler* handler) { handler_ = handler; }
+
+    // Status: 0 success, 1 document error, 2 the file cannot be opened,
+    // 3 a handler call failed.
+    int parse_file(const SchemaTable& table, const char* path, int flags);
+
+    // One document from `input`, which may hold bytes of later documents:
+    // nothing after the root element's '>' is consumed. `lookahead` holds a
+    // character already taken from the source, or -1; it becomes -1 after a
+    // complete document and is left alone on failure.
+    template <class Input>
+    int parse_stream(const SchemaTable& table, Input& input, int& lookahead, int flags);
+
+    // The byte-by-byte form over a reader function.
+    int parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead, int flags);
+
+private:
+    Handler* handler_ = nullptr;
+    ParseScratch scratch_;
+};
+
+}  // namespace tarvo

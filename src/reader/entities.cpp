@@ -1,0 +1,43 @@
+#include "reader/entities.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace tarvo {
+
+namespace {
+struct Entity {
+    std::string_view text;
+    char replacement;
+};
+// Searched in this order; the first match wins.
+constexpr Entity kEntityTable[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}};
+}  // namespace
+
+void decode_entities(std::string& text) {
+    size_t read = text.find('&');
+    if (read == std::string::npos) return;
+    size_t write = read;
+    const size_t n = text.size();
+    while (read < n) {
+        char ch = text[read];
+        if (ch == '&') {
+            std::string_view rest(text.data() + read, n - read);
+            bool matched = false;
+            for (const Entity& e : kEntityTable) {
+                if (rest.substr(0, e.text.size()) == e.text) {
+                    text[write++] = e.replacement;
+                    read += e.text.size();
+                    matched = true;
+                    break;
+                }
+            }
+            if (matched) continue;
+        }
+        text[write++] = ch;
+        ++read;
+    }
+    text.resize(write);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,295 @@
+// The parser's main loop, a template over the input policy. A file policy
+// (Input::kStream false) carries a location for messages and is followed by
+// a trailing-data check; a stream policy ends the document at the '>' that
+// closes its root element and reads nothing after it.
+#pragma once
+
+#include <cctype>
+#include <cstdarg>
+#include <string>
+#include <string_view>
+
+#include "containers/ptr_stack.h"
+#include "containers/str_buf.h"
+#include "diag/reporter.h"
+#include "reader/attribute_reader.h"
+#include "reader/document_parser.h"
+#include "reader/entities.h"
+#include "schema/attributes.h"
+#include "schema/content_model.h"
+
+namespace tarvo {
+
+template <class Input>
+class ParseRun {
+public:
+    // Result of reading one tag: go on with the next cycle, or stop.
+    static constexpr int kContinue = -1;
+
+    ParseRun(const SchemaTable& table, Input& in, Handler* handler, int flags, ParseScratch& s,
+             const char* path = nullptr)
+        : table_(table), in_(in), handler_(handler), flags_(flags), s_(s), path_(path),
+          reporter_(current_reporter()) {}
+
+    Reporter* reporter() const { return reporter_; }
+
+    // Messages: a file message is prefixed with the file and line, a stream
+    // message carries no location and starts with a capital letter.
+    void error(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        if (!reporter_) return;
+        va_list args;
+        va_start(args, format);
+        reporter_->add_error(located(vformat_message(format, args)));
+        va_end(args);
+    }
+    void warning(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        if (!reporter_) return;
+        va_list args;
+        va_start(args, format);
+        reporter_->add_warning(located(vformat_message(format, args)));
+        va_end(args);
+    }
+
+    // The main loop. `c` is the current character; when `inside_tag` is set
+    // the '<' of the first tag has been read and `c` is the first character
+    // after it other than whitespace.
+    int run(int c, bool inside_tag) {
+        bool read_whitespace = false;
+        for (;;) {
+            bool tag = inside_tag;
+            inside_tag = false;
+            if (!tag) {
+                s_.whitespace.clear();
+                if (read_whitespace)
+                    while (is_space(c = in_.get())) s_.whitespace.push_back(static_cast<char>(c));
+                if (c == '<') {
+                    c = in_.skip_space();
+                    tag = true;
+                }
+            }
+            if (tag) {
+                int status = read_tag(c);
+                if (status != kContinue) return status;
+                read_whitespace = true;
+                continue;
+            }
+            if constexpr (!Input::kStream) {
+                if (complete_) return trailing(c);
+            }
+            int status = character_data(c);
+            if (status != kContinue) return status;
+            c = '<';
+            read_whitespace = false;
+        }
+    }
+
+    // Set once the root element has closed.
+    bool complete() const { return complete_; }
+
+private:
+    std::string located(std::string body) {
+        if constexpr (Input::kStream) {
+            if (!body.empty() && body[0] >= 'a' && body[0] <= 'z') body[0] = static_cast<char>(body[0] - 'a' + 'A');
+            return body;
+        } else {
+            return format_message("File %s, line %ld: ", path_, in_.line_number()) + body;
+        }
+    }
+
+    const char* name() const { return s_.name.c_str(); }
+    const ContentPosition* top() const { return stack_.top(); }
+
+    // Runs a handler call and tells whether the call itself failed.
+    template <class Call>
+    bool deliver(Call&& call) {
+        uint32_t before = reporter_ ? reporter_->error_count() : 0;
+        call();
+        return reporter_ && reporter_->error_count() != before;
+    }
+
+    int read_tag(int& c) {
+        bool end_tag = false;
+        if (c == '/') {
+            end_tag = true;
+            c = in_.skip_space();
+        }
+        s_.name.clear();
+        while (is_element_name_char(c)) {
+            s_.name.push_back(static_cast<char>(c));
+            c = in_.get();
+        }
+        int status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
+        if (status != kContinue) return status;
+        if (c != '>') {
+            error("found '%c' where '>' expected", c);
+            return 1;
+        }
+        if constexpr (Input::kStream) {
+            if (complete_) return 0;
+        }
+        return kContinue;
+    }
+
+    int close_tag() {
+        if (skip_depth_ >= 0) {
+            --skip_depth_;
+            return kContinue;
+        }
+        if (stack_.is_empty() || !accept_end_tag(table_, s_.name, top(), previous_)) {
+            error("error while closing element '%s'", name());
+            return 1;
+        }
+        previous_ = stack_.pop();
+        if (handler_ && deliver([&] { handler_->end_tag(previous_->element, s_.name); })) return 3;
+        if (stack_.is_empty()) complete_ = true;
+        return kContinue;
+    }
+
+    int skipped_start_tag(int& c) {
+        int last = c;
+        while (c != '>') {
+            last = c;
+            c = in_.skip_space();
+            if (c < 0) {
+                error("unexpected end of file while opening element '%s'", name());
+                return 1;
+            }
+        }
+        if (last != '/') ++skip_depth_;
+        return kContinue;
+    }
+
+    int start_tag(int& c) {
+        const ContentPosition* pos = accept_start_tag(table_, s_.name, top(), previous_);
+        if (!pos) {
+            if (!(flags_ & PARSE_IGNORE_WRONG_ELEMENTS)) {
+                error("error while opening element '%s'", name());
+                return 1;
+            }
+            warning("invalid element '%s' ignored - trying to continue", name());
+            skip_depth_ = 0;
+            while (c != '>' && c != '/') {
+                if (c < 0) {
+                    error("unexpected end of file while opening element '%s'", name());
+                    return 1;
+                }
+                c = in_.skip_space();
+            }
+            return after_start_tag(c);
+        }
+        stack_.push(pos);
+        previous_ = nullptr;
+        if (is_space(c)) c = in_.skip_space();
+        AttributeSet& attrs = s_.attributes;
+        attrs.clear();
+        if (c != '>' && c != '/') {
+            int lookahead = c;
+            bool ok = read_attribute_list(in_, lookahead, attrs, [this](int ch) {
+                error("found '%c' where '=' expected", ch);
+            });
+            c = lookahead;
+            if (!ok) {
+                error("error in attributes for element '%s'", name());
+                return 1;
+            }
+        }
+        if (!check_attributes(table_, pos->element, attrs, flags_)) {
+            error("error in attributes for element '%s'", name());
+            return 1;
+        }
+        if (handler_) {
+            s_.delivered.clear();
+            for (const AttributeSet::Entry& e : attrs) s_.delivered.push_back({e.key, e.value.text, e.value.rule});
+            if (deliver([&] { handler_->start_tag(pos->element, s_.name, s_.delivered); })) return 3;
+        }
+        return after_start_tag(c);
+    }
+
+    int after_start_tag(int& c) {
+        if (is_space(c)) c = in_.skip_space();
+        if (c != '/') return kContinue;
+        if (skip_depth_ >= 0) {
+            --skip_depth_;
+            c = in_.skip_space();
+            return kContinue;
+        }
+        if (!accept_end_tag(table_, s_.name, top(), previous_)) {
+            error("error while closing element '%s'", name());
+            return 1;
+        }
+        if (handler_ && deliver([&] { handler_->end_tag(top()->element, s_.name); })) return 3;
+        previous_ = stack_.pop();
+        if (stack_.is_empty()) complete_ = true;
+        c = in_.skip_space();
+        return kContinue;
+    }
+
+    int trailing(int c) {
+        for (; c >= 0; c = in_.get()) {
+            if (!is_space(c)) {
+                error("trailing garbage at end of file");
+                return 1;
+            }
+        }
+        return 0;
+    }
+
+    // A run of character data starting at `c` (not '<'), up to the next '<'.
+    int character_data(int c) {
+        std::string& text = s_.text;
+        text.clear();
+        for (char w : s_.whitespace)
+            if (w != '\r') text.push_back(w);
+        if (c < 0) {
+            error("unexpected end of file in text");
+            return 1;
+        }
+        if (c != '\r' && c != 0) text.push_back(static_cast<char>(c));
+        if (in_.scan_until('<', text, true) < 0) {
+            error("unexpected end of file in text");
+            return 1;
+        }
+        if (skip_depth_ >= 0) return kContinue;
+        const ContentPosition* pos = stack_.is_empty() ? nullptr : accept_text(table_, top(), previous_);
+        if (!pos) {
+            error("character data is not allowed here");
+            return 1;
+        }
+        previous_ = pos;
+        if (handler_) {
+            decode_entities(text);
+            const ElementRule& open = table_.elements[top()->element];
+            std::string_view open_name(open.name, open.name_length);
+            if (deliver([&] { handler_->text(open.index, open_name, text); })) return 3;
+        }
+        return kContinue;
+    }
+
+    const SchemaTable& table_;
+    Input& in_;
+    Handler* handler_;
+    const int flags_;
+    ParseScratch& s_;
+    const char* path_;
+    Reporter* reporter_;
+
+    PtrStack<const ContentPosition> stack_;
+    const ContentPosition* previous_ = nullptr;
+    int skip_depth_ = -1;
+    bool complete_ = false;
+};
+
+template <class Input>
+int DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, int flags) {
+    ParseRun<Input> run(table, input, handler_, flags, scratch_);
+    int c = (lookahead < 0 || is_space(lookahead)) ? input.skip_space() : lookahead;
+    if (c != '<') {
+        if (Reporter* r = run.reporter()) r->error("Found '%c' (%d) where '<' expected", c, c);
+        return 1;
+    }
+    int status = run.run(c, false);
+    if (status == 0) lookahead = -1;
+    return status;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,107 @@
+// Compiled grammar tables. Every grammar is static, read-only data produced
+// at build time by tarvo-grammarc from src/schemas/*.grammar; nothing here is
+// ever allocated or freed at run time.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace tarvo {
+
+inline constexpr int32_t POSITION_END = -1;
+inline constexpr int32_t POSITION_TEXT = -2;
+
+// One place in a content model: an element (index >= 0) followed by the
+// context that selects its successor row, character data (POSITION_TEXT)
+// with the text row that follows it, or the close of the parent.
+struct ContentPosition {
+    int32_t element;
+    int32_t context;
+};
+
+struct SuccessorRow {
+    ContentPosition own;
+    int32_t count;
+    const ContentPosition* successors;
+};
+
+struct AttributeRule {
+    const char* name;
+    uint32_t name_length;
+    // Bucket of `name` in an attribute set; precomputed so that the check
+    // looks a rule up without hashing it again for every tag.
+    uint32_t bucket;
+    int32_t allowed_count;           // 0: any value
+    const char* const* allowed;      // allowed values in declaration order
+    const uint32_t* allowed_lengths;
+    const char* default_value;       // nullptr: mandatory
+    uint32_t default_length;
+};
+
+struct ElementRule {
+    const char* name;
+    uint32_t name_length;
+    int32_t index;
+    int32_t first_count;
+    const ContentPosition* first;
+    int32_t row_count;
+    const SuccessorRow* rows;
+    int32_t attribute_count;
+    const AttributeRule* attributes;
+};
+
+struct SchemaTable {
+    const char* name;         // registry name
+    const char* source_path;  // the document type the table was compiled from
+    int32_t element_count;
+    const ElementRule* elements;
+    int32_t text_row_count;
+    const SuccessorRow* text_rows;
+    // Open-addressed index from element name to element index (-1: empty
+    // slot); its size is a power of two, mask = size - 1.
+    const int16_t* name_slots;
+    uint32_t name_mask;
+};
+
+// Hash used by the element-name index; the generator uses the same one.
+constexpr uint32_t name_hash(std::string_view s) {
+    uint32_t h = 2166136261u;
+    for (char c : s) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
+    }
+    return h;
+}
+
+// Index of the element called `name`, or -1.
+inline int32_t find_element(const SchemaTable& t, std::string_view name) {
+    if (t.element_count == 0) return -1;
+    for (uint32_t slot = name_hash(name) & t.name_mask;; slot = (slot + 1) & t.name_mask) {
+        int32_t i = t.name_slots[slot];
+        if (i < 0) return -1;
+        const ElementRule& e = t.elements[i];
+        if (e.name_length == name.size() && name == std::string_view(e.name, e.name_length))
+            return i;
+    }
+}
+
+// Index of the attribute rule called `name` within `e`, or -1.
+inline int32_t find_attribute_rule(const ElementRule& e, std::string_view name) {
+    for (int32_t i = 0; i < e.attribute_count; ++i) {
+        const AttributeRule& r = e.attributes[i];
+        if (r.name_length == name.size() && name == std::string_view(r.name, r.name_length))
+            return i;
+    }
+    return -1;
+}
+
+// The position an element takes as the document's root: its own row 0.
+inline const ContentPosition* root_position(const SchemaTable& t, int32_t element) {
+    return &t.elements[element].rows[0].own;
+}
+
+// The registered grammars, in registration order (generated).
+extern const SchemaTable* const kGrammars[];
+extern const int kGrammarCount;
+
+}  // namespace tarvo

@@ -1,0 +1,70 @@
+// tarvo-grammarc: a grammar file as read from src/schemas, checked and
+// resolved, before main.cpp lays it out as static tables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace grammarc {
+
+struct Diagnostic {
+    std::string file;
+    int line;
+    std::string message;
+};
+
+// One entry of a content list: `Name/c`, `END` or `TEXT/c`.
+struct Entry {
+    enum class Kind { Element, End, Text };
+    Kind kind = Kind::End;
+    std::string name;      // Kind::Element only
+    int32_t context = 0;   // END has none and keeps 0
+    int32_t element = -1;  // index of `name`, filled in once the file is read
+    int line = 0;
+};
+
+using List = std::vector<Entry>;
+
+struct Attribute {
+    std::string name;
+    bool required = true;
+    std::string default_value;        // meaningful only when !required
+    std::vector<std::string> values;  // empty: any value
+    int line = 0;
+};
+
+struct Element {
+    std::string name;
+    int line = 0;
+    int first_line = 0;  // 0: no `first` yet
+    List first;
+    std::vector<List> rows;
+    std::vector<Attribute> attributes;
+};
+
+struct Grammar {
+    std::string entry;  // as listed in the catalogue
+    std::string name;
+    int name_line = 0;
+    std::string source;
+    int source_line = 0;
+    std::vector<Element> elements;
+    std::vector<List> text_rows;
+};
+
+// Reads one grammar file. Problems are appended to `diags` as `path:line`;
+// returns false if there were any, in which case `out` must not be emitted.
+bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
+                   std::vector<Diagnostic>& diags);
+
+// Bucket of an attribute name in the reader's attribute set: the bytes after
+// the first, as signed chars, summed in 32 bits, modulo 32.
+inline uint32_t attribute_bucket(std::string_view name) {
+    int32_t sum = 0;
+    for (size_t i = 1; i < name.size(); ++i) sum += static_cast<int8_t>(name[i]);
+    return static_cast<uint32_t>(sum) & 31u;
+}
+
+}  // namespace grammarc
