@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -69,6 +71,42 @@ int element_count(const SchemaTable& grammar);
 // Reads one document file. `handler` may be null: everything is still
 // checked, no event is delivered.
 Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags);
+
+// Fills `buffer` with up to `capacity` bytes, waiting until at least one is
+// there; returns 0 at the end of input (which must then stay the end).
+using ByteSource = std::function<size_t(char* buffer, size_t capacity)>;
+
+// Documents sent back to back over one source, each a single root element
+// without XML declaration, separated by optional whitespace. A document
+// ends at the '>' that closes its root element.
+class StreamReader {
+public:
+    // Reads the source in chunks; bytes beyond a document stay buffered in
+    // the reader for the next one.
+    explicit StreamReader(ByteSource read);
+    // Looks at arriving bytes with `peek` (which must not remove them from
+    // the source) and removes them with `take` once consumed, so the source
+    // keeps everything this reader has not used: on a socket, the next
+    // document stays there for whoever reads next.
+    StreamReader(ByteSource peek, std::function<void(size_t count)> take);
+    ~StreamReader();
+    StreamReader(const StreamReader&) = delete;
+    StreamReader& operator=(const StreamReader&) = delete;
+
+    // Reads one document (`loop` false) or documents until one fails or the
+    // source ends (`loop` true). After every document the whitespace that
+    // follows is skipped and the next byte is taken as the first byte of the
+    // next document. The messages of all documents read accumulate in the
+    // one Result, whose status is that of the last document.
+    Result read(const SchemaTable& grammar, Handler* handler, int flags, bool loop = false);
+
+    // True once the source has ended after a document.
+    bool at_end() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // For handlers whose own work failed (a host callback that raised): writes
 // `message` as an error of the parse running on this thread, which then

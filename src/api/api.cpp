@@ -2,10 +2,10 @@
 // is registered for the calling thread while the parse runs.
 #include <string_view>
 
-#include "containers/str_buf.h"
 #include "diag/reporter.h"
 #include "reader/document_parser.h"
 #include "schema/schema_table.h"
+#include "session.h"
 #include "tarvo/tarvo.h"
 
 #ifndef TARVO_VERSION
@@ -34,31 +34,6 @@ std::string_view element_name(const SchemaTable& grammar, int element) {
 }
 
 int element_count(const SchemaTable& grammar) { return grammar.element_count; }
-
-namespace {
-
-// One parse's texts and Reporter; the texts move into the Result.
-class ParseSession {
-public:
-    ParseSession() : reporter_(warnings_, errors_) {}
-
-    Result finish(int status) {
-        Result r;
-        r.status = status;
-        r.warnings = warnings_.take_copy();
-        r.errors = errors_.take_copy();
-        r.warning_messages = reporter_.warning_messages();
-        r.error_messages = reporter_.error_messages();
-        return r;
-    }
-
-private:
-    StrBuf errors_;
-    StrBuf warnings_;
-    Reporter reporter_;
-};
-
-}  // namespace
 
 Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags) {
     ParseSession session;

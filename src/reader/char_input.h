@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -108,6 +109,50 @@ private:
     const unsigned char* counted_ = nullptr;
     int previous_last_ = -1;      // last byte of the previous buffer
     bool eof_ = false;
+};
+
+// A stream of documents from a callback source, read in chunks. In peek
+// mode the callback only looks at what has arrived (a socket's MSG_PEEK)
+// and `take` removes bytes from the source once they are consumed, so that
+// the source loses exactly what the parser has read and nothing more.
+class SourceInput : public BufferedInput<SourceInput> {
+public:
+    static constexpr bool kStream = true;
+    using Fill = std::function<size_t(char* buffer, size_t capacity)>;
+    using Take = std::function<void(size_t count)>;
+
+    explicit SourceInput(Fill fill, Take take = nullptr)
+        : fill_(std::move(fill)), take_(std::move(take)), buffer_(new unsigned char[kBufferSize]) {
+        cur_ = end_ = buffer_.get();
+    }
+
+    bool refill() {
+        if (ended_) return false;
+        if (take_) take_(static_cast<size_t>(end_ - buffer_.get()));  // all of it was consumed
+        cur_ = end_ = buffer_.get();
+        size_t n = fill_(reinterpret_cast<char*>(buffer_.get()), kBufferSize);
+        if (n == 0) {
+            ended_ = true;  // the end of input stays the end
+            return false;
+        }
+        end_ = buffer_.get() + n;
+        return true;
+    }
+
+    // In peek mode, takes the bytes consumed since the last refill.
+    void commit() {
+        if (!take_) return;
+        take_(static_cast<size_t>(cur_ - buffer_.get()));
+        // What is left was only looked at; look again next time.
+        cur_ = end_ = buffer_.get();
+    }
+
+private:
+    static constexpr size_t kBufferSize = 64 * 1024;
+    Fill fill_;
+    Take take_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    bool ended_ = false;
 };
 
 // A character source read one byte per reader call; the byte-by-byte way,

@@ -16,6 +16,7 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: tarvo check [-A] [-U] [-E] GRAMMAR FILE...\n"
+    "       tarvo check --stream [-A] [-U] [-E] GRAMMAR [FILE|-]\n"
     "       tarvo events [-A] [-U] [-E] GRAMMAR FILE\n"
     "       tarvo grammars\n"
     "       tarvo --help | --version\n"
@@ -23,6 +24,8 @@ const char kUsage[] =
     "commands:\n"
     "  check     check each FILE against GRAMMAR; warnings go to stdout, errors to\n"
     "            stderr; exit 0 when every file is valid, 1 when any is not\n"
+    "            --stream: FILE (default: standard input) holds documents sent back\n"
+    "            to back without XML declaration; check each until one fails\n"
     "  events    print the events of one parse as JSON Lines, then its outcome\n"
     "  grammars  list the built-in grammars with the sizes of their tables\n"
     "\n"
@@ -41,6 +44,7 @@ int usage_error(const std::string& message) {
 // Options and operands of check and events.
 struct Invocation {
     int flags = tarvo::PARSE_STRICT;
+    bool stream = false;
     const tarvo::SchemaTable* grammar = nullptr;
     std::vector<const char*> files;
 };
@@ -55,7 +59,9 @@ int parse_invocation(int argc, char** argv, Invocation& inv) {
             break;
         }
         if (a.size() < 2 || a[0] != '-') break;
-        if (a == "--ignore-wrong-attributes")
+        if (a == "--stream")
+            inv.stream = true;
+        else if (a == "--ignore-wrong-attributes")
             inv.flags |= tarvo::PARSE_IGNORE_WRONG_ATTRIBUTES;
         else if (a == "--ignore-unknown-attributes")
             inv.flags |= tarvo::PARSE_IGNORE_UNKNOWN_ATTRIBUTES;
@@ -85,6 +91,10 @@ int parse_invocation(int argc, char** argv, Invocation& inv) {
         return kExitUsage;
     }
     for (++i; i < argc; ++i) inv.files.push_back(argv[i]);
+    if (inv.stream) {
+        if (inv.files.size() > 1) return usage_error("--stream reads one FILE or standard input");
+        if (inv.files.empty()) inv.files.push_back("-");
+    }
     if (inv.files.empty()) return usage_error("missing FILE");
     return -1;
 }
@@ -93,9 +103,36 @@ void print_text(std::FILE* out, const std::string& text) {
     if (!text.empty()) std::fprintf(out, "%s\n", text.c_str());
 }
 
+// Documents back to back: the outcome of each, up to the first that fails.
+int run_stream_check(const Invocation& inv) {
+    std::string_view name = inv.files[0];
+    std::FILE* in = name == "-" ? stdin : std::fopen(inv.files[0], "rb");
+    if (!in) {
+        std::fprintf(stderr, "tarvo: cannot open %s for reading\n", inv.files[0]);
+        return kExitInvalid;
+    }
+    tarvo::StreamReader reader([in](char* buf, size_t cap) { return std::fread(buf, 1, cap, in); });
+    int exit_code = kExitValid;
+    for (int n = 1;; ++n) {
+        tarvo::Result r = reader.read(*inv.grammar, nullptr, inv.flags);
+        print_text(stdout, r.warnings);
+        std::printf("document %d: %s\n", n, r.ok() ? "valid" : "invalid");
+        std::fflush(stdout);
+        print_text(stderr, r.errors);
+        if (!r.ok()) {
+            exit_code = kExitInvalid;
+            break;
+        }
+        if (reader.at_end()) break;
+    }
+    if (in != stdin) std::fclose(in);
+    return exit_code;
+}
+
 int run_check(int argc, char** argv) {
     Invocation inv;
     if (int rc = parse_invocation(argc, argv, inv); rc >= 0) return rc;
+    if (inv.stream) return run_stream_check(inv);
     int exit_code = kExitValid;
     for (const char* file : inv.files) {
         tarvo::Result r = tarvo::parse_file(*inv.grammar, file, nullptr, inv.flags);

@@ -1,0 +1,122 @@
+// The few places where Python 2.7 and Python 3 differ for this module, so
+// that module.cpp is written once. Included before any other header: Python.h
+// must come first.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+
+#if PY_MAJOR_VERSION < 3 && !(PY_MAJOR_VERSION == 2 && PY_MINOR_VERSION == 7)
+#error "tarvo supports Python 2.7 and Python 3.6 or later"
+#endif
+#if PY_MAJOR_VERSION == 3 && PY_MINOR_VERSION < 6
+#error "tarvo supports Python 2.7 and Python 3.6 or later"
+#endif
+
+#define TARVO_PY3 (PY_MAJOR_VERSION >= 3)
+
+// The module is built with hidden visibility; older PyMODINIT_FUNC
+// definitions do not export the init function by themselves.
+#define TARVO_MODINIT_EXPORT __attribute__((visibility("default"))) PyMODINIT_FUNC
+
+namespace tarvo::py {
+
+// Document bytes as the host's native string: a byte string on Python 2; on
+// Python 3 a str decoded as UTF-8 with surrogateescape, so that every byte
+// survives the round trip s.encode("utf-8", "surrogateescape").
+inline PyObject* text(const char* data, size_t size) {
+#if TARVO_PY3
+    return PyUnicode_DecodeUTF8(data, static_cast<Py_ssize_t>(size), "surrogateescape");
+#else
+    return PyString_FromStringAndSize(data, static_cast<Py_ssize_t>(size));
+#endif
+}
+
+// A string that lives as long as the process: interned, so that dictionary
+// lookups by callers with equal strings mostly compare pointers.
+inline PyObject* interned_text(const char* data, size_t size) {
+    PyObject* s = text(data, size);
+    if (!s) return nullptr;
+#if TARVO_PY3
+    PyUnicode_InternInPlace(&s);
+#else
+    PyString_InternInPlace(&s);
+#endif
+    return s;
+}
+
+inline PyObject* integer(long value) {
+#if TARVO_PY3
+    return PyLong_FromLong(value);
+#else
+    return PyInt_FromLong(value);
+#endif
+}
+
+// Whether a callbacks key has the accepted string type: str on Python 3
+// (bytes refused), the byte string on Python 2 (unicode refused).
+inline bool is_key(PyObject* key) {
+#if TARVO_PY3
+    return PyUnicode_Check(key);
+#else
+    return PyString_Check(key);
+#endif
+}
+
+// The document bytes a callbacks key stands for. `owner` receives a new
+// reference that keeps the bytes alive (null on Python 2, where the key's own
+// buffer is used). Returns false, with no exception pending, for a key that
+// no document name can equal (a str holding a surrogate that did not come
+// from surrogateescape decoding).
+inline bool key_bytes(PyObject* key, const char** data, Py_ssize_t* size, PyObject** owner) {
+#if TARVO_PY3
+    PyObject* b = PyUnicode_AsEncodedString(key, "utf-8", "surrogateescape");
+    if (!b) {
+        PyErr_Clear();
+        *owner = nullptr;
+        return false;
+    }
+    *owner = b;
+    *data = PyBytes_AS_STRING(b);
+    *size = PyBytes_GET_SIZE(b);
+#else
+    *owner = nullptr;
+    *data = PyString_AS_STRING(key);
+    *size = PyString_GET_SIZE(key);
+#endif
+    return true;
+}
+
+// Calls `fn` with args[0..n). args[-1] must be writable: vectorcall may use
+// it as scratch space instead of building a tuple. `tuple`, if not null, is
+// a prebuilt tuple holding the same arguments, used where calls need one.
+inline PyObject* call(PyObject* fn, PyObject** args, size_t n, PyObject* tuple) {
+#if PY_VERSION_HEX >= 0x03090000
+    (void)tuple;
+    return PyObject_Vectorcall(fn, args, n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+#elif PY_VERSION_HEX >= 0x03080000
+    (void)tuple;
+    return _PyObject_Vectorcall(fn, args, n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr);
+#elif TARVO_PY3
+    (void)tuple;
+    return _PyObject_FastCallDict(fn, args, static_cast<Py_ssize_t>(n), nullptr);
+#else
+    if (tuple) return PyObject_Call(fn, tuple, nullptr);
+    PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(n));
+    if (!t) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+        Py_INCREF(args[i]);
+        PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), args[i]);
+    }
+    PyObject* result = PyObject_Call(fn, t, nullptr);
+    Py_DECREF(t);
+    return result;
+#endif
+}
+
+// Whether calls take a prebuilt argument tuple (see call()).
+inline constexpr bool kCallsUseTuples = !TARVO_PY3;
+
+}  // namespace tarvo::py
