@@ -4,15 +4,16 @@
 # name starts with "invalid-" shows a typical mistake and is expected to fail.
 set -u
 TARVO=${TARVO:-build/tarvo}
+case $TARVO in /*) ;; *) TARVO="$(pwd)/$TARVO" ;; esac
 cd "$(dirname "$0")"
-[ -x "$TARVO" ] || TARVO="../$TARVO"
 unexpected=0
 for dir in */; do
   grammar=${dir%/}
   for doc in "$dir"*.xml; do
     [ -e "$doc" ] || continue
     case $(basename "$doc") in invalid-*) expect=invalid ;; *) expect=valid ;; esac
-    if out=$("$TARVO" check "$grammar" "$doc" 2>&1); then got=valid; else got=invalid; fi
+    out=$("$TARVO" check "$grammar" "$doc" 2>&1)
+    case $? in 0) got=valid ;; 1) got=invalid ;; *) got=error ;; esac
     if [ "$got" = "$expect" ]; then mark="as expected"; else mark="UNEXPECTED"; unexpected=$((unexpected + 1)); fi
     printf '%-8s %-60s (%s)\n' "$got" "$doc" "$mark"
     [ -n "$out" ] && printf '%s\n' "$out" | sed 's/^/         | /'
