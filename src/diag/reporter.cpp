@@ -1,5 +1,6 @@
 #include "diag/reporter.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tarvo {
@@ -20,6 +21,9 @@ Reporter::~Reporter() {
 }
 
 void Reporter::append(StrBuf& buf, std::vector<std::string>& list, std::string message) {
+    // A message is text: a NUL (a '%c' given the byte 0) ends it, in the
+    // list as in the joined text.
+    message.resize(std::min(message.size(), message.find('\0')));
     if (buf.length() != 0) buf.append_char('\n');
     buf.append(message);
     list.push_back(std::move(message));
