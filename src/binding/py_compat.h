@@ -17,10 +17,6 @@
 
 #define TARVO_PY3 (PY_MAJOR_VERSION >= 3)
 
-// The module is built with hidden visibility; older PyMODINIT_FUNC
-// definitions do not export the init function by themselves.
-#define TARVO_MODINIT_EXPORT __attribute__((visibility("default"))) PyMODINIT_FUNC
-
 namespace tarvo::py {
 
 // Document bytes as the host's native string: a byte string on Python 2; on

@@ -1,0 +1,480 @@
+// The tarvo extension module: one source for Python 2.7 and Python 3.6+.
+//
+// A parse call converts its arguments, builds a CallbackHandler over the
+// callbacks dictionary, runs the core parser with it and turns the core's
+// Result into the call's result: the warning text, ParseError with the error
+// text, or the exception a callable raised.
+#include "py_compat.h"
+
+#include <cstddef>
+#include <memory>
+#include <new>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "schema/schema_table.h"
+#include "tarvo/tarvo.h"
+
+namespace tarvo::py {
+namespace {
+
+PyObject* g_parse_error = nullptr;
+
+// Owns one reference.
+class Ref {
+public:
+    explicit Ref(PyObject* o = nullptr) : o_(o) {}
+    ~Ref() { Py_XDECREF(o_); }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    PyObject* get() const { return o_; }
+    PyObject* release() {
+        PyObject* o = o_;
+        o_ = nullptr;
+        return o;
+    }
+
+private:
+    PyObject* o_;
+};
+
+// ---------------------------------------------------------------------------
+// Host strings for the names a grammar defines. Every start, text and end
+// event names an element of the grammar and most attributes are declared
+// ones, so these strings are made once per grammar and shared by all parses
+// instead of being built per event. The tables are static, so the strings
+// are kept for the life of the process.
+
+struct GrammarNames {
+    std::vector<PyObject*> elements;         // by element index
+    std::vector<PyObject*> end_args;         // (name,) by element index, where calls take tuples
+    std::vector<size_t> first_attribute;     // by element index, into `attributes`
+    std::vector<PyObject*> attributes;       // declared attribute names, element after element
+
+    GrammarNames() = default;
+    GrammarNames(const GrammarNames&) = delete;
+    GrammarNames& operator=(const GrammarNames&) = delete;
+    // Only runs for a set that lost the race to be published.
+    ~GrammarNames() {
+        for (PyObject* o : elements) Py_DECREF(o);
+        for (PyObject* o : end_args) Py_DECREF(o);
+        for (PyObject* o : attributes) Py_DECREF(o);
+    }
+};
+
+// One slot per registered grammar, in registration order.
+GrammarNames** g_names = nullptr;
+
+GrammarNames* build_names(const SchemaTable& g) {
+    std::unique_ptr<GrammarNames> n;
+    try {
+        n = std::make_unique<GrammarNames>();
+        size_t attribute_total = 0;
+        for (int32_t i = 0; i < g.element_count; ++i)
+            attribute_total += static_cast<size_t>(g.elements[i].attribute_count);
+        // Reserved up front so that no push_back below can throw and strand a
+        // reference.
+        n->elements.reserve(static_cast<size_t>(g.element_count));
+        if (kCallsUseTuples) n->end_args.reserve(static_cast<size_t>(g.element_count));
+        n->first_attribute.reserve(static_cast<size_t>(g.element_count));
+        n->attributes.reserve(attribute_total);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return nullptr;
+    }
+    for (int32_t i = 0; i < g.element_count; ++i) {
+        const ElementRule& e = g.elements[i];
+        PyObject* name = interned_text(e.name, e.name_length);
+        if (!name) return nullptr;
+        n->elements.push_back(name);
+        if (kCallsUseTuples) {
+            PyObject* args = PyTuple_Pack(1, name);
+            if (!args) return nullptr;
+            n->end_args.push_back(args);
+        }
+        n->first_attribute.push_back(n->attributes.size());
+        for (int32_t a = 0; a < e.attribute_count; ++a) {
+            PyObject* attribute = interned_text(e.attributes[a].name, e.attributes[a].name_length);
+            if (!attribute) return nullptr;
+            n->attributes.push_back(attribute);
+        }
+    }
+    return n.release();
+}
+
+const GrammarNames* names_for(const SchemaTable& g) {
+    std::span<const SchemaTable* const> all = grammars();
+    size_t slot = 0;
+    while (slot < all.size() && all[slot] != &g) ++slot;
+    if (slot == all.size()) {
+        PyErr_SetString(PyExc_ValueError, "unknown DTD");
+        return nullptr;
+    }
+    if (g_names[slot]) return g_names[slot];
+    std::unique_ptr<GrammarNames> made(build_names(g));
+    if (!made) return nullptr;
+    // Building can run a garbage collection and with it Python code that
+    // lets another thread in, which may have published its own set first.
+    if (!g_names[slot]) g_names[slot] = made.release();
+    return g_names[slot];
+}
+
+// ---------------------------------------------------------------------------
+// Callback dispatch.
+
+// The "O&" converter for the callbacks argument: checks the dictionary and
+// its keys before anything is created. The dictionary itself is copied into
+// the handler once the grammar is known.
+int convert_callbacks(PyObject* object, void* out) {
+    if (!PyDict_Check(object)) {
+        PyErr_SetString(PyExc_TypeError, "object is not a dictionary");
+        return 0;
+    }
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(object, &pos, &key, &value)) {
+        if (!is_key(key)) {
+            PyErr_SetString(PyExc_TypeError, "key in dictionary is not a string");
+            return 0;
+        }
+    }
+    *static_cast<PyObject**>(out) = object;
+    return 1;
+}
+
+class CallbackHandler final : public Handler {
+public:
+    CallbackHandler(const SchemaTable& grammar, const GrammarNames& names) : grammar_(grammar), names_(names) {}
+
+    ~CallbackHandler() override {
+        for (PyObject* o : held_) Py_DECREF(o);
+    }
+
+    CallbackHandler(const CallbackHandler&) = delete;
+    CallbackHandler& operator=(const CallbackHandler&) = delete;
+
+    // Takes one reference to every value of `callbacks` for the life of the
+    // handler and resolves the keys to element indices, so that an event
+    // finds its value by index instead of by name. Later changes to the
+    // dictionary do not reach the running parse. Throws std::bad_alloc.
+    void load(PyObject* callbacks) {
+        by_element_.assign(static_cast<size_t>(grammar_.element_count), nullptr);
+        held_.reserve(static_cast<size_t>(PyDict_Size(callbacks)));
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        PyObject* value;
+        while (PyDict_Next(callbacks, &pos, &key, &value)) {
+            // Code run by the argument parser after the converter (a path's
+            // __fspath__, say) may have added keys of another type since.
+            if (!is_key(key) || held_.size() == held_.capacity()) continue;
+            Py_INCREF(value);
+            held_.push_back(value);
+            const char* data;
+            Py_ssize_t size;
+            PyObject* owner;
+            if (!key_bytes(key, &data, &size, &owner)) continue;
+            int32_t element = find_element(grammar_, std::string_view(data, static_cast<size_t>(size)));
+            Py_XDECREF(owner);
+            if (element >= 0) by_element_[static_cast<size_t>(element)] = value;
+        }
+    }
+
+    void start_tag(int element, std::string_view, std::span<const Attribute> attributes) override {
+        PyObject* fn = callable(element, 0, "start tag");
+        if (!fn) return;
+        PyObject* dict = attribute_dict(element, attributes);
+        if (!dict) {
+            Py_DECREF(fn);
+            failed("start tag", element);
+            return;
+        }
+        PyObject* args[3] = {nullptr, names_.elements[static_cast<size_t>(element)], dict};
+        PyObject* result = call(fn, args + 1, 2, nullptr);
+        Py_DECREF(dict);
+        Py_DECREF(fn);
+        done(result, "start tag", element);
+    }
+
+    void text(int element, std::string_view, std::string_view data) override {
+        PyObject* fn = callable(element, 1, "text");
+        if (!fn) return;
+        PyObject* value = py::text(data.data(), data.size());
+        if (!value) {
+            Py_DECREF(fn);
+            failed("text", element);
+            return;
+        }
+        PyObject* args[3] = {nullptr, names_.elements[static_cast<size_t>(element)], value};
+        PyObject* result = call(fn, args + 1, 2, nullptr);
+        Py_DECREF(value);
+        Py_DECREF(fn);
+        done(result, "text", element);
+    }
+
+    void end_tag(int element, std::string_view) override {
+        PyObject* fn = callable(element, 2, "end tag");
+        if (!fn) return;
+        PyObject* args[2] = {nullptr, names_.elements[static_cast<size_t>(element)]};
+        PyObject* tuple = names_.end_args.empty() ? nullptr : names_.end_args[static_cast<size_t>(element)];
+        PyObject* result = call(fn, args + 1, 1, tuple);
+        Py_DECREF(fn);
+        done(result, "end tag", element);
+    }
+
+private:
+    // The item at `position` of the value registered for `element` when it
+    // is callable (a new reference), else null. Nothing about the value is
+    // assumed from one event to the next: a list changed by a callable
+    // takes effect at the following event.
+    PyObject* callable(int element, Py_ssize_t position, const char* kind) {
+        if (static_cast<size_t>(element) >= by_element_.size()) return nullptr;
+        PyObject* value = by_element_[static_cast<size_t>(element)];
+        if (!value) return nullptr;
+        PyObject* item;
+        if (PyList_CheckExact(value)) {
+            if (PyList_GET_SIZE(value) <= position) return nullptr;
+            item = PyList_GET_ITEM(value, position);
+            Py_INCREF(item);
+        } else if (PyTuple_CheckExact(value)) {
+            if (PyTuple_GET_SIZE(value) <= position) return nullptr;
+            item = PyTuple_GET_ITEM(value, position);
+            Py_INCREF(item);
+        } else {
+            if (!PySequence_Check(value)) return nullptr;
+            // A sequence type of the caller's own may raise from __len__ or
+            // __getitem__; that stops the parse like a raising callable.
+            Py_ssize_t size = PySequence_Size(value);
+            if (size < 0) {
+                failed(kind, element);
+                return nullptr;
+            }
+            if (size <= position) return nullptr;
+            item = PySequence_GetItem(value, position);
+            if (!item) {
+                failed(kind, element);
+                return nullptr;
+            }
+        }
+        // The reference taken above keeps the callable alive even if it
+        // replaces itself in its list while it runs.
+        if (!PyCallable_Check(item)) {
+            Py_DECREF(item);
+            return nullptr;
+        }
+        return item;
+    }
+
+    PyObject* attribute_dict(int element, std::span<const Attribute> attributes) {
+        PyObject* dict = PyDict_New();
+        if (!dict) return nullptr;
+        const ElementRule& rule = grammar_.elements[element];
+        PyObject* const* declared = names_.attributes.data() + names_.first_attribute[static_cast<size_t>(element)];
+        for (const Attribute& a : attributes) {
+            bool cached = a.rule >= 0 && a.rule < rule.attribute_count;
+            PyObject* key = cached ? declared[a.rule] : py::text(a.name.data(), a.name.size());
+            if (!key) {
+                Py_DECREF(dict);
+                return nullptr;
+            }
+            PyObject* value = py::text(a.value.data(), a.value.size());
+            int stored = value ? PyDict_SetItem(dict, key, value) : -1;
+            Py_XDECREF(value);
+            if (!cached) Py_DECREF(key);
+            if (stored < 0) {
+                Py_DECREF(dict);
+                return nullptr;
+            }
+        }
+        return dict;
+    }
+
+    void done(PyObject* result, const char* kind, int element) {
+        if (result) {
+            Py_DECREF(result);
+            return;
+        }
+        failed(kind, element);
+    }
+
+    // A callable raised (its exception is pending). Recording an error makes
+    // the core stop the parse with status 3, and the exception then leaves
+    // the entry point unchanged. With no parse registered on this thread
+    // there is nothing to stop: drop the exception and go on.
+    void failed(const char* kind, int element) {
+        const ElementRule& e = grammar_.elements[element];
+        bool reported = false;
+        try {
+            std::string message = "Exception raised in ";
+            message += kind;
+            message += " callback for ";
+            message.append(e.name, e.name_length);
+            message += " tag";
+            reported = report_handler_error(message);
+        } catch (const std::bad_alloc&) {
+        }
+        if (!reported) PyErr_Clear();
+    }
+
+    const SchemaTable& grammar_;
+    const GrammarNames& names_;
+    std::vector<PyObject*> held_;        // one reference each
+    std::vector<PyObject*> by_element_;  // borrowed from held_; null: nothing registered
+};
+
+// ---------------------------------------------------------------------------
+// Entry points.
+
+PyObject* string_list(const std::vector<std::string>& messages) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(messages.size())));
+    if (!list.get()) return nullptr;
+    for (size_t i = 0; i < messages.size(); ++i) {
+        PyObject* s = text(messages[i].data(), messages[i].size());
+        if (!s) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return list.release();
+}
+
+void raise_parse_error(const Result& r) {
+    Ref message(text(r.errors.data(), r.errors.size()));
+    if (!message.get()) return;
+    Ref error(PyObject_CallFunctionObjArgs(g_parse_error, message.get(), nullptr));
+    if (!error.get()) return;
+    Ref errors(string_list(r.error_messages));
+    if (!errors.get() || PyObject_SetAttrString(error.get(), "errors", errors.get()) < 0) return;
+    Ref warnings(string_list(r.warning_messages));
+    if (!warnings.get() || PyObject_SetAttrString(error.get(), "warnings", warnings.get()) < 0) return;
+    PyErr_SetObject(g_parse_error, error.get());
+}
+
+// What every entry point does once its arguments are converted: resolve the
+// grammar, build the handler, let `run` parse, and map the result. `run`
+// takes the grammar and the handler and returns the core's Result.
+template <class Run>
+PyObject* parse_with_callbacks(const char* grammar_name, PyObject* callbacks, Run&& run) {
+    const SchemaTable* grammar = find_grammar(grammar_name);
+    if (!grammar) {
+        PyErr_SetString(PyExc_ValueError, "unknown DTD");
+        return nullptr;
+    }
+    const GrammarNames* names = names_for(*grammar);
+    if (!names) return nullptr;
+    Result result;
+    bool callable_raised = false;
+    {
+        std::unique_ptr<CallbackHandler> handler;
+        try {
+            handler = std::make_unique<CallbackHandler>(*grammar, *names);
+            handler->load(callbacks);
+        } catch (const std::bad_alloc&) {
+            handler.reset();
+            PyErr_SetString(PyExc_ValueError, "invalid callbacks");
+            return nullptr;
+        }
+        try {
+            result = run(*grammar, handler.get());
+        } catch (const std::bad_alloc&) {
+            handler.reset();
+            return PyErr_NoMemory();
+        } catch (...) {
+            handler.reset();
+            PyErr_SetString(PyExc_RuntimeError, "could not create parser");
+            return nullptr;
+        }
+        // Seen before the handler goes: releasing the registered values may
+        // run Python code.
+        callable_raised = result.status == kStatusHandlerFailed && PyErr_Occurred();
+    }
+    if (callable_raised && PyErr_Occurred()) return nullptr;
+    if (result.status != kStatusOk) {
+        raise_parse_error(result);
+        return nullptr;
+    }
+    return text(result.warnings.data(), result.warnings.size());
+}
+
+// parse(grammar, callbacks, path, flags) and parse_file, the same function.
+PyObject* parse_file_entry(PyObject*, PyObject* args) {
+    const char* grammar = nullptr;
+    PyObject* callbacks = nullptr;
+    int flags = 0;
+#if TARVO_PY3
+    PyObject* path_bytes = nullptr;
+    if (!PyArg_ParseTuple(args, "sO&O&i:parse", &grammar, convert_callbacks, &callbacks, PyUnicode_FSConverter,
+                          &path_bytes, &flags))
+        return nullptr;
+    Ref path_owner(path_bytes);
+    const char* path = PyBytes_AS_STRING(path_bytes);
+#else
+    const char* path = nullptr;
+    if (!PyArg_ParseTuple(args, "sO&si:parse", &grammar, convert_callbacks, &callbacks, &path, &flags))
+        return nullptr;
+#endif
+    return parse_with_callbacks(grammar, callbacks, [&](const SchemaTable& g, Handler* h) {
+        return parse_file(g, path, h, flags);
+    });
+}
+
+PyMethodDef g_methods[] = {
+    {"parse", parse_file_entry, METH_VARARGS, nullptr},
+    {"parse_file", parse_file_entry, METH_VARARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// Fills a new module; false with an exception set on failure.
+bool init_module(PyObject* module) {
+    if (!g_names) {
+        g_names = new (std::nothrow) GrammarNames*[grammars().size()]();
+        if (!g_names) {
+            PyErr_NoMemory();
+            return false;
+        }
+    }
+    if (!g_parse_error) {
+        // Python 2 declares the name parameter without const.
+        g_parse_error = PyErr_NewException(const_cast<char*>("tarvo.ParseError"), nullptr, nullptr);
+        if (!g_parse_error) return false;
+    }
+    Py_INCREF(g_parse_error);  // PyModule_AddObject steals one on success
+    if (PyModule_AddObject(module, "ParseError", g_parse_error) < 0) {
+        Py_DECREF(g_parse_error);
+        return false;
+    }
+    return PyModule_AddIntConstant(module, "PARSE_STRICT", PARSE_STRICT) == 0 &&
+           PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ATTRIBUTES", PARSE_IGNORE_WRONG_ATTRIBUTES) == 0 &&
+           PyModule_AddIntConstant(module, "PARSE_IGNORE_UNKNOWN_ATTRIBUTES", PARSE_IGNORE_UNKNOWN_ATTRIBUTES) == 0 &&
+           PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ELEMENTS", PARSE_IGNORE_WRONG_ELEMENTS) == 0;
+}
+
+#if TARVO_PY3
+PyModuleDef g_module = {
+    PyModuleDef_HEAD_INIT, "tarvo", nullptr, -1, g_methods, nullptr, nullptr, nullptr, nullptr,
+};
+#endif
+
+}  // namespace
+}  // namespace tarvo::py
+
+#pragma GCC visibility push(default)
+#if TARVO_PY3
+PyMODINIT_FUNC PyInit_tarvo(void) {
+    PyObject* module = PyModule_Create(&tarvo::py::g_module);
+    if (!module) return nullptr;
+    if (!tarvo::py::init_module(module)) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    return module;
+}
+#else
+PyMODINIT_FUNC inittarvo(void) {
+    // Py_InitModule4 is Py_InitModule4_64 on 64-bit builds.
+    PyObject* module = Py_InitModule4("tarvo", tarvo::py::g_methods, nullptr, nullptr, PYTHON_API_VERSION);
+    if (!module) return;
+    tarvo::py::init_module(module);
+}
+#endif
+#pragma GCC visibility pop
