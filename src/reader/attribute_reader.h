@@ -24,8 +24,7 @@ bool read_attribute_list(Input& in, int& lookahead, AttributeSet& out, Report&& 
     std::string name;
     while (is_alpha(lookahead)) {
         name.assign(1, static_cast<char>(lookahead));
-        int c;
-        while (is_attribute_name_char(c = in.get())) name.push_back(static_cast<char>(c));
+        int c = in.template read_run<is_attribute_name_char>(name);
         if (is_space(c)) c = in.skip_space();
         if (c != '=') {
             lookahead = c;
@@ -39,8 +38,10 @@ bool read_attribute_list(Input& in, int& lookahead, AttributeSet& out, Report&& 
         std::string& value = entry->value.text;
         value.clear();
         entry->value.rule = -1;
-        if (opener == '"' || opener == '\'')
-            in.scan_until(static_cast<unsigned char>(opener), value, false);
+        if (opener == '"')
+            in.template scan_until<'"', false>(value);
+        else if (opener == '\'')
+            in.template scan_until<'\'', false>(value);
         else if (opener >= 0)
             in.scan_until_space(value);
         decode_entities(value);

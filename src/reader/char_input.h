@@ -4,11 +4,13 @@
 // only in how they refill the buffer.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "reader/char_class.h"
 
@@ -17,6 +19,18 @@ namespace tarvo {
 // A source of bytes: the next byte as 0..255, or -1 at the end of input and
 // on every later call.
 using CharReader = int (*)(void* context);
+
+namespace detail {
+// Bytes that end a bulk scan: the stop character, NUL (always dropped) and,
+// for character data, carriage returns (dropped too).
+template <unsigned char Stop, bool DropCr>
+constexpr std::array<bool, 256> make_stoppers() {
+    std::array<bool, 256> t{};
+    t[Stop] = t[0] = true;
+    if (DropCr) t['\r'] = true;
+    return t;
+}
+}  // namespace detail
 
 template <class Derived>
 class BufferedInput {
@@ -34,18 +48,67 @@ public:
         return c;
     }
 
-    // Appends bytes to `out` up to `stop`, which is consumed and returned;
-    // returns -1 when the input ends first. NUL bytes are dropped, and so are
-    // carriage returns when `drop_cr` is set.
-    int scan_until(unsigned char stop, std::string& out, bool drop_cr) {
+    // Appends the run of characters that `in_class` accepts, starting with
+    // the next one, to `out`; returns the first other character (consumed),
+    // or -1.
+    template <bool (*InClass)(int)>
+    int read_run(std::string& out) {
         for (;;) {
-            size_t avail = static_cast<size_t>(end_ - cur_);
-            const auto* hit = static_cast<const unsigned char*>(std::memchr(cur_, stop, avail));
-            const unsigned char* span_end = hit ? hit : end_;
-            append_filtered(out, cur_, span_end, drop_cr);
-            if (hit) {
-                cur_ = hit + 1;
-                return stop;
+            const unsigned char* p = cur_;
+            while (p < end_ && InClass(*p)) ++p;
+            out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+            if (p < end_) {
+                cur_ = p + 1;
+                return *p;
+            }
+            cur_ = end_;
+            if (!self().refill()) return -1;
+        }
+    }
+
+    // Reads whitespace and returns the first other character (consumed) or
+    // -1. `run` shows the whitespace read: inside the buffer when it did not
+    // cross a refill (valid until the next read), otherwise in `spill`.
+    int read_space(std::string& spill, std::string_view& run) {
+        spill.clear();
+        const unsigned char* start = cur_;
+        for (;;) {
+            const unsigned char* p = cur_;
+            while (p < end_ && is_space(*p)) ++p;
+            if (p < end_) {
+                cur_ = p + 1;
+                if (spill.empty()) {
+                    run = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+                } else {
+                    spill.append(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+                    run = spill;
+                }
+                return *p;
+            }
+            spill.append(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
+            cur_ = end_;
+            if (!self().refill()) {
+                run = spill;
+                return -1;
+            }
+            start = cur_;
+        }
+    }
+
+    // Appends bytes to `out` up to `Stop`, which is consumed and returned;
+    // returns -1 when the input ends first. NUL bytes are dropped, and so are
+    // carriage returns when `DropCr` is set.
+    template <unsigned char Stop, bool DropCr>
+    int scan_until(std::string& out) {
+        static constexpr std::array<bool, 256> kStoppers = detail::make_stoppers<Stop, DropCr>();
+        for (;;) {
+            const unsigned char* p = cur_;
+            while (p < end_ && !kStoppers[*p]) ++p;
+            out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+            if (p < end_) {
+                cur_ = p + 1;
+                if (*p == Stop) return Stop;
+                continue;  // a dropped byte
             }
             cur_ = end_;
             if (!self().refill()) return -1;
@@ -63,18 +126,6 @@ public:
     }
 
 protected:
-    static void append_filtered(std::string& out, const unsigned char* b, const unsigned char* e, bool drop_cr) {
-        size_t n = static_cast<size_t>(e - b);
-        if (n == 0) return;
-        bool plain = !std::memchr(b, '\0', n) && !(drop_cr && std::memchr(b, '\r', n));
-        if (plain) {
-            out.append(reinterpret_cast<const char*>(b), n);
-            return;
-        }
-        for (; b < e; ++b)
-            if (*b != '\0' && !(drop_cr && *b == '\r')) out.push_back(static_cast<char>(*b));
-    }
-
     Derived& self() { return *static_cast<Derived*>(this); }
 
     const unsigned char* cur_ = nullptr;

@@ -15,10 +15,13 @@ constexpr Entity kEntityTable[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'},
 }  // namespace
 
 void decode_entities(std::string& text) {
-    size_t read = text.find('&');
-    if (read == std::string::npos) return;
-    size_t write = read;
+    // Most values and texts hold no '&' at all; they are short, and a plain
+    // loop finds that sooner than a library call.
+    size_t read = 0;
     const size_t n = text.size();
+    while (read < n && text[read] != '&') ++read;
+    if (read == n) return;
+    size_t write = read;
     while (read < n) {
         char ch = text[read];
         if (ch == '&') {

@@ -59,9 +59,8 @@ public:
             bool tag = inside_tag;
             inside_tag = false;
             if (!tag) {
-                s_.whitespace.clear();
-                if (read_whitespace)
-                    while (is_space(c = in_.get())) s_.whitespace.push_back(static_cast<char>(c));
+                whitespace_ = {};
+                if (read_whitespace) c = in_.read_space(s_.whitespace, whitespace_);
                 if (c == '<') {
                     c = in_.skip_space();
                     tag = true;
@@ -114,9 +113,9 @@ private:
             c = in_.skip_space();
         }
         s_.name.clear();
-        while (is_element_name_char(c)) {
+        if (is_element_name_char(c)) {
             s_.name.push_back(static_cast<char>(c));
-            c = in_.get();
+            c = in_.template read_run<is_element_name_char>(s_.name);
         }
         int status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
         if (status != kContinue) return status;
@@ -238,14 +237,14 @@ private:
     int character_data(int c) {
         std::string& text = s_.text;
         text.clear();
-        for (char w : s_.whitespace)
+        for (char w : whitespace_)  // read just before `c`, still valid
             if (w != '\r') text.push_back(w);
         if (c < 0) {
             error("unexpected end of file in text");
             return 1;
         }
         if (c != '\r' && c != 0) text.push_back(static_cast<char>(c));
-        if (in_.scan_until('<', text, true) < 0) {
+        if (in_.template scan_until<'<', true>(text) < 0) {
             error("unexpected end of file in text");
             return 1;
         }
@@ -273,6 +272,9 @@ private:
     const char* path_;
     Reporter* reporter_;
 
+    // Whitespace after the last '>', kept for a run of character data that
+    // it begins.
+    std::string_view whitespace_;
     PtrStack<const ContentPosition> stack_;
     const ContentPosition* previous_ = nullptr;
     int skip_depth_ = -1;
