@@ -1,17 +1,11 @@
-# Reads a heat map with the tarvo module and prints what the callbacks receive.
-# From the repository root: PYTHONPATH=build/python/3.11 python3 examples/python_example.py
 from __future__ import print_function
 import tarvo
 
 def start(name, attributes):
     print("start", name, sorted(attributes.items()))
 
-def end(name):
-    print("end", name)
-
-callbacks = {"Heatmap": [start, None, end], "Element": [start]}
+callbacks = {"Heatmap": [start], "Element": [start, None, lambda name: print("end", name)]}
 try:
-    warnings = tarvo.parse("heatmap", callbacks, "examples/heatmap/order_handling_durations.xml", tarvo.PARSE_STRICT)
-    print("warnings:", repr(warnings))
+    print("warnings:", repr(tarvo.parse("heatmap", callbacks, "examples/heatmap/order_handling_durations.xml", tarvo.PARSE_STRICT)))
 except tarvo.ParseError as error:
-    print("invalid document:", error)
+    print("invalid:", error.errors)
