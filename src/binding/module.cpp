@@ -6,9 +6,16 @@
 // text, or the exception a callable raised.
 #include "py_compat.h"
 
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -352,7 +359,8 @@ void raise_parse_error(const Result& r) {
 
 // What every entry point does once its arguments are converted: resolve the
 // grammar, build the handler, let `run` parse, and map the result. `run`
-// takes the grammar and the handler and returns the core's Result.
+// takes the grammar and the handler and returns the core's Result, or an
+// empty optional with a Python exception set when it could not start.
 template <class Run>
 PyObject* parse_with_callbacks(const char* grammar_name, PyObject* callbacks, Run&& run) {
     const SchemaTable* grammar = find_grammar(grammar_name);
@@ -375,7 +383,12 @@ PyObject* parse_with_callbacks(const char* grammar_name, PyObject* callbacks, Ru
             return nullptr;
         }
         try {
-            result = run(*grammar, handler.get());
+            std::optional<Result> outcome = run(*grammar, handler.get());
+            if (!outcome) {
+                handler.reset();
+                return nullptr;
+            }
+            result = std::move(*outcome);
         } catch (const std::bad_alloc&) {
             handler.reset();
             return PyErr_NoMemory();
@@ -418,9 +431,94 @@ PyObject* parse_file_entry(PyObject*, PyObject* args) {
     });
 }
 
+// ---------------------------------------------------------------------------
+// Socket streams.
+
+// The handle of a host socket object, from its fileno(). False with the
+// host's exception set when there is no fileno, it raises, or its result is
+// not an integer.
+bool socket_handle(PyObject* socket, int32_t* fd) {
+    // Python 2 declares the method name without const.
+    Ref result(PyObject_CallMethod(socket, const_cast<char*>("fileno"), nullptr));
+    if (!result.get()) return false;
+#if TARVO_PY3
+    long value = PyLong_AsLong(result.get());
+#else
+    long value = PyInt_AsLong(result.get());
+#endif
+    if (value == -1 && PyErr_Occurred()) return false;
+    *fd = static_cast<int32_t>(value);
+    return true;
+}
+
+// Waits, with the interpreter lock released, until something has arrived and
+// copies it without removing it from the socket. 0 when the peer has closed
+// or the receive failed (a socket in non-blocking or timeout mode fails at
+// once when nothing is there): the end of input.
+size_t peek_socket(int32_t fd, char* buffer, size_t capacity) {
+    ssize_t n;
+    Py_BEGIN_ALLOW_THREADS
+    n = recv(fd, buffer, capacity, MSG_PEEK);
+    Py_END_ALLOW_THREADS
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+// Removes `count` bytes that peek_socket has shown to be there, so nothing
+// waits and the lock stays held. MSG_DONTWAIT keeps even a socket that
+// someone else reads meanwhile from blocking us with the lock held.
+void take_from_socket(int32_t fd, char* scratch, size_t scratch_size, size_t count) {
+    while (count > 0) {
+        ssize_t n = recv(fd, scratch, std::min(count, scratch_size), MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        count -= static_cast<size_t>(n);
+    }
+}
+
+// One byte per receive, the lock released and retaken around each: the
+// reading that peek_socket replaces, kept so the two can be compared.
+size_t read_socket_byte(int32_t fd, char* buffer) {
+    ssize_t n;
+    Py_BEGIN_ALLOW_THREADS
+    n = recv(fd, buffer, 1, MSG_WAITALL);
+    Py_END_ALLOW_THREADS
+    return n == 1 ? 1 : 0;
+}
+
+// parse_socket_stream(grammar, callbacks, socket, flags[, loop]). Only the
+// bytes the parse has used are taken from the socket: the documents read,
+// the whitespace after the last one and the byte after that whitespace.
+// Whatever follows stays on the socket for the next call.
+template <bool kBytewise>
+PyObject* parse_socket_stream_entry(PyObject*, PyObject* args) {
+    const char* grammar = nullptr;
+    PyObject* callbacks = nullptr;
+    PyObject* socket = nullptr;
+    int flags = 0;
+    unsigned char loop = 0;
+    if (!PyArg_ParseTuple(args, "sO&Oi|b:parse", &grammar, convert_callbacks, &callbacks, &socket, &flags, &loop))
+        return nullptr;
+    return parse_with_callbacks(grammar, callbacks, [&](const SchemaTable& g, Handler* h) -> std::optional<Result> {
+        int32_t fd;
+        if (!socket_handle(socket, &fd)) return std::nullopt;
+        if constexpr (kBytewise) {
+            StreamReader reader([fd](char* b, size_t) { return read_socket_byte(fd, b); });
+            return reader.read(g, h, flags, loop != 0);
+        } else {
+            constexpr size_t kScratchSize = 64 * 1024;
+            std::unique_ptr<char[]> scratch(new char[kScratchSize]);
+            StreamReader reader([fd](char* b, size_t cap) { return peek_socket(fd, b, cap); },
+                                [fd, &scratch](size_t n) { take_from_socket(fd, scratch.get(), kScratchSize, n); });
+            return reader.read(g, h, flags, loop != 0);
+        }
+    });
+}
+
 PyMethodDef g_methods[] = {
     {"parse", parse_file_entry, METH_VARARGS, nullptr},
     {"parse_file", parse_file_entry, METH_VARARGS, nullptr},
+    {"parse_socket_stream", parse_socket_stream_entry<false>, METH_VARARGS, nullptr},
+    {"_parse_socket_stream_bytewise", parse_socket_stream_entry<true>, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,7 +1,7 @@
 # Type stub for the tarvo extension module, as seen from Python 3. Under
 # Python 2 every str below is the byte string type and paths are str.
 import os
-from typing import Any, Callable, Dict, List, Optional, Sequence, Union
+from typing import Any, Callable, Dict, List, Optional, Protocol, Sequence, Union
 
 PARSE_STRICT: int
 PARSE_IGNORE_WRONG_ATTRIBUTES: int
@@ -35,4 +35,28 @@ def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int) -> str:
 
 def parse_file(grammar: str, callbacks: Callbacks, path: _Path, flags: int) -> str:
     """The same function as parse."""
+    ...
+
+class _Socket(Protocol):
+    def fileno(self) -> int: ...
+
+# Arguments are positional only, as for parse.
+def parse_socket_stream(grammar: str, callbacks: Callbacks, socket: _Socket, flags: int,
+                        loop: int = 0, /) -> str:
+    """Reads documents sent back to back over the connected stream socket
+    `socket` (anything with a fileno() method), each a single root element
+    without XML declaration, separated by optional whitespace.
+
+    Reads one document, or with `loop` non-zero (0 to 255) one document
+    after another until one fails or the peer closes. After each document
+    the whitespace that follows and the next byte (the first byte of the
+    next document) are taken from the socket; nothing beyond that is, so a
+    following call finds the rest of the next document still there. Waits
+    for data without holding the interpreter lock. The socket must be in
+    blocking mode: with a timeout, or non-blocking, a receive that finds
+    nothing is the end of input.
+
+    Returns the warnings of every document read. Raises ParseError with the
+    errors of the first document that fails, and lets an exception raised
+    by a callable or by socket.fileno() through unchanged."""
     ...
