@@ -37,7 +37,10 @@ const char kUsage[] =
     "exit status: 0 valid, 1 invalid, 2 usage error or unknown grammar\n";
 
 int usage_error(const std::string& message) {
-    std::fprintf(stderr, "tarvo: %s\n%s", message.c_str(), kUsage);
+    std::string_view synopsis(kUsage);
+    synopsis = synopsis.substr(0, synopsis.find("\n\n") + 1);
+    std::fprintf(stderr, "tarvo: %s\n%.*sRun 'tarvo --help' for the commands and options.\n", message.c_str(),
+                 static_cast<int>(synopsis.size()), synopsis.data());
     return kExitUsage;
 }
 
