@@ -59,12 +59,4 @@ struct Grammar {
 bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
                    std::vector<Diagnostic>& diags);
 
-// Bucket of an attribute name in the reader's attribute set: the bytes after
-// the first, as signed chars, summed in 32 bits, modulo 32.
-inline uint32_t attribute_bucket(std::string_view name) {
-    int32_t sum = 0;
-    for (size_t i = 1; i < name.size(); ++i) sum += static_cast<int8_t>(name[i]);
-    return static_cast<uint32_t>(sum) & 31u;
-}
-
 }  // namespace grammarc

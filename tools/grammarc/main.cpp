@@ -4,6 +4,7 @@
 //
 //   tarvo-grammarc --catalogue FILE [--schemas-dir DIR] (--output FILE | --check)
 #include "grammarc.h"
+#include "containers/str_dict.h"  // the attribute set's buckets, precomputed per rule
 #include "schema/schema_table.h"
 
 #include <cstdio>
@@ -119,7 +120,7 @@ std::string Emitter::attributes(const Element& e, const std::string& name) {
     for (size_t i = 0; i < e.attributes.size(); ++i) {
         const Attribute& a = e.attributes[i];
         std::string v = name + std::to_string(i) + "_values";
-        out_ << "    {" << literal(a.name) << ", " << a.name.size() << ", " << attribute_bucket(a.name) << ", "
+        out_ << "    {" << literal(a.name) << ", " << a.name.size() << ", " << tarvo::dict_bucket(a.name) << ", "
              << a.values.size() << ", ";
         if (a.values.empty())
             out_ << "nullptr, nullptr, ";
