@@ -1,25 +1,63 @@
 // libFuzzer target: any bytes, as a document file and as a stream of
 // documents, against every grammar and flag combination chosen by the
-// first byte. The reader must never crash, hang or read out of bounds.
+// first byte. The reader must never crash, hang or read out of bounds, and
+// reading a stream in chunks must give exactly what reading it byte by byte
+// gives, down to the bytes taken from the source.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "containers/str_buf.h"
+#include "diag/reporter.h"
+#include "reader/char_class.h"
+#include "reader/document_parser.h"
 #include "tarvo/tarvo.h"
 
 namespace {
 
+// Folds every event into a string, so two readings can be compared.
 struct Everything : tarvo::Handler {
-    size_t seen = 0;
+    std::string seen;
     void start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
-        seen += name.size();
-        for (const tarvo::Attribute& a : attrs) seen += a.name.size() + a.value.size();
+        seen.append("<").append(name);
+        for (const tarvo::Attribute& a : attrs) seen.append(" ").append(a.name).append("=").append(a.value);
     }
-    void text(int, std::string_view, std::string_view text) override { seen += text.size(); }
-    void end_tag(int, std::string_view name) override { seen += name.size(); }
+    void text(int, std::string_view, std::string_view text) override { seen.append("|").append(text); }
+    void end_tag(int, std::string_view name) override { seen.append("/").append(name); }
 };
+
+struct Bytes {
+    const std::string& data;
+    size_t taken = 0;
+    static int next(void* self) {
+        auto* b = static_cast<Bytes*>(self);
+        return b->taken < b->data.size() ? static_cast<unsigned char>(b->data[b->taken++]) : -1;
+    }
+};
+
+// Loop mode, one reader call per byte.
+std::string read_bytewise(const std::string& doc, const tarvo::SchemaTable& grammar, int flags, size_t& taken) {
+    tarvo::StrBuf warnings, errors;
+    tarvo::Reporter reporter(warnings, errors);
+    Everything h;
+    tarvo::DocumentParser parser;
+    parser.set_handler(&h);
+    Bytes src{doc};
+    int lookahead = -1, status;
+    for (;;) {
+        status = parser.parse_stream(grammar, &Bytes::next, &src, lookahead, flags);
+        if (lookahead == -1) {
+            do lookahead = Bytes::next(&src);
+            while (tarvo::is_space(lookahead));
+            if (lookahead < 0) break;
+        }
+        if (status != 0) break;
+    }
+    taken = src.taken;
+    return std::to_string(status) + "\n" + warnings.str() + "\n" + errors.str() + "\n" + h.seen;
+}
 
 std::string temp_path() {
     char path[] = "/tmp/tarvo-fuzz-XXXXXX";
@@ -45,14 +83,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tarvo::parse_file(grammar, path.c_str(), &h, flags);
     }
 
-    size_t pos = 0;
-    tarvo::StreamReader reader([&](char* buf, size_t cap) {
-        size_t n = std::min(cap, std::min<size_t>(doc.size() - pos, 1 + (pos % 5)));
-        doc.copy(buf, n, pos);
-        pos += n;
-        return n;
-    });
+    // Packets of 1 to 5 bytes, looked at before they are taken.
+    size_t taken = 0, peeked = 0;
+    tarvo::StreamReader reader(
+        [&](char* buf, size_t cap) {
+            size_t n = std::min(cap, std::min<size_t>(doc.size() - taken, 1 + (peeked++ % 5)));
+            doc.copy(buf, n, taken);
+            return n;
+        },
+        [&](size_t n) { taken += n; });
     Everything h;
-    reader.read(grammar, &h, flags, true);
+    tarvo::Result r = reader.read(grammar, &h, flags, true);
+    std::string chunked = std::to_string(r.status) + "\n" + r.warnings + "\n" + r.errors + "\n" + h.seen;
+    size_t bytewise_taken = 0;
+    std::string bytewise = read_bytewise(doc, grammar, flags, bytewise_taken);
+    if (chunked != bytewise || taken != bytewise_taken) __builtin_trap();
     return 0;
 }
