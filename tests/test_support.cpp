@@ -1,34 +1,46 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 namespace tarvo::testing {
 
+const SchemaTable& grammar(std::string_view name) {
+    const SchemaTable* g = find_grammar(name);
+    if (!g) throw std::invalid_argument("no grammar " + S(name));
+    return *g;
+}
+
 void Recorder::start_tag(int, std::string_view name, std::span<const Attribute> attributes) {
-    std::string e = "start " + std::string(name);
-    for (const Attribute& a : attributes) {
-        e += ' ';
-        e.append(a.name).append("=").append(a.value);
-    }
+    S e = "start " + S(name);
+    for (const Attribute& a : attributes) e.append(" ").append(a.name).append("=").append(a.value);
     events.push_back(e);
+    if (after_event) after_event(e);
 }
 
-void Recorder::text(int, std::string_view element_name, std::string_view text) {
-    events.push_back("text " + std::string(element_name) + " |" + std::string(text) + "|");
+void Recorder::text(int, std::string_view name, std::string_view t) {
+    events.push_back("text " + S(name) + " |" + S(t) + "|");
+    if (after_event) after_event(events.back());
 }
 
-void Recorder::end_tag(int, std::string_view name) { events.push_back("end " + std::string(name)); }
+void Recorder::end_tag(int, std::string_view name) {
+    events.push_back("end " + S(name));
+    if (after_event) after_event(events.back());
+}
 
-TempFile::TempFile(const std::string& content, const std::string& name) {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tarvo-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = tmpl;
+std::function<void(const S&)> fail_at(const S& prefix) {
+    return [prefix](const S& event) {
+        if (event.starts_with(prefix)) report_handler_error("callback raised");
+    };
+}
+
+TempFile::TempFile(const S& content, const S& name) {
+    dir_ = (std::filesystem::temp_directory_path() / "tarvo-test-XXXXXX").string();
+    if (!mkdtemp(dir_.data())) throw std::runtime_error("mkdtemp failed");
     path_ = dir_ + "/" + name;
     std::ofstream(path_, std::ios::binary) << content;
 }
@@ -38,19 +50,29 @@ TempFile::~TempFile() {
     std::filesystem::remove_all(dir_, ec);
 }
 
-Outcome parse_document(const std::string& grammar, const std::string& document, int flags) {
-    const SchemaTable* g = find_grammar(grammar);
-    if (!g) throw std::invalid_argument("unknown grammar " + grammar);
-    TempFile file(document);
-    auto cwd = std::filesystem::current_path();
-    std::filesystem::current_path(std::filesystem::path(file.path()).parent_path());
-    Recorder recorder;
-    Outcome out{parse_file(*g, "doc.xml", &recorder, flags), {}};
-    std::filesystem::current_path(cwd);
-    out.events = std::move(recorder.events);
-    return out;
+void run_cases(const char* grammar_name, const std::vector<DocCase>& cases) {
+    auto join = [](const Lines& lines) {
+        S s;
+        for (const S& l : lines) s += (s.empty() ? "" : "\n") + l;
+        return s;
+    };
+    for (const DocCase& c : cases) {
+        SCOPED_TRACE(S(grammar_name) + ": " + (c.what.empty() ? c.document : c.what));
+        TempFile file(c.document);
+        auto cwd = std::filesystem::current_path();
+        std::filesystem::current_path(std::filesystem::path(file.path()).parent_path());
+        Recorder recorder;
+        Result r = parse_file(grammar(grammar_name), "doc.xml", &recorder, c.flags);
+        std::filesystem::current_path(cwd);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.errors, c.errors);
+        EXPECT_EQ(r.warnings, c.warnings);
+        EXPECT_EQ(join(r.error_messages), r.errors);  // the lists hold the same messages
+        EXPECT_EQ(join(r.warning_messages), r.warnings);
+        if (c.events != Lines{"(unchecked)"}) {
+            EXPECT_EQ(recorder.events, c.events);
+        }
+    }
 }
-
-std::string xml(const std::string& body) { return "<?xml version=\"1.0\"?>\n" + body; }
 
 }  // namespace tarvo::testing

@@ -23,6 +23,10 @@ struct StreamReader::Impl {
         if (lookahead < 0) {
             lookahead = input.skip_space();
             at_end = lookahead < 0;
+        } else if (status != kStatusOk) {
+            // A failed document leaves its first byte in the look-ahead; it
+            // is used up all the same, or the next read would fail on it again.
+            lookahead = -1;
         }
         return status;
     }
