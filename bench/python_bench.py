@@ -15,38 +15,12 @@ from __future__ import print_function
 
 import argparse
 import os
-import re
 import sys
 import time
 import xml.parsers.expat
 
 import tarvo
-
-SCHEMAS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "schemas")
-
-
-def grammar_elements(grammar):
-    """Element names of a built-in grammar, read from its source file."""
-    for entry in sorted(os.listdir(SCHEMAS)):
-        if not entry.endswith(".grammar"):
-            continue
-        with open(os.path.join(SCHEMAS, entry)) as f:
-            source = f.read()
-        if re.search(r"^grammar\s+%s\s*$" % re.escape(grammar), source, re.M):
-            return re.findall(r"^element\s+\d+\s+(\S+)", source, re.M)
-    raise SystemExit("no grammar %r under %s" % (grammar, SCHEMAS))
-
-
-def start(name, attributes):
-    pass
-
-
-def text(name, data):
-    pass
-
-
-def end(name):
-    pass
+from bench_support import end, no_op_callbacks, start
 
 
 def expat_text(data):
@@ -97,8 +71,8 @@ def main():
     ap.add_argument("--repeat", type=int, default=3, help="runs of each reader; the best counts (default 3)")
     args = ap.parse_args()
 
-    elements = grammar_elements(args.grammar)
-    callbacks = dict((e, [start, text, end]) for e in elements)
+    callbacks = no_op_callbacks(args.grammar)
+    elements = list(callbacks)
     size_mb = os.path.getsize(args.file) / 1e6
 
     warnings = tarvo.parse(args.grammar, callbacks, args.file, 0)  # also warms the page cache

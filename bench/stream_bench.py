@@ -18,28 +18,13 @@ Runs under Python 2.7 and Python 3.
 from __future__ import print_function
 
 import argparse
-import os
-import re
 import socket
 import sys
 import threading
 import time
 
 import tarvo
-
-SCHEMAS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "src", "schemas")
-
-
-def grammar_elements(grammar):
-    """Element names of a built-in grammar, read from its source file."""
-    for entry in sorted(os.listdir(SCHEMAS)):
-        if not entry.endswith(".grammar"):
-            continue
-        with open(os.path.join(SCHEMAS, entry)) as f:
-            source = f.read()
-        if re.search(r"^grammar\s+%s\s*$" % re.escape(grammar), source, re.M):
-            return re.findall(r"^element\s+\d+\s+(\S+)", source, re.M)
-    raise SystemExit("no grammar %r under %s" % (grammar, SCHEMAS))
+from bench_support import no_op_callbacks
 
 
 def progress_return(i):
@@ -72,18 +57,6 @@ def coverage_results(i):
 
 
 DOCUMENTS = {"DigitalTwinAPI": progress_return, "lumoCodeCoverage": coverage_results}
-
-
-def start(name, attributes):
-    pass
-
-
-def text(name, data):
-    pass
-
-
-def end(name):
-    pass
 
 
 def run(reader, grammar, callbacks, documents):
@@ -122,7 +95,7 @@ def main():
     args = p.parse_args()
 
     documents = [DOCUMENTS[args.grammar](i).encode("ascii") for i in range(args.documents)]
-    callbacks = dict((e, [start, text, end]) for e in grammar_elements(args.grammar))
+    callbacks = no_op_callbacks(args.grammar)
     size = sum(len(d) for d in documents)
     print("Python %d.%d, %s: %d documents, %.0f bytes each on average"
           % (sys.version_info[0], sys.version_info[1], args.grammar, len(documents), float(size) / len(documents)))
