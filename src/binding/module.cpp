@@ -447,6 +447,11 @@ bool socket_handle(PyObject* socket, int32_t* fd) {
     long value = PyInt_AsLong(result.get());
 #endif
     if (value == -1 && PyErr_Occurred()) return false;
+    if (value < INT32_MIN || value > INT32_MAX) {
+        // Cut to 32 bits it would name some other descriptor.
+        PyErr_SetString(PyExc_OverflowError, "fileno() is out of range for a socket handle");
+        return false;
+    }
     *fd = static_cast<int32_t>(value);
     return true;
 }
@@ -454,13 +459,24 @@ bool socket_handle(PyObject* socket, int32_t* fd) {
 // Waits, with the interpreter lock released, until something has arrived and
 // copies it without removing it from the socket. 0 when the peer has closed
 // or the receive failed (a socket in non-blocking or timeout mode fails at
-// once when nothing is there): the end of input.
-size_t peek_socket(int32_t fd, char* buffer, size_t capacity) {
-    ssize_t n;
-    Py_BEGIN_ALLOW_THREADS
-    n = recv(fd, buffer, capacity, MSG_PEEK);
-    Py_END_ALLOW_THREADS
-    return n > 0 ? static_cast<size_t>(n) : 0;
+// once when nothing is there): the end of input. A signal that interrupts
+// the wait runs its Python handler; when the handler raises (Ctrl-C), the
+// input ends there and `interrupted` tells the caller to pass that on.
+size_t peek_socket(int32_t fd, char* buffer, size_t capacity, bool& interrupted) {
+    for (;;) {
+        ssize_t n;
+        int error;
+        Py_BEGIN_ALLOW_THREADS
+        n = recv(fd, buffer, capacity, MSG_PEEK);
+        error = errno;
+        Py_END_ALLOW_THREADS
+        if (n > 0) return static_cast<size_t>(n);
+        if (n < 0 && error == EINTR) {
+            if (PyErr_CheckSignals() == 0) continue;
+            interrupted = true;
+        }
+        return 0;
+    }
 }
 
 // Removes `count` bytes that peek_socket has shown to be there, so nothing
@@ -507,9 +523,12 @@ PyObject* parse_socket_stream_entry(PyObject*, PyObject* args) {
         } else {
             constexpr size_t kScratchSize = 64 * 1024;
             std::unique_ptr<char[]> scratch(new char[kScratchSize]);
-            StreamReader reader([fd](char* b, size_t cap) { return peek_socket(fd, b, cap); },
+            bool interrupted = false;
+            StreamReader reader([fd, &interrupted](char* b, size_t cap) { return peek_socket(fd, b, cap, interrupted); },
                                 [fd, &scratch](size_t n) { take_from_socket(fd, scratch.get(), kScratchSize, n); });
-            return reader.read(g, h, flags, loop != 0);
+            Result result = reader.read(g, h, flags, loop != 0);
+            if (interrupted && PyErr_Occurred()) return std::nullopt;
+            return result;
         }
     });
 }

@@ -56,6 +56,7 @@ class ModuleTest(DocumentTestCase):
             (("heatmap", good, with_fileno(lambda: {}[3]), 2), KeyError, ""),
             (("heatmap", good, with_fileno(lambda: str(sock.fileno())), 2), TypeError, ""),
             (("heatmap", good, with_fileno(None), 2), TypeError, ""),
+            (("heatmap", good, with_fileno(lambda: 2 ** 32 + sock.fileno()), 2), OverflowError, "fileno() is out of range for a socket handle"),
             (("heatmap", good, object(), 2), AttributeError, ""),
         ]
         for function, args, error, message in [(f, a, e, m) for f in (tarvo.parse, tarvo.parse_file)

@@ -164,3 +164,16 @@ class SocketTest(unittest.TestCase):
         self.assertRaises(Failure, tarvo.parse_socket_stream, "heatmap", rec.callbacks(HEATMAP_ELEMENTS), a, 2, 1)
         self.assertEqual(rec.events, events(1, 2)[:6])
         self.assertEqual(self.rest(a), b"></Heatmap>\n" + doc(3))
+
+    def test_signal_handler_raising_ends_the_wait(self):
+        class Interrupted(Exception):
+            pass
+
+        def handler(signum, frame):
+            raise Interrupted()
+        previous = signal.signal(signal.SIGALRM, handler)
+        self.addCleanup(signal.signal, signal.SIGALRM, previous)
+        a = self.pair([], close=False)
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        self.assertRaises(Interrupted, tarvo.parse_socket_stream, "heatmap", {}, a, 0)
+
