@@ -4,7 +4,6 @@
 // closes its root element and reads nothing after it.
 #pragma once
 
-#include <cctype>
 #include <cstdarg>
 #include <string>
 #include <string_view>
@@ -81,9 +80,6 @@ public:
             read_whitespace = false;
         }
     }
-
-    // Set once the root element has closed.
-    bool complete() const { return complete_; }
 
 private:
     std::string located(std::string body) {
@@ -278,7 +274,7 @@ private:
     PtrStack<const ContentPosition> stack_;
     const ContentPosition* previous_ = nullptr;
     int skip_depth_ = -1;
-    bool complete_ = false;
+    bool complete_ = false;  // the root element has closed
 };
 
 template <class Input>
