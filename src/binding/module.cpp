@@ -190,35 +190,13 @@ public:
     }
 
     void start_tag(int element, std::string_view, std::span<const Attribute> attributes) override {
-        PyObject* fn = callable(element, 0, "start tag");
-        if (!fn) return;
-        PyObject* dict = attribute_dict(element, attributes);
-        if (!dict) {
-            Py_DECREF(fn);
-            failed("start tag", element);
-            return;
-        }
-        PyObject* args[3] = {nullptr, names_.elements[static_cast<size_t>(element)], dict};
-        PyObject* result = call(fn, args + 1, 2, nullptr);
-        Py_DECREF(dict);
-        Py_DECREF(fn);
-        done(result, "start tag", element);
+        if (PyObject* fn = callable(element, 0, "start tag"))
+            call_with_second(fn, element, "start tag", attribute_dict(element, attributes));
     }
 
     void text(int element, std::string_view, std::string_view data) override {
-        PyObject* fn = callable(element, 1, "text");
-        if (!fn) return;
-        PyObject* value = py::text(data.data(), data.size());
-        if (!value) {
-            Py_DECREF(fn);
-            failed("text", element);
-            return;
-        }
-        PyObject* args[3] = {nullptr, names_.elements[static_cast<size_t>(element)], value};
-        PyObject* result = call(fn, args + 1, 2, nullptr);
-        Py_DECREF(value);
-        Py_DECREF(fn);
-        done(result, "text", element);
+        if (PyObject* fn = callable(element, 1, "text"))
+            call_with_second(fn, element, "text", py::text(data.data(), data.size()));
     }
 
     void end_tag(int element, std::string_view) override {
@@ -296,6 +274,21 @@ private:
             }
         }
         return dict;
+    }
+
+    // Calls `fn` with (element name, `second`) and releases both; a null
+    // `second` (it could not be built) fails the event like a raise.
+    void call_with_second(PyObject* fn, int element, const char* kind, PyObject* second) {
+        if (!second) {
+            Py_DECREF(fn);
+            failed(kind, element);
+            return;
+        }
+        PyObject* args[3] = {nullptr, names_.elements[static_cast<size_t>(element)], second};
+        PyObject* result = call(fn, args + 1, 2, nullptr);
+        Py_DECREF(second);
+        Py_DECREF(fn);
+        done(result, kind, element);
     }
 
     void done(PyObject* result, const char* kind, int element) {
