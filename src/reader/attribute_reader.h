@@ -3,6 +3,7 @@
 // AttributeSet. A template over the input policy of the parser.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "reader/char_class.h"
@@ -18,10 +19,10 @@ namespace tarvo {
 // ends at the same quote; any other opener is dropped and the value ends at
 // the next whitespace. A name given twice keeps its later value. Returns
 // false, after calling `report(offending character)`, when a name is not
-// followed by '='.
+// followed by '='. `name` is scratch space, kept by the caller so that long
+// names do not cost an allocation per tag.
 template <class Input, class Report>
-bool read_attribute_list(Input& in, int& lookahead, AttributeSet& out, Report&& report) {
-    std::string name;
+bool read_attribute_list(Input& in, int& lookahead, AttributeSet& out, std::string& name, Report&& report) {
     while (is_alpha(lookahead)) {
         name.assign(1, static_cast<char>(lookahead));
         int c = in.template read_run<is_attribute_name_char>(name);

@@ -30,7 +30,7 @@ public:
         int lookahead = in_.skip_space();
         AttributeSet& decl = s_.attributes;
         decl.clear();
-        bool attributes_ok = read_attribute_list(in_, lookahead, decl, [this](int ch) {
+        bool attributes_ok = read_attribute_list(in_, lookahead, decl, s_.attribute_name, [this](int ch) {
             run_.error("found '%c' where '=' expected", ch);
         });
         if (lookahead != '?') return fail("found '%c' where '?' expected", lookahead);

@@ -18,6 +18,7 @@ namespace tarvo {
 // steady-state parse does not allocate.
 struct ParseScratch {
     std::string name;
+    std::string attribute_name;
     std::string whitespace;
     std::string text;
     AttributeSet attributes;

@@ -179,7 +179,7 @@ private:
         attrs.clear();
         if (c != '>' && c != '/') {
             int lookahead = c;
-            bool ok = read_attribute_list(in_, lookahead, attrs, [this](int ch) {
+            bool ok = read_attribute_list(in_, lookahead, attrs, s_.attribute_name, [this](int ch) {
                 error("found '%c' where '=' expected", ch);
             });
             c = lookahead;
