@@ -7,6 +7,17 @@
 // them.
 #pragma once
 
+#if __cplusplus < 202002L
+#error "tarvo/tarvo.h needs C++20 (for example -std=c++20); the tarvo::tarvo CMake target asks for it by itself"
+#endif
+
+// What a shared libtarvo exports; everything else in it stays hidden.
+#if defined(TARVO_EXPORTS) && defined(__GNUC__)
+#define TARVO_API __attribute__((visibility("default")))
+#else
+#define TARVO_API
+#endif
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -40,7 +51,7 @@ struct Attribute {
 // Receives the events of a parse. `element` is the index of the element's
 // rule in the grammar, so a handler can keep per-element data in a vector.
 // Every view is valid only for the duration of the call.
-class Handler {
+class TARVO_API Handler {
 public:
     virtual ~Handler() = default;
     // Attributes after checking and defaulting, in delivery order.
@@ -61,16 +72,16 @@ struct Result {
 };
 
 // Grammars in registration order.
-std::span<const SchemaTable* const> grammars();
+TARVO_API std::span<const SchemaTable* const> grammars();
 // The grammar registered under exactly `name`, or nullptr.
-const SchemaTable* find_grammar(std::string_view name);
-std::string_view grammar_name(const SchemaTable& grammar);
-std::string_view element_name(const SchemaTable& grammar, int element);
-int element_count(const SchemaTable& grammar);
+TARVO_API const SchemaTable* find_grammar(std::string_view name);
+TARVO_API std::string_view grammar_name(const SchemaTable& grammar);
+TARVO_API std::string_view element_name(const SchemaTable& grammar, int element);
+TARVO_API int element_count(const SchemaTable& grammar);
 
 // Reads one document file. `handler` may be null: everything is still
 // checked, no event is delivered.
-Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags);
+TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags);
 
 // Fills `buffer` with up to `capacity` bytes, waiting until at least one is
 // there; returns 0 at the end of input (which must then stay the end).
@@ -79,7 +90,7 @@ using ByteSource = std::function<size_t(char* buffer, size_t capacity)>;
 // Documents sent back to back over one source, each a single root element
 // without XML declaration, separated by optional whitespace. A document
 // ends at the '>' that closes its root element.
-class StreamReader {
+class TARVO_API StreamReader {
 public:
     // Reads the source in chunks; bytes beyond a document stay buffered in
     // the reader for the next one.
@@ -112,8 +123,8 @@ private:
 // `message` as an error of the parse running on this thread, which then
 // stops with kStatusHandlerFailed. Returns false when no parse is running
 // on this thread.
-bool report_handler_error(const std::string& message);
+TARVO_API bool report_handler_error(const std::string& message);
 
-const char* version();
+TARVO_API const char* version();
 
 }  // namespace tarvo
