@@ -10,8 +10,9 @@ reads them all in one loop-mode call with no-op callables registered for
 every element of the grammar. Prints documents per second for both readers
 (best of --repeat runs) and the ratio.
 
-    PYTHONPATH=build/python/3.11 python3.11 bench/stream_bench.py
-    PYTHONPATH=build/python/2.7 python2.7 bench/stream_bench.py --grammar lumoCodeCoverage
+    cmake --build build --target tarvo-bench-python
+    PYTHONPATH=build/bench/python/3.11 python3.11 bench/stream_bench.py
+    PYTHONPATH=build/bench/python/2.7 python2.7 bench/stream_bench.py --grammar lumoCodeCoverage
 
 Runs under Python 2.7 and Python 3.
 """

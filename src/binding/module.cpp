@@ -402,27 +402,43 @@ PyObject* parse_with_callbacks(const char* grammar_name, PyObject* callbacks, Ru
     return text(result.warnings.data(), result.warnings.size());
 }
 
-// parse(grammar, callbacks, path, flags) and parse_file, the same function.
-PyObject* parse_file_entry(PyObject*, PyObject* args) {
+// parse(grammar, callbacks, path, flags=PARSE_STRICT) and parse_file, the
+// same function. Argument errors name "parse" in every function.
+const char* const kParseKeywords[] = {"grammar", "callbacks", "path", "flags", nullptr};
+
+PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     const char* grammar = nullptr;
     PyObject* callbacks = nullptr;
-    int flags = 0;
+    int flags = PARSE_STRICT;
 #if TARVO_PY3
     PyObject* path_bytes = nullptr;
-    if (!PyArg_ParseTuple(args, "sO&O&i:parse", &grammar, convert_callbacks, &callbacks, PyUnicode_FSConverter,
-                          &path_bytes, &flags))
+    if (!parse_arguments(args, kwargs, "sO&O&|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
+                         PyUnicode_FSConverter, &path_bytes, &flags))
         return nullptr;
     Ref path_owner(path_bytes);
     const char* path = PyBytes_AS_STRING(path_bytes);
 #else
     const char* path = nullptr;
-    if (!PyArg_ParseTuple(args, "sO&si:parse", &grammar, convert_callbacks, &callbacks, &path, &flags))
+    if (!parse_arguments(args, kwargs, "sO&s|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
+                         &path, &flags))
         return nullptr;
 #endif
     return parse_with_callbacks(grammar, callbacks, [&](const SchemaTable& g, Handler* h) {
         return parse_file(g, path, h, flags);
     });
 }
+
+#define TARVO_PARSE_DOC(name)                                                                                  \
+    TARVO_DOC(name "(grammar, callbacks, path, flags=PARSE_STRICT)",                                           \
+              "Read the document file at path against the built-in grammar named grammar.\n"                 \
+              "\n"                                                                                              \
+              "callbacks maps element names to a sequence [start, text, end] of callables,\n"                  \
+              "called as start(name, attributes), text(name, text) and end(name); shorter\n"                   \
+              "sequences and None items are allowed. flags combines the PARSE_* constants.\n"                  \
+              "\n"                                                                                              \
+              "Returns the warning text (\"\" when there are none). Raises ParseError with the\n"             \
+              "error text when the document is invalid or cannot be read; an exception raised\n"               \
+              "by a callable comes through unchanged.")
 
 // ---------------------------------------------------------------------------
 // Socket streams.
@@ -484,8 +500,10 @@ void take_from_socket(int32_t fd, char* scratch, size_t scratch_size, size_t cou
     }
 }
 
+#ifdef TARVO_BYTEWISE_SOCKET_READER
 // One byte per receive, the lock released and retaken around each: the
-// reading that peek_socket replaces, kept so the two can be compared.
+// reading that peek_socket replaces, built only into the benchmark's copy of
+// the module so that the two can be compared.
 size_t read_socket_byte(int32_t fd, char* buffer) {
     ssize_t n;
     Py_BEGIN_ALLOW_THREADS
@@ -493,44 +511,79 @@ size_t read_socket_byte(int32_t fd, char* buffer) {
     Py_END_ALLOW_THREADS
     return n == 1 ? 1 : 0;
 }
+#endif
 
-// parse_socket_stream(grammar, callbacks, socket, flags[, loop]). Only the
-// bytes the parse has used are taken from the socket: the documents read,
-// the whitespace after the last one and the byte after that whitespace.
-// Whatever follows stays on the socket for the next call.
+// parse_socket_stream(grammar, callbacks, sock, flags=PARSE_STRICT, loop=0).
+// Only the bytes the parse has used are taken from the socket: the documents
+// read, the whitespace after the last one and the byte after that
+// whitespace. Whatever follows stays on the socket for the next call.
+const char* const kSocketKeywords[] = {"grammar", "callbacks", "sock", "flags", "loop", nullptr};
+
 template <bool kBytewise>
-PyObject* parse_socket_stream_entry(PyObject*, PyObject* args) {
+PyObject* parse_socket_stream_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     const char* grammar = nullptr;
     PyObject* callbacks = nullptr;
     PyObject* socket = nullptr;
-    int flags = 0;
+    int flags = PARSE_STRICT;
     unsigned char loop = 0;
-    if (!PyArg_ParseTuple(args, "sO&Oi|b:parse", &grammar, convert_callbacks, &callbacks, &socket, &flags, &loop))
+    if (!parse_arguments(args, kwargs, "sO&O|ib:parse", kSocketKeywords, &grammar, convert_callbacks, &callbacks,
+                         &socket, &flags, &loop))
         return nullptr;
     return parse_with_callbacks(grammar, callbacks, [&](const SchemaTable& g, Handler* h) -> std::optional<Result> {
         int32_t fd;
         if (!socket_handle(socket, &fd)) return std::nullopt;
+#ifdef TARVO_BYTEWISE_SOCKET_READER
         if constexpr (kBytewise) {
             StreamReader reader([fd](char* b, size_t) { return read_socket_byte(fd, b); });
             return reader.read(g, h, flags, loop != 0);
-        } else {
-            constexpr size_t kScratchSize = 64 * 1024;
-            std::unique_ptr<char[]> scratch(new char[kScratchSize]);
-            bool interrupted = false;
-            StreamReader reader([fd, &interrupted](char* b, size_t cap) { return peek_socket(fd, b, cap, interrupted); },
-                                [fd, &scratch](size_t n) { take_from_socket(fd, scratch.get(), kScratchSize, n); });
-            Result result = reader.read(g, h, flags, loop != 0);
-            if (interrupted && PyErr_Occurred()) return std::nullopt;
-            return result;
         }
+#endif
+        constexpr size_t kScratchSize = 64 * 1024;
+        std::unique_ptr<char[]> scratch(new char[kScratchSize]);
+        bool interrupted = false;
+        StreamReader reader([fd, &interrupted](char* b, size_t cap) { return peek_socket(fd, b, cap, interrupted); },
+                            [fd, &scratch](size_t n) { take_from_socket(fd, scratch.get(), kScratchSize, n); });
+        Result result = reader.read(g, h, flags, loop != 0);
+        if (interrupted && PyErr_Occurred()) return std::nullopt;
+        return result;
     });
 }
 
+const char kSocketDoc[] = TARVO_DOC(
+    "parse_socket_stream(grammar, callbacks, sock, flags=PARSE_STRICT, loop=0)",
+    "Read documents sent back to back over the connected stream socket sock\n"
+    "(anything with a fileno() method), each a single root element without XML\n"
+    "declaration, separated by optional whitespace.\n"
+    "\n"
+    "Reads one document, or with loop non-zero (0 to 255) one document after\n"
+    "another until one fails or the peer closes. After each document the whitespace\n"
+    "that follows and the next byte are taken from the socket; nothing beyond that\n"
+    "is. Waits for data without holding the interpreter lock. The socket must be in\n"
+    "blocking mode: with a timeout, or non-blocking, a receive that finds nothing is\n"
+    "the end of input. callbacks and flags are as for parse().\n"
+    "\n"
+    "Returns the warnings of every document read. Raises ParseError with the errors\n"
+    "of the first document that fails; an exception raised by a callable or by\n"
+    "sock.fileno() comes through unchanged.");
+
+const char kModuleDoc[] =
+    "Validating XML reader over built-in grammars.\n"
+    "\n"
+    "parse() reads a document file, parse_socket_stream() documents sent back to\n"
+    "back over a socket. Each checks the document against a grammar compiled into\n"
+    "the module, calls the callables registered for its elements, and returns the\n"
+    "warning text or raises ParseError. The PARSE_* flags tolerate wrong or unknown\n"
+    "attributes and misplaced elements.";
+
 PyMethodDef g_methods[] = {
-    {"parse", parse_file_entry, METH_VARARGS, nullptr},
-    {"parse_file", parse_file_entry, METH_VARARGS, nullptr},
-    {"parse_socket_stream", parse_socket_stream_entry<false>, METH_VARARGS, nullptr},
-    {"_parse_socket_stream_bytewise", parse_socket_stream_entry<true>, METH_VARARGS, nullptr},
+    {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, TARVO_PARSE_DOC("parse")},
+    {"parse_file", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, TARVO_PARSE_DOC("parse_file")},
+    {"parse_socket_stream", keywords_function(parse_socket_stream_entry<false>), METH_VARARGS | METH_KEYWORDS,
+     kSocketDoc},
+#ifdef TARVO_BYTEWISE_SOCKET_READER
+    {"_parse_socket_stream_bytewise", keywords_function(parse_socket_stream_entry<true>),
+     METH_VARARGS | METH_KEYWORDS, nullptr},
+#endif
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -553,7 +606,8 @@ bool init_module(PyObject* module) {
         Py_DECREF(g_parse_error);
         return false;
     }
-    return PyModule_AddIntConstant(module, "PARSE_STRICT", PARSE_STRICT) == 0 &&
+    return PyModule_AddStringConstant(module, "__version__", version()) == 0 &&
+           PyModule_AddIntConstant(module, "PARSE_STRICT", PARSE_STRICT) == 0 &&
            PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ATTRIBUTES", PARSE_IGNORE_WRONG_ATTRIBUTES) == 0 &&
            PyModule_AddIntConstant(module, "PARSE_IGNORE_UNKNOWN_ATTRIBUTES", PARSE_IGNORE_UNKNOWN_ATTRIBUTES) == 0 &&
            PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ELEMENTS", PARSE_IGNORE_WRONG_ELEMENTS) == 0;
@@ -561,7 +615,7 @@ bool init_module(PyObject* module) {
 
 #if TARVO_PY3
 PyModuleDef g_module = {
-    PyModuleDef_HEAD_INIT, "tarvo", nullptr, -1, g_methods, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "tarvo", kModuleDoc, -1, g_methods, nullptr, nullptr, nullptr, nullptr,
 };
 #endif
 
@@ -582,7 +636,8 @@ PyMODINIT_FUNC PyInit_tarvo(void) {
 #else
 PyMODINIT_FUNC inittarvo(void) {
     // Py_InitModule4 is Py_InitModule4_64 on 64-bit builds.
-    PyObject* module = Py_InitModule4("tarvo", tarvo::py::g_methods, nullptr, nullptr, PYTHON_API_VERSION);
+    PyObject* module = Py_InitModule4("tarvo", tarvo::py::g_methods, const_cast<char*>(tarvo::py::kModuleDoc), nullptr,
+                                      PYTHON_API_VERSION);
     if (!module) return;
     tarvo::py::init_module(module);
 }

@@ -112,6 +112,34 @@ inline PyObject* call(PyObject* fn, PyObject** args, size_t n, PyObject* tuple) 
 #endif
 }
 
+// A docstring that starts with the call's signature. Python 3 takes the part
+// before "--" as the function's __text_signature__, which inspect.signature
+// and help() show; Python 2 shows the signature as the first line.
+#if TARVO_PY3
+#define TARVO_DOC(signature, text) signature "\n--\n\n" text
+#else
+#define TARVO_DOC(signature, text) signature "\n\n" text
+#endif
+
+// Arguments of a METH_VARARGS | METH_KEYWORDS function: `format` as for
+// PyArg_ParseTuple, `keywords` the names of its items in order, null
+// terminated. A call without keywords goes through PyArg_ParseTuple, so a
+// positional call gets the argument errors it has always had ("parse() takes
+// at least 3 arguments (2 given)" on every Python version).
+template <class... Out>
+inline bool parse_arguments(PyObject* args, PyObject* kwargs, const char* format, const char* const* keywords,
+                            Out... out) {
+    if (!kwargs || PyDict_Size(kwargs) == 0) return PyArg_ParseTuple(args, const_cast<char*>(format), out...) != 0;
+    // Python 2 and early 3.x declare both without const.
+    return PyArg_ParseTupleAndKeywords(args, kwargs, const_cast<char*>(format), const_cast<char**>(keywords),
+                                       out...) != 0;
+}
+
+// A METH_VARARGS | METH_KEYWORDS function as the PyCFunction a method table holds.
+inline PyCFunction keywords_function(PyObject* (*fn)(PyObject*, PyObject*, PyObject*)) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
 // Whether calls take a prebuilt argument tuple (see call()).
 inline constexpr bool kCallsUseTuples = !TARVO_PY3;
 

@@ -1,7 +1,15 @@
 # Type stub for the tarvo extension module, as seen from Python 3. Under
 # Python 2 every str below is the byte string type and paths are str.
 import os
-from typing import Any, Callable, Dict, List, Optional, Protocol, Sequence, Union
+import sys
+from typing import Any, Callable, Dict, List, Union
+
+if sys.version_info >= (3, 8):
+    from typing import Protocol
+else:
+    from typing_extensions import Protocol
+
+__version__: str
 
 PARSE_STRICT: int
 PARSE_IGNORE_WRONG_ATTRIBUTES: int
@@ -17,40 +25,40 @@ class ParseError(Exception):
 StartCallback = Callable[[str, Dict[str, str]], Any]
 TextCallback = Callable[[str, str], Any]
 EndCallback = Callable[[str], Any]
-# Element name -> [start, text, end]. Shorter sequences are allowed, and an
-# item that is None or not callable is skipped; so is a value that is not a
-# sequence.
-Callbacks = Dict[str, Sequence[Optional[Callable[..., Any]]]]
+# Element name -> [start, text, end] (StartCallback, TextCallback,
+# EndCallback). Shorter sequences are allowed, and an item that is None or
+# not callable is skipped; so is a value that is not a sequence. The values
+# are Any so that a dictionary literal mixing such lists type-checks.
+Callbacks = Dict[str, Any]
 
-_Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int) -> str:
-    """Reads the document file at `path` against the built-in grammar named
-    `grammar` and calls the registered callables for its elements.
+class _Socket(Protocol):
+    def fileno(self) -> int: ...
+
+def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...) -> str:
+    """Read the document file at path against the built-in grammar named
+    grammar and call the registered callables for its elements.
 
     Returns the warning text ("" when there are none). Raises ParseError
     with the error text when the document is invalid or cannot be read, and
     lets an exception raised by a callable through unchanged."""
     ...
 
-def parse_file(grammar: str, callbacks: Callbacks, path: _Path, flags: int) -> str:
+def parse_file(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...) -> str:
     """The same function as parse."""
     ...
 
-class _Socket(Protocol):
-    def fileno(self) -> int: ...
-
-# Arguments are positional only, as for parse.
-def parse_socket_stream(grammar: str, callbacks: Callbacks, socket: _Socket, flags: int,
-                        loop: int = 0, /) -> str:
-    """Reads documents sent back to back over the connected stream socket
-    `socket` (anything with a fileno() method), each a single root element
+def parse_socket_stream(grammar: str, callbacks: Callbacks, sock: _Socket, flags: int = ...,
+                        loop: int = ...) -> str:
+    """Read documents sent back to back over the connected stream socket
+    sock (anything with a fileno() method), each a single root element
     without XML declaration, separated by optional whitespace.
 
-    Reads one document, or with `loop` non-zero (0 to 255) one document
-    after another until one fails or the peer closes. After each document
-    the whitespace that follows and the next byte (the first byte of the
-    next document) are taken from the socket; nothing beyond that is, so a
+    Reads one document, or with loop non-zero (0 to 255) one document after
+    another until one fails or the peer closes. After each document the
+    whitespace that follows and the next byte (the first byte of the next
+    document) are taken from the socket; nothing beyond that is, so a
     following call finds the rest of the next document still there. Waits
     for data without holding the interpreter lock. The socket must be in
     blocking mode: with a timeout, or non-blocking, a receive that finds
@@ -58,5 +66,5 @@ def parse_socket_stream(grammar: str, callbacks: Callbacks, socket: _Socket, fla
 
     Returns the warnings of every document read. Raises ParseError with the
     errors of the first document that fails, and lets an exception raised
-    by a callable or by socket.fileno() through unchanged."""
+    by a callable or by sock.fileno() through unchanged."""
     ...

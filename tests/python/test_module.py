@@ -14,6 +14,7 @@ class ModuleTest(DocumentTestCase):
                  "PARSE_IGNORE_WRONG_ELEMENTS"]
         self.assertEqual(set(n for n in dir(tarvo) if not n.startswith("_")),
                          set(["parse", "parse_file", "parse_socket_stream", "ParseError"] + flags))
+        self.assertFalse(hasattr(tarvo, "_parse_socket_stream_bytewise"))  # the benchmark's own build only
         self.assertEqual([getattr(tarvo, n) for n in flags], [0, 1, 2, 4])
         self.assertEqual((tarvo.ParseError.__module__, tarvo.ParseError.__name__, tarvo.ParseError.__bases__),
                          ("tarvo", "ParseError", (Exception,)))
@@ -38,7 +39,7 @@ class ModuleTest(DocumentTestCase):
         # On Python 2 u"Element" == "Element", so the unicode key must differ.
         other_string_type = u"Element\u00e9" if PY2 else b"Element"
         cases = [
-            ((), TypeError, "parse"), (("heatmap", good, path), TypeError, "parse"),
+            ((), TypeError, "parse"), (("heatmap", good), TypeError, "parse"),
             (("heatmap", good, path, 0, 0), TypeError, "parse"), ((None, good, path, 0), TypeError, ""),
             (("heatmap", good, None, 0), TypeError, ""), (("heatmap", good, path, "0"), TypeError, ""),
             (("heatmap", [("Heatmap", rec.triple())], path, 0), TypeError, "object is not a dictionary"),
@@ -48,7 +49,7 @@ class ModuleTest(DocumentTestCase):
             (("Heatmap", good, path, 0), ValueError, "unknown DTD"),
         ]
         socket_cases = [
-            (("heatmap", good, sock), TypeError, "parse"), (("heatmap", good, sock, 2, 1, 0), TypeError, "parse"),
+            (("heatmap", good), TypeError, "parse"), (("heatmap", good, sock, 2, 1, 0), TypeError, "parse"),
             (("heatmap", good, sock, 2, 256), OverflowError, ""), (("heatmap", good, sock, 2, -1), OverflowError, ""),
             (("heatmap", [], sock, 2), TypeError, "object is not a dictionary"),
             (("nope", good, sock, 2), ValueError, "unknown DTD"),
@@ -73,6 +74,46 @@ class ModuleTest(DocumentTestCase):
         for function in (tarvo.parse, tarvo.parse_file):  # the control
             self.assertEqual(function("heatmap", good, path, 0), "")
         self.assertEqual(rec.events, HEATMAP_EVENTS * 2)
+
+    def test_keywords_and_defaults(self):
+        path = self.write("h.xml", HEATMAP)
+        rec = Recorder()
+        callbacks = rec.callbacks(HEATMAP_ELEMENTS)
+        for function in (tarvo.parse, tarvo.parse_file):
+            for args, kwargs in [(("heatmap", callbacks, path), {}),
+                                 (("heatmap",), {"path": path, "callbacks": callbacks}),
+                                 ((), {"flags": 0, "path": path, "callbacks": callbacks, "grammar": "heatmap"})]:
+                self.assertEqual(function(*args, **kwargs), "")
+        self.assertEqual(rec.events, HEATMAP_EVENTS * 6)
+        # flags defaults to PARSE_STRICT: an unknown attribute is an error.
+        unknown = self.write("u.xml", HEATMAP.replace(b"<Colors ", b"<Colors u='1' "))
+        self.assertEqual(outcome(tarvo.parse, "heatmap", {}, unknown), ("error", ["Unknown attribute 'u'", (
+            "File %s, line 3: error in attributes for element 'Colors'" % unknown)], []))
+        for args, kwargs, message in [
+                (("heatmap",), {"callbacks": {}}, "path"), (("heatmap", {}, path), {"loop": 1}, "loop"),
+                ((), {"callbacks": {}, "path": path, "grammar": "heatmap", "grammer": 1}, "grammer"),
+                (("heatmap", {}, path), {"grammar": "heatmap"}, "grammar")]:
+            try:
+                tarvo.parse(*args, **kwargs)
+            except TypeError as e:
+                self.assertIn(message, str(e))
+            else:
+                self.fail("no TypeError for %r" % (kwargs,))
+
+    def test_documentation(self):
+        self.assertTrue(tarvo.__doc__)
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "VERSION")) as f:
+            self.assertEqual(tarvo.__version__, f.read().strip())
+        file_signature = "(grammar, callbacks, path, flags=0)"
+        signatures = {tarvo.parse: file_signature, tarvo.parse_file: file_signature,
+                      tarvo.parse_socket_stream: "(grammar, callbacks, sock, flags=0, loop=0)"}
+        for function, signature in signatures.items():
+            if PY2:
+                self.assertTrue(function.__doc__.startswith(function.__name__ + "(grammar, callbacks, "))
+            else:
+                import inspect
+                self.assertEqual(str(inspect.signature(function)), signature)
+                self.assertNotIn("--", function.__doc__.splitlines()[0])
 
     def test_outcomes_of_parse_and_parse_file(self):
         missing = os.path.join(self.dir, "no such.xml")

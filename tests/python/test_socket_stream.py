@@ -130,10 +130,11 @@ class SocketTest(unittest.TestCase):
         ]
         for data, close, loops, expected in cases:
             for loop in loops:
-                for reader in (tarvo.parse_socket_stream, tarvo._parse_socket_stream_bytewise):
-                    self.assertEqual(self.stream(data, close, loop=loop, reader=reader), expected, (data, loop))
+                self.assertEqual(self.stream(data, close, loop=loop), expected, (data, loop))
         self.assertEqual(self.stream(series(b""), reader=lambda g, c, s, f, loop: tarvo.parse_socket_stream(
             g, c, s, f)), (ok(1), events(1), series(b"")[len(doc(1)) + 1:]))  # no loop argument: one document
+        self.assertEqual(self.stream(series(b""), reader=lambda g, c, s, f, loop: tarvo.parse_socket_stream(
+            callbacks=c, loop=loop, sock=s, grammar=g, flags=f), loop=1), (ok(1, 2, 3), events(1, 2, 3), b""))
 
     def test_documents_sent_byte_by_byte_from_another_thread(self):
         # After the document the peer is quiet a while, then sends whitespace
