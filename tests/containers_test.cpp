@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,36 @@ TEST(StrDict, KeyOrderIsBucketThenInsertionWhateverIsReplacedOrRemoved) {
         std::erase(expected, victim);
         EXPECT_EQ(d.keys(), expected) << "removing " << victim;
     }
+}
+
+TEST(StrDict, ManyKeysInOneBucketKeepOrderAndAreFound) {
+    // "a" + letters + two letters that bring every key to bucket 0: past the
+    // size where lookups go through the index, the order is still insertion.
+    Keys keys;
+    for (int i = 0; i < 300; ++i) {
+        std::string k = "a" + std::to_string(i);
+        int sum = 0;
+        for (size_t j = 1; j < k.size(); ++j) sum += k[j];
+        int need = ((-sum - 130) % 32 + 32) % 32;
+        k += static_cast<char>('A' + std::min(need, 25));
+        k += static_cast<char>('A' + need - std::min(need, 25));
+        ASSERT_EQ(dict_bucket(k), 0u);
+        keys.push_back(k);
+    }
+    StrDict<int> d;
+    for (int round = 0; round < 2; ++round) {  // the second round reuses the cleared index
+        d.clear();
+        for (size_t i = 0; i < keys.size(); ++i) d.set(keys[i], static_cast<int>(i));
+        for (size_t i = 0; i < keys.size(); i += 7) d.set(keys[i], -1);  // replaced in place
+        EXPECT_EQ(d.keys(), keys);
+        EXPECT_EQ(*d.get(keys[7]), -1);
+        EXPECT_EQ(*d.get(keys[299]), 299);
+        EXPECT_FALSE(d.has("a1"));
+    }
+    d.remove(keys[0]);
+    EXPECT_FALSE(d.has(keys[0]));
+    EXPECT_EQ(*d.get(keys[299]), 299);  // moved into the freed slot, still found
+    EXPECT_EQ(d.keys(), Keys(keys.begin() + 1, keys.end()));
 }
 
 TEST(StrBuf, AppendAndCompare) {

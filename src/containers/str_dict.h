@@ -9,9 +9,16 @@
 // Entries live in one pool that is reused after clear(), so a dictionary
 // that is filled and cleared for every tag stops allocating once it has
 // seen its largest tag (keys and values keep their string capacity).
+//
+// The buckets only give the order. Names that share a bucket are trivial to
+// write, so beyond a few entries lookups go through a separate open-
+// addressing index keyed by a keyed hash of the whole name (SipHash-1-3
+// with a per-process random key): a start tag with a million attributes is
+// read in linear time whatever their names.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +27,9 @@
 namespace tarvo {
 
 inline constexpr int kDictBuckets = 32;
+
+// SipHash-1-3 of `key` under a random key drawn once per process.
+uint64_t keyed_hash(std::string_view key);
 
 constexpr uint32_t dict_bucket(std::string_view key) {
     int32_t h = 0;
@@ -69,7 +79,11 @@ public:
         else
             pool_[tail_[bucket]].next = idx;
         tail_[bucket] = idx;
-        return e;
+        if (indexed_)
+            index_insert(idx);
+        else if (live_ > kIndexFrom)
+            build_index();
+        return pool_[idx];
     }
 
     const V* get(std::string_view key) const {
@@ -83,6 +97,7 @@ public:
     bool has(std::string_view key) const { return get(key) != nullptr; }
 
     Entry* find_in(uint32_t bucket, std::string_view key) {
+        if (indexed_) return index_find(key);
         for (int32_t i = head_[bucket]; i >= 0; i = pool_[i].next)
             if (pool_[i].key == key) return &pool_[i];
         return nullptr;
@@ -101,6 +116,10 @@ public:
         int32_t last = static_cast<int32_t>(live_) - 1;
         if (i != last) relocate(last, i);
         --live_;
+        if (indexed_) {
+            drop_index();
+            if (live_ > kIndexFrom) build_index();
+        }
     }
 
     // Copies of all keys in key order.
@@ -114,6 +133,7 @@ public:
     void clear() {
         live_ = 0;
         reset_buckets();
+        if (indexed_) drop_index();
     }
 
     // Iteration in key order.
@@ -151,6 +171,65 @@ public:
     const_iterator end() const { return const_iterator(this, kDictBuckets, -1); }
 
 private:
+    // Up to this many entries a bucket chain is searched directly.
+    static constexpr size_t kIndexFrom = 16;
+
+    // An index slot is in use when its generation is the current one, so
+    // dropping the index is O(1) and a table sized by a large tag costs a
+    // small tag nothing.
+    struct Slot {
+        uint32_t generation = 0;
+        uint32_t check = 0;  // high bits of the hash, compared before the key
+        int32_t entry = -1;
+    };
+
+    void drop_index() {
+        indexed_ = false;
+        if (++generation_ == 0) {  // wrapped: no old slot may look current
+            for (Slot& s : slots_) s.generation = 0;
+            generation_ = 1;
+        }
+    }
+
+    void build_index() {
+        size_t size = slots_.size() < 64 ? 64 : slots_.size();
+        while (size < 2 * live_) size *= 2;
+        if (size != slots_.size()) {
+            slots_.assign(size, Slot{});
+            generation_ = 1;
+        } else if (indexed_) {
+            drop_index();
+        }
+        indexed_ = true;
+        for (size_t i = 0; i < live_; ++i) place(static_cast<int32_t>(i), keyed_hash(pool_[i].key));
+    }
+
+    void index_insert(int32_t idx) {
+        if (2 * live_ > slots_.size()) {
+            build_index();  // grows and places every entry, this one included
+            return;
+        }
+        place(idx, keyed_hash(pool_[idx].key));
+    }
+
+    void place(int32_t idx, uint64_t h) {
+        size_t mask = slots_.size() - 1;
+        size_t i = static_cast<size_t>(h) & mask;
+        while (slots_[i].generation == generation_) i = (i + 1) & mask;
+        slots_[i] = Slot{generation_, static_cast<uint32_t>(h >> 32), idx};
+    }
+
+    Entry* index_find(std::string_view key) {
+        uint64_t h = keyed_hash(key);
+        size_t mask = slots_.size() - 1;
+        uint32_t check = static_cast<uint32_t>(h >> 32);
+        for (size_t i = static_cast<size_t>(h) & mask; slots_[i].generation == generation_; i = (i + 1) & mask) {
+            const Slot& s = slots_[i];
+            if (s.check == check && pool_[s.entry].key == key) return &pool_[s.entry];
+        }
+        return nullptr;
+    }
+
     void reset_buckets() {
         for (int b = 0; b < kDictBuckets; ++b) head_[b] = tail_[b] = -1;
     }
@@ -183,6 +262,9 @@ private:
     size_t live_ = 0;
     int32_t head_[kDictBuckets];
     int32_t tail_[kDictBuckets];
+    std::vector<Slot> slots_;  // power-of-two size, at most half in use
+    uint32_t generation_ = 1;
+    bool indexed_ = false;
 };
 
 }  // namespace tarvo
