@@ -1,0 +1,119 @@
+# The tarvo command as a user sees it: exit statuses, messages, output.
+# Run with TARVO set to the tool; Python 3.
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+
+TARVO = os.environ.get("TARVO", "build/tarvo")
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
+HEATMAP = os.path.join(EXAMPLES, "heatmap", "order_handling_durations.xml")
+DICTIONARY = b'<?xml version="1.0"?><dictionary><translation><source>%s</source><target>t</target></translation></dictionary>'
+
+
+def run(*args, stdin=b"", stdout=subprocess.PIPE):
+    p = subprocess.run([TARVO] + list(args), input=stdin, stdout=stdout, stderr=subprocess.PIPE, timeout=120)
+    return p.returncode, p.stdout, p.stderr.decode("utf-8", "replace")
+
+
+class Temp(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def write(self, name, data):
+        path = os.path.join(self.dir.name, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+
+class Options(unittest.TestCase):
+    def test_usage_errors_exit_2_and_name_the_problem(self):
+        for args, text in [
+                ((), "subcommand"), (("frob",), "unknown command 'frob'"),
+                (("check",), "GRAMMAR"), (("check", "heatmap"), "missing FILE"),
+                (("check", "-x", "heatmap", HEATMAP), "-x"),
+                (("events", "--stream", "heatmap", HEATMAP), "--stream"),  # check's option
+                (("events", "heatmap", HEATMAP, HEATMAP), HEATMAP),
+                (("grammars", "heatmap"), "heatmap"),
+                (("check", "nosuch", HEATMAP), "unknown grammar 'nosuch'; known grammars:\n  lumoTools"),
+                (("events", "nosuch", HEATMAP), "unknown grammar 'nosuch'")]:
+            rc, out, err = run(*args)
+            self.assertEqual((rc, out), (2, b""), args)
+            self.assertIn(text, err, args)
+
+    def test_help_on_every_command(self):
+        for args in [("--help",), ("help",), ("check", "--help"), ("events", "-h"), ("grammars", "--help"),
+                     ("check", "heatmap", "--help")]:
+            rc, out, err = run(*args)
+            self.assertEqual(rc, 0, args)
+            self.assertIn(b"Usage: tarvo", out)
+            self.assertIn(b"Exit status:", out)
+
+    def test_options_anywhere_before_double_dash(self):
+        with open(HEATMAP, "rb") as f:
+            doc = f.read().replace(b'id="', b'bogus="x" id="', 1)
+        with tempfile.NamedTemporaryFile(suffix=".xml") as f:
+            f.write(doc)
+            f.flush()
+            self.assertEqual(run("check", "heatmap", f.name)[0], 1)
+            for args in [("check", "-U", "heatmap", f.name), ("check", "heatmap", f.name, "-U"),
+                         ("check", "heatmap", "--ignore-unknown-attributes", f.name), ("check", "-AUE", "heatmap", f.name)]:
+                rc, out, err = run(*args)
+                self.assertEqual((rc, out), (0, b"Unknown attribute 'bogus'\n"), args)
+        rc, out, err = run("check", "heatmap", "--", "-U")
+        self.assertEqual(rc, 1)
+        self.assertIn("Could not open file -U for reading", err)
+
+    def test_version(self):
+        rc, out, err = run("--version")
+        self.assertEqual(rc, 0)
+        self.assertRegex(out.decode(), r"^tarvo \d+\.\d+\.\d+\n$")
+
+    @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full")
+    def test_a_failed_write_is_an_error(self):
+        for args in [("grammars",), ("--help",), ("--version",), ("events", "heatmap", HEATMAP),
+                     ("check", "-E", "heatmap", os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml"))]:
+            with open("/dev/full", "wb") as full:
+                rc, _, err = run(*args, stdout=full)
+            self.assertEqual(rc, 4, args)
+            self.assertIn("cannot write the output: No space left on device", err)
+
+
+# (bytes in character data, whether they are well-formed UTF-8)
+UTF8_TABLE = [
+    (b"plain", True), (b"\xc3\xa9", True), (b"\xe2\x82\xac", True), (b"\xf0\x9f\x98\x80", True),
+    (b"\xed\x9f\xbf", True), (b"\xee\x80\x80", True), (b"\xf4\x8f\xbf\xbf", True), (b"\x01\x1f\"\\", True),
+    (b"\x80", False), (b"\xbf\xbf", False), (b"\xff", False), (b"\xfe", False),        # no lead byte
+    (b"\xc0\x80", False), (b"\xc1\xbf", False), (b"\xe0\x80\xaf", False),            # overlong
+    (b"\xf0\x8f\xbf\xbf", False),
+    (b"\xed\xa0\x80", False), (b"\xed\xbf\xbf", False),                              # surrogates
+    (b"\xf4\x90\x80\x80", False), (b"\xf5\x80\x80\x80", False), (b"\xf8\x88\x80\x80\x80", False),  # > U+10FFFF
+    (b"\xe2\x82", False), (b"\xf0\x9f\x98", False), (b"\xc3", False),                # cut short
+]
+
+
+class Json(Temp):
+    def test_events_are_valid_utf8_json_whatever_the_bytes(self):
+        for data, valid in UTF8_TABLE:
+            path = self.write("d.xml", DICTIONARY % data)
+            rc, out, err = run("events", "dictionary", path)
+            self.assertEqual(rc, 0, data)
+            events = [json.loads(line.decode("utf-8")) for line in out.splitlines()]
+            texts = [e["text"] for e in events if e["event"] == "text"]
+            self.assertEqual(texts[0], data.decode("utf-8" if valid else "latin-1"), data)
+
+    def test_messages_in_the_outcome_too(self):
+        path = self.write("h.xml", b'<?xml version="1.0"?><Heatmap><Colors gradient_color_space="\xed\xa0\x80\xff"/></Heatmap>')
+        rc, out, err = run("events", "heatmap", path)
+        outcome = json.loads(out.splitlines()[-1].decode("utf-8"))
+        self.assertEqual((rc, outcome["valid"], outcome["status"]), (1, False, 1))
+        self.assertEqual(outcome["errors"][0],
+                         "Invalid attribute value '\xed\xa0\x80\xff' for attribute 'gradient_color_space'")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,59 @@
+// The pieces the `tarvo` commands share: the command table's entry type,
+// exit statuses, the parse flags, grammar lookup and the output streams.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "tarvo/tarvo.h"
+
+namespace tarvo::cli {
+
+constexpr int kExitValid = 0;
+constexpr int kExitInvalid = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitUnreadable = 3;
+constexpr int kExitOutputFailed = 4;
+
+// What a command does once its options are parsed; returns the exit status.
+using Runner = std::function<int()>;
+
+// One subcommand. `declare` adds the command's options to `app` (bound to an
+// options struct that the returned runner owns), so one declaration feeds
+// both parsing and --help.
+struct Command {
+    const char* name;
+    const char* summary;
+    Runner (*declare)(CLI::App& app);
+};
+
+Runner declare_check(CLI::App& app);
+Runner declare_events(CLI::App& app);
+Runner declare_grammars(CLI::App& app);
+
+// A usage error found after parsing (a missing operand, options that do not
+// go together); reported like a parsing error.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// -A, -U and -E, the tolerances of every command that parses.
+void add_parse_flags(CLI::App& app, int& flags);
+
+// The grammar called `name`; an unknown name is reported with the list of
+// known ones and the returned pointer is null.
+const tarvo::SchemaTable* find_grammar_or_report(const std::string& name);
+
+// Standard output and error. A write that fails is remembered, so the command
+// runs to its end and then exits with kExitOutputFailed and the reason.
+void write_out(std::string_view text);
+void write_err(std::string_view text);
+// Writes pending standard output, so that what follows on standard error
+// comes after it.
+void flush_out();
+
+}  // namespace tarvo::cli

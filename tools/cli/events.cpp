@@ -1,0 +1,75 @@
+// tarvo events: the events of one parse as JSON Lines, then its outcome.
+#include <memory>
+#include <string>
+
+#include "cli.h"
+#include "json.h"
+
+namespace tarvo::cli {
+
+namespace {
+
+struct EventsOptions {
+    int flags = PARSE_STRICT;
+    std::string grammar;
+    std::string file;
+};
+
+class JsonEvents : public tarvo::Handler {
+public:
+    void start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
+        line_ = "{\"event\":\"start\",\"name\":";
+        append_json_string(line_, name);
+        line_ += ",\"attributes\":{";
+        for (size_t i = 0; i < attrs.size(); ++i) {
+            if (i) line_ += ',';
+            append_json_string(line_, attrs[i].name);
+            line_ += ':';
+            append_json_string(line_, attrs[i].value);
+        }
+        emit("}}");
+    }
+    void text(int, std::string_view element, std::string_view text) override {
+        line_ = "{\"event\":\"text\",\"name\":";
+        append_json_string(line_, element);
+        line_ += ",\"text\":";
+        append_json_string(line_, text);
+        emit("}");
+    }
+    void end_tag(int, std::string_view name) override {
+        line_ = "{\"event\":\"end\",\"name\":";
+        append_json_string(line_, name);
+        emit("}");
+    }
+
+private:
+    void emit(const char* tail) {
+        line_ += tail;
+        line_ += '\n';
+        write_out(line_);
+    }
+    std::string line_;
+};
+
+int run_events(const EventsOptions& o) {
+    const tarvo::SchemaTable* grammar = find_grammar_or_report(o.grammar);
+    if (!grammar) return kExitUsage;
+    JsonEvents events;
+    tarvo::Result r = tarvo::parse_file(*grammar, o.file.c_str(), &events, o.flags);
+    write_out("{\"event\":\"outcome\",\"valid\":" + std::string(r.ok() ? "true" : "false") +
+              ",\"status\":" + std::to_string(r.status) + ",\"warnings\":" + json_list(r.warning_messages) +
+              ",\"errors\":" + json_list(r.error_messages) + "}\n");
+    return r.ok() ? kExitValid : kExitInvalid;
+}
+
+}  // namespace
+
+Runner declare_events(CLI::App& app) {
+    auto o = std::make_shared<EventsOptions>();
+    add_parse_flags(app, o->flags);
+    app.add_option("GRAMMAR", o->grammar, "A built-in grammar (see 'tarvo grammars')")->required();
+    app.add_option("FILE", o->file, "The document to read")->required();
+    return [o] { return run_events(*o); };
+}
+
+}  // namespace tarvo::cli

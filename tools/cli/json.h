@@ -1,0 +1,19 @@
+// JSON text for the values the commands print.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvo::cli {
+
+// A JSON string holding `bytes`. Well-formed UTF-8 is copied; every byte
+// that is not part of a well-formed sequence (a stray continuation byte, an
+// overlong form, a surrogate, a code point above U+10FFFF, a sequence cut
+// short) is written as the code point of the same value, so the result is
+// always valid UTF-8 and no byte is lost.
+void append_json_string(std::string& out, std::string_view bytes);
+std::string json_string(std::string_view bytes);
+std::string json_list(const std::vector<std::string>& items);
+
+}  // namespace tarvo::cli
