@@ -45,15 +45,15 @@ std::string read_bytewise(const std::string& doc, const tarvo::SchemaTable& gram
     tarvo::DocumentParser parser;
     parser.set_handler(&h);
     Bytes src{doc};
-    int lookahead = -1, status;
+    int status;
     for (;;) {
+        int lookahead = -1;
         status = parser.parse_stream(grammar, &Bytes::next, &src, lookahead, flags);
-        if (lookahead == -1) {
-            do lookahead = Bytes::next(&src);
-            while (tarvo::is_space(lookahead));
-            if (lookahead < 0) break;
-        }
         if (status != 0) break;
+        // The whitespace between documents is taken, a next document's
+        // first byte only by the parse that reads it.
+        while (src.taken < doc.size() && tarvo::is_space(static_cast<unsigned char>(doc[src.taken]))) ++src.taken;
+        if (src.taken == doc.size()) break;
     }
     taken = src.taken;
     return std::to_string(status) + "\n" + warnings.str() + "\n" + errors.str() + "\n" + h.seen;

@@ -28,13 +28,15 @@ TEST(Reader, Prolog) {
          at(1, "found ':' where '=' expected") + "\n" + at(1, "found ':' where '?' expected")},
         accepted("<!DOCTYPE dictionary SYSTEM \"d.dtd\">\n<dictionary/>", kEmptyDictionary),
         refused("<!DOCTYPE d [\n<!ELEMENT d ANY>\n]>\n<dictionary/>", at(4, "found ']' where '<' expected")),
-        accepted("<", {}),
+        refused("<", at(2, "unexpected end of file before the root element")),
         {"nothing after the declaration", xml(""), 0, 1, at(1, "found '\xff' where '<' expected")},  // '%c' of -1
         {"empty file", "", 0, 1, at(1, "found '\xff' where '<' expected")},
     });
-    Result r = parse_file(grammar("dictionary"), "/nonexistent/doc.xml", nullptr, PARSE_STRICT);
-    EXPECT_EQ(r.status, kStatusCannotOpen);
-    EXPECT_EQ(r.errors, "Could not open file /nonexistent/doc.xml for reading");
+    for (const char* path : {"/nonexistent/doc.xml", "/"}) {  // a directory opens but cannot be read
+        Result r = parse_file(grammar("dictionary"), path, nullptr, PARSE_STRICT);
+        EXPECT_EQ(r.status, kStatusCannotOpen);
+        EXPECT_EQ(r.errors, S("Could not open file ") + path + " for reading");
+    }
 }
 
 TEST(Reader, TagsAndTrailingData) {

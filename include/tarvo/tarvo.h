@@ -60,6 +60,11 @@ public:
     // the innermost open element.
     virtual void text(int element, std::string_view element_name, std::string_view text);
     virtual void end_tag(int element, std::string_view name);
+    // A file parse calls these around every wait for the file (its opening
+    // and each read of the next block), never with an event in between: a
+    // host with a global lock can let other threads run meanwhile.
+    virtual void before_wait();
+    virtual void after_wait();
 };
 
 struct Result {
@@ -105,13 +110,16 @@ public:
     StreamReader& operator=(const StreamReader&) = delete;
 
     // Reads one document (`loop` false) or documents until one fails or the
-    // source ends (`loop` true). After every document the whitespace that
-    // follows is skipped and the next byte is taken as the first byte of the
-    // next document. The messages of all documents read accumulate in the
-    // one Result, whose status is that of the last document.
+    // source ends (`loop` true). A document ends at the '>' that closes its
+    // root element: the read returns there without waiting for more bytes.
+    // Whitespace before a document belongs to it, and in loop mode so does
+    // the whitespace between documents; the first byte of a document that
+    // is not read is never taken. The messages of all documents read
+    // accumulate in the one Result, whose status is that of the last one.
     Result read(const SchemaTable& grammar, Handler* handler, int flags, bool loop = false);
 
-    // True once the source has ended after a document.
+    // Skips the whitespace after the last document and tells whether the
+    // source ends there, waiting for the next byte if none is there yet.
     bool at_end() const;
 
 private:

@@ -17,6 +17,8 @@ namespace tarvo {
 void Handler::start_tag(int, std::string_view, std::span<const Attribute>) {}
 void Handler::text(int, std::string_view, std::string_view) {}
 void Handler::end_tag(int, std::string_view) {}
+void Handler::before_wait() {}
+void Handler::after_wait() {}
 
 std::span<const SchemaTable* const> grammars() { return {kGrammars, static_cast<size_t>(kGrammarCount)}; }
 

@@ -1,5 +1,6 @@
-// Back-to-back documents over one source: one parser and one look-ahead
-// byte carried from document to document.
+// Back-to-back documents over one source. A read takes from the source only
+// the bytes of the documents it parses: nothing after a document's last '>'
+// unless a next document is read in the same call.
 
 #include "reader/document_parser.h"
 #include "reader/parse_loop.h"
@@ -11,24 +12,21 @@ namespace tarvo {
 struct StreamReader::Impl {
     SourceInput input;
     DocumentParser parser;
-    int lookahead = -1;
     bool at_end = false;
 
     explicit Impl(SourceInput in) : input(std::move(in)) {}
 
     int read_one(const SchemaTable& grammar, int flags) {
-        int status = parser.parse_stream(grammar, input, lookahead, flags);
-        // Whatever the status: once the look-ahead is used up, skip the
-        // whitespace after the document and keep the next byte for the next.
-        if (lookahead < 0) {
-            lookahead = input.skip_space();
-            at_end = lookahead < 0;
-        } else if (status != kStatusOk) {
-            // A failed document leaves its first byte in the look-ahead; it
-            // is used up all the same, or the next read would fail on it again.
-            lookahead = -1;
-        }
-        return status;
+        int lookahead = -1;
+        return parser.parse_stream(grammar, input, lookahead, flags);
+    }
+
+    // Whitespace after a document is consumed; the first byte of the next
+    // document stays unread, so that it is taken only by the read that
+    // parses it.
+    bool ends_here() {
+        if (!at_end) at_end = input.peek_past_space() < 0;
+        return at_end;
     }
 };
 
@@ -39,14 +37,18 @@ StreamReader::StreamReader(ByteSource peek, std::function<void(size_t)> take)
 
 StreamReader::~StreamReader() = default;
 
-bool StreamReader::at_end() const { return impl_->at_end; }
+bool StreamReader::at_end() const {
+    bool end = impl_->ends_here();
+    impl_->input.commit();
+    return end;
+}
 
 Result StreamReader::read(const SchemaTable& grammar, Handler* handler, int flags, bool loop) {
     ParseSession session;
     impl_->parser.set_handler(handler);
     int status;
     do status = impl_->read_one(grammar, flags);
-    while (loop && status == kStatusOk && !impl_->at_end);
+    while (loop && status == kStatusOk && !impl_->ends_here());
     impl_->input.commit();
     return session.finish(status);
 }

@@ -199,6 +199,12 @@ public:
             call_with_second(fn, element, "text", py::text(data.data(), data.size()));
     }
 
+    // The file reader waits without the interpreter lock, so that other
+    // threads run meanwhile (a thread of this process may be the one that
+    // writes the file, a FIFO say). No event comes in between.
+    void before_wait() override { saved_ = PyEval_SaveThread(); }
+    void after_wait() override { PyEval_RestoreThread(saved_); }
+
     void end_tag(int element, std::string_view) override {
         PyObject* fn = callable(element, 2, "end tag");
         if (!fn) return;
@@ -215,6 +221,13 @@ private:
     // assumed from one event to the next: a list changed by a callable
     // takes effect at the following event.
     PyObject* callable(int element, Py_ssize_t position, const char* kind) {
+        // An exception already pending (a signal handler that raised while
+        // the socket reader waited, a receive that failed) stops the parse
+        // before any further event.
+        if (PyErr_Occurred()) {
+            failed(kind, element);
+            return nullptr;
+        }
         if (static_cast<size_t>(element) >= by_element_.size()) return nullptr;
         PyObject* value = by_element_[static_cast<size_t>(element)];
         if (!value) return nullptr;
@@ -320,6 +333,7 @@ private:
 
     const SchemaTable& grammar_;
     const GrammarNames& names_;
+    PyThreadState* saved_ = nullptr;
     std::vector<PyObject*> held_;        // one reference each
     std::vector<PyObject*> by_element_;  // borrowed from held_; null: nothing registered
 };
@@ -418,10 +432,12 @@ PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     Ref path_owner(path_bytes);
     const char* path = PyBytes_AS_STRING(path_bytes);
 #else
-    const char* path = nullptr;
-    if (!parse_arguments(args, kwargs, "sO&s|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
-                         &path, &flags))
+    // A unicode path is encoded as the file system expects, as open() does.
+    char* path = nullptr;
+    if (!parse_arguments(args, kwargs, "sO&et|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
+                         Py_FileSystemDefaultEncoding, &path, &flags))
         return nullptr;
+    std::unique_ptr<char, void (*)(void*)> path_owner(path, PyMem_Free);
 #endif
     return parse_with_callbacks(grammar, callbacks, [&](const SchemaTable& g, Handler* h) {
         return parse_file(g, path, h, flags);
@@ -466,12 +482,13 @@ bool socket_handle(PyObject* socket, int32_t* fd) {
 }
 
 // Waits, with the interpreter lock released, until something has arrived and
-// copies it without removing it from the socket. 0 when the peer has closed
-// or the receive failed (a socket in non-blocking or timeout mode fails at
-// once when nothing is there): the end of input. A signal that interrupts
-// the wait runs its Python handler; when the handler raises (Ctrl-C), the
-// input ends there and `interrupted` tells the caller to pass that on.
-size_t peek_socket(int32_t fd, char* buffer, size_t capacity, bool& interrupted) {
+// copies it without removing it from the socket; 0 when the peer has closed.
+// A signal that interrupts the wait runs its Python handler. When the wait
+// ends in an exception (the handler raised, or the receive failed: OSError
+// with its errno, also for a socket with a timeout that found nothing), the
+// input ends, the exception stays pending and `failed` is set: the parse
+// then delivers no further event and the call raises that exception.
+size_t peek_socket(int32_t fd, char* buffer, size_t capacity, bool& failed) {
     for (;;) {
         ssize_t n;
         int error;
@@ -479,11 +496,14 @@ size_t peek_socket(int32_t fd, char* buffer, size_t capacity, bool& interrupted)
         n = recv(fd, buffer, capacity, MSG_PEEK);
         error = errno;
         Py_END_ALLOW_THREADS
-        if (n > 0) return static_cast<size_t>(n);
-        if (n < 0 && error == EINTR) {
+        if (n >= 0) return static_cast<size_t>(n);
+        if (error == EINTR) {
             if (PyErr_CheckSignals() == 0) continue;
-            interrupted = true;
+        } else {
+            errno = error;
+            PyErr_SetFromErrno(PyExc_OSError);
         }
+        failed = true;
         return 0;
     }
 }
@@ -514,9 +534,9 @@ size_t read_socket_byte(int32_t fd, char* buffer) {
 #endif
 
 // parse_socket_stream(grammar, callbacks, sock, flags=PARSE_STRICT, loop=0).
-// Only the bytes the parse has used are taken from the socket: the documents
-// read, the whitespace after the last one and the byte after that
-// whitespace. Whatever follows stays on the socket for the next call.
+// Only the bytes of the documents read are taken from the socket (with the
+// whitespace before each); a call returns at the '>' that closes a root
+// element and leaves whatever follows on the socket for the next call.
 const char* const kSocketKeywords[] = {"grammar", "callbacks", "sock", "flags", "loop", nullptr};
 
 template <bool kBytewise>
@@ -540,11 +560,11 @@ PyObject* parse_socket_stream_entry(PyObject*, PyObject* args, PyObject* kwargs)
 #endif
         constexpr size_t kScratchSize = 64 * 1024;
         std::unique_ptr<char[]> scratch(new char[kScratchSize]);
-        bool interrupted = false;
-        StreamReader reader([fd, &interrupted](char* b, size_t cap) { return peek_socket(fd, b, cap, interrupted); },
+        bool failed = false;
+        StreamReader reader([fd, &failed](char* b, size_t cap) { return peek_socket(fd, b, cap, failed); },
                             [fd, &scratch](size_t n) { take_from_socket(fd, scratch.get(), kScratchSize, n); });
         Result result = reader.read(g, h, flags, loop != 0);
-        if (interrupted && PyErr_Occurred()) return std::nullopt;
+        if (failed && PyErr_Occurred()) return std::nullopt;
         return result;
     });
 }
@@ -556,15 +576,17 @@ const char kSocketDoc[] = TARVO_DOC(
     "declaration, separated by optional whitespace.\n"
     "\n"
     "Reads one document, or with loop non-zero (0 to 255) one document after\n"
-    "another until one fails or the peer closes. After each document the whitespace\n"
-    "that follows and the next byte are taken from the socket; nothing beyond that\n"
-    "is. Waits for data without holding the interpreter lock. The socket must be in\n"
-    "blocking mode: with a timeout, or non-blocking, a receive that finds nothing is\n"
-    "the end of input. callbacks and flags are as for parse().\n"
+    "another until one fails or the peer closes. Takes from the socket only the\n"
+    "documents it reads and the whitespace before them: a call returns as soon as\n"
+    "a root element closes, and the next document stays on the socket. Waits for\n"
+    "data without holding the interpreter lock. The socket must be in blocking\n"
+    "mode: a receive that fails (a timeout included) raises OSError. callbacks and\n"
+    "flags are as for parse().\n"
     "\n"
     "Returns the warnings of every document read. Raises ParseError with the errors\n"
-    "of the first document that fails; an exception raised by a callable or by\n"
-    "sock.fileno() comes through unchanged.");
+    "of the first document that fails; an exception raised by a callable, by a\n"
+    "signal handler while the call waits, or by sock.fileno() comes through\n"
+    "unchanged.");
 
 const char kModuleDoc[] =
     "Validating XML reader over built-in grammars.\n"

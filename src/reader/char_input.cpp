@@ -24,7 +24,21 @@ long count_newlines(const unsigned char* b, const unsigned char* e) {
 
 }  // namespace
 
-FileInput::FileInput(const char* path) : file_(std::fopen(path, "rb")) {
+namespace {
+
+// Runs `call` between the handler's before_wait and after_wait.
+template <class Call>
+auto waiting(Handler* waits, Call&& call) {
+    if (waits) waits->before_wait();
+    auto result = call();
+    if (waits) waits->after_wait();
+    return result;
+}
+
+}  // namespace
+
+FileInput::FileInput(const char* path, Handler* waits)
+    : waits_(waits), file_(waiting(waits, [path] { return std::fopen(path, "rb"); })) {
     if (!file_) return;
     buffer_.reset(new unsigned char[kBufferSize]);
     cur_ = end_ = counted_ = buffer_.get();
@@ -43,8 +57,9 @@ bool FileInput::refill() {
         consumed_before_ += static_cast<size_t>(end_ - buffer_.get());
         cur_ = end_ = counted_ = buffer_.get();
     }
-    size_t n = std::fread(buffer_.get(), 1, kBufferSize, file_);
+    size_t n = waiting(waits_, [this] { return std::fread(buffer_.get(), 1, kBufferSize, file_); });
     if (n == 0) {
+        if (std::ferror(file_)) throw ReadFailure{};
         eof_ = true;
         return false;
     }

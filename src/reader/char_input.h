@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "reader/char_class.h"
+#include "tarvo/tarvo.h"
 
 namespace tarvo {
 
@@ -46,6 +47,16 @@ public:
         do c = get();
         while (is_space(c));
         return c;
+    }
+
+    // Consumes whitespace and returns the next character without consuming
+    // it, or -1 at the end of input.
+    int peek_past_space() {
+        for (;;) {
+            while (cur_ < end_ && is_space(*cur_)) ++cur_;
+            if (cur_ < end_) return *cur_;
+            if (!self().refill()) return -1;
+        }
     }
 
     // Appends the run of characters that `in_class` accepts, starting with
@@ -132,6 +143,10 @@ protected:
     const unsigned char* end_ = nullptr;
 };
 
+// Thrown by FileInput when reading fails (a directory, an I/O error): the
+// parse ends as for a file that cannot be opened.
+struct ReadFailure {};
+
 // A document file. Line numbers for messages come from the data already
 // read: line feeds are counted as buffers are left behind and, on demand,
 // up to the current position, so a message never re-reads the file.
@@ -139,7 +154,9 @@ class FileInput : public BufferedInput<FileInput> {
 public:
     static constexpr bool kStream = false;
 
-    explicit FileInput(const char* path);
+    // `waits` (may be null) is told before and after every call that can
+    // block: the open and each read.
+    FileInput(const char* path, Handler* waits);
     ~FileInput();
     FileInput(const FileInput&) = delete;
     FileInput& operator=(const FileInput&) = delete;
@@ -153,6 +170,7 @@ public:
 
 private:
     static constexpr size_t kBufferSize = 64 * 1024;
+    Handler* waits_;
     std::FILE* file_;
     std::unique_ptr<unsigned char[]> buffer_;
     size_t consumed_before_ = 0;  // bytes of the buffers already left behind

@@ -53,7 +53,8 @@ public:
             inside_tag = false;
             return ParseRun<FileInput>::kContinue;
         }
-        if (c < 0) return 0;
+        // A '<' with nothing after it opens no root element: the file was cut.
+        if (c < 0) return fail("unexpected end of file before the root element");
         inside_tag = true;
         return ParseRun<FileInput>::kContinue;
     }
@@ -74,17 +75,22 @@ private:
 }  // namespace
 
 int DocumentParser::parse_file(const SchemaTable& table, const char* path, int flags) {
-    FileInput in(path);
-    if (!in.is_open()) {
-        if (Reporter* r = current_reporter()) r->error("Could not open file %s for reading", path);
-        return 2;
+    FileInput in(path, handler_);
+    try {
+        if (in.is_open()) {
+            ParseRun<FileInput> run(table, in, handler_, flags, scratch_, path);
+            int c = -1;
+            bool inside_tag = false;
+            int status = Prolog(run, in, scratch_, path).read(c, inside_tag);
+            if (status != ParseRun<FileInput>::kContinue) return status;
+            return run.run(c, inside_tag);
+        }
+    } catch (const ReadFailure&) {
+        // A directory, or a failing disk: what was read so far stands, the
+        // file as a whole could not be read.
     }
-    ParseRun<FileInput> run(table, in, handler_, flags, scratch_, path);
-    int c = -1;
-    bool inside_tag = false;
-    int status = Prolog(run, in, scratch_, path).read(c, inside_tag);
-    if (status != ParseRun<FileInput>::kContinue) return status;
-    return run.run(c, inside_tag);
+    if (Reporter* r = current_reporter()) r->error("Could not open file %s for reading", path);
+    return 2;
 }
 
 int DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,

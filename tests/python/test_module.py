@@ -1,7 +1,10 @@
 # The module's surface: contents, argument errors, how a parse's outcome
 # becomes the call's result, flags, and paths and texts holding any byte.
 import os
+import signal
 import socket
+import threading
+import time
 
 import tarvo
 from tarvo_support import (HEATMAP, HEATMAP_ELEMENTS, HEATMAP_EVENTS, HIGH, PY2, DocumentTestCase, Failure,
@@ -189,6 +192,35 @@ class BytesTest(DocumentTestCase):
         if not PY2:  # well-formed UTF-8 reads as text
             self.assertEqual(rec.events[0][2]["title"][:6], u"caf\u00e9 \u20ac")
 
+    def test_file_reads_let_other_threads_run(self):
+        # The writer of the FIFO is a thread of this process: a parse that
+        # held the interpreter lock while opening or reading would hang, so
+        # a hard limit ends the process then.
+        if hasattr(signal, "SIGALRM"):
+            signal.alarm(60)
+            self.addCleanup(signal.alarm, 0)
+        fifo = os.path.join(self.dir, "fifo.xml")
+        os.mkfifo(fifo)
+        ticks = []
+
+        def write():
+            with open(fifo, "wb") as f:
+                f.write(HEATMAP[:60])
+                f.flush()
+                deadline = time.time() + 0.3  # a slow writer: the reader waits, this thread runs
+                while time.time() < deadline:
+                    ticks.append(1)
+                f.write(HEATMAP[60:])
+        writer = threading.Thread(target=write)
+        writer.start()
+        rec = Recorder()
+        self.assertEqual(tarvo.parse("heatmap", rec.callbacks(HEATMAP_ELEMENTS), fifo), "")
+        writer.join()
+        self.assertEqual(rec.events, HEATMAP_EVENTS)
+        self.assertTrue(len(ticks) > 1000, len(ticks))
+        self.assertEqual(outcome(tarvo.parse, "heatmap", {}, self.dir, 0)[:2],
+                         ("error", ["Could not open file %s for reading" % self.dir]))  # a directory
+
     def test_paths(self):
         directory = self.dir if PY2 else os.fsencode(self.dir)
         path = os.path.join(directory, b"ward \xff\xc3\xa9.xml")
@@ -200,3 +232,10 @@ class BytesTest(DocumentTestCase):
             self.assertEqual(tarvo.parse("heatmap", {}, variant(path), 0), "")
             got = outcome(tarvo.parse, "heatmap", {}, variant(missing), 0)
             self.assertEqual(raw(got[1][0]), b"Could not open file " + missing + b" for reading")
+        name = u"caf\u00e9.xml"  # a text path is encoded as open() encodes it
+        try:
+            with open(os.path.join(self.dir, name), "wb") as f:
+                f.write(b'<?xml version="1.0"?>\n<Heatmap/>')
+        except UnicodeError:
+            return  # a file system encoding without it
+        self.assertEqual(tarvo.parse("heatmap", {}, os.path.join(self.dir, name), 0), "")

@@ -1,6 +1,7 @@
 # Documents read back to back from a connected socket. A watchdog thread shuts
 # each test's sockets down so a blocked receive ends; should the receive hold
 # the interpreter lock, a hard limit ends the process (faulthandler, SIGALRM).
+import errno
 import signal
 import socket
 import threading
@@ -8,7 +9,7 @@ import time
 import unittest
 
 import tarvo
-from tarvo_support import HEATMAP_ELEMENTS, HIGH, PY2, Failure, Recorder, outcome, raw
+from tarvo_support import DICTIONARY_ELEMENTS, HEATMAP_ELEMENTS, HIGH, PY2, Failure, Recorder, outcome, raw
 
 try:
     import faulthandler
@@ -116,15 +117,15 @@ class SocketTest(unittest.TestCase):
             (series(b" \r\n\t "), True, (1, True), (ok(1, 2, 3), events(1, 2, 3), b"")),
             (b'<Heatmap title="' + HIGH + b'"/>', True, (0,),
              (ok(), heatmap(HIGH if PY2 else HIGH.decode("utf-8", "surrogateescape")) + [("end", "Heatmap")], b"")),
-            # The whitespace and the first byte of the next document go with the one read.
-            (packet, False, (0,), (ok(1), events(1), doc(2)[1:] + b"\n" + doc(3)[:10])),
+            # Nothing after the root element's '>' is taken, and nothing waited for.
+            (packet, False, (0,), (ok(1), events(1), packet[len(doc(1)):])),
             (packet[:-11], True, (1,), (ok(1, 2), events(1, 2), b"")),
             # The loop ends at a malformed document; the next is not read.
             (doc(1) + b'\n<Heatmap title="b"><Bogus/></Heatmap>\n' + doc(3), True, (1,), (
                 ("error", [b"Element 'Bogus' unknown in DTD", b"Error while opening element 'Bogus'"],
                  ["Unknown attribute 'u1'"]), events(1) + heatmap("b"), b"></Heatmap>\n" + doc(3))),
             (b" \r\n\t", True, (0, 1), (("error", [b"Found '\xff' (-1) where '<' expected"], []), [], b"")),
-            (b"x<Heatmap/>", True, (0, 1), (("error", [b"Found 'x' (120) where '<' expected"], []), [], b"Heatmap/>")),
+            (b"x<Heatmap/>", True, (0, 1), (("error", [b"Found 'x' (120) where '<' expected"], []), [], b"<Heatmap/>")),
             (b'<Heatmap title="t', True, (0, 1), (("error", [b"Found '\xff' where '>' expected"], []), heatmap("t"),
                                                   b"")),
         ]
@@ -132,16 +133,15 @@ class SocketTest(unittest.TestCase):
             for loop in loops:
                 self.assertEqual(self.stream(data, close, loop=loop), expected, (data, loop))
         self.assertEqual(self.stream(series(b""), reader=lambda g, c, s, f, loop: tarvo.parse_socket_stream(
-            g, c, s, f)), (ok(1), events(1), series(b"")[len(doc(1)) + 1:]))  # no loop argument: one document
+            g, c, s, f)), (ok(1), events(1), series(b"")[len(doc(1)):]))  # no loop argument: one document
         self.assertEqual(self.stream(series(b""), reader=lambda g, c, s, f, loop: tarvo.parse_socket_stream(
             callbacks=c, loop=loop, sock=s, grammar=g, flags=f), loop=1), (ok(1, 2, 3), events(1, 2, 3), b""))
 
     def test_documents_sent_byte_by_byte_from_another_thread(self):
-        # After the document the peer is quiet a while, then sends whitespace
-        # and the next byte: the call ends there, taking that byte with it.
+        # The call ends at the root element's '>', whatever the peer sends later.
         a = self.pair(one_by_one(doc(1)) + [lambda: time.sleep(0.05)] + one_by_one(b"\n x") + [b"tail"])
         self.assertEqual(self.read(a), (ok(1), events(1)))
-        self.assertEqual(self.rest(a), b"tail")
+        self.assertEqual(self.rest(a), b"\n xtail")
         # The second document is sent only after the first has been delivered
         # and this thread has then run Python code for a while: a parse that
         # kept the interpreter lock while waiting would never see it.
@@ -166,7 +166,29 @@ class SocketTest(unittest.TestCase):
         self.assertEqual(rec.events, events(1, 2)[:6])
         self.assertEqual(self.rest(a), b"></Heatmap>\n" + doc(3))
 
-    def test_signal_handler_raising_ends_the_wait(self):
+    def test_each_call_takes_only_its_own_documents(self):
+        a, b = socket.socketpair()
+        self.sockets += [a, b]
+        self.addCleanup(a.close)
+        self.addCleanup(b.close)
+        # Request and response over one socket: a call that waited for a
+        # byte after its document would never see the next request.
+        for i in (1, 2, 3):
+            b.sendall(b"\n" + doc(i))
+            self.assertEqual(self.read(a), (ok(i), events(i)))
+            a.sendall(b"ack")
+            self.assertEqual(b.recv(10), b"ack")
+        # Documents that arrive in one packet, read by single calls in a row.
+        b.sendall(doc(1) + doc(2) + b" \n" + doc(3))
+        for i in (1, 2, 3):
+            self.assertEqual(self.read(a), (ok(i), events(i)))
+        # A loop stopped by a raising callable, then a single call.
+        b.sendall(doc(1) + b"\n" + doc(2))
+        rec = Recorder(events(1)[-1])
+        self.assertRaises(Failure, tarvo.parse_socket_stream, "heatmap", rec.callbacks(HEATMAP_ELEMENTS), a, 2, 1)
+        self.assertEqual(self.read(a), (ok(2), events(2)))
+
+    def test_an_interrupted_wait_raises_and_delivers_nothing_more(self):
         class Interrupted(Exception):
             pass
 
@@ -174,7 +196,30 @@ class SocketTest(unittest.TestCase):
             raise Interrupted()
         previous = signal.signal(signal.SIGALRM, handler)
         self.addCleanup(signal.signal, signal.SIGALRM, previous)
-        a = self.pair([], close=False)
-        signal.setitimer(signal.ITIMER_REAL, 0.2)
-        self.assertRaises(Interrupted, tarvo.parse_socket_stream, "heatmap", {}, a, 0)
+        for grammar, data, loop, seen in [
+                ("heatmap", b"", 0, []),
+                ("heatmap", b'<Heatmap title="1"', 0, []),  # inside a start tag: no start event
+                ("dictionary", b"<dictionary><translation><source>ab", 0,
+                 [("start", e, {}) for e in ("dictionary", "translation", "source")]),  # inside text
+                ("heatmap", doc(1) + b"\n", 1, events(1))]:  # between documents
+            rec = Recorder()
+            a = self.pair([data], close=False)
+            signal.setitimer(signal.ITIMER_REAL, 0.2)
+            self.assertRaises(Interrupted, tarvo.parse_socket_stream, grammar,
+                              rec.callbacks(HEATMAP_ELEMENTS + DICTIONARY_ELEMENTS), a, 2, loop)
+            self.assertEqual(rec.events, seen)
+        self.sender.join(WATCHDOG_SECONDS)
+        self.sockets[-1].sendall(doc(2))  # what comes next is read whole
+        self.assertEqual(self.read(a), (ok(2), events(2)))
 
+    def test_receive_errors_raise_os_error(self):
+        a = self.pair([], close=False)
+        a.settimeout(0.05)  # nothing arrives in time
+        with open(__file__, "rb") as f:
+            for sock, number in [(a, errno.EAGAIN), (f, errno.ENOTSOCK)]:
+                try:
+                    tarvo.parse_socket_stream("heatmap", {}, sock)
+                except OSError as e:
+                    self.assertEqual(e.errno, number)
+                else:
+                    self.fail("no OSError")
