@@ -56,15 +56,15 @@ def parse_socket_stream(grammar: str, callbacks: Callbacks, sock: _Socket, flags
     without XML declaration, separated by optional whitespace.
 
     Reads one document, or with loop non-zero (0 to 255) one document after
-    another until one fails or the peer closes. After each document the
-    whitespace that follows and the next byte (the first byte of the next
-    document) are taken from the socket; nothing beyond that is, so a
-    following call finds the rest of the next document still there. Waits
-    for data without holding the interpreter lock. The socket must be in
-    blocking mode: with a timeout, or non-blocking, a receive that finds
-    nothing is the end of input.
+    another until one fails or the peer closes. Takes from the socket only
+    the documents it reads and the whitespace before them: a call returns as
+    soon as a root element closes, and the next document stays on the
+    socket. Waits for data without holding the interpreter lock. The socket
+    must be in blocking mode: a receive that fails (a timeout included)
+    raises OSError.
 
     Returns the warnings of every document read. Raises ParseError with the
     errors of the first document that fails, and lets an exception raised
-    by a callable or by sock.fileno() through unchanged."""
+    by a callable, by a signal handler while the call waits, or by
+    sock.fileno() through unchanged."""
     ...
