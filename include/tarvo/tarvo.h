@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+
 namespace tarvo {
 
 struct SchemaTable;
@@ -78,7 +79,8 @@ struct Result {
 
 // Grammars in registration order.
 TARVO_API std::span<const SchemaTable* const> grammars();
-// The grammar registered under exactly `name`, or nullptr.
+// The grammar registered under exactly `name` (built in, or loaded and
+// registered with register_grammar()), or nullptr.
 TARVO_API const SchemaTable* find_grammar(std::string_view name);
 TARVO_API std::string_view grammar_name(const SchemaTable& grammar);
 TARVO_API std::string_view element_name(const SchemaTable& grammar, int element);
@@ -136,3 +138,6 @@ TARVO_API bool report_handler_error(const std::string& message);
 TARVO_API const char* version();
 
 }  // namespace tarvo
+
+// Loading, describing and exporting grammars.
+#include "tarvo/grammar.h"

@@ -22,12 +22,6 @@ void Handler::after_wait() {}
 
 std::span<const SchemaTable* const> grammars() { return {kGrammars, static_cast<size_t>(kGrammarCount)}; }
 
-const SchemaTable* find_grammar(std::string_view name) {
-    for (const SchemaTable* g : grammars())
-        if (name == g->name) return g;
-    return nullptr;
-}
-
 std::string_view grammar_name(const SchemaTable& grammar) { return grammar.name; }
 
 std::string_view element_name(const SchemaTable& grammar, int element) {

@@ -3,8 +3,8 @@
 // starts with every grammar in place and never builds one at run time.
 //
 //   tarvo-grammarc --catalogue FILE [--schemas-dir DIR] (--output FILE | --check)
-#include "grammarc.h"
 #include "containers/str_dict.h"  // the attribute set's buckets, precomputed per rule
+#include "schema/grammar_file.h"
 #include "schema/schema_table.h"
 
 #include <cstdio>
@@ -16,7 +16,7 @@
 #include <system_error>
 
 namespace fs = std::filesystem;
-using namespace grammarc;
+using namespace tarvo::grammar_file;
 
 namespace {
 
@@ -135,21 +135,10 @@ std::string Emitter::attributes(const Element& e, const std::string& name) {
     return name + "s";
 }
 
-// Open addressing with linear probing, twice as many slots as elements so
-// that probes stay short; mirrors find_element() in schema_table.h.
 std::string Emitter::name_slots(const Grammar& g, const std::string& name, uint32_t& mask) {
-    size_t size = 1;
-    if (!g.elements.empty())
-        while (size < 2 * g.elements.size()) size *= 2;
-    mask = static_cast<uint32_t>(size - 1);
-    std::vector<int> slots(size, -1);
-    for (size_t i = 0; i < g.elements.size(); ++i) {
-        uint32_t s = tarvo::name_hash(g.elements[i].name) & mask;
-        while (slots[s] >= 0) s = (s + 1) & mask;
-        slots[s] = static_cast<int>(i);
-    }
+    std::vector<int16_t> slots = build_name_slots(g, mask);
     out_ << "constexpr int16_t " << name << "[] = {";
-    for (size_t i = 0; i < size; ++i) out_ << (i ? (i % 16 ? ", " : ",\n    ") : "") << slots[i];
+    for (size_t i = 0; i < slots.size(); ++i) out_ << (i ? (i % 16 ? ", " : ",\n    ") : "") << slots[i];
     out_ << "};\n";
     return name;
 }

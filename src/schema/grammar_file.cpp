@@ -4,14 +4,20 @@
 // produce follow-on noise. Errors in what the lines say (unknown names,
 // contexts out of range, repeats) are collected so that one run reports
 // them all.
-#include "grammarc.h"
+#include "schema/grammar_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "schema/schema_table.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
 #include <utility>
 
-namespace grammarc {
+namespace tarvo::grammar_file {
 namespace {
 
 constexpr int32_t kMaxElements = 32767;  // element indices are stored as int16_t
@@ -348,4 +354,37 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
     return found.empty();
 }
 
-}  // namespace grammarc
+std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask) {
+    size_t size = 1;
+    if (!g.elements.empty())
+        while (size < 2 * g.elements.size()) size *= 2;
+    mask = static_cast<uint32_t>(size - 1);
+    std::vector<int16_t> slots(size, -1);
+    for (size_t i = 0; i < g.elements.size(); ++i) {
+        uint32_t s = name_hash(g.elements[i].name) & mask;
+        while (slots[s] >= 0) s = (s + 1) & mask;
+        slots[s] = static_cast<int16_t>(i);
+    }
+    return slots;
+}
+
+bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags) {
+    std::string text;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    bool ok = f != nullptr;
+    if (f) {
+        char buf[8192];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+        ok = !std::ferror(f);  // a directory opens but cannot be read
+        std::fclose(f);
+    }
+    if (!ok) {
+        diags.push_back({path, 0, std::string("cannot read grammar file: ") + std::strerror(errno)});
+        return false;
+    }
+    return parse_grammar(path, text, out, diags);
+}
+
+std::string format(const Diagnostic& d) { return d.file + ":" + std::to_string(d.line) + ": " + d.message; }
+
+}  // namespace tarvo::grammar_file

@@ -1,5 +1,6 @@
-// tarvo-grammarc: a grammar file as read from src/schemas, checked and
-// resolved, before main.cpp lays it out as static tables.
+// A grammar file, read, checked and resolved. The build-time compiler lays
+// it out as static tables; load_grammar() builds the same tables at run time.
+// Both read files with this one reader, so a file means the same to both.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace grammarc {
+namespace tarvo::grammar_file {
 
 struct Diagnostic {
     std::string file;
@@ -59,4 +60,16 @@ struct Grammar {
 bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
                    std::vector<Diagnostic>& diags);
 
-}  // namespace grammarc
+// Open-addressed element-name index as find_element() probes it: twice as
+// many slots as elements, a power of two, -1 for an empty slot. Built-in and
+// loaded tables get theirs from here.
+std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask);
+
+// Reads `path` and parses it; a file that cannot be read is one diagnostic
+// at line 0.
+bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags);
+
+// "file:line: reason"
+std::string format(const Diagnostic& d);
+
+}  // namespace tarvo::grammar_file

@@ -1,0 +1,194 @@
+// Descriptions of a grammar for people (text), programs (JSON) and Graphviz.
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "api/grammar_model.h"
+#include "tarvo/grammar.h"
+
+// g++ 12 at -O3 warns falsely (-Wrestrict) on "literal" + std::string.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wrestrict"
+#endif
+
+namespace tarvo {
+
+namespace {
+
+std::string json_string(std::string_view s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else if (c >= 0x80) {
+            // Grammar files are bytes; each byte above ASCII is written as the
+            // code point of the same value, so the output is always UTF-8.
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string quoted(std::string_view s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string list_text(const GrammarInfo& g, const std::vector<ContentItem>& l) {
+    if (l.empty()) return "(none)";
+    std::string out;
+    for (const ContentItem& it : l) out += (out.empty() ? "" : " ") + item_text(g, it);
+    return out;
+}
+
+std::string list_json(const GrammarInfo& g, const std::vector<ContentItem>& l) {
+    std::string out = "[";
+    for (size_t i = 0; i < l.size(); ++i) out += (i ? ", " : "") + json_string(item_text(g, l[i]));
+    return out + "]";
+}
+
+std::vector<int> selected(const GrammarInfo& g, int element) {
+    std::vector<int> out;
+    for (int i = 0; i < static_cast<int>(g.elements.size()); ++i)
+        if (element < 0 || element == i) out.push_back(i);
+    return out;
+}
+
+std::string attribute_text(const AttributeInfo& a) {
+    std::string out = a.required ? "required" : "default " + quoted(a.default_value);
+    if (!a.values.empty()) {
+        out += ", one of";
+        for (const std::string& v : a.values) out += " " + quoted(v);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string describe_text(const GrammarInfo& g, int element) {
+    std::string out;
+    if (element < 0) {
+        out += "grammar " + g.name + "\n";
+        out += "  documents: <!DOCTYPE " + (g.roots.empty() ? std::string("ROOT") : g.roots[0]) + " SYSTEM \"" +
+               g.system_name + "\">\n";
+        out += "  source name (as recorded): " + g.source_name + "\n";
+        out += "  " + std::to_string(g.elements.size()) + " elements, " + std::to_string(g.text_rows.size()) +
+               " text rows\n";
+    }
+    for (int e : selected(g, element)) {
+        const ElementInfo& el = g.elements[e];
+        ContentModel m = content_model(g, e);
+        out += "\nelement " + el.name + "\n";
+        std::string parents;
+        for (int p : parents_of(g, e)) parents += (parents.empty() ? "" : ", ") + g.elements[p].name;
+        out += "  inside: " + (parents.empty() ? std::string("(nothing: only as the root)") : parents) + "\n";
+        out += "  first:  " + list_text(g, el.first) + "\n";
+        for (const ContentItem& it : m.positions)
+            out += "  after " + item_text(g, it) + ": " + list_text(g, m.list_after(g, it)) + "\n";
+        std::string text;
+        for (const std::string& place : m.text_places) text += (text.empty() ? "" : "; ") + place;
+        out += "  text:   " + (m.text_places.empty() ? std::string("nowhere") : text) + "\n";
+        if (el.attributes.empty()) {
+            out += "  attributes: none\n";
+        } else {
+            out += "  attributes:\n";
+            size_t width = 0;
+            for (const AttributeInfo& a : el.attributes) width = std::max(width, a.name.size());
+            for (const AttributeInfo& a : el.attributes)
+                out += "    " + a.name + std::string(width - a.name.size() + 2, ' ') + attribute_text(a) + "\n";
+        }
+    }
+    if (element < 0 && !g.text_rows.empty()) {
+        out += "\ntext rows\n";
+        for (size_t r = 0; r < g.text_rows.size(); ++r)
+            out += "  after TEXT/" + std::to_string(r) + ": " + list_text(g, g.text_rows[r]) + "\n";
+    }
+    return out;
+}
+
+std::string describe_json(const GrammarInfo& g, int element) {
+    std::string out = "{\n  \"name\": " + json_string(g.name) + ",\n  \"source_name\": " + json_string(g.source_name) +
+                      ",\n  \"system_name\": " + json_string(g.system_name) + ",\n  \"roots\": [";
+    for (size_t i = 0; i < g.roots.size(); ++i) out += (i ? ", " : "") + json_string(g.roots[i]);
+    out += "],\n  \"elements\": [";
+    bool first_element = true;
+    for (int e : selected(g, element)) {
+        const ElementInfo& el = g.elements[e];
+        out += first_element ? "\n" : ",\n";
+        first_element = false;
+        out += "    {\"name\": " + json_string(el.name) + ", \"index\": " + std::to_string(e) +
+               ",\n     \"first\": " + list_json(g, el.first) + ",\n     \"rows\": [";
+        for (size_t r = 0; r < el.rows.size(); ++r) out += (r ? ", " : "") + list_json(g, el.rows[r]);
+        out += "],\n     \"attributes\": [";
+        for (size_t a = 0; a < el.attributes.size(); ++a) {
+            const AttributeInfo& at = el.attributes[a];
+            out += std::string(a ? ",\n" : "\n") + "       {\"name\": " + json_string(at.name) +
+                   ", \"required\": " + (at.required ? "true" : "false") +
+                   ", \"default\": " + (at.required ? "null" : json_string(at.default_value)) + ", \"values\": [";
+            for (size_t v = 0; v < at.values.size(); ++v) out += (v ? ", " : "") + json_string(at.values[v]);
+            out += "]}";
+        }
+        out += el.attributes.empty() ? "]}" : "\n     ]}";
+    }
+    out += first_element ? "],\n" : "\n  ],\n";
+    out += "  \"text_rows\": [";
+    for (size_t r = 0; r < g.text_rows.size(); ++r) out += (r ? ", " : "") + list_json(g, g.text_rows[r]);
+    return out + "]\n}\n";
+}
+
+std::string describe_dot(const GrammarInfo& g, int element) {
+    std::string out = "digraph " + json_string(g.name) +
+                      " {\n  rankdir=LR;\n  node [fontname=\"Helvetica\", fontsize=11];\n"
+                      "  edge [arrowsize=0.7];\n";
+    for (int e : selected(g, element)) {
+        const ElementInfo& el = g.elements[e];
+        ContentModel m = content_model(g, e);
+        std::string p = "e" + std::to_string(e);
+        auto node = [&](const ContentItem& it) {
+            if (it.kind == ContentItem::kEnd) return p + "_end";
+            if (it.kind == ContentItem::kText) return p + "_t" + std::to_string(it.context);
+            return p + "_" + std::to_string(it.element) + "_" + std::to_string(it.context);
+        };
+        out += "  subgraph cluster_" + p + " {\n    label=" + json_string(el.name) + ";\n";
+        out += "    " + p + " [label=" + json_string(el.name) + ", shape=box, style=bold];\n";
+        out += "    " + p + "_end [label=\"END\", shape=doublecircle, fontsize=8];\n";
+        for (const ContentItem& it : m.positions) {
+            if (it.kind == ContentItem::kText)
+                out += "    " + node(it) + " [label=\"text\", shape=note, style=filled, fillcolor=\"#fff3c4\"];\n";
+            else
+                out += "    " + node(it) + " [label=" + json_string(g.elements[it.element].name) +
+                       (it.context ? ", xlabel=" + json_string("/" + std::to_string(it.context)) : std::string()) +
+                       ", shape=ellipse];\n";
+        }
+        auto edges = [&](const std::string& from, const std::vector<ContentItem>& l) {
+            bool end = false, text = false;
+            for (const ContentItem& it : l) {
+                out += "    " + from + " -> " + node(it) + ";\n";
+                end = end || it.kind == ContentItem::kEnd;
+                text = text || it.kind == ContentItem::kText;
+            }
+            // The element may also close where nothing is listed, or where text may stand.
+            if (!end && (l.empty() || text)) out += "    " + from + " -> " + p + "_end [style=dashed];\n";
+        };
+        edges(p, el.first);
+        for (const ContentItem& it : m.positions) edges(node(it), m.list_after(g, it));
+        out += "  }\n";
+    }
+    return out + "}\n";
+}
+
+}  // namespace tarvo
