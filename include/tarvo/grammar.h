@@ -67,6 +67,7 @@ struct GrammarInfo {
     std::string name;         // registry name
     std::string source_name;  // name recorded at compile time for the definition it came from
     std::string system_name;  // SYSTEM name in the DOCTYPE of its documents: "<name>.dtd"
+    std::string grammar_file;  // src/schemas/... for a built-in grammar, else the path it was loaded from
     std::vector<std::string> roots;  // elements no other element may contain: what heads documents
     std::vector<ElementInfo> elements;
     std::vector<std::vector<ContentItem>> text_rows;  // row c: what may follow text in context c

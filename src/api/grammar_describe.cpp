@@ -85,7 +85,8 @@ std::string describe_text(const GrammarInfo& g, int element) {
         out += "grammar " + g.name + "\n";
         out += "  documents: <!DOCTYPE " + (g.roots.empty() ? std::string("ROOT") : g.roots[0]) + " SYSTEM \"" +
                g.system_name + "\">\n";
-        out += "  source name (as recorded): " + g.source_name + "\n";
+        out += "  grammar file: " + g.grammar_file + "\n";
+        out += "  recorded source name: " + g.source_name + "\n";
         out += "  " + std::to_string(g.elements.size()) + " elements, " + std::to_string(g.text_rows.size()) +
                " text rows\n";
     }
@@ -122,7 +123,8 @@ std::string describe_text(const GrammarInfo& g, int element) {
 
 std::string describe_json(const GrammarInfo& g, int element) {
     std::string out = "{\n  \"name\": " + json_string(g.name) + ",\n  \"source_name\": " + json_string(g.source_name) +
-                      ",\n  \"system_name\": " + json_string(g.system_name) + ",\n  \"roots\": [";
+                      ",\n  \"system_name\": " + json_string(g.system_name) +
+                      ",\n  \"grammar_file\": " + json_string(g.grammar_file) + ",\n  \"roots\": [";
     for (size_t i = 0; i < g.roots.size(); ++i) out += (i ? ", " : "") + json_string(g.roots[i]);
     out += "],\n  \"elements\": [";
     bool first_element = true;

@@ -687,9 +687,7 @@ Export export_rng(const GrammarInfo& g) {
     Export x;
     std::string& out = x.text;
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out += comment("RELAX NG schema of the tarvo grammar '" + g.name + "'. Written by 'tarvo export " + g.name +
-                   " --format rng'.") +
-           "\n";
+    out += comment("RELAX NG schema of the tarvo grammar '" + g.name + "', written by tarvo export") + "\n";
     out += "<grammar xmlns=\"http://relaxng.org/ns/structure/1.0\"\n"
            "         xmlns:a=\"http://relaxng.org/ns/compatibility/annotations/1.0\">\n";
     // Any declared element may head a document.
@@ -750,9 +748,8 @@ Export export_rng(const GrammarInfo& g) {
 Export export_dtd(const GrammarInfo& g) {
     Export x;
     std::string& out = x.text;
-    out += comment("DTD of the tarvo grammar '" + g.name + "'. Written by 'tarvo export " + g.name +
-                   " --format dtd'. Documents: <!DOCTYPE " + (g.roots.empty() ? std::string("ROOT") : g.roots[0]) +
-                   " SYSTEM \"" + g.system_name + "\">") +
+    out += comment("DTD of the tarvo grammar '" + g.name + "', written by tarvo export. Documents begin <!DOCTYPE " +
+                   (g.roots.empty() ? std::string("ROOT") : g.roots[0]) + " SYSTEM \"" + g.system_name + "\">") +
            "\n";
     for (size_t ei = 0; ei < g.elements.size(); ++ei) {
         const int e = static_cast<int>(ei);

@@ -32,6 +32,7 @@ struct OwnedGrammar {
     std::vector<ElementRule> elements;
     std::vector<SuccessorRow> text_rows;
     std::vector<int16_t> name_slots;
+    std::string path;
     SchemaTable table{};
 
     const ContentPosition* list(const grammar_file::List& l) {
@@ -96,7 +97,8 @@ struct OwnedGrammar {
                  static_cast<int32_t>(text_rows.size()),
                  trs,
                  name_slots.data(),
-                 mask};
+                 mask,
+                 path.c_str()};
     }
 };
 
@@ -129,6 +131,7 @@ std::shared_ptr<const SchemaTable> load_grammar(const std::string& path) {
         for (const auto& d : diags) messages.push_back(grammar_file::format(d));
         throw GrammarError(std::move(messages));
     }
+    owned->path = path;
     owned->build();
     return std::shared_ptr<const SchemaTable>(owned, &owned->table);
 }
@@ -179,6 +182,7 @@ GrammarInfo grammar_info(const SchemaTable& t) {
     g.name = t.name;
     g.source_name = t.source_path;
     g.system_name = g.name + ".dtd";
+    g.grammar_file = t.grammar_file ? t.grammar_file : "";
     std::vector<bool> contained(t.element_count, false);
     auto mark = [&](const std::vector<ContentItem>& l) {
         for (const ContentItem& it : l)

@@ -61,6 +61,9 @@ struct SchemaTable {
     // slot); its size is a power of two, mask = size - 1.
     const int16_t* name_slots;
     uint32_t name_mask;
+    // Where the grammar file lies: in the source tree for a built-in grammar,
+    // the path it was loaded from otherwise.
+    const char* grammar_file;
 };
 
 // Hash used by the element-name index; the generator uses the same one.

@@ -13,7 +13,7 @@ namespace {
 struct CheckOptions {
     int flags = PARSE_STRICT;
     bool stream = false;
-    std::string grammar;
+    GrammarOperand grammar;
     std::vector<std::string> files;
 };
 
@@ -49,8 +49,9 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
     return exit_code;
 }
 
-int run_check(const CheckOptions& o) {
-    const tarvo::SchemaTable* grammar = find_grammar_or_report(o.grammar);
+int run_check(CheckOptions& o) {
+    o.grammar.shift_into(o.files);
+    std::shared_ptr<const tarvo::SchemaTable> grammar = o.grammar.resolve();
     if (!grammar) return kExitUsage;
     if (o.stream) {
         if (o.files.size() > 1) throw UsageError("--stream reads one FILE or standard input");
@@ -80,7 +81,7 @@ Runner declare_check(CLI::App& app) {
     app.add_flag("--stream", o->stream,
                  "FILE (default: standard input) holds documents sent back to back without XML declaration; "
                  "check each until one fails");
-    app.add_option("GRAMMAR", o->grammar, "A built-in grammar (see 'tarvo grammars')")->required();
+    o->grammar.declare(app);
     app.add_option("FILE", o->files, "Documents to check; warnings go to standard output, errors to standard error");
     return [o] { return run_check(*o); };
 }

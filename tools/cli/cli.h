@@ -5,9 +5,11 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tarvo/tarvo.h"
 
@@ -34,6 +36,8 @@ struct Command {
 Runner declare_check(CLI::App& app);
 Runner declare_events(CLI::App& app);
 Runner declare_grammars(CLI::App& app);
+Runner declare_grammar(CLI::App& app);
+Runner declare_export(CLI::App& app);
 
 // A usage error found after parsing (a missing operand, options that do not
 // go together); reported like a parsing error.
@@ -47,6 +51,20 @@ void add_parse_flags(CLI::App& app, int& flags);
 // The grammar called `name`; an unknown name is reported with the list of
 // known ones and the returned pointer is null.
 const tarvo::SchemaTable* find_grammar_or_report(const std::string& name);
+
+// The GRAMMAR operand, or a grammar file given with --grammar-file instead.
+struct GrammarOperand {
+    std::string name, file;
+
+    // Adds the GRAMMAR positional (first of the command's operands) and --grammar-file.
+    void declare(CLI::App& app);
+    // With --grammar-file no GRAMMAR is written, so what was taken for it is
+    // the first of the operands after it: puts it back in front of `rest`.
+    void shift_into(std::vector<std::string>& rest);
+    // The grammar, or null after reporting why (unknown name, or the file's
+    // "file:line: reason" messages). Throws UsageError when neither is given.
+    std::shared_ptr<const tarvo::SchemaTable> resolve() const;
+};
 
 // Standard output and error. A write that fails is remembered, so the command
 // runs to its end and then exits with kExitOutputFailed and the reason.

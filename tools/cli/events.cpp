@@ -11,7 +11,7 @@ namespace {
 
 struct EventsOptions {
     int flags = PARSE_STRICT;
-    std::string grammar;
+    GrammarOperand grammar;
     std::string file;
 };
 
@@ -51,8 +51,13 @@ private:
     std::string line_;
 };
 
-int run_events(const EventsOptions& o) {
-    const tarvo::SchemaTable* grammar = find_grammar_or_report(o.grammar);
+int run_events(EventsOptions& o) {
+    std::vector<std::string> operands;
+    if (!o.file.empty()) operands.push_back(o.file);
+    o.grammar.shift_into(operands);
+    if (operands.empty()) throw UsageError("FILE is required");
+    o.file = operands[0];
+    std::shared_ptr<const tarvo::SchemaTable> grammar = o.grammar.resolve();
     if (!grammar) return kExitUsage;
     JsonEvents events;
     tarvo::Result r = tarvo::parse_file(*grammar, o.file.c_str(), &events, o.flags);
@@ -67,8 +72,8 @@ int run_events(const EventsOptions& o) {
 Runner declare_events(CLI::App& app) {
     auto o = std::make_shared<EventsOptions>();
     add_parse_flags(app, o->flags);
-    app.add_option("GRAMMAR", o->grammar, "A built-in grammar (see 'tarvo grammars')")->required();
-    app.add_option("FILE", o->file, "The document to read")->required();
+    o->grammar.declare(app);
+    app.add_option("FILE", o->file, "The document to read");
     return [o] { return run_events(*o); };
 }
 

@@ -19,7 +19,11 @@ namespace {
 const Command kCommands[] = {
     {"check", "Check each FILE against GRAMMAR", declare_check},
     {"events", "Print the events of one parse as JSON Lines, then its outcome", declare_events},
-    {"grammars", "List the built-in grammars with the sizes of their tables", declare_grammars},
+    {"grammars", "List the grammars: table sizes, DOCTYPE SYSTEM name, grammar file", declare_grammars},
+    {"grammar", "Describe a grammar or one ELEMENT: content, text places, attributes (text, JSON, Graphviz)",
+     declare_grammar},
+    {"export", "Write a grammar as a RELAX NG schema or a DTD; stderr names every place it accepts more",
+     declare_export},
 };
 
 const char kExitStatuses[] =

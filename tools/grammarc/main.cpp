@@ -171,7 +171,7 @@ void Emitter::grammar(const Grammar& g, const std::string& p) {
     std::string slots = name_slots(g, p + "_name_slots", mask);
     out_ << "constexpr SchemaTable " << p << "_table = {" << literal(g.name) << ", " << literal(g.source) << ", "
          << g.elements.size() << ", " << elements << ", " << g.text_rows.size() << ", " << text_rows << ", " << slots
-         << ", " << mask << "};\n";
+         << ", " << mask << ", " << literal("src/schemas/" + g.entry) << "};\n";
 }
 
 // Leaves an unchanged file alone so that its dependants are not rebuilt, and

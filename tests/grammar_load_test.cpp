@@ -1,0 +1,120 @@
+// Grammars loaded from their files at run time must be the built-in tables
+// exactly, and read the examples exactly as the built-in ones do.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "test_support.h"
+
+namespace tarvo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+const fs::path kSource = TARVO_SOURCE_DIR;
+
+S list_text(const ContentPosition* p, int32_t n) {
+    S out;
+    for (int32_t i = 0; i < n; ++i) out += std::to_string(p[i].element) + "/" + std::to_string(p[i].context) + " ";
+    return out;
+}
+
+// Every field a parse reads, written out; equal texts mean equal tables.
+S dump(const SchemaTable& t) {
+    S out = S(t.name) + "|" + t.source_path + "|" + std::to_string(t.name_mask) + "\n";
+    for (uint32_t s = 0; s <= t.name_mask; ++s) out += std::to_string(t.name_slots[s]) + ",";
+    for (int32_t e = 0; e < t.element_count; ++e) {
+        const ElementRule& r = t.elements[e];
+        out += "\n" + S(r.name, r.name_length) + " " + std::to_string(r.index) + " first " + list_text(r.first, r.first_count);
+        for (int32_t k = 0; k < r.row_count; ++k)
+            out += "| row " + std::to_string(r.rows[k].own.element) + "/" + std::to_string(r.rows[k].own.context) +
+                   ": " + list_text(r.rows[k].successors, r.rows[k].count);
+        for (int32_t a = 0; a < r.attribute_count; ++a) {
+            const AttributeRule& ar = r.attributes[a];
+            out += "| @" + S(ar.name, ar.name_length) + " b" + std::to_string(ar.bucket) +
+                   (ar.default_value ? " =" + S(ar.default_value, ar.default_length) : S(" required"));
+            for (int32_t v = 0; v < ar.allowed_count; ++v) out += " '" + S(ar.allowed[v], ar.allowed_lengths[v]) + "'";
+        }
+    }
+    for (int32_t k = 0; k < t.text_row_count; ++k)
+        out += "\ntext " + std::to_string(t.text_rows[k].own.context) + ": " +
+               list_text(t.text_rows[k].successors, t.text_rows[k].count);
+    return out;
+}
+
+S outcome(const Result& r, const Lines& events) {
+    S out = std::to_string(r.status) + "\n" + r.warnings + "\n" + r.errors + "\n";
+    for (const S& e : events) out += e + "\n";
+    return out;
+}
+
+TEST(LoadedGrammar, EveryGrammarFileGivesTheBuiltInTablesAndResults) {
+    int grammars_seen = 0, documents = 0;
+    for (const SchemaTable* builtin : grammars()) {
+        GrammarInfo info = grammar_info(*builtin);
+        std::shared_ptr<const SchemaTable> loaded = load_grammar((kSource / info.grammar_file).string());
+        EXPECT_EQ(dump(*loaded), dump(*builtin)) << info.grammar_file;
+        ++grammars_seen;
+        for (const auto& entry : fs::directory_iterator(kSource / "examples" / info.name)) {
+            for (int flags : {PARSE_STRICT, PARSE_IGNORE_WRONG_ATTRIBUTES | PARSE_IGNORE_UNKNOWN_ATTRIBUTES |
+                                                PARSE_IGNORE_WRONG_ELEMENTS}) {
+                Recorder a, b;
+                Result ra = parse_file(*builtin, entry.path().c_str(), &a, flags);
+                Result rb = parse_file(*loaded, entry.path().c_str(), &b, flags);
+                EXPECT_EQ(outcome(rb, b.events), outcome(ra, a.events)) << entry.path();
+            }
+            ++documents;
+        }
+    }
+    EXPECT_EQ(grammars_seen, 12);
+    EXPECT_GE(documents, 12);
+}
+
+TEST(LoadedGrammar, WorksWithTheStreamReader) {
+    auto g = load_grammar((kSource / "src/schemas/heatmap.grammar").string());
+    S docs = "<Heatmap><Element model_file=\"m\" id=\"i\" value=\"1\"/></Heatmap> <Heatmap><Colors/></Heatmap>";
+    size_t at = 0;
+    StreamReader reader([&](char* buf, size_t cap) {
+        size_t n = std::min(cap, docs.size() - at);
+        docs.copy(buf, n, at);
+        at += n;
+        return n;
+    });
+    Result r = reader.read(*g, nullptr, PARSE_STRICT, true);
+    EXPECT_TRUE(r.ok()) << r.errors;
+    EXPECT_TRUE(reader.at_end());
+}
+
+TEST(LoadedGrammar, BrokenFilesAreRefusedWithFileLineAndReason) {
+    const S dir = (kSource / "tests/grammarc").string();
+    struct Case {
+        S file, message;
+    } cases[] = {
+        {dir + "/duplicate_element.grammar", dir + "/duplicate_element.grammar:10: duplicate element name 'Item' (also at line 7)"},
+        {dir + "/no_such.grammar", dir + "/no_such.grammar:0: cannot read grammar file: No such file or directory"},
+        {dir, dir + ":0: cannot read grammar file: Is a directory"},
+    };
+    for (const Case& c : cases) {
+        try {
+            load_grammar(c.file);
+            ADD_FAILURE() << c.file << " was accepted";
+        } catch (const GrammarError& e) {
+            EXPECT_EQ(S(e.what()), c.message);
+            EXPECT_EQ(e.messages().size(), 1u);
+        }
+    }
+}
+
+TEST(LoadedGrammar, RegisteredUnderItsOwnNameOnce) {
+    TempFile file("grammar notes_for_test\nsource none\nelement 0 note\n  first TEXT/0\n  row 0 (none)\ntext 0 END\n",
+                  "notes.grammar");
+    const SchemaTable& g = register_grammar(load_grammar(file.path()));
+    EXPECT_EQ(find_grammar("notes_for_test"), &g);
+    EXPECT_EQ(all_grammars().back(), &g);
+    EXPECT_THROW(register_grammar(load_grammar(file.path())), std::invalid_argument);
+    auto heatmap = load_grammar((kSource / "src/schemas/heatmap.grammar").string());
+    EXPECT_THROW(register_grammar(heatmap), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace tarvo::testing
