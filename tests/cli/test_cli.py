@@ -115,5 +115,44 @@ class Json(Temp):
                          "Invalid attribute value '\xed\xa0\x80\xff' for attribute 'gradient_color_space'")
 
 
+class Grammars(Temp):
+    SCHEMAS = os.path.join(EXAMPLES, "..", "src", "schemas")
+
+    def test_grammars_names_doctype_and_grammar_file(self):
+        rc, out, err = run("grammars")
+        self.assertEqual(rc, 0)
+        line = [l for l in out.decode().splitlines() if l.startswith("heatmap ")][0]
+        self.assertIn("heatmap.dtd", line)
+        self.assertIn("src/schemas/heatmap.grammar", line)
+        self.assertIn(b"recorded source name", out)
+
+    def test_grammar_describes_one_element_as_json(self):
+        rc, out, err = run("grammar", "--format", "json", "heatmap", "Colors")
+        self.assertEqual(rc, 0, err)
+        g = json.loads(out)
+        self.assertEqual((g["name"], g["roots"], [e["name"] for e in g["elements"]]), ("heatmap", ["Heatmap"], ["Colors"]))
+        self.assertEqual(g["elements"][0]["attributes"][1],
+                         {"name": "gradient_color_space", "required": False, "default": "HSVs", "values": ["HSVs", "HSVl", "RGB"]})
+
+    def test_grammar_file_wherever_a_grammar_is_named(self):
+        path = os.path.join(self.SCHEMAS, "heatmap.grammar")
+        for args in [("check", "--grammar-file", path, HEATMAP), ("events", "--grammar-file", path, HEATMAP),
+                     ("grammar", "--grammar-file", path, "Element"), ("export", "--format", "rng", "--grammar-file", path)]:
+            rc, out, err = run(*args)
+            self.assertEqual((rc, err), (0, ""), args)
+        self.assertEqual(run("grammar", "--grammar-file", path)[1].replace(path.encode(), b"src/schemas/heatmap.grammar"),
+                         run("grammar", "heatmap")[1])
+        broken = self.write("broken.grammar", b"grammar x\nsource y\nelement 0 a\n  first b/0\n  row 0 END\n")
+        for args in [("check", "--grammar-file", broken, HEATMAP), ("export", "--format", "dtd", "--grammar-file", broken)]:
+            self.assertEqual(run(*args), (2, b"", broken + ":4: unknown element 'b'\n"), args)
+
+    def test_grammar_usage_errors(self):
+        for args, text in [(("grammar", "heatmap", "Nope"), "no element 'Nope'"), (("export", "heatmap"), "--format"),
+                           (("export", "--format", "xsd", "heatmap"), "xsd"), (("grammar",), "GRAMMAR")]:
+            rc, out, err = run(*args)
+            self.assertEqual((rc, out), (2, b""), args)
+            self.assertIn(text, err, args)
+
+
 if __name__ == "__main__":
     unittest.main()
