@@ -1,5 +1,6 @@
-// tarvo-bench: throughput of tarvo against libexpat and libxml2's SAX parser
-// on one generated, attribute-heavy document. See bench/README.md.
+// tarvo-bench: throughput of tarvo against libexpat, libxml2's SAX parser,
+// pugixml, Xerces-C (validating against an equivalent DTD) and a bare tag
+// scanner on one generated, attribute-heavy document. See bench/README.md.
 #include <expat.h>
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
@@ -17,7 +18,21 @@
 #include <string_view>
 #include <vector>
 
+#ifdef TARVO_BENCH_PUGIXML
+#include <pugixml.hpp>
+#endif
+#ifdef TARVO_BENCH_XERCES
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLString.hpp>
+#endif
+
 #include "document_generator.h"
+#include "schema/schema_table.h"
 #include "tarvo/tarvo.h"
 
 namespace {
@@ -40,10 +55,22 @@ public:
     void end_tag(int, std::string_view) override {}
 };
 
-const tarvo::SchemaTable& bench_grammar() {
-    static const tarvo::SchemaTable* g = tarvo::find_grammar(tarvo_bench::kBenchGrammar);
-    return *g;
-}
+// The document kinds: the coverage document, or the attribute-heavy walk
+// through a large grammar. Only the coverage one has a DTD to validate with.
+struct DocumentKind {
+    const char* key;
+    const char* grammar;
+    const char* root;
+    bool has_dtd;
+};
+constexpr DocumentKind kKinds[] = {
+    {"coverage", tarvo_bench::kBenchGrammar, "CodeCoverageResults", true},
+    {"diagram", "lumoDiagram", "Diagram", false},
+};
+const DocumentKind* g_kind = &kKinds[0];
+std::string g_dtd_path;  // the DTD the validating contenders use, if any
+
+const tarvo::SchemaTable& bench_grammar() { return *tarvo::find_grammar(g_kind->grammar); }
 
 std::string tarvo_outcome(const tarvo::Result& r) {
     if (r.status == tarvo::kStatusOk && r.warnings.empty()) return {};
@@ -134,6 +161,154 @@ std::string run_libxml2(const std::string& path) {
     return error;
 }
 
+#ifdef TARVO_BENCH_PUGIXML
+// pugixml's fastest way in: the whole file in one buffer, parsed in place
+// into a DOM (entities and line ends decoded, nothing validated).
+std::string run_pugixml(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return "cannot open " + path;
+    std::fseek(f, 0, SEEK_END);
+    long size = std::ftell(f);
+    std::fseek(f, 0, SEEK_SET);
+    std::unique_ptr<char[]> buf(new char[static_cast<size_t>(size) + 1]);
+    size_t n = std::fread(buf.get(), 1, static_cast<size_t>(size), f);
+    std::fclose(f);
+    pugi::xml_document doc;
+    pugi::xml_parse_result r = doc.load_buffer_inplace(buf.get(), n, pugi::parse_default);
+    return r ? std::string() : std::string("offset ") + std::to_string(r.offset) + ": " + r.description();
+}
+#endif
+
+#ifdef TARVO_BENCH_XERCES
+// Empty content handlers; the first error or fatal error is kept.
+class XercesHandler final : public xercesc::DefaultHandler {
+public:
+    std::string first;
+    void error(const xercesc::SAXParseException& e) override { keep(e); }
+    void fatalError(const xercesc::SAXParseException& e) override { keep(e); }
+
+private:
+    void keep(const xercesc::SAXParseException& e) {
+        if (!first.empty()) return;
+        char* m = xercesc::XMLString::transcode(e.getMessage());
+        first = "line " + std::to_string(e.getLineNumber()) + ": " + m;
+        xercesc::XMLString::release(&m);
+    }
+};
+
+// Xerces-C's SAX2 parser validating against the DTD that the document's
+// DOCTYPE names (written next to it).
+std::string run_xerces(const std::string& path) {
+    using namespace xercesc;
+    if (g_dtd_path.empty()) return "no DTD for this document";
+    std::unique_ptr<SAX2XMLReader> reader(XMLReaderFactory::createXMLReader());
+    XercesHandler handler;
+    reader->setContentHandler(&handler);
+    reader->setErrorHandler(&handler);
+    reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
+    reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
+    reader->setFeature(XMLUni::fgXercesDynamic, false);
+    reader->setFeature(XMLUni::fgXercesSchema, false);
+    reader->setFeature(XMLUni::fgXercesValidationErrorAsFatal, true);
+    XMLCh* doc = XMLString::transcode(path.c_str());
+    std::string error;
+    try {
+        reader->parse(doc);
+    } catch (const XMLException& e) {
+        char* m = XMLString::transcode(e.getMessage());
+        error = m;
+        XMLString::release(&m);
+    } catch (const SAXParseException&) {
+    }
+    XMLString::release(&doc);
+    if (error.empty()) error = handler.first;
+    return error;
+}
+#endif
+
+// ------------------------------------------------------------ tag scanner
+
+// The scanning limit: finds every tag, its name and its attribute values
+// with memchr-style scans and checks nothing (no nesting, no entities, no
+// grammar). A tag cut by the end of the buffer is moved to the front and
+// read again after the refill. The counts keep the work from being
+// optimised away and are compared with the generator's.
+struct ScanCounts {
+    uint64_t start_tags = 0, attributes = 0, value_bytes = 0;
+};
+ScanCounts g_scan;
+
+inline const char* skip_ws(const char* p, const char* e) {
+    while (p < e && static_cast<unsigned char>(*p) <= ' ') ++p;
+    return p;
+}
+
+// Scans one tag whose '<' is at `p`; returns the byte after its '>', or null
+// when the buffer ends first.
+const char* scan_tag(const char* p, const char* e, ScanCounts& c) {
+    ++p;
+    if (p >= e) return nullptr;
+    if (*p == '/' || *p == '?' || *p == '!') {
+        const void* gt = std::memchr(p, '>', static_cast<size_t>(e - p));
+        return gt ? static_cast<const char*>(gt) + 1 : nullptr;
+    }
+    while (p < e && static_cast<unsigned char>(*p) > ' ' && *p != '>' && *p != '/') ++p;  // the name
+    ScanCounts here;
+    ++here.start_tags;
+    for (;;) {
+        p = skip_ws(p, e);
+        if (p >= e) return nullptr;
+        if (*p == '>' || *p == '/') {
+            const void* gt = std::memchr(p, '>', static_cast<size_t>(e - p));
+            if (!gt) return nullptr;
+            c.start_tags += here.start_tags;
+            c.attributes += here.attributes;
+            c.value_bytes += here.value_bytes;
+            return static_cast<const char*>(gt) + 1;
+        }
+        const void* eq = std::memchr(p, '=', static_cast<size_t>(e - p));
+        if (!eq) return nullptr;
+        p = skip_ws(static_cast<const char*>(eq) + 1, e);
+        if (p >= e) return nullptr;
+        char quote = *p++;
+        const void* close = std::memchr(p, quote, static_cast<size_t>(e - p));
+        if (!close) return nullptr;
+        ++here.attributes;
+        here.value_bytes += static_cast<uint64_t>(static_cast<const char*>(close) - p);
+        p = static_cast<const char*>(close) + 1;
+    }
+}
+
+std::string run_scanner(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return "cannot open " + path;
+    std::vector<char> buf(kChunk + 4096);
+    ScanCounts c;
+    size_t kept = 0;  // bytes of an unfinished tag at the front
+    for (;;) {
+        if (kept == buf.size()) buf.resize(buf.size() * 2);  // a tag longer than the buffer
+        size_t n = std::fread(buf.data() + kept, 1, std::min(kChunk, buf.size() - kept), f);
+        if (n == 0) break;
+        const char* p = buf.data();
+        const char* e = buf.data() + kept + n;
+        kept = 0;
+        for (;;) {
+            const void* lt = std::memchr(p, '<', static_cast<size_t>(e - p));
+            if (!lt) break;
+            const char* next = scan_tag(static_cast<const char*>(lt), e, c);
+            if (!next) {
+                kept = static_cast<size_t>(e - static_cast<const char*>(lt));
+                std::memmove(buf.data(), lt, kept);
+                break;
+            }
+            p = next;
+        }
+    }
+    std::fclose(f);
+    g_scan = c;
+    return kept ? "the document ends inside a tag" : std::string();
+}
+
 struct Contender {
     const char* key;    // for --only and --rss-probe
     const char* label;  // in the table
@@ -147,6 +322,13 @@ const std::vector<Contender>& contenders() {
         {"tarvo-handler", "tarvo, no-op Handler", run_tarvo_handler, true},
         {"expat", "libexpat, empty handlers", run_expat, false},
         {"libxml2", "libxml2 SAX2, empty handlers", run_libxml2, false},
+#ifdef TARVO_BENCH_PUGIXML
+        {"pugixml", "pugixml, in-place DOM", run_pugixml, false},
+#endif
+#ifdef TARVO_BENCH_XERCES
+        {"xerces", "Xerces-C SAX2, validating (DTD)", run_xerces, false},
+#endif
+        {"scanner", "tag scanner (checks nothing)", run_scanner, false},
     };
     return all;
 }
@@ -159,37 +341,86 @@ const Contender* find_contender(std::string_view key) {
 
 // ------------------------------------------------------- checks and memory
 
-// Untimed: tarvo must deliver one start per element and fill every declared
+// Untimed: tarvo must deliver one start per element with every declared
 // attribute, which proves that validation and defaulting really ran.
 class CountingHandler final : public tarvo::Handler {
 public:
-    uint64_t starts = 0, ends = 0, texts = 0, short_nodes = 0;
-    void start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attributes) override {
+    explicit CountingHandler(const tarvo::SchemaTable& g) : g_(g) {}
+    uint64_t starts = 0, ends = 0, texts = 0, short_tags = 0;
+    void start_tag(int element, std::string_view, std::span<const tarvo::Attribute> attributes) override {
         ++starts;
-        if (name == "CodeCoverageResultNode" && attributes.size() != 6) ++short_nodes;
+        if (attributes.size() != static_cast<size_t>(g_.elements[element].attribute_count)) ++short_tags;
     }
     void text(int, std::string_view, std::string_view) override { ++texts; }
     void end_tag(int, std::string_view) override { ++ends; }
+
+private:
+    const tarvo::SchemaTable& g_;
 };
 
 bool verify_events(const std::string& path, const DocumentStats* stats) {
-    CountingHandler h;
+    CountingHandler h(bench_grammar());
     tarvo::Result r = tarvo::parse_file(bench_grammar(), path.c_str(), &h, tarvo::PARSE_STRICT);
     if (!r.ok()) {
         std::fprintf(stderr, "tarvo-bench: tarvo refused the document (status %d):\n%s\n", r.status, r.errors.c_str());
         return false;
     }
-    bool ok = h.starts == h.ends && h.short_nodes == 0;
+    bool ok = h.starts == h.ends && h.short_tags == 0;
     if (stats) ok = ok && h.starts == stats->elements && h.texts == stats->text_runs;
     if (!ok) {
         std::fprintf(stderr,
-                     "tarvo-bench: unexpected events: %llu starts, %llu ends, %llu texts, %llu nodes without all "
-                     "six attributes\n",
+                     "tarvo-bench: unexpected events: %llu starts, %llu ends, %llu texts, %llu start tags without "
+                     "all their attributes\n",
                      static_cast<unsigned long long>(h.starts), static_cast<unsigned long long>(h.ends),
-                     static_cast<unsigned long long>(h.texts), static_cast<unsigned long long>(h.short_nodes));
+                     static_cast<unsigned long long>(h.texts), static_cast<unsigned long long>(h.short_tags));
         return false;
     }
     return true;
+}
+
+// ------------------------------------------------------------------- DTD
+
+// The coverage grammar as a DTD, for the validating contenders. The content
+// models are written out here (the grammar's successor rows say: test cases
+// first, then child nodes, each any number of times; a test case holds
+// text; the root holds one node); the attribute lists come from the
+// compiled grammar, so names, allowed values and defaults cannot drift.
+std::string coverage_dtd() {
+    const tarvo::SchemaTable& g = *tarvo::find_grammar(tarvo_bench::kBenchGrammar);
+    std::string out =
+        "<!ELEMENT CodeCoverageResults (CodeCoverageResultNode)>\n"
+        "<!ELEMENT CoveringTestcase (#PCDATA)>\n"
+        "<!ELEMENT CodeCoverageResultNode (CoveringTestcase*, CodeCoverageResultNode*)>\n";
+    for (int32_t e = 0; e < g.element_count; ++e) {
+        const tarvo::ElementRule& r = g.elements[e];
+        if (r.attribute_count == 0) continue;
+        out.append("<!ATTLIST ").append(r.name, r.name_length);
+        for (int32_t i = 0; i < r.attribute_count; ++i) {
+            const tarvo::AttributeRule& a = r.attributes[i];
+            out.append("\n  ").append(a.name, a.name_length).append(" ");
+            if (a.allowed_count == 0) {
+                out.append("CDATA");
+            } else {
+                out.append("(");
+                for (int32_t k = 0; k < a.allowed_count; ++k)
+                    out.append(k ? "|" : "").append(a.allowed[k], a.allowed_lengths[k]);
+                out.append(")");
+            }
+            if (a.default_value)
+                out.append(" \"").append(a.default_value, a.default_length).append("\"");
+            else
+                out.append(" #REQUIRED");
+        }
+        out.append(">\n");
+    }
+    return out;
+}
+
+bool write_file(const std::string& path, const std::string& data) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    return std::fclose(f) == 0 && ok;
 }
 
 // A field of /proc/self/status in KiB, or -1.
@@ -264,16 +495,25 @@ struct Options {
     std::string document_path;  // --document: time an existing file
     std::vector<std::string> only;
     bool memory_check = false;
+    uint64_t small_files = 0;  // --small-files: that many small documents instead of one large
+    uint64_t size_kb = 4;      // their size
+    std::string small_dir;     // --write-small-documents: write them there and exit
 };
 
 void usage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: tarvo-bench [--size-mb N] [--repeat N] [--only NAME,...] [--document PATH]\n"
-                 "       tarvo-bench --write-document PATH [--size-mb N]\n"
+                 "usage: tarvo-bench [--kind coverage|diagram] [--size-mb N] [--repeat N] [--only NAME,...]\n"
+                 "                   [--document PATH]\n"
+                 "       tarvo-bench --write-document PATH [--kind coverage|diagram] [--size-mb N]\n"
+                 "       tarvo-bench --small-files N [--size-kb K] [--repeat N] [--only NAME,...]\n"
+                 "       tarvo-bench --write-small-documents DIR [--small-files N] [--size-kb K]\n"
                  "       tarvo-bench --memory-check [--size-mb N]\n"
-                 "Generates a %s document of N MiB (default 64) and times tarvo (no handler and a no-op\n"
-                 "Handler), libexpat and libxml2's SAX parser on it, best of --repeat runs (default 3).\n"
-                 "NAME is one of tarvo-core, tarvo-handler, expat, libxml2.\n",
+                 "Generates a document of N MiB (default 64; kind coverage: %s, the default; diagram: an\n"
+                 "attribute-heavy lumoDiagram document) and times tarvo (no handler and a no-op Handler),\n"
+                 "libexpat, libxml2's SAX parser, pugixml, Xerces-C validating against a DTD and a bare tag\n"
+                 "scanner on it, best of --repeat runs (default 3). --small-files times N documents of about\n"
+                 "K KiB (default 4) instead, each with a DOCTYPE naming the DTD written next to them.\n"
+                 "NAME is one of tarvo-core, tarvo-handler, expat, libxml2, pugixml, xerces, scanner.\n",
                  tarvo_bench::kBenchGrammar);
 }
 
@@ -297,18 +537,41 @@ std::string temp_document() {
 bool generate(const std::string& path, uint64_t size_mb, DocumentStats& stats) {
     std::string error;
     auto t0 = std::chrono::steady_clock::now();
-    if (!tarvo_bench::write_document(path, size_mb * 1024 * 1024, stats, error)) {
+    // A coverage document names its DTD, written next to it as PATH.dtd, so
+    // that a validating parser given the file alone finds it.
+    tarvo_bench::DocumentOptions o;
+    if (g_kind->has_dtd) {
+        std::string base = path.substr(path.find_last_of('/') + 1);
+        o.doctype = std::string("<!DOCTYPE ") + g_kind->root + " SYSTEM \"" + base + ".dtd\">";
+        if (!write_file(path + ".dtd", coverage_dtd())) {
+            std::fprintf(stderr, "tarvo-bench: cannot write %s.dtd\n", path.c_str());
+            return false;
+        }
+    }
+    bool ok = g_kind->has_dtd
+                  ? tarvo_bench::write_document(path, size_mb * 1024 * 1024, stats, error, o)
+                  : tarvo_bench::write_grammar_document(bench_grammar(), g_kind->root, path, size_mb * 1024 * 1024,
+                                                        stats, error);
+    if (!ok) {
         std::fprintf(stderr, "tarvo-bench: %s\n", error.c_str());
         return false;
     }
     double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("document: %s, grammar %s, %llu bytes (%.1f MiB), generated in %.2f s\n", path.c_str(),
-                tarvo_bench::kBenchGrammar, static_cast<unsigned long long>(stats.bytes), stats.bytes / kMiB, s);
-    std::printf("          %llu elements (%llu result nodes, %llu texts), depth %d, %llu attributes left to "
-                "their defaults\n",
-                static_cast<unsigned long long>(stats.elements), static_cast<unsigned long long>(stats.result_nodes),
-                static_cast<unsigned long long>(stats.text_runs), stats.max_depth,
-                static_cast<unsigned long long>(stats.defaults_filled));
+                g_kind->grammar, static_cast<unsigned long long>(stats.bytes), stats.bytes / kMiB, s);
+    if (stats.result_nodes)
+        std::printf("          %llu elements (%llu result nodes, %llu texts), depth %d, %llu attributes left to "
+                    "their defaults\n",
+                    static_cast<unsigned long long>(stats.elements),
+                    static_cast<unsigned long long>(stats.result_nodes),
+                    static_cast<unsigned long long>(stats.text_runs), stats.max_depth,
+                    static_cast<unsigned long long>(stats.defaults_filled));
+    else
+        std::printf("          %llu elements, %llu texts, depth %d, %llu attributes written, %llu left to their "
+                    "defaults\n",
+                    static_cast<unsigned long long>(stats.elements), static_cast<unsigned long long>(stats.text_runs),
+                    stats.max_depth, static_cast<unsigned long long>(stats.attributes),
+                    static_cast<unsigned long long>(stats.defaults_filled));
     return true;
 }
 
@@ -322,15 +585,19 @@ int memory_check(const Options& opt) {
     };
     long baseline = 0;
     std::vector<Row> rows;
-    for (const Contender& c : contenders()) rows.push_back({c.label, {}});
+    // The validating contender needs a DTD the probe does not write.
+    std::vector<const Contender*> probed;
+    for (const Contender& c : contenders())
+        if (c.key != std::string_view("xerces")) probed.push_back(&c);
+    for (const Contender* c : probed) rows.push_back({c->label, {}});
     for (uint64_t mb : sizes) {
         std::string path = temp_document();
         DocumentStats stats;
         if (path.empty() || !generate(path, mb, stats)) return 1;
-        for (size_t i = 0; i < contenders().size(); ++i) {
+        for (size_t i = 0; i < probed.size(); ++i) {
             long before = 0, after = 0;
-            if (!probe_child(contenders()[i].key, path, before, after)) {
-                std::fprintf(stderr, "tarvo-bench: the %s probe failed\n", contenders()[i].key);
+            if (!probe_child(probed[i]->key, path, before, after)) {
+                std::fprintf(stderr, "tarvo-bench: the %s probe failed\n", probed[i]->key);
                 std::remove(path.c_str());
                 return 1;
             }
@@ -338,6 +605,7 @@ int memory_check(const Options& opt) {
             baseline = std::max(baseline, before);
         }
         std::remove(path.c_str());
+        std::remove((path + ".dtd").c_str());
     }
     std::printf("\nGrowth of the peak RSS (VmHWM) during one parse, each in a fresh process:\n\n");
     std::printf("%-30s", "parser");
@@ -350,6 +618,82 @@ int memory_check(const Options& opt) {
     }
     std::printf("\n(each process had reached at most %ld KiB before its parse began)\n", baseline);
     return 0;
+}
+
+// The contenders --only chose, in table order; the validating ones only
+// when there is a DTD for the document.
+std::vector<const Contender*> chosen_contenders(const Options& opt) {
+    std::vector<const Contender*> chosen;
+    for (const Contender& c : contenders()) {
+        if (!opt.only.empty() && std::find(opt.only.begin(), opt.only.end(), c.key) == opt.only.end()) continue;
+        if (c.key == std::string_view("xerces") && g_dtd_path.empty()) continue;
+        chosen.push_back(&c);
+    }
+    return chosen;
+}
+
+// Times every chosen contender over `paths`, round-robin, `repeat` rounds;
+// each one's best round counts. False after printing the first failure.
+bool time_contenders(const std::vector<const Contender*>& chosen, const std::vector<std::string>& paths, int repeat,
+                     std::vector<double>& best) {
+    best.assign(chosen.size(), 1e300);
+    // Round-robin over the parsers so that a slow moment of the machine does
+    // not favour one of them.
+    for (int r = 0; r < repeat; ++r)
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            auto t0 = std::chrono::steady_clock::now();
+            for (const std::string& path : paths) {
+                std::string err = chosen[i]->run(path);
+                if (!err.empty()) {
+                    std::fprintf(stderr, "tarvo-bench: %s failed on %s: %s\n", chosen[i]->label, path.c_str(),
+                                 err.c_str());
+                    return false;
+                }
+            }
+            double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            best[i] = std::min(best[i], s);
+        }
+    return true;
+}
+
+// The table: time, MB/s, each tarvo variant against libexpat and libxml2,
+// and every contender as a fraction of the bare scanner's speed.
+void print_table(const std::vector<const Contender*>& chosen, const std::vector<double>& best, double bytes,
+                 double files) {
+    auto rate = [&](std::string_view key) {
+        for (size_t i = 0; i < chosen.size(); ++i)
+            if (key == chosen[i]->key) return bytes / kMiB / best[i];
+        return 0.0;
+    };
+    double expat = rate("expat"), libxml2 = rate("libxml2"), scanner = rate("scanner");
+    std::printf("%-32s %9s %9s", "parser", "time (s)", "MB/s");
+    if (files > 1) std::printf(" %9s", "files/s");
+    std::printf(" %9s %10s %11s\n", "vs expat", "vs libxml2", "scan limit");
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        double mbs = bytes / kMiB / best[i];
+        std::printf("%-32s %9.3f %9.1f", chosen[i]->label, best[i], mbs);
+        if (files > 1) std::printf(" %9.0f", files / best[i]);
+        if (chosen[i]->is_tarvo && expat > 0)
+            std::printf(" %8.2fx", mbs / expat);
+        else
+            std::printf(" %9s", "");
+        if (chosen[i]->is_tarvo && libxml2 > 0)
+            std::printf(" %9.2fx", mbs / libxml2);
+        else
+            std::printf(" %10s", "");
+        if (scanner > 0) std::printf(" %11.2f", mbs / scanner);
+        std::printf("\n");
+    }
+    if (scanner > 0) {
+        std::printf("\nfraction of the scanning limit:");
+        const char* sep = " ";
+        for (size_t i = 0; i < chosen.size(); ++i)
+            if (chosen[i]->is_tarvo) {
+                std::printf("%s%s %.2f", sep, chosen[i]->label, bytes / kMiB / best[i] / scanner);
+                sep = ", ";
+            }
+        std::printf("\n");
+    }
 }
 
 int benchmark(const Options& opt) {
@@ -367,11 +711,13 @@ int benchmark(const Options& opt) {
             return 1;
         }
     }
+    if (temporary && g_kind->has_dtd) g_dtd_path = path + ".dtd";
     struct Cleanup {
         const std::string& p;
         bool on;
         ~Cleanup() {
             if (on) std::remove(p.c_str());
+            if (!g_dtd_path.empty()) std::remove(g_dtd_path.c_str());
         }
     } cleanup{path, temporary};
 
@@ -385,50 +731,86 @@ int benchmark(const Options& opt) {
     std::fclose(f);
 
     if (!verify_events(path, temporary ? &stats : nullptr)) return 1;
-
-    std::vector<const Contender*> chosen;
-    for (const Contender& c : contenders())
-        if (opt.only.empty() || std::find(opt.only.begin(), opt.only.end(), c.key) != opt.only.end())
-            chosen.push_back(&c);
-    std::vector<double> best(chosen.size(), 1e300);
-
-    // Round-robin over the parsers so that a slow moment of the machine does
-    // not favour one of them.
-    for (int r = 0; r < opt.repeat; ++r)
-        for (size_t i = 0; i < chosen.size(); ++i) {
-            auto t0 = std::chrono::steady_clock::now();
-            std::string err = chosen[i]->run(path);
-            double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            if (!err.empty()) {
-                std::fprintf(stderr, "tarvo-bench: %s failed: %s\n", chosen[i]->label, err.c_str());
-                return 1;
-            }
-            best[i] = std::min(best[i], s);
-        }
-
-    auto rate = [&](std::string_view key) {
-        for (size_t i = 0; i < chosen.size(); ++i)
-            if (key == chosen[i]->key) return bytes / kMiB / best[i];
-        return 0.0;
-    };
-    double expat = rate("expat"), libxml2 = rate("libxml2");
-
-    std::printf("\nbest of %d runs, 1 MB = 2^20 bytes\n\n", opt.repeat);
-    std::printf("%-30s %10s %10s %11s %11s\n", "parser", "time (s)", "MB/s", "vs expat", "vs libxml2");
-    for (size_t i = 0; i < chosen.size(); ++i) {
-        double mbs = bytes / kMiB / best[i];
-        std::printf("%-30s %10.3f %10.1f", chosen[i]->label, best[i], mbs);
-        if (chosen[i]->is_tarvo) {
-            if (expat > 0)
-                std::printf(" %10.2fx", mbs / expat);
-            else
-                std::printf(" %11s", "-");
-            if (libxml2 > 0) std::printf(" %10.2fx", mbs / libxml2);
-        }
-        std::printf("\n");
+    std::string scan_error = run_scanner(path);
+    if (!scan_error.empty() || (temporary && g_scan.start_tags != stats.elements)) {
+        std::fprintf(stderr, "tarvo-bench: the tag scanner found %llu start tags: %s\n",
+                     static_cast<unsigned long long>(g_scan.start_tags), scan_error.c_str());
+        return 1;
     }
+
+    std::vector<const Contender*> chosen = chosen_contenders(opt);
+    std::vector<double> best;
+    if (!time_contenders(chosen, {path}, opt.repeat, best)) return 1;
+    std::printf("\nbest of %d runs, 1 MB = 2^20 bytes\n\n", opt.repeat);
+    print_table(chosen, best, bytes, 1);
     std::printf("\npeak RSS of this process: %.1f MiB (document: %.1f MiB)\n", peak_rss_kib() / 1024.0, bytes / kMiB);
     return 0;
+}
+
+// Many small coverage documents, each different (its own seed), each with a
+// DOCTYPE naming the DTD written next to them, so that a validating tool
+// given only the files can check them.
+bool write_small_documents(const std::string& dir, uint64_t count, uint64_t size_kb, std::vector<std::string>& paths,
+                           double& bytes) {
+    const std::string dtd_name = std::string(tarvo_bench::kBenchGrammar) + ".dtd";
+    if (!write_file(dir + "/" + dtd_name, coverage_dtd())) {
+        std::fprintf(stderr, "tarvo-bench: cannot write %s/%s\n", dir.c_str(), dtd_name.c_str());
+        return false;
+    }
+    tarvo_bench::DocumentOptions o;
+    o.doctype = "<!DOCTYPE CodeCoverageResults SYSTEM \"" + dtd_name + "\">";
+    bytes = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/doc%05llu.xml", static_cast<unsigned long long>(i));
+        paths.push_back(dir + name);
+        o.seed = 0x736d616c6cull + i * 0x9e3779b97f4a7c15ull;
+        DocumentStats stats;
+        std::string error;
+        if (!tarvo_bench::write_document(paths.back(), size_kb * 1024, stats, error, o)) {
+            std::fprintf(stderr, "tarvo-bench: %s\n", error.c_str());
+            return false;
+        }
+        bytes += static_cast<double>(stats.bytes);
+    }
+    return true;
+}
+
+int small_files(const Options& opt) {
+    std::string dir = opt.small_dir;
+    bool temporary = dir.empty();
+    if (temporary) {
+        const char* tmp = std::getenv("TMPDIR");
+        dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-bench-small-XXXXXX";
+        if (!mkdtemp(dir.data())) {
+            std::perror("tarvo-bench: mkdtemp");
+            return 1;
+        }
+    }
+    std::vector<std::string> paths;
+    double bytes = 0;
+    bool ok = write_small_documents(dir, opt.small_files, opt.size_kb, paths, bytes);
+    std::printf("%llu documents of grammar %s in %s, %.0f bytes on average\n",
+                static_cast<unsigned long long>(paths.size()), tarvo_bench::kBenchGrammar, dir.c_str(),
+                paths.empty() ? 0.0 : bytes / static_cast<double>(paths.size()));
+    if (ok && temporary) {
+        g_dtd_path = dir + "/" + tarvo_bench::kBenchGrammar + ".dtd";
+        for (const std::string& p : paths) ok = ok && verify_events(p, nullptr);
+        std::vector<const Contender*> chosen = chosen_contenders(opt);
+        std::vector<double> best;
+        if (ok && time_contenders(chosen, paths, opt.repeat, best)) {
+            std::printf("\nin this process, one thread, best of %d rounds, 1 MB = 2^20 bytes\n\n", opt.repeat);
+            print_table(chosen, best, bytes, static_cast<double>(paths.size()));
+        } else {
+            ok = false;
+        }
+    }
+    if (temporary) {
+        for (const std::string& p : paths) std::remove(p.c_str());
+        std::remove((dir + "/" + tarvo_bench::kBenchGrammar + ".dtd").c_str());
+        rmdir(dir.c_str());
+    }
+    return ok ? 0 : 1;
 }
 
 }  // namespace
@@ -469,23 +851,48 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--memory-check") {
             opt.memory_check = true;
+        } else if (a == "--small-files" && has_value && parse_count(argv[i + 1], n)) {
+            opt.small_files = n;
+            ++i;
+        } else if (a == "--size-kb" && has_value && parse_count(argv[i + 1], n)) {
+            opt.size_kb = n;
+            ++i;
+        } else if (a == "--write-small-documents" && has_value) {
+            opt.small_dir = argv[++i];
+        } else if (a == "--kind" && has_value) {
+            std::string_view k = argv[++i];
+            g_kind = nullptr;
+            for (const DocumentKind& d : kKinds)
+                if (k == d.key) g_kind = &d;
+            if (!g_kind) {
+                std::fprintf(stderr, "tarvo-bench: unknown document kind '%s'\n", argv[i]);
+                usage(stderr);
+                return 2;
+            }
         } else {
             std::fprintf(stderr, "tarvo-bench: bad argument '%s'\n", argv[i]);
             usage(stderr);
             return 2;
         }
     }
-    if (!tarvo::find_grammar(tarvo_bench::kBenchGrammar)) {
-        std::fprintf(stderr, "tarvo-bench: grammar %s is not registered\n", tarvo_bench::kBenchGrammar);
+    if (!tarvo::find_grammar(g_kind->grammar) || !tarvo::find_grammar(tarvo_bench::kBenchGrammar)) {
+        std::fprintf(stderr, "tarvo-bench: grammar %s is not registered\n", g_kind->grammar);
         return 1;
     }
     xmlInitParser();
+#ifdef TARVO_BENCH_XERCES
+    xercesc::XMLPlatformUtils::Initialize();
+#endif
 
     if (!opt.write_path.empty()) {
         DocumentStats stats;
         return generate(opt.write_path, opt.size_mb, stats) ? 0 : 1;
     }
-    int rc = opt.memory_check ? memory_check(opt) : benchmark(opt);
+    if (!opt.small_dir.empty() && opt.small_files == 0) opt.small_files = 5000;
+    int rc = opt.memory_check ? memory_check(opt) : opt.small_files ? small_files(opt) : benchmark(opt);
+#ifdef TARVO_BENCH_XERCES
+    xercesc::XMLPlatformUtils::Terminate();
+#endif
     xmlCleanupParser();
     return rc;
 }
