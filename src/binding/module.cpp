@@ -59,6 +59,7 @@ struct GrammarNames {
     std::vector<PyObject*> end_args;         // (name,) by element index, where calls take tuples
     std::vector<size_t> first_attribute;     // by element index, into `attributes`
     std::vector<PyObject*> attributes;       // declared attribute names, element after element
+    std::vector<PyObject*> defaults;         // their default values, parallel to `attributes` (null: none)
 
     GrammarNames() = default;
     GrammarNames(const GrammarNames&) = delete;
@@ -68,6 +69,7 @@ struct GrammarNames {
         for (PyObject* o : elements) Py_DECREF(o);
         for (PyObject* o : end_args) Py_DECREF(o);
         for (PyObject* o : attributes) Py_DECREF(o);
+        for (PyObject* o : defaults) Py_XDECREF(o);
     }
 };
 
@@ -87,6 +89,7 @@ GrammarNames* build_names(const SchemaTable& g) {
         if (kCallsUseTuples) n->end_args.reserve(static_cast<size_t>(g.element_count));
         n->first_attribute.reserve(static_cast<size_t>(g.element_count));
         n->attributes.reserve(attribute_total);
+        n->defaults.reserve(attribute_total);
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
         return nullptr;
@@ -103,9 +106,13 @@ GrammarNames* build_names(const SchemaTable& g) {
         }
         n->first_attribute.push_back(n->attributes.size());
         for (int32_t a = 0; a < e.attribute_count; ++a) {
-            PyObject* attribute = interned_text(e.attributes[a].name, e.attributes[a].name_length);
+            const AttributeRule& r = e.attributes[a];
+            PyObject* attribute = interned_text(r.name, r.name_length);
             if (!attribute) return nullptr;
             n->attributes.push_back(attribute);
+            PyObject* value = r.default_value ? text(r.default_value, r.default_length) : nullptr;
+            if (r.default_value && !value) return nullptr;
+            n->defaults.push_back(value);
         }
     }
     return n.release();
@@ -157,6 +164,7 @@ public:
     CallbackHandler(const SchemaTable& grammar, const GrammarNames& names) : grammar_(grammar), names_(names) {}
 
     ~CallbackHandler() override {
+        Py_XDECREF(spare_pair_);
         for (PyObject* o : held_) Py_DECREF(o);
     }
 
@@ -265,11 +273,17 @@ private:
         return item;
     }
 
+    // The attribute dictionary, sized for its entries up front. Declared
+    // names and values equal to their default come from the grammar's
+    // strings (str is immutable, so sharing them is invisible); every other
+    // value is made from the reader's bytes.
     PyObject* attribute_dict(int element, std::span<const Attribute> attributes) {
-        PyObject* dict = PyDict_New();
+        PyObject* dict = new_dict(attributes.size());
         if (!dict) return nullptr;
         const ElementRule& rule = grammar_.elements[element];
-        PyObject* const* declared = names_.attributes.data() + names_.first_attribute[static_cast<size_t>(element)];
+        const size_t first = names_.first_attribute[static_cast<size_t>(element)];
+        PyObject* const* declared = names_.attributes.data() + first;
+        PyObject* const* defaults = names_.defaults.data() + first;
         for (const Attribute& a : attributes) {
             bool cached = a.rule >= 0 && a.rule < rule.attribute_count;
             PyObject* key = cached ? declared[a.rule] : py::text(a.name.data(), a.name.size());
@@ -277,7 +291,15 @@ private:
                 Py_DECREF(dict);
                 return nullptr;
             }
-            PyObject* value = py::text(a.value.data(), a.value.size());
+            PyObject* value = nullptr;
+            if (cached && defaults[a.rule]) {
+                const AttributeRule& r = rule.attributes[a.rule];
+                if (a.value == std::string_view(r.default_value, r.default_length)) {
+                    value = defaults[a.rule];
+                    Py_INCREF(value);
+                }
+            }
+            if (!value) value = py::text(a.value.data(), a.value.size());
             int stored = value ? PyDict_SetItem(dict, key, value) : -1;
             Py_XDECREF(value);
             if (!cached) Py_DECREF(key);
@@ -298,7 +320,7 @@ private:
             return;
         }
         PyObject* args[3] = {nullptr, names_.elements[static_cast<size_t>(element)], second};
-        PyObject* result = call(fn, args + 1, 2, nullptr);
+        PyObject* result = call_with_spare(fn, args + 1, 2, &spare_pair_);
         Py_DECREF(second);
         Py_DECREF(fn);
         done(result, kind, element);
@@ -336,6 +358,7 @@ private:
     PyThreadState* saved_ = nullptr;
     std::vector<PyObject*> held_;        // one reference each
     std::vector<PyObject*> by_element_;  // borrowed from held_; null: nothing registered
+    PyObject* spare_pair_ = nullptr;     // see call_with_spare
 };
 
 // ---------------------------------------------------------------------------

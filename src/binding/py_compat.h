@@ -7,6 +7,8 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #if PY_MAJOR_VERSION < 3 && !(PY_MAJOR_VERSION == 2 && PY_MINOR_VERSION == 7)
 #error "tarvo supports Python 2.7 and Python 3.6 or later"
@@ -24,6 +26,25 @@ namespace tarvo::py {
 // survives the round trip s.encode("utf-8", "surrogateescape").
 inline PyObject* text(const char* data, size_t size) {
 #if TARVO_PY3
+    // Most names, values and texts are ASCII: those are copied straight into
+    // a new str, with no decoder set up. One byte or none goes through the
+    // decoder, which hands out the shared single-character strings.
+    if (size > 1) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
+        unsigned char any = 0;
+        size_t i = 0;
+        for (; i + 8 <= size; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, p + i, 8);
+            any |= (word & 0x8080808080808080ull) != 0;
+        }
+        for (; i < size; ++i) any |= p[i] & 0x80;
+        if (!any) {
+            PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(size), 127);
+            if (s) std::memcpy(PyUnicode_1BYTE_DATA(s), data, size);
+            return s;
+        }
+    }
     return PyUnicode_DecodeUTF8(data, static_cast<Py_ssize_t>(size), "surrogateescape");
 #else
     return PyString_FromStringAndSize(data, static_cast<Py_ssize_t>(size));
@@ -42,6 +63,9 @@ inline PyObject* interned_text(const char* data, size_t size) {
 #endif
     return s;
 }
+
+// An empty dictionary with room for `entries` items without resizing.
+inline PyObject* new_dict(size_t entries) { return _PyDict_NewPresized(static_cast<Py_ssize_t>(entries)); }
 
 inline PyObject* integer(long value) {
 #if TARVO_PY3
@@ -138,6 +162,42 @@ inline bool parse_arguments(PyObject* args, PyObject* kwargs, const char* format
 // A METH_VARARGS | METH_KEYWORDS function as the PyCFunction a method table holds.
 inline PyCFunction keywords_function(PyObject* (*fn)(PyObject*, PyObject*, PyObject*)) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+
+// As call(), where calls need a tuple: `*spare` holds a tuple of size `n`
+// kept from the previous call, or null. It is filled and used again when
+// nothing else holds it (the callee kept no reference), so a steady run of
+// calls makes no tuple per call.
+inline PyObject* call_with_spare(PyObject* fn, PyObject** args, size_t n, PyObject** spare) {
+#if TARVO_PY3
+    (void)spare;
+    return call(fn, args, n, nullptr);
+#else
+    PyObject* t = *spare;
+    if (!t || Py_REFCNT(t) != 1) {
+        Py_XDECREF(t);
+        *spare = t = PyTuple_New(static_cast<Py_ssize_t>(n));
+        if (!t) return nullptr;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        Py_INCREF(args[i]);
+        PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), args[i]);
+    }
+    PyObject* result = PyObject_Call(fn, t, nullptr);
+    if (Py_REFCNT(t) != 1) {
+        // The callee kept it: it is theirs now, unchanged.
+        Py_DECREF(t);
+        *spare = nullptr;
+        return result;
+    }
+    // Empty it again, so the arguments do not outlive the call here.
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* item = PyTuple_GET_ITEM(t, static_cast<Py_ssize_t>(i));
+        PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), nullptr);
+        Py_DECREF(item);
+    }
+    return result;
+#endif
 }
 
 // Whether calls take a prebuilt argument tuple (see call()).
