@@ -12,6 +12,17 @@
 
 namespace tarvo {
 
+// Where the value of `name` goes, in a plain set: an entry of its own, or
+// the one a repeated name already has.
+inline std::string& attribute_value_for(AttributeSet& set, std::string_view name) {
+    uint32_t bucket = dict_bucket(name);
+    AttributeSet::Entry* entry = set.find_in(bucket, name);
+    if (!entry) entry = &set.append(bucket, name);
+    entry->value.rule = -1;
+    return entry->value.text;
+}
+inline std::string& attribute_value_for(TagAttributes& tag, std::string_view name) { return tag.value_for(name); }
+
 // `lookahead` holds the first character of the list on entry and the first
 // character after it on return (the one that could not begin a name, or
 // the one found where '=' was expected). Names start with an ASCII letter
@@ -21,8 +32,8 @@ namespace tarvo {
 // false, after calling `report(offending character)`, when a name is not
 // followed by '='. `name` is scratch space, kept by the caller so that long
 // names do not cost an allocation per tag.
-template <class Input, class Report>
-bool read_attribute_list(Input& in, int& lookahead, AttributeSet& out, std::string& name, Report&& report) {
+template <class Input, class Sink, class Report>
+bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name, Report&& report) {
     while (is_alpha(lookahead)) {
         name.assign(1, static_cast<char>(lookahead));
         int c = in.template read_run<is_attribute_name_char>(name);
@@ -33,12 +44,8 @@ bool read_attribute_list(Input& in, int& lookahead, AttributeSet& out, std::stri
             return false;
         }
         int opener = in.skip_space();
-        uint32_t bucket = dict_bucket(name);
-        AttributeSet::Entry* entry = out.find_in(bucket, name);
-        if (!entry) entry = &out.append(bucket, name);
-        std::string& value = entry->value.text;
+        std::string& value = attribute_value_for(out, name);
         value.clear();
-        entry->value.rule = -1;
         if (opener == '"')
             in.template scan_until<'"', false>(value);
         else if (opener == '\'')

@@ -22,6 +22,7 @@ struct ParseScratch {
     std::string whitespace;
     std::string text;
     AttributeSet attributes;
+    TagAttributes tag_attributes;
     std::vector<Attribute> delivered;
 };
 

@@ -176,10 +176,11 @@ private:
         previous_ = nullptr;
         if (is_space(c)) c = in_.skip_space();
         AttributeSet& attrs = s_.attributes;
-        attrs.clear();
+        TagAttributes& tag = s_.tag_attributes;
+        tag.start(table_.elements[pos->element], attrs);
         if (c != '>' && c != '/') {
             int lookahead = c;
-            bool ok = read_attribute_list(in_, lookahead, attrs, s_.attribute_name, [this](int ch) {
+            bool ok = read_attribute_list(in_, lookahead, tag, s_.attribute_name, [this](int ch) {
                 error("found '%c' where '=' expected", ch);
             });
             c = lookahead;
@@ -188,13 +189,18 @@ private:
                 return 1;
             }
         }
-        if (!check_attributes(table_, pos->element, attrs, flags_)) {
+        if (!(tag.moved() ? check_attributes(table_, pos->element, attrs, flags_) : tag.check(flags_))) {
             error("error in attributes for element '%s'", name());
             return 1;
         }
         if (handler_) {
-            s_.delivered.clear();
-            for (const AttributeSet::Entry& e : attrs) s_.delivered.push_back({e.key, e.value.text, e.value.rule});
+            if (tag.moved()) {
+                s_.delivered.clear();
+                for (const AttributeSet::Entry& e : attrs)
+                    s_.delivered.push_back({e.key, e.value.text, e.value.rule});
+            } else {
+                tag.deliver(s_.delivered);
+            }
             if (deliver([&] { handler_->start_tag(pos->element, s_.name, s_.delivered); })) return 3;
         }
         return after_start_tag(c);

@@ -62,4 +62,79 @@ bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& s
     return true;
 }
 
+void TagAttributes::move_to_fallback() {
+    moved_ = true;
+    AttributeSet& set = *fallback_;
+    set.clear();
+    // Rule index by place given, then the entries in that order.
+    keys_.assign(static_cast<size_t>(given_), 0);
+    for (int32_t i = 0; i < rule_->attribute_count; ++i)
+        if (slots_[static_cast<size_t>(i)].order >= 0)
+            keys_[static_cast<size_t>(slots_[static_cast<size_t>(i)].order)] = static_cast<uint64_t>(i);
+    for (uint64_t i : keys_) {
+        const AttributeRule& r = rule_->attributes[i];
+        AttributeSet::Entry& e = set.append(r.bucket, std::string_view(r.name, r.name_length));
+        e.value.text.swap(slots_[i].text);
+        e.value.rule = -1;
+    }
+}
+
+bool TagAttributes::check(int flags) {
+    const ElementRule& e = *rule_;
+    for (int32_t i = 0; i < e.attribute_count; ++i) {
+        const AttributeRule& r = e.attributes[i];
+        Slot& s = slots_[static_cast<size_t>(i)];
+        if (s.order < 0) {
+            if (!r.default_value) {
+                if (Reporter* rep = current_reporter())
+                    rep->error("No value found for mandatory attribute '%s'", r.name);
+                return false;
+            }
+            s.value = std::string_view(r.default_value, r.default_length);
+            continue;
+        }
+        s.value = s.text;
+        if (r.allowed_count == 0 || is_allowed(r, s.text)) continue;
+        if ((flags & PARSE_IGNORE_WRONG_ATTRIBUTES) && r.default_value) {
+            if (Reporter* rep = current_reporter())
+                rep->warning("Invalid attribute value '%s' for attribute '%s' - getting default value",
+                             s.text.c_str(), r.name);
+            s.value = std::string_view(r.default_value, r.default_length);
+            continue;
+        }
+        if (Reporter* rep = current_reporter())
+            rep->error("Invalid attribute value '%s' for attribute '%s'", s.text.c_str(), r.name);
+        return false;
+    }
+    return true;
+}
+
+void TagAttributes::deliver(std::vector<Attribute>& out) {
+    const ElementRule& e = *rule_;
+    const int32_t n = e.attribute_count;
+    // One key per attribute: bucket, then place (given ones in the order
+    // given, then defaults in rule order), then rule index. Elements
+    // declare a few attributes, so an insertion sort, which also costs
+    // little on the bucket order the names mostly come in already.
+    keys_.clear();
+    for (int32_t i = 0; i < n; ++i) {
+        const Slot& s = slots_[static_cast<size_t>(i)];
+        uint64_t place = s.order >= 0 ? static_cast<uint64_t>(s.order) : static_cast<uint64_t>(given_ + i);
+        uint64_t key = static_cast<uint64_t>(e.attributes[i].bucket) << 58 | place << 29 | static_cast<uint64_t>(i);
+        size_t j = keys_.size();
+        keys_.push_back(key);
+        while (j > 0 && keys_[j - 1] > key) {
+            keys_[j] = keys_[j - 1];
+            --j;
+        }
+        keys_[j] = key;
+    }
+    out.clear();
+    for (uint64_t key : keys_) {
+        int32_t i = static_cast<int32_t>(key & ((1u << 29) - 1));
+        const AttributeRule& r = e.attributes[i];
+        out.push_back({std::string_view(r.name, r.name_length), slots_[static_cast<size_t>(i)].value, i});
+    }
+}
+
 }  // namespace tarvo

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "containers/str_dict.h"
 #include "schema/schema_table.h"
@@ -23,5 +25,74 @@ using AttributeSet = StrDict<AttributeValue>;
 
 // True when the set is acceptable; it then holds every declared attribute.
 bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& attributes, int flags);
+
+// The attributes of one start tag while every name given is one the element
+// declares (the usual case): values are kept by rule index, so no name is
+// stored, hashed into a set or looked up twice, and a default is a view of
+// the grammar's own text. The first undeclared name moves what was read so
+// far into an AttributeSet, in the order it was read, and the tag goes on
+// there; everything seen from outside (messages, their order, the delivered
+// order) is the same either way.
+class TagAttributes {
+public:
+    // Starts a tag of element `e`; `fallback` is the set used once an
+    // undeclared name appears.
+    void start(const ElementRule& e, AttributeSet& fallback) {
+        rule_ = &e;
+        fallback_ = &fallback;
+        moved_ = false;
+        given_ = 0;
+        const size_t n = static_cast<size_t>(e.attribute_count);
+        if (slots_.size() < n) slots_.resize(n);
+        for (size_t i = 0; i < n; ++i) slots_[i].order = -1;
+    }
+
+    // True once the tag has moved to the fallback set.
+    bool moved() const { return moved_; }
+
+    // Where the value of attribute `name` goes (the reader clears and fills
+    // it). A name given again keeps its place and takes the later value.
+    std::string& value_for(std::string_view name) {
+        if (!moved_) {
+            int32_t i = find_attribute_rule(*rule_, name);
+            if (i >= 0) {
+                Slot& s = slots_[static_cast<size_t>(i)];
+                if (s.order < 0) s.order = given_++;
+                return s.text;
+            }
+            move_to_fallback();
+        }
+        uint32_t bucket = dict_bucket(name);
+        AttributeSet::Entry* entry = fallback_->find_in(bucket, name);
+        if (!entry) entry = &fallback_->append(bucket, name);
+        entry->value.rule = -1;
+        return entry->value.text;
+    }
+
+    // As check_attributes, for a tag that has not moved: fills defaults,
+    // corrects or refuses listed values and reports exactly as it does.
+    bool check(int flags);
+
+    // The checked attributes in delivery order (the order an AttributeSet
+    // holding the same names would give): by name bucket, then in the order
+    // they were given, defaults after everything given.
+    void deliver(std::vector<Attribute>& out);
+
+private:
+    struct Slot {
+        std::string text;        // the value read
+        std::string_view value;  // the checked value: `text`, or a default
+        int32_t order = -1;      // place among the names given; -1: not given
+    };
+
+    void move_to_fallback();
+
+    const ElementRule* rule_ = nullptr;
+    AttributeSet* fallback_ = nullptr;
+    bool moved_ = false;
+    int32_t given_ = 0;
+    std::vector<Slot> slots_;
+    std::vector<uint64_t> keys_;  // scratch
+};
 
 }  // namespace tarvo
