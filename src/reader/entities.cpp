@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "reader/byte_scan.h"
+
 namespace tarvo {
 
 namespace {
@@ -15,11 +17,10 @@ constexpr Entity kEntityTable[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'},
 }  // namespace
 
 void decode_entities(std::string& text) {
-    // Most values and texts hold no '&' at all; they are short, and a plain
-    // loop finds that sooner than a library call.
-    size_t read = 0;
+    // Most values and texts hold no '&' at all; they are short, and an
+    // inline scan finds that sooner than a library call.
     const size_t n = text.size();
-    while (read < n && text[read] != '&') ++read;
+    size_t read = static_cast<size_t>(scan::find_byte(text.data(), text.data() + n, '&') - text.data());
     if (read == n) return;
     size_t write = read;
     while (read < n) {
