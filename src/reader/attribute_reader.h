@@ -46,13 +46,16 @@ bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name
         int opener = in.skip_space();
         std::string& value = attribute_value_for(out, name);
         value.clear();
+        bool amp = false;
         if (opener == '"')
-            in.template scan_until<'"', false>(value);
+            in.template scan_until<'"', false>(value, amp);
         else if (opener == '\'')
-            in.template scan_until<'\'', false>(value);
-        else if (opener >= 0)
+            in.template scan_until<'\'', false>(value, amp);
+        else if (opener >= 0) {
             in.scan_until_space(value);
-        decode_entities(value);
+            amp = true;
+        }
+        if (amp) decode_entities(value);
         lookahead = in.skip_space();
     }
     return true;

@@ -95,8 +95,9 @@ inline const unsigned char* skip_name(const unsigned char* p, const unsigned cha
     return p;
 }
 
-// First byte equal to `Stop` or NUL, or a carriage return when `Cr` is set.
-template <unsigned char Stop, bool Cr>
+// First byte equal to `Stop` or NUL, or a carriage return when `Cr` is set,
+// or an '&' when `Amp` is set.
+template <unsigned char Stop, bool Cr, bool Amp>
 inline const unsigned char* find_stop(const unsigned char* p, const unsigned char* e) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
     using namespace detail;
@@ -104,11 +105,12 @@ inline const unsigned char* find_stop(const unsigned char* p, const unsigned cha
         Block v = load(p);
         Block hit = either(eq(v, splat(Stop)), eq(v, splat(0)));
         if constexpr (Cr) hit = either(hit, eq(v, splat('\r')));
+        if constexpr (Amp) hit = either(hit, eq(v, splat('&')));
         unsigned i = first(hit);
         if (i < 16) return p + i;
     }
 #endif
-    while (p < e && *p != Stop && *p != 0 && !(Cr && *p == '\r')) ++p;
+    while (p < e && *p != Stop && *p != 0 && !(Cr && *p == '\r') && !(Amp && *p == '&')) ++p;
     return p;
 }
 

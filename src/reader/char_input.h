@@ -107,11 +107,20 @@ public:
 
     // Appends bytes to `out` up to `Stop`, which is consumed and returned;
     // returns -1 when the input ends first. NUL bytes are dropped, and so are
-    // carriage returns when `DropCr` is set.
+    // carriage returns when `DropCr` is set. `amp` is set when an '&' was
+    // appended, so that only such runs need entity decoding.
     template <unsigned char Stop, bool DropCr>
-    int scan_until(std::string& out) {
+    int scan_until(std::string& out, bool& amp) {
         for (;;) {
-            const unsigned char* p = scan::find_stop<Stop, DropCr>(cur_, end_);
+            const unsigned char* p = amp ? scan::find_stop<Stop, DropCr, false>(cur_, end_)
+                                         : scan::find_stop<Stop, DropCr, true>(cur_, end_);
+            if (p < end_ && *p == '&') {  // kept; from here on only the stops count
+                amp = true;
+                ++p;
+                out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+                cur_ = p;
+                continue;
+            }
             out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
             if (p < end_) {
                 cur_ = p + 1;

@@ -246,7 +246,8 @@ private:
             return 1;
         }
         if (c != '\r' && c != 0) text.push_back(static_cast<char>(c));
-        if (in_.template scan_until<'<', true>(text) < 0) {
+        bool amp = c == '&';
+        if (in_.template scan_until<'<', true>(text, amp) < 0) {
             error("unexpected end of file in text");
             return 1;
         }
@@ -258,7 +259,7 @@ private:
         }
         previous_ = pos;
         if (handler_) {
-            decode_entities(text);
+            if (amp) decode_entities(text);
             const ElementRule& open = table_.elements[top()->element];
             std::string_view open_name(open.name, open.name_length);
             if (deliver([&] { handler_->text(open.index, open_name, text); })) return 3;

@@ -10,7 +10,7 @@ namespace {
 
 bool is_allowed(const AttributeRule& r, std::string_view value) {
     for (int32_t i = 0; i < r.allowed_count; ++i)
-        if (value == std::string_view(r.allowed[i], r.allowed_lengths[i])) return true;
+        if (same_text(value, r.allowed[i], r.allowed_lengths[i])) return true;
     return false;
 }
 

@@ -90,7 +90,7 @@ const ContentPosition* accept_text(const SchemaTable& t, const ContentPosition* 
 bool accept_end_tag(const SchemaTable& t, std::string_view name, const ContentPosition* open,
                     const ContentPosition* previous) {
     const ElementRule& o = t.elements[open->element];
-    if (name != std::string_view(o.name, o.name_length)) {
+    if (!same_text(name, o.name, o.name_length)) {
         if (Reporter* r = current_reporter())
             r->error("Close tag for '%s' does not match opened element ('%s')", std::string(name).c_str(),
                      name_of(t, open->element).c_str());

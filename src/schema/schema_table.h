@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace tarvo {
@@ -83,6 +84,31 @@ constexpr uint32_t name_hash(std::string_view s) {
     return h;
 }
 
+// Whether `a` and `b` hold the same bytes. Names and listed values are
+// short: word compares inline beat a library call.
+inline bool same_text(std::string_view a, const char* b, size_t b_length) {
+    const size_t n = a.size();
+    if (n != b_length) return false;
+    const char* p = a.data();
+    auto word = [](const char* s) {
+        uint64_t v;
+        std::memcpy(&v, s, 8);
+        return v;
+    };
+    auto half = [](const char* s) {
+        uint32_t v;
+        std::memcpy(&v, s, 4);
+        return v;
+    };
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 <= n; i += 8)
+            if (word(p + i) != word(b + i)) return false;
+        return word(p + n - 8) == word(b + n - 8);
+    }
+    if (n >= 4) return half(p) == half(b) && half(p + n - 4) == half(b + n - 4);
+    return n == 0 || (p[0] == b[0] && p[n / 2] == b[n / 2] && p[n - 1] == b[n - 1]);
+}
+
 // Index of the element called `name`, or -1.
 inline int32_t find_element(const SchemaTable& t, std::string_view name) {
     if (t.element_count == 0) return -1;
@@ -90,8 +116,7 @@ inline int32_t find_element(const SchemaTable& t, std::string_view name) {
         int32_t i = t.name_slots[slot];
         if (i < 0) return -1;
         const ElementRule& e = t.elements[i];
-        if (e.name_length == name.size() && name == std::string_view(e.name, e.name_length))
-            return i;
+        if (same_text(name, e.name, e.name_length)) return i;
     }
 }
 
@@ -99,8 +124,7 @@ inline int32_t find_element(const SchemaTable& t, std::string_view name) {
 inline int32_t find_attribute_rule(const ElementRule& e, std::string_view name) {
     for (int32_t i = 0; i < e.attribute_count; ++i) {
         const AttributeRule& r = e.attributes[i];
-        if (r.name_length == name.size() && name == std::string_view(r.name, r.name_length))
-            return i;
+        if (same_text(name, r.name, r.name_length)) return i;
     }
     return -1;
 }
