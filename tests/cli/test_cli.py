@@ -83,6 +83,14 @@ class Options(unittest.TestCase):
             self.assertIn("cannot write the output: No space left on device", err)
 
 
+class ReadErrors(unittest.TestCase):
+    def test_a_failed_read_says_so(self):
+        self.assertEqual(run("check", "heatmap", EXAMPLES)[::2], (1, "Could not open file %s for reading\n" % EXAMPLES))
+        p = subprocess.run([TARVO, "check", "--stream", "heatmap", "-"], stdin=None, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=120)
+        self.assertEqual((p.returncode, p.stdout, p.stderr), (1, b"", b"tarvo: cannot read -: Bad file descriptor\n"))
+
+
 # (bytes in character data, whether they are well-formed UTF-8)
 UTF8_TABLE = [
     (b"plain", True), (b"\xc3\xa9", True), (b"\xe2\x82\xac", True), (b"\xf0\x9f\x98\x80", True),

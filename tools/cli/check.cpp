@@ -1,5 +1,7 @@
 // tarvo check: check documents against a grammar and report each outcome.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,10 +33,22 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
         std::fprintf(stderr, "tarvo: cannot open %s for reading\n", name.c_str());
         return kExitInvalid;
     }
-    tarvo::StreamReader reader([in](char* buf, size_t cap) { return std::fread(buf, 1, cap, in); });
+    // A failed read (a closed standard input, a directory) is not the end
+    // of the documents: say so instead of judging what was read.
+    int read_error = 0;
+    tarvo::StreamReader reader([in, &read_error](char* buf, size_t cap) {
+        size_t n = std::fread(buf, 1, cap, in);
+        if (n == 0 && std::ferror(in)) read_error = errno;
+        return n;
+    });
     int exit_code = kExitValid;
     for (int n = 1;; ++n) {
         tarvo::Result r = reader.read(grammar, nullptr, o.flags);
+        if (read_error) {
+            std::fprintf(stderr, "tarvo: cannot read %s: %s\n", name.c_str(), std::strerror(read_error));
+            exit_code = kExitInvalid;
+            break;
+        }
         print_text(write_out, r.warnings);
         write_out("document " + std::to_string(n) + (r.ok() ? ": valid\n" : ": invalid\n"));
         flush_out();
