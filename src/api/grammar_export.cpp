@@ -701,9 +701,15 @@ Export export_rng(const GrammarInfo& g) {
         ContentAutomaton a;
         content_model(g, e, &a);
         out += "  <define name=\"" + define_name(g, e) + "\">\n    <element name=\"" + xml_escape(el.name) + "\">\n";
+        // Attributes are unordered either way; an interleave lets a
+        // validator match each by name instead of trying them in turn,
+        // which keeps refusals fast on elements with many optional ones.
+        const bool interleave = el.attributes.size() > 1;
+        const std::string base = interleave ? "        " : "      ";
+        if (interleave) out += "      <interleave>\n";
         for (const AttributeInfo& at : el.attributes) {
-            std::string ind = at.required ? "      " : "        ";
-            if (!at.required) out += "      <optional>\n";
+            std::string ind = at.required ? base : base + "  ";
+            if (!at.required) out += base + "<optional>\n";
             bool annotate = !at.required && (at.values.empty() || std::count(at.values.begin(), at.values.end(),
                                                                             at.default_value));
             if (!at.required && !annotate)
@@ -721,8 +727,9 @@ Export export_rng(const GrammarInfo& g) {
                 out += ind + "  </choice>\n";
             }
             out += ind + "</attribute>\n";
-            if (!at.required) out += "      </optional>\n";
+            if (!at.required) out += base + "</optional>\n";
         }
+        if (interleave) out += "      </interleave>\n";
         // Elimination gives the language itself; a reduced form is shorter
         // to read, and taken when it is the same.
         R r;
