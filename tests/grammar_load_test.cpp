@@ -118,3 +118,32 @@ TEST(LoadedGrammar, RegisteredUnderItsOwnNameOnce) {
 
 }  // namespace
 }  // namespace tarvo::testing
+
+namespace tarvo::testing {
+namespace {
+
+// Where a schema language cannot say a rule, the export must say so.
+TEST(GrammarExport, NamesEveryPlaceItLoosens) {
+    TempFile file(
+        "grammar loose\nsource none\n"
+        "element 0 p\n  first TEXT/0\n  row 0 (none)\n  attr kind default \"x y\" values \"x y\" \"z\"\n"
+        "element 1 b\n  first END\n  row 0 END\n  attr on default \"-\" values \"yes\" \"no\"\n"
+        "text 0 b/0 END\n",
+        "loose.grammar");
+    GrammarInfo g = grammar_info(*load_grammar(file.path()));
+    EXPECT_EQ(export_rng(g).loosened, Lines{"element p: text that must stand at some place here may be left out"});
+    EXPECT_EQ(export_dtd(g).loosened,
+              (Lines{"element p: text and child elements may stand in any order and number",
+                     "attribute kind of p: its values are not all name tokens, so any value is accepted"}));
+    const S dtd = export_dtd(g).text;
+    EXPECT_NE(dtd.find("<!ELEMENT p (#PCDATA | b)*>"), S::npos) << dtd;
+    EXPECT_NE(dtd.find("on (yes | no) #IMPLIED"), S::npos) << dtd;  // "-" may not be written, only supplied
+    for (const SchemaTable* t : grammars()) {
+        GrammarInfo builtin = grammar_info(*t);
+        EXPECT_TRUE(export_rng(builtin).loosened.empty()) << builtin.name;
+        EXPECT_TRUE(export_dtd(builtin).loosened.empty()) << builtin.name;
+    }
+}
+
+}  // namespace
+}  // namespace tarvo::testing
