@@ -13,12 +13,15 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "schema/schema_table.h"
@@ -73,8 +76,10 @@ struct GrammarNames {
     }
 };
 
-// One slot per registered grammar, in registration order.
+// One slot per built-in grammar, in registration order; grammars loaded at
+// run time get theirs in g_loaded_names (they too live for the process).
 GrammarNames** g_names = nullptr;
+std::vector<std::pair<const SchemaTable*, GrammarNames*>>* g_loaded_names = nullptr;
 
 GrammarNames* build_names(const SchemaTable& g) {
     std::unique_ptr<GrammarNames> n;
@@ -122,17 +127,42 @@ const GrammarNames* names_for(const SchemaTable& g) {
     std::span<const SchemaTable* const> all = grammars();
     size_t slot = 0;
     while (slot < all.size() && all[slot] != &g) ++slot;
-    if (slot == all.size()) {
-        PyErr_SetString(PyExc_ValueError, "unknown DTD");
-        return nullptr;
+    GrammarNames** cell = slot < all.size() ? &g_names[slot] : nullptr;
+    if (!cell) {
+        if (!g_loaded_names) g_loaded_names = new (std::nothrow) std::vector<std::pair<const SchemaTable*, GrammarNames*>>;
+        if (!g_loaded_names) {
+            PyErr_NoMemory();
+            return nullptr;
+        }
+        for (auto& [table, names] : *g_loaded_names)
+            if (table == &g) cell = &names;
+        if (!cell) {
+            try {
+                g_loaded_names->emplace_back(&g, nullptr);
+            } catch (const std::bad_alloc&) {
+                PyErr_NoMemory();
+                return nullptr;
+            }
+            cell = &g_loaded_names->back().second;
+        }
     }
-    if (g_names[slot]) return g_names[slot];
+    if (*cell) return *cell;
     std::unique_ptr<GrammarNames> made(build_names(g));
     if (!made) return nullptr;
     // Building can run a garbage collection and with it Python code that
     // lets another thread in, which may have published its own set first.
-    if (!g_names[slot]) g_names[slot] = made.release();
-    return g_names[slot];
+    // (Only a built-in slot can race: loaded grammars' slots are looked up
+    // again below.)
+    if (slot < all.size()) {
+        if (!g_names[slot]) g_names[slot] = made.release();
+        return g_names[slot];
+    }
+    for (auto& [table, names] : *g_loaded_names)
+        if (table == &g) {
+            if (!names) names = made.release();
+            return names;
+        }
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -611,6 +641,155 @@ const char kSocketDoc[] = TARVO_DOC(
     "signal handler while the call waits, or by sock.fileno() comes through\n"
     "unchanged.");
 
+// ---------------------------------------------------------------------------
+// Grammars: list, describe, load.
+
+PyObject* text_of(const std::string& s) { return text(s.data(), s.size()); }
+
+// A list made by `item(i)` for i < n; null with the exception set on failure.
+template <class Item>
+PyObject* list_of(size_t n, Item&& item) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list.get()) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* o = item(i);
+        if (!o) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), o);
+    }
+    return list.release();
+}
+
+PyObject* items_list(const GrammarInfo& g, const std::vector<ContentItem>& l) {
+    return list_of(l.size(), [&](size_t i) { return text_of(item_text(g, l[i])); });
+}
+
+// Sets d[key] = value and drops the reference to value; false on failure.
+bool set_item(PyObject* d, const char* key, PyObject* value) {
+    if (!value) return false;
+    int rc = PyDict_SetItemString(d, key, value);
+    Py_DECREF(value);
+    return rc == 0;
+}
+
+PyObject* attribute_dict(const AttributeInfo& a) {
+    Ref d(PyDict_New());
+    if (!d.get()) return nullptr;
+    PyObject* dflt = Py_None;
+    if (a.required)
+        Py_INCREF(Py_None);
+    else
+        dflt = text_of(a.default_value);
+    PyObject* required = a.required ? Py_True : Py_False;
+    Py_INCREF(required);
+    if (!set_item(d.get(), "name", text_of(a.name)) || !set_item(d.get(), "required", required) ||
+        !set_item(d.get(), "default", dflt) ||
+        !set_item(d.get(), "values", list_of(a.values.size(), [&](size_t i) { return text_of(a.values[i]); })))
+        return nullptr;
+    return d.release();
+}
+
+PyObject* element_dict(const GrammarInfo& g, size_t index) {
+    const ElementInfo& e = g.elements[index];
+    Ref d(PyDict_New());
+    if (!d.get()) return nullptr;
+    if (!set_item(d.get(), "name", text_of(e.name)) ||
+#if TARVO_PY3
+        !set_item(d.get(), "index", PyLong_FromSize_t(index)) ||
+#else
+        !set_item(d.get(), "index", PyInt_FromSize_t(index)) ||
+#endif
+        !set_item(d.get(), "first", items_list(g, e.first)) ||
+        !set_item(d.get(), "rows", list_of(e.rows.size(), [&](size_t r) { return items_list(g, e.rows[r]); })) ||
+        !set_item(d.get(), "attributes",
+                  list_of(e.attributes.size(), [&](size_t a) { return attribute_dict(e.attributes[a]); })))
+        return nullptr;
+    return d.release();
+}
+
+PyObject* grammars_entry(PyObject*, PyObject*) {
+    std::vector<const SchemaTable*> all = all_grammars();
+    return list_of(all.size(), [&](size_t i) { return text(all[i]->name, std::strlen(all[i]->name)); });
+}
+
+const char kGrammarsDoc[] = TARVO_DOC("grammars()",
+                                      "The names of the grammars, built in and loaded, in registration order.");
+
+const char* const kGrammarInfoKeywords[] = {"name", nullptr};
+
+PyObject* grammar_info_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    const char* name = nullptr;
+    if (!parse_arguments(args, kwargs, "s:grammar_info", kGrammarInfoKeywords, &name)) return nullptr;
+    const SchemaTable* t = find_grammar(name);
+    if (!t) {
+        PyErr_Format(PyExc_ValueError, "unknown grammar '%s'", name);
+        return nullptr;
+    }
+    GrammarInfo g;
+    try {
+        g = grammar_info(*t);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+    Ref d(PyDict_New());
+    if (!d.get()) return nullptr;
+    if (!set_item(d.get(), "name", text_of(g.name)) || !set_item(d.get(), "source_name", text_of(g.source_name)) ||
+        !set_item(d.get(), "system_name", text_of(g.system_name)) ||
+        !set_item(d.get(), "grammar_file", text_of(g.grammar_file)) ||
+        !set_item(d.get(), "roots", list_of(g.roots.size(), [&](size_t i) { return text_of(g.roots[i]); })) ||
+        !set_item(d.get(), "elements", list_of(g.elements.size(), [&](size_t i) { return element_dict(g, i); })) ||
+        !set_item(d.get(), "text_rows",
+                  list_of(g.text_rows.size(), [&](size_t r) { return items_list(g, g.text_rows[r]); })))
+        return nullptr;
+    return d.release();
+}
+
+const char kGrammarInfoDoc[] = TARVO_DOC(
+    "grammar_info(name)",
+    "Describe the grammar registered as name, as a dict of plain lists and strings:\n"
+    "name, source_name, system_name (the DOCTYPE SYSTEM name of its documents),\n"
+    "grammar_file, roots, elements and text_rows. Each element has name, index,\n"
+    "first (what may come first inside it), rows (row c: what may follow it in\n"
+    "context c) and attributes (name, required, default or None, values). List\n"
+    "entries read \"Name/c\", \"TEXT/c\" or \"END\". The same structure as\n"
+    "'tarvo grammar NAME --format json'. Raises ValueError for an unknown name.");
+
+const char* const kLoadGrammarKeywords[] = {"path", nullptr};
+
+PyObject* load_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+#if TARVO_PY3
+    PyObject* path_bytes = nullptr;
+    if (!parse_arguments(args, kwargs, "O&:load_grammar", kLoadGrammarKeywords, PyUnicode_FSConverter, &path_bytes))
+        return nullptr;
+    Ref path_owner(path_bytes);
+    std::string path = PyBytes_AS_STRING(path_bytes);
+#else
+    char* raw = nullptr;
+    if (!parse_arguments(args, kwargs, "et:load_grammar", kLoadGrammarKeywords, Py_FileSystemDefaultEncoding, &raw))
+        return nullptr;
+    std::string path = raw;
+    PyMem_Free(raw);
+#endif
+    try {
+        const SchemaTable& g = register_grammar(load_grammar(path));
+        return text(g.name, std::strlen(g.name));
+    } catch (const GrammarError& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const std::invalid_argument& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    return nullptr;
+}
+
+const char kLoadGrammarDoc[] = TARVO_DOC(
+    "load_grammar(path)",
+    "Read the grammar file at path and register it under the name it declares, for\n"
+    "parse(), parse_socket_stream(), grammar_info() and grammars(); returns that\n"
+    "name. Raises ValueError naming the grammar when the name is already taken\n"
+    "(built in or loaded before), and ValueError with one \"file:line: reason\" per\n"
+    "line when the file cannot be read or is not a valid grammar.");
+
 const char kModuleDoc[] =
     "Validating XML reader over built-in grammars.\n"
     "\n"
@@ -618,13 +797,17 @@ const char kModuleDoc[] =
     "back over a socket. Each checks the document against a grammar compiled into\n"
     "the module, calls the callables registered for its elements, and returns the\n"
     "warning text or raises ParseError. The PARSE_* flags tolerate wrong or unknown\n"
-    "attributes and misplaced elements.";
+    "attributes and misplaced elements. grammars() and grammar_info() show the\n"
+    "grammars; load_grammar() adds one from a grammar file.";
 
 PyMethodDef g_methods[] = {
     {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, TARVO_PARSE_DOC("parse")},
     {"parse_file", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, TARVO_PARSE_DOC("parse_file")},
     {"parse_socket_stream", keywords_function(parse_socket_stream_entry<false>), METH_VARARGS | METH_KEYWORDS,
      kSocketDoc},
+    {"grammars", grammars_entry, METH_NOARGS, kGrammarsDoc},
+    {"grammar_info", keywords_function(grammar_info_entry), METH_VARARGS | METH_KEYWORDS, kGrammarInfoDoc},
+    {"load_grammar", keywords_function(load_grammar_entry), METH_VARARGS | METH_KEYWORDS, kLoadGrammarDoc},
 #ifdef TARVO_BYTEWISE_SOCKET_READER
     {"_parse_socket_stream_bytewise", keywords_function(parse_socket_stream_entry<true>),
      METH_VARARGS | METH_KEYWORDS, nullptr},

@@ -2,12 +2,12 @@
 # Python 2 every str below is the byte string type and paths are str.
 import os
 import sys
-from typing import Any, Callable, Dict, List, Union
+from typing import Any, Callable, Dict, List, Optional, Union
 
 if sys.version_info >= (3, 8):
-    from typing import Protocol
+    from typing import Protocol, TypedDict
 else:
-    from typing_extensions import Protocol
+    from typing_extensions import Protocol, TypedDict
 
 __version__: str
 
@@ -67,4 +67,44 @@ def parse_socket_stream(grammar: str, callbacks: Callbacks, sock: _Socket, flags
     errors of the first document that fails, and lets an exception raised
     by a callable, by a signal handler while the call waits, or by
     sock.fileno() through unchanged."""
+    ...
+
+def grammars() -> List[str]:
+    """The names of the grammars, built in and loaded, in registration order."""
+    ...
+
+class _Attribute(TypedDict):
+    name: str
+    required: bool
+    default: Optional[str]
+    values: List[str]
+
+class _Element(TypedDict):
+    name: str
+    index: int
+    first: List[str]
+    rows: List[List[str]]
+    attributes: List[_Attribute]
+
+class _GrammarInfo(TypedDict):
+    name: str
+    source_name: str
+    system_name: str
+    grammar_file: str
+    roots: List[str]
+    elements: List[_Element]
+    text_rows: List[List[str]]
+
+def grammar_info(name: str) -> _GrammarInfo:
+    """Describe the grammar registered as name: the structure of
+    'tarvo grammar NAME --format json' as plain dicts, lists and strings.
+    List entries read "Name/c", "TEXT/c" or "END". Raises ValueError for an
+    unknown name."""
+    ...
+
+def load_grammar(path: _Path) -> str:
+    """Read the grammar file at path, register it under the name it
+    declares and return that name. Raises ValueError naming the grammar when
+    the name is taken, and ValueError with "file:line: reason" lines when the
+    file cannot be read or is not a valid grammar."""
     ...

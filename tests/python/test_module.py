@@ -16,7 +16,8 @@ class ModuleTest(DocumentTestCase):
         flags = ["PARSE_STRICT", "PARSE_IGNORE_WRONG_ATTRIBUTES", "PARSE_IGNORE_UNKNOWN_ATTRIBUTES",
                  "PARSE_IGNORE_WRONG_ELEMENTS"]
         self.assertEqual(set(n for n in dir(tarvo) if not n.startswith("_")),
-                         set(["parse", "parse_file", "parse_socket_stream", "ParseError"] + flags))
+                         set(["parse", "parse_file", "parse_socket_stream", "ParseError", "grammars", "grammar_info",
+                              "load_grammar"] + flags))
         self.assertFalse(hasattr(tarvo, "_parse_socket_stream_bytewise"))  # the benchmark's own build only
         self.assertEqual([getattr(tarvo, n) for n in flags], [0, 1, 2, 4])
         self.assertEqual((tarvo.ParseError.__module__, tarvo.ParseError.__name__, tarvo.ParseError.__bases__),
