@@ -107,13 +107,14 @@ std::string describe_text(const GrammarInfo& g, int element) {
         out += "  " + std::to_string(g.elements.size()) + " elements, " + std::to_string(g.text_rows.size()) +
                " text rows\n";
     }
+    const std::vector<std::vector<int>> containers = parents(g);
     for (int e : selected(g, element)) {
         const ElementInfo& el = g.elements[e];
         ContentModel m = content_model(g, e);
         out += "\nelement " + el.name + "\n";
-        std::string parents;
-        for (int p : parents_of(g, e)) parents += (parents.empty() ? "" : ", ") + g.elements[p].name;
-        out += "  inside: " + (parents.empty() ? std::string("(nothing: only as the root)") : parents) + "\n";
+        std::string inside;
+        for (int p : containers[e]) inside += (inside.empty() ? "" : ", ") + g.elements[p].name;
+        out += "  inside: " + (inside.empty() ? std::string("(nothing: only as the root)") : inside) + "\n";
         out += "  first:  " + list_text(g, el.first) + "\n";
         for (const ContentItem& it : m.positions)
             out += "  after " + item_text(g, it) + ": " + list_text(g, m.list_after(g, it)) + "\n";

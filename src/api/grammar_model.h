@@ -69,16 +69,14 @@ inline ContentModel content_model(const GrammarInfo& g, int element, ContentAuto
     return m;
 }
 
-// Elements whose content may hold `element`.
-inline std::vector<int> parents_of(const GrammarInfo& g, int element) {
-    std::vector<int> out;
+// For every element, the elements whose content may hold it.
+inline std::vector<std::vector<int>> parents(const GrammarInfo& g) {
+    std::vector<std::vector<int>> out(g.elements.size());
     for (int p = 0; p < static_cast<int>(g.elements.size()); ++p) {
         ContentModel m = content_model(g, p);
         for (const ContentItem& it : m.positions)
-            if (it.kind == ContentItem::kElement && it.element == element) {
-                out.push_back(p);
-                break;
-            }
+            if (it.kind == ContentItem::kElement && (out[it.element].empty() || out[it.element].back() != p))
+                out[it.element].push_back(p);
     }
     return out;
 }
