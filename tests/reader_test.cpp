@@ -175,5 +175,28 @@ TEST(Reader, HandlerFailureStopsTheParse) {
     }
 }
 
+TEST(Reader, TagAcrossTheEndOfABuffer) {
+    // The end of the first 64 KiB buffer falls at every place of a tag:
+    // whatever was read before the refill must come through it unchanged.
+    const S tags[] = {
+        "<Heatmap title=\"T&amp;\" min_value='0' max_value=\"9\" title=\"U\"><Colors min_color=\"#1\"/></Heatmap>",
+        "<Heatmap title=\"T\" min_value=\"0\" zeta=\"u\" max_value=\"9\"/>",
+    };
+    for (const S& tag : tags) {
+        auto outcome = [&](size_t pad) {
+            TempFile f(xml(S(pad, ' ') + tag + S(70000, ' ')));  // the refill overwrites the whole buffer
+            Recorder r;
+            Result res = parse_file(grammar("heatmap"), f.path().c_str(), &r, PARSE_IGNORE_UNKNOWN_ATTRIBUTES);
+            S all = std::to_string(res.status) + res.warnings + "|" + res.errors;
+            for (const S& e : r.events) all += "\n" + e;
+            return all;
+        };
+        const S expected = outcome(0);
+        const size_t head = xml("").size();
+        for (size_t cut = 1; cut < tag.size(); ++cut)
+            EXPECT_EQ(outcome(65536 - head - cut), expected) << tag << " cut " << cut;
+    }
+}
+
 }  // namespace
 }  // namespace tarvo

@@ -13,15 +13,24 @@
 namespace tarvo {
 
 // Where the value of `name` goes, in a plain set: an entry of its own, or
-// the one a repeated name already has.
-inline std::string& attribute_value_for(AttributeSet& set, std::string_view name) {
+// the one a repeated name already has. A plain set takes no views.
+inline ValueTarget attribute_target(AttributeSet& set, std::string_view name) {
     uint32_t bucket = dict_bucket(name);
     AttributeSet::Entry* entry = set.find_in(bucket, name);
     if (!entry) entry = &set.append(bucket, name);
     entry->value.rule = -1;
-    return entry->value.text;
+    return {&entry->value.text, nullptr};
 }
-inline std::string& attribute_value_for(TagAttributes& tag, std::string_view name) { return tag.value_for(name); }
+inline ValueTarget attribute_target(TagAttributes& tag, std::string_view name) { return tag.target(name); }
+
+// Called once a value is kept as a view of the input's buffer: from then
+// on the views are copied out before the buffer is reused.
+template <class Input>
+void watch_views(Input& in, TagAttributes& tag) {
+    in.on_refill(&TagAttributes::spill_views, &tag);
+}
+template <class Input>
+void watch_views(Input&, AttributeSet&) {}
 
 // `lookahead` holds the first character of the list on entry and the first
 // character after it on return (the one that could not begin a name, or
@@ -30,13 +39,18 @@ inline std::string& attribute_value_for(TagAttributes& tag, std::string_view nam
 // ends at the same quote; any other opener is dropped and the value ends at
 // the next whitespace. A name given twice keeps its later value. Returns
 // false, after calling `report(offending character)`, when a name is not
-// followed by '='. `name` is scratch space, kept by the caller so that long
-// names do not cost an allocation per tag.
+// followed by '='. `name` is scratch space for a name that crosses a
+// refill, kept by the caller so that long names do not cost an allocation
+// per tag. A quoted value that lies in the input's buffer and needs no
+// decoding is kept as a view where the sink takes views.
 template <class Input, class Sink, class Report>
 bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name, Report&& report) {
     while (is_alpha(lookahead)) {
-        name.assign(1, static_cast<char>(lookahead));
-        int c = in.template read_run<is_attribute_name_char>(name);
+        std::string_view key;  // `lookahead` was the last character read
+        int c = in.template read_name<'_', is_attribute_name_char>(name, key);
+        // Resolved at once: `key` may show the buffer, which reading on can
+        // reuse.
+        ValueTarget target = attribute_target(out, key);
         if (is_space(c)) c = in.skip_space();
         if (c != '=') {
             lookahead = c;
@@ -44,7 +58,14 @@ bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name
             return false;
         }
         int opener = in.skip_space();
-        std::string& value = attribute_value_for(out, name);
+        if (target.view && (opener == '"'    ? in.template value_in_buffer<'"'>(*target.view)
+                            : opener == '\'' ? in.template value_in_buffer<'\''>(*target.view)
+                                             : false)) {
+            watch_views(in, out);
+            lookahead = in.skip_space();
+            continue;
+        }
+        std::string& value = *target.text;
         value.clear();
         bool amp = false;
         if (opener == '"')

@@ -27,7 +27,47 @@ class BufferedInput {
 public:
     int get() {
         if (cur_ < end_) return *cur_++;
-        return self().refill() ? *cur_++ : -1;
+        return next_buffer() ? *cur_++ : -1;
+    }
+
+    // While set, `spill(context)` runs before every refill, so that a reader
+    // holding views of the buffer can copy them out before it is reused.
+    void on_refill(void (*spill)(void*), void* context) {
+        spill_ = spill;
+        spill_context_ = context;
+    }
+
+    // Reads a name that begins with the character read last: that one and
+    // the run of letters, digits and `Extra` after it. `name` shows it:
+    // inside the buffer when it did not cross a refill (valid until the next
+    // refill), otherwise in `spill`. Returns the first other character
+    // (consumed), or -1.
+    template <unsigned char Extra, bool (*InClass)(int)>
+    int read_name(std::string& spill, std::string_view& name) {
+        const unsigned char* start = cur_ - 1;
+        const unsigned char* p = scan::skip_name<Extra>(cur_, end_);
+        if (p < end_) {
+            cur_ = p + 1;
+            name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+            return *p;
+        }
+        spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
+        cur_ = end_;
+        int c = next_buffer() ? read_run<InClass>(spill) : -1;
+        name = spill;
+        return c;
+    }
+
+    // A value up to `Stop` that lies wholly in the buffer and needs no work
+    // (no NUL byte, no '&'): shows it in `value`, consumes it and its `Stop`
+    // and returns true. Otherwise consumes nothing and returns false.
+    template <unsigned char Stop>
+    bool value_in_buffer(std::string_view& value) {
+        const unsigned char* p = scan::find_stop<Stop, false, true>(cur_, end_);
+        if (p == end_ || *p != Stop) return false;
+        value = std::string_view(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+        cur_ = p + 1;
+        return true;
     }
 
     // The first character after the current one that is not whitespace
@@ -40,7 +80,7 @@ public:
                 return *p;
             }
             cur_ = end_;
-            if (!self().refill()) return -1;
+            if (!next_buffer()) return -1;
         }
     }
 
@@ -50,7 +90,7 @@ public:
         for (;;) {
             while (cur_ < end_ && is_space(*cur_)) ++cur_;
             if (cur_ < end_) return *cur_;
-            if (!self().refill()) return -1;
+            if (!next_buffer()) return -1;
         }
     }
 
@@ -73,7 +113,7 @@ public:
                 return *p;
             }
             cur_ = end_;
-            if (!self().refill()) return -1;
+            if (!next_buffer()) return -1;
         }
     }
 
@@ -97,7 +137,7 @@ public:
             }
             spill.append(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
             cur_ = end_;
-            if (!self().refill()) {
+            if (!next_buffer()) {
                 run = spill;
                 return -1;
             }
@@ -128,7 +168,7 @@ public:
                 continue;  // a dropped byte
             }
             cur_ = end_;
-            if (!self().refill()) return -1;
+            if (!next_buffer()) return -1;
         }
     }
 
@@ -145,8 +185,15 @@ public:
 protected:
     Derived& self() { return *static_cast<Derived*>(this); }
 
+    bool next_buffer() {
+        if (spill_) spill_(spill_context_);
+        return self().refill();
+    }
+
     const unsigned char* cur_ = nullptr;
     const unsigned char* end_ = nullptr;
+    void (*spill_)(void*) = nullptr;
+    void* spill_context_ = nullptr;
 };
 
 // Thrown by FileInput when reading fails (a directory, an I/O error): the

@@ -178,6 +178,11 @@ private:
         AttributeSet& attrs = s_.attributes;
         TagAttributes& tag = s_.tag_attributes;
         tag.start(table_.elements[pos->element], attrs);
+        // Values may be views of the input's buffer until the tag is done.
+        struct Unwatch {
+            Input& in;
+            ~Unwatch() { in.on_refill(nullptr, nullptr); }
+        } unwatch{in_};
         if (c != '>' && c != '/') {
             int lookahead = c;
             bool ok = read_attribute_list(in_, lookahead, tag, s_.attribute_name, [this](int ch) {

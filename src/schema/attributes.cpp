@@ -74,7 +74,12 @@ void TagAttributes::move_to_fallback() {
     for (uint64_t i : keys_) {
         const AttributeRule& r = rule_->attributes[i];
         AttributeSet::Entry& e = set.append(r.bucket, std::string_view(r.name, r.name_length));
-        e.value.text.swap(slots_[i].text);
+        Slot& s = slots_[i];
+        if (s.view.data())
+            e.value.text.assign(s.view.data(), s.view.size());
+        else
+            e.value.text.swap(s.text);
+        s.view = {};
         e.value.rule = -1;
     }
 }
@@ -93,17 +98,17 @@ bool TagAttributes::check(int flags) {
             s.value = std::string_view(r.default_value, r.default_length);
             continue;
         }
-        s.value = s.text;
-        if (r.allowed_count == 0 || is_allowed(r, s.text)) continue;
+        s.value = s.read();
+        if (r.allowed_count == 0 || is_allowed(r, s.value)) continue;
         if ((flags & PARSE_IGNORE_WRONG_ATTRIBUTES) && r.default_value) {
             if (Reporter* rep = current_reporter())
                 rep->warning("Invalid attribute value '%s' for attribute '%s' - getting default value",
-                             s.text.c_str(), r.name);
+                             std::string(s.value).c_str(), r.name);
             s.value = std::string_view(r.default_value, r.default_length);
             continue;
         }
         if (Reporter* rep = current_reporter())
-            rep->error("Invalid attribute value '%s' for attribute '%s'", s.text.c_str(), r.name);
+            rep->error("Invalid attribute value '%s' for attribute '%s'", std::string(s.value).c_str(), r.name);
         return false;
     }
     return true;

@@ -26,6 +26,13 @@ using AttributeSet = StrDict<AttributeValue>;
 // True when the set is acceptable; it then holds every declared attribute.
 bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& attributes, int flags);
 
+// Where a value goes: `text`, or, where `view` is not null, a view of the
+// input's buffer may be stored there instead (and `text` is then unused).
+struct ValueTarget {
+    std::string* text;
+    std::string_view* view;
+};
+
 // The attributes of one start tag while every name given is one the element
 // declares (the usual case): values are kept by rule index, so no name is
 // stored, hashed into a set or looked up twice, and a default is a view of
@@ -50,15 +57,16 @@ public:
     // True once the tag has moved to the fallback set.
     bool moved() const { return moved_; }
 
-    // Where the value of attribute `name` goes (the reader clears and fills
-    // it). A name given again keeps its place and takes the later value.
-    std::string& value_for(std::string_view name) {
+    // Where the value of attribute `name` goes. A name given again keeps
+    // its place and takes the later value.
+    ValueTarget target(std::string_view name) {
         if (!moved_) {
             int32_t i = find_attribute_rule(*rule_, name);
             if (i >= 0) {
                 Slot& s = slots_[static_cast<size_t>(i)];
                 if (s.order < 0) s.order = given_++;
-                return s.text;
+                s.view = {};
+                return {&s.text, &s.view};
             }
             move_to_fallback();
         }
@@ -66,7 +74,20 @@ public:
         AttributeSet::Entry* entry = fallback_->find_in(bucket, name);
         if (!entry) entry = &fallback_->append(bucket, name);
         entry->value.rule = -1;
-        return entry->value.text;
+        return {&entry->value.text, nullptr};
+    }
+
+    // Copies the values kept as views of the input's buffer into the tag's
+    // own storage; the input calls it before it reuses the buffer.
+    static void spill_views(void* self) {
+        auto* t = static_cast<TagAttributes*>(self);
+        if (!t->rule_) return;
+        for (int32_t i = 0; i < t->rule_->attribute_count; ++i) {
+            Slot& s = t->slots_[static_cast<size_t>(i)];
+            if (s.order < 0 || !s.view.data()) continue;
+            s.text.assign(s.view.data(), s.view.size());
+            s.view = {};
+        }
     }
 
     // As check_attributes, for a tag that has not moved: fills defaults,
@@ -80,9 +101,11 @@ public:
 
 private:
     struct Slot {
-        std::string text;        // the value read
-        std::string_view value;  // the checked value: `text`, or a default
+        std::string text;        // the value read, unless `view` shows it
+        std::string_view view;   // the value read, in the input's buffer
+        std::string_view value;  // the checked value: the one read, or a default
         int32_t order = -1;      // place among the names given; -1: not given
+        std::string_view read() const { return view.data() ? view : std::string_view(text); }
     };
 
     void move_to_fallback();
