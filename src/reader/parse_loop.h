@@ -28,7 +28,9 @@ public:
     ParseRun(const SchemaTable& table, Input& in, Handler* handler, int flags, ParseScratch& s,
              const char* path = nullptr)
         : table_(table), in_(in), handler_(handler), flags_(flags), s_(s), path_(path),
-          reporter_(current_reporter()) {}
+          reporter_(current_reporter()) {
+        s_.tag_attributes.begin_document(table);
+    }
 
     Reporter* reporter() const { return reporter_; }
 
@@ -177,7 +179,7 @@ private:
         if (is_space(c)) c = in_.skip_space();
         AttributeSet& attrs = s_.attributes;
         TagAttributes& tag = s_.tag_attributes;
-        tag.start(table_.elements[pos->element], attrs);
+        tag.start(table_, pos->element, attrs);
         // Values may be views of the input's buffer until the tag is done.
         struct Unwatch {
             Input& in;

@@ -1,5 +1,6 @@
 #include "schema/attributes.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "diag/reporter.h"
@@ -116,29 +117,53 @@ bool TagAttributes::check(int flags) {
 
 void TagAttributes::deliver(std::vector<Attribute>& out) {
     const ElementRule& e = *rule_;
-    const int32_t n = e.attribute_count;
-    // One key per attribute: bucket, then place (given ones in the order
-    // given, then defaults in rule order), then rule index. Elements
-    // declare a few attributes, so an insertion sort, which also costs
-    // little on the bucket order the names mostly come in already.
-    keys_.clear();
-    for (int32_t i = 0; i < n; ++i) {
-        const Slot& s = slots_[static_cast<size_t>(i)];
-        uint64_t place = s.order >= 0 ? static_cast<uint64_t>(s.order) : static_cast<uint64_t>(given_ + i);
-        uint64_t key = static_cast<uint64_t>(e.attributes[i].bucket) << 58 | place << 29 | static_cast<uint64_t>(i);
-        size_t j = keys_.size();
-        keys_.push_back(key);
-        while (j > 0 && keys_[j - 1] > key) {
-            keys_[j] = keys_[j - 1];
-            --j;
-        }
-        keys_[j] = key;
+    const size_t n = static_cast<size_t>(e.attribute_count);
+    std::vector<int32_t>& by_bucket = orders_[static_cast<size_t>(element_)];
+    if (by_bucket.size() != n) {
+        by_bucket.resize(n);
+        for (size_t i = 0; i < n; ++i) by_bucket[i] = static_cast<int32_t>(i);
+        std::stable_sort(by_bucket.begin(), by_bucket.end(),
+                         [&](int32_t a, int32_t b) { return e.attributes[a].bucket < e.attributes[b].bucket; });
     }
-    out.clear();
-    for (uint64_t key : keys_) {
-        int32_t i = static_cast<int32_t>(key & ((1u << 29) - 1));
+    out.resize(n);
+    size_t k = 0;
+    auto put = [&](int32_t i) {
         const AttributeRule& r = e.attributes[i];
-        out.push_back({std::string_view(r.name, r.name_length), slots_[static_cast<size_t>(i)].value, i});
+        out[k++] = {std::string_view(r.name, r.name_length), slots_[static_cast<size_t>(i)].value, i};
+    };
+    // Bucket by bucket: the names given in the order given, then the
+    // defaults in rule order, as a set filled in that order would hold them.
+    for (size_t g = 0; g < n;) {
+        size_t h = g + 1;
+        while (h < n && e.attributes[by_bucket[h]].bucket == e.attributes[by_bucket[g]].bucket) ++h;
+        if (h - g == 1) {
+            put(by_bucket[g]);
+        } else if (h - g > 8) {  // many names in one bucket: sort the given ones
+            keys_.clear();
+            for (size_t j = g; j < h; ++j) {
+                int32_t order = slots_[static_cast<size_t>(by_bucket[j])].order;
+                if (order >= 0) keys_.push_back(static_cast<uint64_t>(order) << 32 | static_cast<uint32_t>(by_bucket[j]));
+            }
+            std::sort(keys_.begin(), keys_.end());
+            for (uint64_t key : keys_) put(static_cast<int32_t>(key & 0xFFFFFFFFu));
+            for (size_t j = g; j < h; ++j)
+                if (slots_[static_cast<size_t>(by_bucket[j])].order < 0) put(by_bucket[j]);
+        } else {
+            for (int32_t next = -1;;) {  // the given ones, lowest place first
+                int32_t best = -1;
+                for (size_t j = g; j < h; ++j) {
+                    int32_t order = slots_[static_cast<size_t>(by_bucket[j])].order;
+                    if (order > next && (best < 0 || order < slots_[static_cast<size_t>(best)].order))
+                        best = by_bucket[j];
+                }
+                if (best < 0) break;
+                put(best);
+                next = slots_[static_cast<size_t>(best)].order;
+            }
+            for (size_t j = g; j < h; ++j)
+                if (slots_[static_cast<size_t>(by_bucket[j])].order < 0) put(by_bucket[j]);
+        }
+        g = h;
     }
 }
 

@@ -42,9 +42,18 @@ struct ValueTarget {
 // order) is the same either way.
 class TagAttributes {
 public:
-    // Starts a tag of element `e`; `fallback` is the set used once an
-    // undeclared name appears.
-    void start(const ElementRule& e, AttributeSet& fallback) {
+    // Starts a document of `table`: forgets the delivery orders worked out
+    // for the previous one.
+    void begin_document(const SchemaTable& table) {
+        orders_.clear();
+        orders_.resize(static_cast<size_t>(table.element_count));
+    }
+
+    // Starts a tag of element `element` of the document's table; `fallback`
+    // is the set used once an undeclared name appears.
+    void start(const SchemaTable& table, int32_t element, AttributeSet& fallback) {
+        const ElementRule& e = table.elements[element];
+        element_ = element;
         rule_ = &e;
         fallback_ = &fallback;
         moved_ = false;
@@ -111,11 +120,15 @@ private:
     void move_to_fallback();
 
     const ElementRule* rule_ = nullptr;
+    int32_t element_ = -1;
     AttributeSet* fallback_ = nullptr;
     bool moved_ = false;
     int32_t given_ = 0;
     std::vector<Slot> slots_;
     std::vector<uint64_t> keys_;  // scratch
+    // By element: its rule indices by name bucket (rule order within a
+    // bucket), made when the element is first delivered.
+    std::vector<std::vector<int32_t>> orders_;
 };
 
 }  // namespace tarvo
