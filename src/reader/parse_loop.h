@@ -201,14 +201,17 @@ private:
             return 1;
         }
         if (handler_) {
+            size_t count;
             if (tag.moved()) {
                 s_.delivered.clear();
                 for (const AttributeSet::Entry& e : attrs)
                     s_.delivered.push_back({e.key, e.value.text, e.value.rule});
+                count = s_.delivered.size();
             } else {
-                tag.deliver(s_.delivered);
+                count = tag.deliver(s_.delivered);
             }
-            if (deliver([&] { handler_->start_tag(pos->element, s_.name, s_.delivered); })) return 3;
+            std::span<const Attribute> delivered(s_.delivered.data(), count);
+            if (deliver([&] { handler_->start_tag(pos->element, s_.name, delivered); })) return 3;
         }
         return after_start_tag(c);
     }

@@ -115,56 +115,62 @@ bool TagAttributes::check(int flags) {
     return true;
 }
 
-void TagAttributes::deliver(std::vector<Attribute>& out) {
+size_t TagAttributes::deliver(std::vector<Attribute>& out) {
     const ElementRule& e = *rule_;
     const size_t n = static_cast<size_t>(e.attribute_count);
-    std::vector<int32_t>& by_bucket = orders_[static_cast<size_t>(element_)];
-    if (by_bucket.size() != n) {
-        by_bucket.resize(n);
-        for (size_t i = 0; i < n; ++i) by_bucket[i] = static_cast<int32_t>(i);
-        std::stable_sort(by_bucket.begin(), by_bucket.end(),
+    Order& o = orders_[static_cast<size_t>(element_)];
+    if (!o.made) {
+        o.rules.resize(n);
+        for (size_t i = 0; i < n; ++i) o.rules[i] = static_cast<int32_t>(i);
+        std::stable_sort(o.rules.begin(), o.rules.end(),
                          [&](int32_t a, int32_t b) { return e.attributes[a].bucket < e.attributes[b].bucket; });
+        o.run_end.resize(n);
+        for (size_t g = 0; g < n;) {
+            size_t h = g + 1;
+            while (h < n && e.attributes[o.rules[h]].bucket == e.attributes[o.rules[g]].bucket) ++h;
+            for (size_t j = g; j < h; ++j) o.run_end[j] = static_cast<uint32_t>(h);
+            g = h;
+        }
+        o.made = true;
     }
-    out.resize(n);
-    size_t k = 0;
+    if (out.size() < n) out.resize(n);
+    Attribute* w = out.data();
+    const int32_t* rules = o.rules.data();
     auto put = [&](int32_t i) {
         const AttributeRule& r = e.attributes[i];
-        out[k++] = {std::string_view(r.name, r.name_length), slots_[static_cast<size_t>(i)].value, i};
+        *w++ = {std::string_view(r.name, r.name_length), slots_[static_cast<size_t>(i)].value, i};
     };
+    auto order_of = [&](size_t j) { return slots_[static_cast<size_t>(rules[j])].order; };
     // Bucket by bucket: the names given in the order given, then the
     // defaults in rule order, as a set filled in that order would hold them.
     for (size_t g = 0; g < n;) {
-        size_t h = g + 1;
-        while (h < n && e.attributes[by_bucket[h]].bucket == e.attributes[by_bucket[g]].bucket) ++h;
-        if (h - g == 1) {
-            put(by_bucket[g]);
+        const size_t h = o.run_end[g];
+        if (h == g + 1) {
+            put(rules[g]);
         } else if (h - g > 8) {  // many names in one bucket: sort the given ones
             keys_.clear();
-            for (size_t j = g; j < h; ++j) {
-                int32_t order = slots_[static_cast<size_t>(by_bucket[j])].order;
-                if (order >= 0) keys_.push_back(static_cast<uint64_t>(order) << 32 | static_cast<uint32_t>(by_bucket[j]));
-            }
+            for (size_t j = g; j < h; ++j)
+                if (order_of(j) >= 0)
+                    keys_.push_back(static_cast<uint64_t>(order_of(j)) << 32 | static_cast<uint32_t>(rules[j]));
             std::sort(keys_.begin(), keys_.end());
             for (uint64_t key : keys_) put(static_cast<int32_t>(key & 0xFFFFFFFFu));
             for (size_t j = g; j < h; ++j)
-                if (slots_[static_cast<size_t>(by_bucket[j])].order < 0) put(by_bucket[j]);
+                if (order_of(j) < 0) put(rules[j]);
         } else {
             for (int32_t next = -1;;) {  // the given ones, lowest place first
-                int32_t best = -1;
-                for (size_t j = g; j < h; ++j) {
-                    int32_t order = slots_[static_cast<size_t>(by_bucket[j])].order;
-                    if (order > next && (best < 0 || order < slots_[static_cast<size_t>(best)].order))
-                        best = by_bucket[j];
-                }
-                if (best < 0) break;
-                put(best);
-                next = slots_[static_cast<size_t>(best)].order;
+                size_t best = h;
+                for (size_t j = g; j < h; ++j)
+                    if (order_of(j) > next && (best == h || order_of(j) < order_of(best))) best = j;
+                if (best == h) break;
+                put(rules[best]);
+                next = order_of(best);
             }
             for (size_t j = g; j < h; ++j)
-                if (slots_[static_cast<size_t>(by_bucket[j])].order < 0) put(by_bucket[j]);
+                if (order_of(j) < 0) put(rules[j]);
         }
         g = h;
     }
+    return n;
 }
 
 }  // namespace tarvo

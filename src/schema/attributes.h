@@ -105,8 +105,9 @@ public:
 
     // The checked attributes in delivery order (the order an AttributeSet
     // holding the same names would give): by name bucket, then in the order
-    // they were given, defaults after everything given.
-    void deliver(std::vector<Attribute>& out);
+    // they were given, defaults after everything given. They are the first
+    // `returned count` entries of `out`.
+    size_t deliver(std::vector<Attribute>& out);
 
 private:
     struct Slot {
@@ -126,9 +127,15 @@ private:
     int32_t given_ = 0;
     std::vector<Slot> slots_;
     std::vector<uint64_t> keys_;  // scratch
-    // By element: its rule indices by name bucket (rule order within a
-    // bucket), made when the element is first delivered.
-    std::vector<std::vector<int32_t>> orders_;
+    // By element, made when the element is first delivered: its rule
+    // indices by name bucket (rule order within a bucket), and for each
+    // position the end of its bucket's run.
+    struct Order {
+        bool made = false;
+        std::vector<int32_t> rules;
+        std::vector<uint32_t> run_end;
+    };
+    std::vector<Order> orders_;
 };
 
 }  // namespace tarvo
