@@ -62,7 +62,10 @@ public:
 private:
     template <class... Args>
     int fail(const char* format, Args... args) {
-        run_.error(format, args...);
+        if constexpr (sizeof...(Args) == 0)
+            run_.error("%s", format);  // a message without arguments is not a format
+        else
+            run_.error(format, args...);
         return 1;
     }
 

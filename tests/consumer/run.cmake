@@ -1,0 +1,83 @@
+# Builds and runs the consumer project in this directory against tarvo.
+#
+#   cmake -DMODE=package|subdirectory -DSOURCE=<tarvo source> -DBUILD=<tarvo build tree>
+#         -DWORK=<scratch directory> -DGENERATOR=<generator> -DCXX=<compiler> -P run.cmake
+#
+# package: installs BUILD into a prefix, moves the prefix (the package must
+#   not depend on where it was installed), then builds the consumer as C++17
+#   code with find_package(tarvo CONFIG), and again with the flags of
+#   pkg-config --cflags --libs tarvo.
+# subdirectory: builds the consumer with add_subdirectory(SOURCE) and tarvo
+#   as a shared library, with the tarvo command beside it, which must work
+#   with only the exported API.
+cmake_minimum_required(VERSION 3.25)
+foreach(var MODE SOURCE BUILD WORK GENERATOR CXX)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "run.cmake: -D${var}=... is required")
+  endif()
+endforeach()
+file(STRINGS "${SOURCE}/VERSION" version LIMIT_COUNT 1)
+set(document "${SOURCE}/examples/heatmap/order_handling_durations.xml")
+set(expected "^tarvo ${version}: valid, 7 elements, C\\+\\+ 202002\n$")
+
+function(step what)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${rc}):\n${out}")
+  endif()
+  set(output "${out}" PARENT_SCOPE)
+endfunction()
+
+function(run_consumer what exe)
+  step("${what}: running the consumer" "${exe}" "${document}")
+  if(NOT output MATCHES "${expected}")
+    message(FATAL_ERROR "${what}: the consumer printed '${output}', expected '${expected}'")
+  endif()
+  message(STATUS "${what}: ${output}")
+endfunction()
+
+file(REMOVE_RECURSE "${WORK}")
+set(consumer_args -G "${GENERATOR}" -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_BUILD_TYPE=Release)
+
+if(MODE STREQUAL "package")
+  step("install" "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${WORK}/installed")
+  file(RENAME "${WORK}/installed" "${WORK}/moved")
+  set(prefix "${WORK}/moved")
+
+  step("find_package: configure" "${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}" -B "${WORK}/find_package"
+       ${consumer_args} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_STANDARD=17)
+  step("find_package: build" "${CMAKE_COMMAND}" --build "${WORK}/find_package")
+  run_consumer("find_package, C++17 consumer" "${WORK}/find_package/consumer")
+
+  find_program(PKG_CONFIG pkg-config REQUIRED)
+  file(GLOB_RECURSE pc_file "${prefix}/*/tarvo.pc")
+  get_filename_component(pc_dir "${pc_file}" DIRECTORY)
+  step("pkg-config" "${CMAKE_COMMAND}" -E env "PKG_CONFIG_PATH=${pc_dir}" "${PKG_CONFIG}" --cflags --libs tarvo)
+  separate_arguments(flags UNIX_COMMAND "${output}")
+  step("pkg-config: build" "${CXX}" -std=c++20 "${CMAKE_CURRENT_LIST_DIR}/consumer.cpp" ${flags}
+       -o "${WORK}/consumer-pkg-config")
+  run_consumer("pkg-config" "${WORK}/consumer-pkg-config")
+elseif(MODE STREQUAL "subdirectory")
+  set(dir "${WORK}/subdirectory")
+  step("add_subdirectory: configure" "${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}" -B "${dir}" ${consumer_args}
+       -DTARVO_CONSUMER_MODE=subdirectory -DTARVO_SOURCE_DIR=${SOURCE} -DBUILD_SHARED_LIBS=ON -DTARVO_BUILD_CLI=ON)
+  step("add_subdirectory: build" "${CMAKE_COMMAND}" --build "${dir}")
+  run_consumer("add_subdirectory, shared library" "${dir}/consumer")
+  file(GLOB library "${dir}/tarvo/src/libtarvo.so.*.*.*")
+  if(NOT library OR NOT EXISTS "${dir}/tarvo/src/libtarvo.so.${version}")
+    message(FATAL_ERROR "no libtarvo.so.${version} in ${dir}/tarvo/src")
+  endif()
+  string(REGEX MATCH "^[0-9]+" major "${version}")
+  step("readelf" readelf -d "${dir}/tarvo/src/libtarvo.so")
+  if(NOT output MATCHES "SONAME[^\n]*libtarvo\\.so\\.${major}\\]")
+    message(FATAL_ERROR "libtarvo.so has no soname libtarvo.so.${major}:\n${output}")
+  endif()
+  # Only the public API is exported: none of the reader's own types.
+  step("nm" nm -D -C --defined-only "${dir}/tarvo/src/libtarvo.so")
+  if(output MATCHES "Reporter|DocumentParser|StrBuf|content_model|check_attributes")
+    message(FATAL_ERROR "libtarvo.so exports internal symbols:\n${output}")
+  endif()
+  step("the tarvo command on the shared library" "${dir}/tarvo/tarvo" check heatmap "${document}")
+else()
+  message(FATAL_ERROR "run.cmake: MODE must be package or subdirectory")
+endif()
