@@ -15,6 +15,10 @@ if [ "${1:-}" = "--user" ]; then
 fi
 [ $# -ge 1 ] || { echo "$usage" >&2; exit 2; }
 py=$1
+# Run again after the cd below, so a relative path must become absolute.
+case $py in
+  */*) py="$(cd "$(dirname "$py")" && pwd)/$(basename "$py")" ;;
+esac
 build=${2:-$(cd "$(dirname "$0")/../.." && pwd)/build}
 
 version=$("$py" -c 'import sys; print("%d.%d" % sys.version_info[:2])')
