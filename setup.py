@@ -46,7 +46,7 @@ def files_under(directory, suffix, skip=()):
 
 
 # The grammar compiler's sources, as listed in tools/grammarc/CMakeLists.txt.
-GRAMMARC_SOURCES = [relative("tools", "grammarc", "main.cpp"), relative("tools", "grammarc", "parse.cpp")]
+GRAMMARC_SOURCES = [relative("tools", "grammarc", "main.cpp"), relative("src", "schema", "grammar_file.cpp")]
 CXX_STANDARD = "-std=c++20"
 
 
