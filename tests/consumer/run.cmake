@@ -60,7 +60,10 @@ if(MODE STREQUAL "package")
 elseif(MODE STREQUAL "subdirectory")
   set(dir "${WORK}/subdirectory")
   step("add_subdirectory: configure" "${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}" -B "${dir}" ${consumer_args}
-       -DTARVO_CONSUMER_MODE=subdirectory -DTARVO_SOURCE_DIR=${SOURCE} -DBUILD_SHARED_LIBS=ON -DTARVO_BUILD_CLI=ON)
+       -DTARVO_CONSUMER_MODE=subdirectory -DTARVO_SOURCE_DIR=${SOURCE} -DBUILD_SHARED_LIBS=ON -DTARVO_BUILD_CLI=ON
+       # Unoptimised: this build is about how tarvo joins a project, and
+       # compiles in a fraction of the time.
+       -DCMAKE_BUILD_TYPE=)
   step("add_subdirectory: build" "${CMAKE_COMMAND}" --build "${dir}")
   run_consumer("add_subdirectory, shared library" "${dir}/consumer")
   file(GLOB library "${dir}/tarvo/src/libtarvo.so.*.*.*")

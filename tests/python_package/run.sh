@@ -19,6 +19,10 @@ if ! "$venv" -c 'import setuptools' 2>/dev/null; then
   exit 77
 fi
 export PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1 PYTHONDONTWRITEBYTECODE=1
+# Unoptimised (added after the interpreter's own flags, so these win): the
+# test is about packaging, and the sources' optimised build is tested
+# elsewhere.
+export CFLAGS="${CFLAGS:-} -O0 -g0"
 
 # The tree without build directories, which are no part of the project.
 mkdir "$work/src"
