@@ -101,9 +101,12 @@ public:
     int read_run(std::string& out) {
         for (;;) {
             const unsigned char* p = cur_;
-            if constexpr (InClass == &is_element_name_char)
+            // Plain ifs: every branch compiles for any class and the compiler
+            // still folds them, while the sanitizers' instrumentation keeps
+            // a function address from being a constant expression.
+            if (InClass == &is_element_name_char)
                 p = scan::skip_name<':'>(p, end_);
-            else if constexpr (InClass == &is_attribute_name_char)
+            else if (InClass == &is_attribute_name_char)
                 p = scan::skip_name<'_'>(p, end_);
             else
                 while (p < end_ && InClass(*p)) ++p;
