@@ -1,7 +1,7 @@
 #!/usr/bin/env python
 """Back-to-back documents over a socket: tarvo.parse_socket_stream, which
 waits with the interpreter lock released and then parses whatever has arrived,
-against the byte-by-byte reader it replaces (one recv and one release and
+against a byte-by-byte reader (one recv and one release and
 retake of the interpreter lock per byte).
 
 A writer thread sends --documents documents of about 1 KB, one sendall each,

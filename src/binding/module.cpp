@@ -575,8 +575,8 @@ void take_from_socket(int32_t fd, char* scratch, size_t scratch_size, size_t cou
 
 #ifdef TARVO_BYTEWISE_SOCKET_READER
 // One byte per receive, the lock released and retaken around each: the
-// reading that peek_socket replaces, built only into the benchmark's copy of
-// the module so that the two can be compared.
+// simplest way to read a socket, built only into the benchmark's copy of the
+// module so that peek_socket can be measured against it.
 size_t read_socket_byte(int32_t fd, char* buffer) {
     ssize_t n;
     Py_BEGIN_ALLOW_THREADS
