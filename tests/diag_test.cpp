@@ -23,8 +23,9 @@ TEST(Reporter, MessagesAreSeparatedByOneNewline) {
     EXPECT_EQ(errors.str(), "eA\ncallback raised");
     EXPECT_TRUE(r.error_flag());  // never cleared by later warnings
     EXPECT_EQ(r.error_count(), 2u);
-    EXPECT_EQ(r.warning_messages(), (Lines{"first 1", "second 'x'"}));
-    EXPECT_EQ(r.error_messages(), (Lines{"eA", "callback raised"}));
+    auto lines = [](const std::vector<std::string_view>& v) { return Lines(v.begin(), v.end()); };
+    EXPECT_EQ(lines(r.warning_messages()), (Lines{"first 1", "second 'x'"}));
+    EXPECT_EQ(lines(r.error_messages()), (Lines{"eA", "callback raised"}));
 }
 
 TEST(Reporter, RegisteredPerThreadAndANestedOneRestoresTheOuterOne) {

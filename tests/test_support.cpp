@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 #include <fstream>
 #include <stdexcept>
 
@@ -51,9 +52,12 @@ TempFile::~TempFile() {
 }
 
 void run_cases(const char* grammar_name, const std::vector<DocCase>& cases) {
-    auto join = [](const Lines& lines) {
+    auto join = [](const auto& lines) {
         S s;
-        for (const S& l : lines) s += (s.empty() ? "" : "\n") + l;
+        for (std::string_view l : lines) {
+            if (!s.empty()) s += '\n';
+            s += l;
+        }
         return s;
     };
     for (const DocCase& c : cases) {
@@ -72,7 +76,32 @@ void run_cases(const char* grammar_name, const std::vector<DocCase>& cases) {
         if (c.events != Lines{"(unchecked)"}) {
             EXPECT_EQ(recorder.events, c.events);
         }
+        // The same bytes from memory give the same outcome, records included.
+        Recorder from_memory;
+        Result m = parse_buffer(grammar(grammar_name), c.document, "doc.xml", &from_memory, c.flags);
+        EXPECT_EQ(std::make_tuple(m.status, m.errors, m.warnings, records(m), from_memory.events),
+                  std::make_tuple(r.status, r.errors, r.warnings, records(r), recorder.events));
     }
+}
+
+Lines records(const Result& r) {
+    Lines out;
+    for (const Diagnostic& d : r.diagnostics) {
+        S line = S(d.severity == Severity::warning ? "W " : "E ") + S(kind_name(d.kind)) + " " +
+                 std::to_string(d.line) + ":" + std::to_string(d.column);
+        if (!d.element.empty()) line += " <" + S(d.element) + ">";
+        if (!d.attribute.empty()) line += " @" + S(d.attribute);
+        if (!d.expected.empty()) {
+            line += " [";
+            for (size_t i = 0; i < d.expected.size(); ++i) {
+                if (i) line += ",";
+                line += d.expected[i];
+            }
+            line += "]";
+        }
+        out.push_back(line);
+    }
+    return out;
 }
 
 }  // namespace tarvo::testing

@@ -59,6 +59,9 @@ inline DocCase accepted(const S& body, const Lines& events = {"(unchecked)"}) {
     return {"", xml(body), 0, 0, "", "", events};
 }
 
+// A Result's records, one line each: "E kind LINE:COLUMN <element> @attribute [expected,...]".
+Lines records(const Result& r);
+
 // Parses each document as the file doc.xml, from within its directory, so that messages name "doc.xml".
 void run_cases(const char* grammar, const std::vector<DocCase>& cases);
 

@@ -68,13 +68,68 @@ public:
     virtual void after_wait();
 };
 
-struct Result {
+enum class Severity { warning, error };
+
+// What a message is about, for a program to branch on.
+enum class DiagnosticKind {
+    syntax,                 // the text is not in the accepted form
+    unknown_element,        // the grammar has no element of that name
+    misplaced_element,      // an element (or its absence) where the content model does not allow it
+    unknown_attribute,      // the element does not declare the attribute
+    wrong_attribute_value,  // a value outside the attribute's allowed list
+    missing_attribute,      // a mandatory attribute is not given
+    text_not_allowed,       // character data where the content model does not allow it
+    input_output,           // the document could not be read
+    handler_failed,         // a handler call failed
+};
+
+// "syntax", "unknown_element", ...: the enumerator's name.
+TARVO_API std::string_view kind_name(DiagnosticKind kind);
+
+// One warning or error as data, made beside its message text. Its views are
+// valid while the Result that holds it lives; a copy of a Result has its own.
+struct Diagnostic {
+    Severity severity = Severity::error;
+    DiagnosticKind kind = DiagnosticKind::syntax;
+    // Where the reader stood: the line, and the column in bytes from 1, of
+    // the last character read; 0 when the message is about no position (a
+    // file that could not be opened).
+    long line = 0;
+    long column = 0;
+    std::string_view element;    // the element concerned, or empty
+    std::string_view attribute;  // the attribute concerned, or empty
+    // For a misplaced element or text: the elements that could have stood
+    // there; for a wrong value: the allowed values.
+    std::span<const std::string_view> expected;
+    std::string_view message;  // the message text, one of the messages of the texts below
+    int os_error = 0;          // for input_output: the system's error number
+};
+
+struct TARVO_API Result {
     int status = kStatusOk;
     std::string warnings;  // messages separated by "\n"
     std::string errors;
-    std::vector<std::string> warning_messages;
-    std::vector<std::string> error_messages;
+    // The single messages: views into `warnings` and `errors`.
+    std::vector<std::string_view> warning_messages;
+    std::vector<std::string_view> error_messages;
+    // Every message as a record, warnings and errors in the order reported.
+    std::vector<Diagnostic> diagnostics;
+
     bool ok() const { return status == kStatusOk; }
+
+    Result() = default;
+    Result(const Result& other);
+    Result(Result&& other) noexcept;
+    Result& operator=(const Result& other);
+    Result& operator=(Result&& other) noexcept;
+    ~Result() = default;
+
+private:
+    friend class ParseSession;
+    // Points the views at this Result's texts after they moved from `from_*`.
+    void rebase(const char* from_warnings, const char* from_errors);
+    // Names and expected lists the records refer to; shared by copies.
+    std::shared_ptr<const void> names_;
 };
 
 // Grammars in registration order.
@@ -89,6 +144,12 @@ TARVO_API int element_count(const SchemaTable& grammar);
 // Reads one document file. `handler` may be null: everything is still
 // checked, no event is delivered.
 TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags);
+
+// Reads one document held in memory, with the same results as a file
+// holding the same bytes; `name` stands where a file's path stands in
+// messages. `data` must stay valid during the call only.
+TARVO_API Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name,
+                              Handler* handler, int flags);
 
 // Fills `buffer` with up to `capacity` bytes, waiting until at least one is
 // there; returns 0 at the end of input (which must then stay the end).

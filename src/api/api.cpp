@@ -1,5 +1,6 @@
 // The public entry points: a parse owns its texts and its Reporter, which
 // is registered for the calling thread while the parse runs.
+#include <cstdint>
 #include <string_view>
 
 #include "diag/reporter.h"
@@ -38,11 +39,87 @@ Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler
     return session.finish(parser.parse_file(grammar, path, flags));
 }
 
+Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name, Handler* handler,
+                    int flags) {
+    ParseSession session;
+    DocumentParser parser;
+    parser.set_handler(handler);
+    return session.finish(parser.parse_buffer(grammar, data, std::string(name), flags));
+}
+
 bool report_handler_error(const std::string& message) {
     Reporter* r = current_reporter();
     if (!r) return false;
-    r->add_error(message);
+    Details details;
+    details.kind = DiagnosticKind::handler_failed;
+    r->add_error(message, details);
     return true;
+}
+
+std::string_view kind_name(DiagnosticKind kind) {
+    switch (kind) {
+    case DiagnosticKind::syntax: return "syntax";
+    case DiagnosticKind::unknown_element: return "unknown_element";
+    case DiagnosticKind::misplaced_element: return "misplaced_element";
+    case DiagnosticKind::unknown_attribute: return "unknown_attribute";
+    case DiagnosticKind::wrong_attribute_value: return "wrong_attribute_value";
+    case DiagnosticKind::missing_attribute: return "missing_attribute";
+    case DiagnosticKind::text_not_allowed: return "text_not_allowed";
+    case DiagnosticKind::input_output: return "input_output";
+    case DiagnosticKind::handler_failed: return "handler_failed";
+    }
+    return "syntax";
+}
+
+namespace {
+
+// `view` moved with its text from `from` to `to`.
+void rebase_view(std::string_view& view, const char* from, const std::string& to) {
+    auto p = reinterpret_cast<uintptr_t>(view.data()), f = reinterpret_cast<uintptr_t>(from);
+    if (p >= f && p <= f + to.size()) view = std::string_view(to.data() + (p - f), view.size());
+}
+
+}  // namespace
+
+void Result::rebase(const char* from_warnings, const char* from_errors) {
+    if (from_warnings == warnings.data() && from_errors == errors.data()) return;
+    for (std::string_view& m : warning_messages) rebase_view(m, from_warnings, warnings);
+    for (std::string_view& m : error_messages) rebase_view(m, from_errors, errors);
+    for (Diagnostic& d : diagnostics)
+        rebase_view(d.message, d.severity == Severity::warning ? from_warnings : from_errors,
+                    d.severity == Severity::warning ? warnings : errors);
+}
+
+Result::Result(const Result& other) { *this = other; }
+
+Result::Result(Result&& other) noexcept { *this = std::move(other); }
+
+Result& Result::operator=(const Result& other) {
+    if (this == &other) return *this;
+    status = other.status;
+    warnings = other.warnings;
+    errors = other.errors;
+    warning_messages = other.warning_messages;
+    error_messages = other.error_messages;
+    diagnostics = other.diagnostics;
+    names_ = other.names_;
+    rebase(other.warnings.data(), other.errors.data());
+    return *this;
+}
+
+Result& Result::operator=(Result&& other) noexcept {
+    if (this == &other) return *this;
+    const char* from_warnings = other.warnings.data();
+    const char* from_errors = other.errors.data();
+    status = other.status;
+    warnings = std::move(other.warnings);
+    errors = std::move(other.errors);
+    warning_messages = std::move(other.warning_messages);
+    error_messages = std::move(other.error_messages);
+    diagnostics = std::move(other.diagnostics);
+    names_ = std::move(other.names_);
+    rebase(from_warnings, from_errors);
+    return *this;
 }
 
 const char* version() { return TARVO_VERSION; }

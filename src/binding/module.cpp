@@ -394,7 +394,7 @@ private:
 // ---------------------------------------------------------------------------
 // Entry points.
 
-PyObject* string_list(const std::vector<std::string>& messages) {
+PyObject* string_list(const std::vector<std::string_view>& messages) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(messages.size())));
     if (!list.get()) return nullptr;
     for (size_t i = 0; i < messages.size(); ++i) {

@@ -31,6 +31,12 @@ public:
     }
 
     std::string take_copy() const { return text_; }
+    // Hands the text over and leaves the buffer empty.
+    std::string release() {
+        std::string out = std::move(text_);
+        text_.clear();
+        return out;
+    }
     const std::string& str() const { return text_; }
     const char* c_str() const { return text_.c_str(); }
     void clear() { text_.clear(); }

@@ -1,10 +1,9 @@
 #include "reader/char_input.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace tarvo {
-
-namespace {
 
 // Line feeds in [b, e). Byte counters in blocks of at most 255 rounds, so
 // the compiler can count 16 or 32 bytes per instruction.
@@ -22,8 +21,6 @@ long count_newlines(const unsigned char* b, const unsigned char* e) {
     return total;
 }
 
-}  // namespace
-
 namespace {
 
 // Runs `call` between the handler's before_wait and after_wait.
@@ -37,11 +34,16 @@ auto waiting(Handler* waits, Call&& call) {
 
 }  // namespace
 
-FileInput::FileInput(const char* path, Handler* waits)
-    : waits_(waits), file_(waiting(waits, [path] { return std::fopen(path, "rb"); })) {
+FileInput::FileInput(const char* path, Handler* waits) : waits_(waits) {
+    // errno is taken at once: the wait's end may run code that changes it.
+    file_ = waiting(waits, [this, path] {
+        std::FILE* f = std::fopen(path, "rb");
+        if (!f) open_error_ = errno;
+        return f;
+    });
     if (!file_) return;
     buffer_.reset(new unsigned char[kBufferSize]);
-    cur_ = end_ = counted_ = buffer_.get();
+    start_buffer(buffer_.get(), 0);
 }
 
 FileInput::~FileInput() {
@@ -50,36 +52,20 @@ FileInput::~FileInput() {
 
 bool FileInput::refill() {
     if (eof_ || !file_) return false;
-    if (end_ != buffer_.get()) {
-        // Leave the buffer behind: count its line feeds before it is reused.
-        newlines_ += count_newlines(counted_, end_);
-        previous_last_ = end_[-1];
-        consumed_before_ += static_cast<size_t>(end_ - buffer_.get());
-        cur_ = end_ = counted_ = buffer_.get();
-    }
-    size_t n = waiting(waits_, [this] { return std::fread(buffer_.get(), 1, kBufferSize, file_); });
+    leave_buffer(end_);
+    int error = 0;
+    size_t n = waiting(waits_, [this, &error] {
+        size_t got = std::fread(buffer_.get(), 1, kBufferSize, file_);
+        if (got == 0 && std::ferror(file_)) error = errno;
+        return got;
+    });
     if (n == 0) {
-        if (std::ferror(file_)) throw ReadFailure{};
+        if (std::ferror(file_)) throw ReadFailure{error};
         eof_ = true;
         return false;
     }
-    end_ = buffer_.get() + n;
+    start_buffer(buffer_.get(), n);
     return true;
-}
-
-long FileInput::line_number() {
-    if (cur_ == buffer_.get()) {
-        // Nothing read from the current buffer: the last character read is
-        // the last one of the previous buffer, if any.
-        if (consumed_before_ == 0) return 1;
-        return 1 + newlines_ - (previous_last_ == '\n');
-    }
-    const unsigned char* last = cur_ - 1;  // the last character read is not counted
-    if (counted_ < last) {
-        newlines_ += count_newlines(counted_, last);
-        counted_ = last;
-    }
-    return 1 + newlines_;
 }
 
 }  // namespace tarvo

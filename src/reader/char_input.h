@@ -22,9 +22,36 @@ namespace tarvo {
 // on every later call.
 using CharReader = int (*)(void* context);
 
+// Line feeds in [b, e).
+long count_newlines(const unsigned char* b, const unsigned char* e);
+
 template <class Derived>
 class BufferedInput {
 public:
+    // Where the last character read stands: its line (1 plus the line feeds
+    // before it) and its column (in bytes from 1). Line feeds are counted
+    // only when a buffer is left behind and when a location is asked for, so
+    // each byte is counted once whatever the number of messages.
+    void location(long& line, long& column) {
+        long at;
+        if (cur_ > base_) {
+            count_upto(cur_ - 1);
+            at = consumed_before_ + static_cast<long>(cur_ - 1 - base_);
+        } else if (consumed_before_ > 0) {
+            at = consumed_before_ - 1;  // the last byte of a buffer left behind
+        } else {
+            line = column = 1;  // nothing read yet
+            return;
+        }
+        line = 1 + newlines_;
+        column = at - last_newline_;
+    }
+    long line_number() {
+        long line, column;
+        location(line, column);
+        return line;
+    }
+
     int get() {
         if (cur_ < end_) return *cur_++;
         return next_buffer() ? *cur_++ : -1;
@@ -193,19 +220,61 @@ protected:
         return self().refill();
     }
 
+    // A new buffer [begin, begin + size) follows what was read so far.
+    void start_buffer(const unsigned char* begin, size_t size) {
+        base_ = cur_ = counted_ = begin;
+        end_ = begin + size;
+    }
+    // The bytes before `upto` in the current buffer are used up and the
+    // buffer is about to be reused: count what is left of them.
+    void leave_buffer(const unsigned char* upto) {
+        if (upto != base_) {
+            count_upto(upto - 1);
+            pending_ = upto[-1];  // counted with the next buffer, so a location can stand on it
+            consumed_before_ += static_cast<long>(upto - base_);
+        }
+        start_buffer(base_, 0);
+    }
+
     const unsigned char* cur_ = nullptr;
     const unsigned char* end_ = nullptr;
     void (*spill_)(void*) = nullptr;
     void* spill_context_ = nullptr;
+
+private:
+    void count_upto(const unsigned char* p) {
+        if (pending_ >= 0) {
+            if (pending_ == '\n') {
+                ++newlines_;
+                last_newline_ = consumed_before_ - 1;
+            }
+            pending_ = -1;
+        }
+        if (counted_ >= p) return;
+        if (long n = count_newlines(counted_, p)) {
+            newlines_ += n;
+            const void* last = memrchr(counted_, '\n', static_cast<size_t>(p - counted_));
+            last_newline_ = consumed_before_ + static_cast<long>(static_cast<const unsigned char*>(last) - base_);
+        }
+        counted_ = p;
+    }
+
+    const unsigned char* base_ = nullptr;     // start of the current buffer
+    const unsigned char* counted_ = nullptr;  // line feeds before it are counted
+    long consumed_before_ = 0;                // bytes of the buffers left behind
+    long newlines_ = 0;                       // line feeds counted
+    long last_newline_ = -1;                  // offset of the last one counted
+    int pending_ = -1;                        // last byte of the buffer left behind, not yet counted
 };
 
 // Thrown by FileInput when reading fails (a directory, an I/O error): the
-// parse ends as for a file that cannot be opened.
-struct ReadFailure {};
+// parse ends as for a file that cannot be opened. `error` is errno.
+struct ReadFailure {
+    int error;
+};
 
-// A document file. Line numbers for messages come from the data already
-// read: line feeds are counted as buffers are left behind and, on demand,
-// up to the current position, so a message never re-reads the file.
+// A document file. Locations for messages come from the data already read,
+// so a message never re-reads the file.
 class FileInput : public BufferedInput<FileInput> {
 public:
     static constexpr bool kStream = false;
@@ -218,22 +287,28 @@ public:
     FileInput& operator=(const FileInput&) = delete;
 
     bool is_open() const { return file_ != nullptr; }
+    // errno of the failed open.
+    int open_error() const { return open_error_; }
     bool refill();
-
-    // 1 plus the line feeds before the last character read: the line on
-    // which that character stands.
-    long line_number();
 
 private:
     static constexpr size_t kBufferSize = 64 * 1024;
     Handler* waits_;
-    std::FILE* file_;
+    std::FILE* file_ = nullptr;
     std::unique_ptr<unsigned char[]> buffer_;
-    size_t consumed_before_ = 0;  // bytes of the buffers already left behind
-    long newlines_ = 0;           // line feeds in [start of file, counted_)
-    const unsigned char* counted_ = nullptr;
-    int previous_last_ = -1;      // last byte of the previous buffer
+    int open_error_ = 0;
     bool eof_ = false;
+};
+
+// A document held in memory, read in place: one buffer that is never refilled.
+class MemoryInput : public BufferedInput<MemoryInput> {
+public:
+    static constexpr bool kStream = false;
+
+    explicit MemoryInput(std::string_view data) {
+        start_buffer(reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    }
+    bool refill() { return false; }
 };
 
 // A stream of documents from a callback source, read in chunks. In peek
@@ -248,19 +323,19 @@ public:
 
     explicit SourceInput(Fill fill, Take take = nullptr)
         : fill_(std::move(fill)), take_(std::move(take)), buffer_(new unsigned char[kBufferSize]) {
-        cur_ = end_ = buffer_.get();
+        start_buffer(buffer_.get(), 0);
     }
 
     bool refill() {
         if (ended_) return false;
         if (take_) take_(static_cast<size_t>(end_ - buffer_.get()));  // all of it was consumed
-        cur_ = end_ = buffer_.get();
+        leave_buffer(end_);
         size_t n = fill_(reinterpret_cast<char*>(buffer_.get()), kBufferSize);
         if (n == 0) {
             ended_ = true;  // the end of input stays the end
             return false;
         }
-        end_ = buffer_.get() + n;
+        start_buffer(buffer_.get(), n);
         return true;
     }
 
@@ -269,7 +344,7 @@ public:
         if (!take_) return;
         take_(static_cast<size_t>(cur_ - buffer_.get()));
         // What is left was only looked at; look again next time.
-        cur_ = end_ = buffer_.get();
+        leave_buffer(cur_);
     }
 
 private:
@@ -288,11 +363,11 @@ public:
 
     CharReaderInput(CharReader reader, void* context) : reader_(reader), context_(context) {}
     bool refill() {
+        leave_buffer(end_);
         int c = reader_(context_);
         if (c < 0) return false;
         byte_ = static_cast<unsigned char>(c);
-        cur_ = &byte_;
-        end_ = &byte_ + 1;
+        start_buffer(&byte_, 1);
         return true;
     }
 

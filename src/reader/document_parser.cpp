@@ -10,9 +10,10 @@ bool is_letter(int c, char lower) { return c == lower || c == lower - 'a' + 'A';
 
 // The XML declaration and the one optional declaration opened by "<!",
 // up to the first character of the first element's tag.
+template <class Input>
 class Prolog {
 public:
-    Prolog(ParseRun<FileInput>& run, FileInput& in, ParseScratch& s, const char* path)
+    Prolog(ParseRun<Input>& run, Input& in, ParseScratch& s, const char* path)
         : run_(run), in_(in), s_(s), path_(path) {}
 
     // Returns a status, or ParseRun::kContinue with `c` set for the main
@@ -51,12 +52,12 @@ public:
             c = in_.skip_space();
             if (c != '<') return fail("found '%c' where '<' expected", c);
             inside_tag = false;
-            return ParseRun<FileInput>::kContinue;
+            return ParseRun<Input>::kContinue;
         }
         // A '<' with nothing after it opens no root element: the file was cut.
         if (c < 0) return fail("unexpected end of file before the root element");
         inside_tag = true;
-        return ParseRun<FileInput>::kContinue;
+        return ParseRun<Input>::kContinue;
     }
 
 private:
@@ -69,31 +70,48 @@ private:
         return 1;
     }
 
-    ParseRun<FileInput>& run_;
-    FileInput& in_;
+    ParseRun<Input>& run_;
+    Input& in_;
     ParseScratch& s_;
     const char* path_;
 };
+
+template <class Input>
+int parse_document(const SchemaTable& table, Input& in, Handler* handler, int flags, ParseScratch& scratch,
+                   const char* path) {
+    ParseRun<Input> run(table, in, handler, flags, scratch, path);
+    int c = -1;
+    bool inside_tag = false;
+    int status = Prolog<Input>(run, in, scratch, path).read(c, inside_tag);
+    if (status != ParseRun<Input>::kContinue) return status;
+    return run.run(c, inside_tag);
+}
 
 }  // namespace
 
 int DocumentParser::parse_file(const SchemaTable& table, const char* path, int flags) {
     FileInput in(path, handler_);
+    int error = in.open_error();
     try {
-        if (in.is_open()) {
-            ParseRun<FileInput> run(table, in, handler_, flags, scratch_, path);
-            int c = -1;
-            bool inside_tag = false;
-            int status = Prolog(run, in, scratch_, path).read(c, inside_tag);
-            if (status != ParseRun<FileInput>::kContinue) return status;
-            return run.run(c, inside_tag);
-        }
-    } catch (const ReadFailure&) {
+        if (in.is_open()) return parse_document(table, in, handler_, flags, scratch_, path);
+    } catch (const ReadFailure& failure) {
         // A directory, or a failing disk: what was read so far stands, the
         // file as a whole could not be read.
+        error = failure.error;
     }
-    if (Reporter* r = current_reporter()) r->error("Could not open file %s for reading", path);
+    if (Reporter* r = current_reporter()) {
+        Details details;
+        details.kind = DiagnosticKind::input_output;
+        details.os_error = error;
+        r->add_error(format_message("Could not open file %s for reading", path), details);
+    }
     return 2;
+}
+
+int DocumentParser::parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name,
+                                 int flags) {
+    MemoryInput in(data);
+    return parse_document(table, in, handler_, flags, scratch_, name.c_str());
 }
 
 int DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "reader/char_input.h"
@@ -34,6 +35,10 @@ public:
     // Status: 0 success, 1 document error, 2 the file cannot be opened,
     // 3 a handler call failed.
     int parse_file(const SchemaTable& table, const char* path, int flags);
+
+    // A document held in memory, read as a file holding the same bytes;
+    // `name` stands where a file's path stands in messages.
+    int parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name, int flags);
 
     // One document from `input`, which may hold bytes of later documents:
     // nothing after the root element's '>' is consumed. `lookahead` holds a

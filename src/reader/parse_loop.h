@@ -20,7 +20,7 @@
 namespace tarvo {
 
 template <class Input>
-class ParseRun {
+class ParseRun final : public Locator {
 public:
     // Result of reading one tag: go on with the next cycle, or stop.
     static constexpr int kContinue = -1;
@@ -30,9 +30,19 @@ public:
         : table_(table), in_(in), handler_(handler), flags_(flags), s_(s), path_(path),
           reporter_(current_reporter()) {
         s_.tag_attributes.begin_document(table);
+        if (reporter_) {
+            outer_locator_ = reporter_->locator();
+            reporter_->set_locator(this);
+        }
     }
+    ~ParseRun() {
+        if (reporter_) reporter_->set_locator(outer_locator_);
+    }
+    ParseRun(const ParseRun&) = delete;
+    ParseRun& operator=(const ParseRun&) = delete;
 
     Reporter* reporter() const { return reporter_; }
+    void locate(long& line, long& column) override { in_.location(line, column); }
 
     // Messages: a file message is prefixed with the file and line, a stream
     // message carries no location and starts with a capital letter.
@@ -49,6 +59,31 @@ public:
         va_start(args, format);
         reporter_->add_warning(located(vformat_message(format, args)));
         va_end(args);
+    }
+
+    // Errors reported so far: taken before a check, so that the message that
+    // follows a refusal can carry what the refusal's record says.
+    uint32_t mark() const { return reporter_ ? reporter_->error_count() : 0; }
+
+    // A message about the current element after a check since `mark`: it
+    // takes the kind, attribute and expected list of the check's refusal, or
+    // `kind` when the check reported nothing.
+    void follow_up(Severity severity, uint32_t mark, DiagnosticKind kind, const char* format)
+        __attribute__((format(printf, 5, 0))) {
+        if (!reporter_) return;
+        Details details;
+        details.kind = kind;
+        if (const Diagnostic* cause = reporter_->last_error_since(mark)) {
+            details.kind = cause->kind;
+            details.attribute = cause->attribute;
+            details.expected = cause->expected;
+        }
+        details.element = s_.name;
+        std::string message = located(format_message(format, name()));
+        if (severity == Severity::warning)
+            reporter_->add_warning(std::move(message), details);
+        else
+            reporter_->add_error(std::move(message), details);
     }
 
     // The main loop. `c` is the current character; when `inside_tag` is set
@@ -132,8 +167,9 @@ private:
             --skip_depth_;
             return kContinue;
         }
+        uint32_t before = mark();
         if (stack_.is_empty() || !accept_end_tag(table_, s_.name, top(), previous_)) {
-            error("error while closing element '%s'", name());
+            follow_up(Severity::error, before, DiagnosticKind::syntax, "error while closing element '%s'");
             return 1;
         }
         previous_ = stack_.pop();
@@ -157,13 +193,15 @@ private:
     }
 
     int start_tag(int& c) {
+        uint32_t before = mark();
         const ContentPosition* pos = accept_start_tag(table_, s_.name, top(), previous_);
         if (!pos) {
             if (!(flags_ & PARSE_IGNORE_WRONG_ELEMENTS)) {
-                error("error while opening element '%s'", name());
+                follow_up(Severity::error, before, DiagnosticKind::misplaced_element, "error while opening element '%s'");
                 return 1;
             }
-            warning("invalid element '%s' ignored - trying to continue", name());
+            follow_up(Severity::warning, before, DiagnosticKind::misplaced_element,
+                      "invalid element '%s' ignored - trying to continue");
             skip_depth_ = 0;
             while (c != '>' && c != '/') {
                 if (c < 0) {
@@ -192,12 +230,13 @@ private:
             });
             c = lookahead;
             if (!ok) {
-                error("error in attributes for element '%s'", name());
+                follow_up(Severity::error, before, DiagnosticKind::syntax, "error in attributes for element '%s'");
                 return 1;
             }
         }
+        before = mark();
         if (!(tag.moved() ? check_attributes(table_, pos->element, attrs, flags_) : tag.check(flags_))) {
-            error("error in attributes for element '%s'", name());
+            follow_up(Severity::error, before, DiagnosticKind::syntax, "error in attributes for element '%s'");
             return 1;
         }
         if (handler_) {
@@ -224,8 +263,9 @@ private:
             c = in_.skip_space();
             return kContinue;
         }
+        uint32_t before = mark();
         if (!accept_end_tag(table_, s_.name, top(), previous_)) {
-            error("error while closing element '%s'", name());
+            follow_up(Severity::error, before, DiagnosticKind::syntax, "error while closing element '%s'");
             return 1;
         }
         if (handler_ && deliver([&] { handler_->end_tag(top()->element, s_.name); })) return 3;
@@ -262,9 +302,17 @@ private:
             return 1;
         }
         if (skip_depth_ >= 0) return kContinue;
+        uint32_t before = mark();
         const ContentPosition* pos = stack_.is_empty() ? nullptr : accept_text(table_, top(), previous_);
         if (!pos) {
-            error("character data is not allowed here");
+            if (!reporter_) return 1;
+            Details details;
+            details.kind = DiagnosticKind::text_not_allowed;
+            if (const Diagnostic* cause = reporter_->last_error_since(before)) {
+                details.element = cause->element;
+                details.expected = cause->expected;
+            }
+            reporter_->add_error(located("character data is not allowed here"), details);
             return 1;
         }
         previous_ = pos;
@@ -284,6 +332,7 @@ private:
     ParseScratch& s_;
     const char* path_;
     Reporter* reporter_;
+    Locator* outer_locator_ = nullptr;
 
     // Whitespace after the last '>', kept for a run of character data that
     // it begins.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "diag/reporter.h"
 
@@ -15,6 +16,48 @@ bool is_allowed(const AttributeRule& r, std::string_view value) {
     return false;
 }
 
+Details details_of(DiagnosticKind kind, const ElementRule& e, std::string_view attribute) {
+    Details d;
+    d.kind = kind;
+    d.element = std::string_view(e.name, e.name_length);
+    d.attribute = attribute;
+    return d;
+}
+
+// A wrong value's record: the allowed values. Built only when a message is made.
+struct WrongValue {
+    Details details;
+    std::vector<std::string_view> values;
+
+    WrongValue(const ElementRule& e, const AttributeRule& r)
+        : details(details_of(DiagnosticKind::wrong_attribute_value, e, {r.name, r.name_length})) {
+        for (int32_t i = 0; i < r.allowed_count; ++i) values.emplace_back(r.allowed[i], r.allowed_lengths[i]);
+        details.expected_key = &r;
+        details.expected = values;
+    }
+};
+
+[[gnu::cold, gnu::noinline]] void report_missing(const ElementRule& e, const AttributeRule& r) {
+    if (Reporter* rep = current_reporter())
+        rep->add_error(format_message("No value found for mandatory attribute '%s'", r.name),
+                       details_of(DiagnosticKind::missing_attribute, e, {r.name, r.name_length}));
+}
+
+// A value outside the allowed list: a warning when the default replaces it.
+[[gnu::cold, gnu::noinline]] void report_wrong_value(const ElementRule& e, const AttributeRule& r,
+                                                     std::string_view value, bool replaced) {
+    Reporter* rep = current_reporter();
+    if (!rep) return;
+    if (replaced)
+        rep->add_warning(format_message("Invalid attribute value '%s' for attribute '%s' - getting default value",
+                                        std::string(value).c_str(), r.name),
+                         WrongValue(e, r).details);
+    else
+        rep->add_error(format_message("Invalid attribute value '%s' for attribute '%s'", std::string(value).c_str(),
+                                      r.name),
+                       WrongValue(e, r).details);
+}
+
 }  // namespace
 
 bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& set, int flags) {
@@ -25,8 +68,7 @@ bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& s
         AttributeSet::Entry* entry = set.find_in(r.bucket, name);
         if (!entry) {
             if (!r.default_value) {
-                if (Reporter* rep = current_reporter())
-                    rep->error("No value found for mandatory attribute '%s'", r.name);
+                report_missing(e, r);
                 return false;
             }
             AttributeSet::Entry& added = set.append(r.bucket, name);
@@ -37,14 +79,11 @@ bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& s
         entry->value.rule = i;
         if (r.allowed_count == 0 || is_allowed(r, entry->value.text)) continue;
         if ((flags & PARSE_IGNORE_WRONG_ATTRIBUTES) && r.default_value) {
-            if (Reporter* rep = current_reporter())
-                rep->warning("Invalid attribute value '%s' for attribute '%s' - getting default value",
-                             entry->value.text.c_str(), r.name);
+            report_wrong_value(e, r, entry->value.text, true);
             entry->value.text.assign(r.default_value, r.default_length);
             continue;
         }
-        if (Reporter* rep = current_reporter())
-            rep->error("Invalid attribute value '%s' for attribute '%s'", entry->value.text.c_str(), r.name);
+        report_wrong_value(e, r, entry->value.text, false);
         return false;
     }
     // Every declared name is in the set now; with no more entries than rules
@@ -54,9 +93,13 @@ bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& s
         if (entry.value.rule >= 0) continue;
         Reporter* rep = current_reporter();
         if (flags & PARSE_IGNORE_UNKNOWN_ATTRIBUTES) {
-            if (rep) rep->warning("Unknown attribute '%s'", entry.key.c_str());
+            if (rep)
+                rep->add_warning(format_message("Unknown attribute '%s'", entry.key.c_str()),
+                                 details_of(DiagnosticKind::unknown_attribute, e, entry.key));
         } else {
-            if (rep) rep->error("Unknown attribute '%s'", entry.key.c_str());
+            if (rep)
+                rep->add_error(format_message("Unknown attribute '%s'", entry.key.c_str()),
+                               details_of(DiagnosticKind::unknown_attribute, e, entry.key));
             return false;
         }
     }
@@ -92,8 +135,7 @@ bool TagAttributes::check(int flags) {
         Slot& s = slots_[static_cast<size_t>(i)];
         if (s.order < 0) {
             if (!r.default_value) {
-                if (Reporter* rep = current_reporter())
-                    rep->error("No value found for mandatory attribute '%s'", r.name);
+                report_missing(e, r);
                 return false;
             }
             s.value = std::string_view(r.default_value, r.default_length);
@@ -102,14 +144,11 @@ bool TagAttributes::check(int flags) {
         s.value = s.read();
         if (r.allowed_count == 0 || is_allowed(r, s.value)) continue;
         if ((flags & PARSE_IGNORE_WRONG_ATTRIBUTES) && r.default_value) {
-            if (Reporter* rep = current_reporter())
-                rep->warning("Invalid attribute value '%s' for attribute '%s' - getting default value",
-                             std::string(s.value).c_str(), r.name);
+            report_wrong_value(e, r, s.value, true);
             s.value = std::string_view(r.default_value, r.default_length);
             continue;
         }
-        if (Reporter* rep = current_reporter())
-            rep->error("Invalid attribute value '%s' for attribute '%s'", std::string(s.value).c_str(), r.name);
+        report_wrong_value(e, r, s.value, false);
         return false;
     }
     return true;

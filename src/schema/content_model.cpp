@@ -1,6 +1,8 @@
 #include "schema/content_model.h"
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "diag/reporter.h"
 
@@ -42,20 +44,47 @@ std::string name_of(const SchemaTable& t, int32_t element) {
     return std::string(e.name, e.name_length);
 }
 
+std::string_view view_of(const SchemaTable& t, int32_t element) {
+    const ElementRule& e = t.elements[element];
+    return {e.name, e.name_length};
+}
+
+// A refusal's record: the elements the list would have taken. Built only
+// when a message is made.
+struct Refusal {
+    Details details;
+    std::vector<std::string_view> names;
+
+    Refusal(const SchemaTable& t, const Lookup& l, DiagnosticKind kind, std::string_view element) {
+        details.kind = kind;
+        details.element = element;
+        details.expected_key = l.entries;
+        for (int32_t i = 0; i < l.count; ++i)
+            if (l.entries[i].element >= 0) names.push_back(view_of(t, l.entries[i].element));
+        details.expected = names;
+    }
+};
+
 void report_misplaced(const SchemaTable& t, const Lookup& l, const ContentPosition* open,
-                      const ContentPosition* previous) {
+                      const ContentPosition* previous, DiagnosticKind kind, std::string_view element) {
     Reporter* r = current_reporter();
     if (!r) return;
+    Refusal refusal(t, l, kind, element);
     switch (l.kind) {
     case Lookup::AfterText:
-        r->error("Element is invalid within character data in this context (%d)", previous->context);
+        r->add_error(format_message("Element is invalid within character data in this context (%d)",
+                                    previous->context),
+                     refusal.details);
         break;
     case Lookup::AfterElement:
-        r->error("Element is invalid as successor of current element '%s' in this context (%d)",
-                 name_of(t, previous->element).c_str(), previous->context);
+        r->add_error(format_message("Element is invalid as successor of current element '%s' in this context (%d)",
+                                    name_of(t, previous->element).c_str(), previous->context),
+                     refusal.details);
         break;
     case Lookup::FirstChild:
-        r->error("Element is invalid as first child of container element '%s'", name_of(t, open->element).c_str());
+        r->add_error(format_message("Element is invalid as first child of container element '%s'",
+                                    name_of(t, open->element).c_str()),
+                     refusal.details);
         break;
     case Lookup::Root:
         break;
@@ -68,13 +97,18 @@ const ContentPosition* accept_start_tag(const SchemaTable& t, std::string_view n
                                         const ContentPosition* previous) {
     int32_t element = find_element(t, name);
     if (element < 0) {
-        if (Reporter* r = current_reporter()) r->error("Element '%s' unknown in DTD", std::string(name).c_str());
+        if (Reporter* r = current_reporter()) {
+            Details details;
+            details.kind = DiagnosticKind::unknown_element;
+            details.element = name;
+            r->add_error(format_message("Element '%s' unknown in DTD", std::string(name).c_str()), details);
+        }
         return nullptr;
     }
     Lookup l = lookup_list(t, open, previous);
     if (l.kind == Lookup::Root) return root_position(t, element);
     if (const ContentPosition* p = search(l, element)) return p;
-    report_misplaced(t, l, open, previous);
+    report_misplaced(t, l, open, previous, DiagnosticKind::misplaced_element, name);
     return nullptr;
 }
 
@@ -83,7 +117,8 @@ const ContentPosition* accept_text(const SchemaTable& t, const ContentPosition* 
     Lookup l = lookup_list(t, open, previous);
     if (l.kind == Lookup::Root) return nullptr;  // never asked: text outside every element
     if (const ContentPosition* p = search(l, POSITION_TEXT)) return p;
-    report_misplaced(t, l, open, previous);
+    report_misplaced(t, l, open, previous, DiagnosticKind::text_not_allowed,
+                     open ? view_of(t, open->element) : std::string_view());
     return nullptr;
 }
 
@@ -91,21 +126,29 @@ bool accept_end_tag(const SchemaTable& t, std::string_view name, const ContentPo
                     const ContentPosition* previous) {
     const ElementRule& o = t.elements[open->element];
     if (!same_text(name, o.name, o.name_length)) {
-        if (Reporter* r = current_reporter())
-            r->error("Close tag for '%s' does not match opened element ('%s')", std::string(name).c_str(),
-                     name_of(t, open->element).c_str());
+        if (Reporter* r = current_reporter()) {
+            Details details;
+            details.element = name;
+            r->add_error(format_message("Close tag for '%s' does not match opened element ('%s')",
+                                        std::string(name).c_str(), name_of(t, open->element).c_str()),
+                         details);
+        }
         return false;
     }
     Lookup l = lookup_list(t, open, previous);
     if (search(l, POSITION_END) || l.count == 0 || search(l, POSITION_TEXT)) return true;
     if (Reporter* r = current_reporter()) {
+        // An element is missing: the record names the ones that could come.
+        Refusal refusal(t, l, DiagnosticKind::misplaced_element, name);
+        std::string message;
         if (l.kind == Lookup::FirstChild)
-            r->error("Missing first child for container element '%s'", name_of(t, open->element).c_str());
+            message = format_message("Missing first child for container element '%s'", name_of(t, open->element).c_str());
         else if (l.kind == Lookup::AfterElement)
-            r->error("Missing successor for current element '%s' in this context (%d)",
-                     name_of(t, previous->element).c_str(), previous->context);
+            message = format_message("Missing successor for current element '%s' in this context (%d)",
+                                     name_of(t, previous->element).c_str(), previous->context);
         else
-            r->error("Missing successor for character data in this context (%d)", previous->context);
+            message = format_message("Missing successor for character data in this context (%d)", previous->context);
+        r->add_error(std::move(message), refusal.details);
     }
     return false;
 }

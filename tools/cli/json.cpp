@@ -79,7 +79,7 @@ std::string json_string(std::string_view bytes) {
     return out;
 }
 
-std::string json_list(const std::vector<std::string>& items) {
+std::string json_list(std::span<const std::string_view> items) {
     std::string out = "[";
     for (size_t i = 0; i < items.size(); ++i) {
         if (i) out += ',';

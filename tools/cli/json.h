@@ -3,7 +3,7 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
+#include <span>
 
 namespace tarvo::cli {
 
@@ -14,6 +14,6 @@ namespace tarvo::cli {
 // always valid UTF-8 and no byte is lost.
 void append_json_string(std::string& out, std::string_view bytes);
 std::string json_string(std::string_view bytes);
-std::string json_list(const std::vector<std::string>& items);
+std::string json_list(std::span<const std::string_view> items);
 
 }  // namespace tarvo::cli
