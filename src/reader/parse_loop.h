@@ -68,8 +68,8 @@ public:
     // A message about the current element after a check since `mark`: it
     // takes the kind, attribute and expected list of the check's refusal, or
     // `kind` when the check reported nothing.
-    void follow_up(Severity severity, uint32_t mark, DiagnosticKind kind, const char* format)
-        __attribute__((format(printf, 5, 0))) {
+    [[gnu::cold, gnu::noinline]] void follow_up(Severity severity, uint32_t mark, DiagnosticKind kind,
+                                                const char* format) __attribute__((format(printf, 5, 0))) {
         if (!reporter_) return;
         Details details;
         details.kind = kind;
@@ -275,6 +275,17 @@ private:
         return kContinue;
     }
 
+    [[gnu::cold, gnu::noinline]] void refuse_text(uint32_t mark) {
+        if (!reporter_) return;
+        Details details;
+        details.kind = DiagnosticKind::text_not_allowed;
+        if (const Diagnostic* cause = reporter_->last_error_since(mark)) {
+            details.element = cause->element;
+            details.expected = cause->expected;
+        }
+        reporter_->add_error(located("character data is not allowed here"), details);
+    }
+
     int trailing(int c) {
         for (; c >= 0; c = in_.get()) {
             if (!is_space(c)) {
@@ -305,14 +316,7 @@ private:
         uint32_t before = mark();
         const ContentPosition* pos = stack_.is_empty() ? nullptr : accept_text(table_, top(), previous_);
         if (!pos) {
-            if (!reporter_) return 1;
-            Details details;
-            details.kind = DiagnosticKind::text_not_allowed;
-            if (const Diagnostic* cause = reporter_->last_error_since(before)) {
-                details.element = cause->element;
-                details.expected = cause->expected;
-            }
-            reporter_->add_error(located("character data is not allowed here"), details);
+            refuse_text(before);
             return 1;
         }
         previous_ = pos;

@@ -65,7 +65,7 @@ struct Refusal {
     }
 };
 
-void report_misplaced(const SchemaTable& t, const Lookup& l, const ContentPosition* open,
+[[gnu::cold, gnu::noinline]] void report_misplaced(const SchemaTable& t, const Lookup& l, const ContentPosition* open,
                       const ContentPosition* previous, DiagnosticKind kind, std::string_view element) {
     Reporter* r = current_reporter();
     if (!r) return;
@@ -91,18 +91,50 @@ void report_misplaced(const SchemaTable& t, const Lookup& l, const ContentPositi
     }
 }
 
+[[gnu::cold, gnu::noinline]] void report_unknown(std::string_view name) {
+    Reporter* r = current_reporter();
+    if (!r) return;
+    Details details;
+    details.kind = DiagnosticKind::unknown_element;
+    details.element = name;
+    r->add_error(format_message("Element '%s' unknown in DTD", std::string(name).c_str()), details);
+}
+
+[[gnu::cold, gnu::noinline]] void report_mismatch(const SchemaTable& t, std::string_view name,
+                                                  const ContentPosition* open) {
+    Reporter* r = current_reporter();
+    if (!r) return;
+    Details details;
+    details.element = name;
+    r->add_error(format_message("Close tag for '%s' does not match opened element ('%s')", std::string(name).c_str(),
+                                name_of(t, open->element).c_str()),
+                 details);
+}
+
+[[gnu::cold, gnu::noinline]] void report_missing(const SchemaTable& t, const Lookup& l, std::string_view name,
+                                                 const ContentPosition* open, const ContentPosition* previous) {
+    Reporter* r = current_reporter();
+    if (!r) return;
+    // An element is missing: the record names the ones that could come.
+    Refusal refusal(t, l, DiagnosticKind::misplaced_element, name);
+    std::string message;
+    if (l.kind == Lookup::FirstChild)
+        message = format_message("Missing first child for container element '%s'", name_of(t, open->element).c_str());
+    else if (l.kind == Lookup::AfterElement)
+        message = format_message("Missing successor for current element '%s' in this context (%d)",
+                                 name_of(t, previous->element).c_str(), previous->context);
+    else
+        message = format_message("Missing successor for character data in this context (%d)", previous->context);
+    r->add_error(std::move(message), refusal.details);
+}
+
 }  // namespace
 
 const ContentPosition* accept_start_tag(const SchemaTable& t, std::string_view name, const ContentPosition* open,
                                         const ContentPosition* previous) {
     int32_t element = find_element(t, name);
     if (element < 0) {
-        if (Reporter* r = current_reporter()) {
-            Details details;
-            details.kind = DiagnosticKind::unknown_element;
-            details.element = name;
-            r->add_error(format_message("Element '%s' unknown in DTD", std::string(name).c_str()), details);
-        }
+        report_unknown(name);
         return nullptr;
     }
     Lookup l = lookup_list(t, open, previous);
@@ -126,30 +158,12 @@ bool accept_end_tag(const SchemaTable& t, std::string_view name, const ContentPo
                     const ContentPosition* previous) {
     const ElementRule& o = t.elements[open->element];
     if (!same_text(name, o.name, o.name_length)) {
-        if (Reporter* r = current_reporter()) {
-            Details details;
-            details.element = name;
-            r->add_error(format_message("Close tag for '%s' does not match opened element ('%s')",
-                                        std::string(name).c_str(), name_of(t, open->element).c_str()),
-                         details);
-        }
+        report_mismatch(t, name, open);
         return false;
     }
     Lookup l = lookup_list(t, open, previous);
     if (search(l, POSITION_END) || l.count == 0 || search(l, POSITION_TEXT)) return true;
-    if (Reporter* r = current_reporter()) {
-        // An element is missing: the record names the ones that could come.
-        Refusal refusal(t, l, DiagnosticKind::misplaced_element, name);
-        std::string message;
-        if (l.kind == Lookup::FirstChild)
-            message = format_message("Missing first child for container element '%s'", name_of(t, open->element).c_str());
-        else if (l.kind == Lookup::AfterElement)
-            message = format_message("Missing successor for current element '%s' in this context (%d)",
-                                     name_of(t, previous->element).c_str(), previous->context);
-        else
-            message = format_message("Missing successor for character data in this context (%d)", previous->context);
-        r->add_error(std::move(message), refusal.details);
-    }
+    report_missing(t, l, name, open, previous);
     return false;
 }
 
