@@ -203,11 +203,15 @@ public:
 
     // Takes one reference to every value of `callbacks` for the life of the
     // handler and resolves the keys to element indices, so that an event
-    // finds its value by index instead of by name. Later changes to the
-    // dictionary do not reach the running parse. Throws std::bad_alloc.
+    // finds its value by index instead of by name. The value of the key "*"
+    // (no element can be named so) fills every element left without one
+    // here, once, so that events cost the same with it or without. Later
+    // changes to the dictionary do not reach the running parse. Throws
+    // std::bad_alloc.
     void load(PyObject* callbacks) {
         by_element_.assign(static_cast<size_t>(grammar_.element_count), nullptr);
         held_.reserve(static_cast<size_t>(PyDict_Size(callbacks)));
+        PyObject* every = nullptr;
         Py_ssize_t pos = 0;
         PyObject* key;
         PyObject* value;
@@ -221,10 +225,15 @@ public:
             Py_ssize_t size;
             PyObject* owner;
             if (!key_bytes(key, &data, &size, &owner)) continue;
-            int32_t element = find_element(grammar_, std::string_view(data, static_cast<size_t>(size)));
+            std::string_view name(data, static_cast<size_t>(size));
+            int32_t element = find_element(grammar_, name);
+            if (name == "*") every = value;
             Py_XDECREF(owner);
             if (element >= 0) by_element_[static_cast<size_t>(element)] = value;
         }
+        if (every)
+            for (PyObject*& slot : by_element_)
+                if (!slot) slot = every;
     }
 
     void start_tag(int element, std::string_view, std::span<const Attribute> attributes) override {
@@ -405,24 +414,236 @@ PyObject* string_list(const std::vector<std::string_view>& messages) {
     return list.release();
 }
 
-void raise_parse_error(const Result& r) {
+// ---------------------------------------------------------------------------
+// ParseError and its records.
+
+// A list made by `item(i)` for i < n; null with the exception set on failure.
+template <class Item>
+PyObject* list_of(size_t n, Item&& item) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list.get()) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* o = item(i);
+        if (!o) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), o);
+    }
+    return list.release();
+}
+
+
+// tarvo.Diagnostic: one message as data, a named tuple of fixed fields.
+PyStructSequence_Field g_diagnostic_fields[] = {
+    {const_cast<char*>("severity"), const_cast<char*>("'error' or 'warning'")},
+    {const_cast<char*>("kind"), const_cast<char*>("what the message is about: 'syntax', 'unknown_element', ...")},
+    {const_cast<char*>("lineno"), const_cast<char*>("line of the reader's position, from 1; None: no position")},
+    {const_cast<char*>("offset"), const_cast<char*>("column in bytes from 1; None: no position")},
+    {const_cast<char*>("element"), const_cast<char*>("the element concerned, or None")},
+    {const_cast<char*>("attribute"), const_cast<char*>("the attribute concerned, or None")},
+    {const_cast<char*>("expected"), const_cast<char*>("what could have stood there: element names or values")},
+    {const_cast<char*>("message"), const_cast<char*>("the message text")},
+    {nullptr, nullptr},
+};
+
+PyStructSequence_Desc g_diagnostic_desc = {
+    const_cast<char*>("tarvo.Diagnostic"),
+    const_cast<char*>("One warning or error of a parse as data; message is its text."),
+    g_diagnostic_fields,
+    8,
+};
+
+PyTypeObject g_diagnostic_type;
+bool g_diagnostic_ready = false;
+
+PyObject* text_or_none(std::string_view s) {
+    if (s.empty()) {
+        Py_INCREF(Py_None);
+        return Py_None;
+    }
+    return text(s.data(), s.size());
+}
+
+PyObject* position(long value, bool known) {
+    if (!known) {
+        Py_INCREF(Py_None);
+        return Py_None;
+    }
+    return integer(value);
+}
+
+PyObject* diagnostic(const Diagnostic& d) {
+    Ref record(PyStructSequence_New(&g_diagnostic_type));
+    if (!record.get()) return nullptr;
+    std::string_view kind = kind_name(d.kind);
+    // A message about no place (a file that could not be opened) has line 0.
+    bool placed = d.line > 0;
+    PyObject* fields[8] = {
+        d.severity == Severity::error ? text("error", 5) : text("warning", 7),
+        text(kind.data(), kind.size()),
+        position(d.line, placed),
+        position(d.column, placed),
+        text_or_none(d.element),
+        text_or_none(d.attribute),
+        PyTuple_New(static_cast<Py_ssize_t>(d.expected.size())),
+        text(d.message.data(), d.message.size()),
+    };
+    bool ok = true;
+    for (Py_ssize_t i = 0; i < 8; ++i) {
+        if (!fields[i]) ok = false;
+        PyStructSequence_SET_ITEM(record.get(), i, fields[i]);  // a null one is fine to the destructor
+    }
+    if (!ok) return nullptr;
+    for (size_t i = 0; i < d.expected.size(); ++i) {
+        PyObject* name = text(d.expected[i].data(), d.expected[i].size());
+        if (!name) return nullptr;
+        PyTuple_SET_ITEM(fields[6], static_cast<Py_ssize_t>(i), name);
+    }
+    return record.release();
+}
+
+// The exception class for a file that could not be read with system error
+// `os_error`: derived from ParseError and from the OSError subclass that the
+// error number stands for (FileNotFoundError, IsADirectoryError, ...; IOError
+// on Python 2), so either kind of handler catches it. It keeps ParseError's
+// name and its text: str() is the message, not OSError's own form. One class
+// per OSError subclass, made on first use.
+PyObject* g_os_error_classes = nullptr;  // OSError subclass -> combined class
+PyObject* g_rebuild_unreadable = nullptr;  // the module's _unreadable, for pickling
+
+PyObject* reduce_unreadable(PyObject* self, PyObject*);
+
+PyMethodDef g_reduce_unreadable = {"__reduce__", reduce_unreadable, METH_NOARGS, nullptr};
+
+PyObject* os_error_class(int os_error) {
+#if TARVO_PY3
+    // OSError picks the subclass for an error number when called itself.
+    Ref probe(PyObject_CallFunction(PyExc_OSError, const_cast<char*>("is"), os_error, "-"));
+    if (!probe.get()) return nullptr;
+    PyObject* base = reinterpret_cast<PyObject*>(Py_TYPE(probe.get()));
+#else
+    (void)os_error;
+    PyObject* base = PyExc_IOError;  // what open() raises there
+#endif
+    if (!g_os_error_classes && !(g_os_error_classes = PyDict_New())) return nullptr;
+    if (PyObject* known = PyDict_GetItem(g_os_error_classes, base)) {
+        Py_INCREF(known);
+        return known;
+    }
+    Ref str(PyObject_GetAttrString(PyExc_BaseException, "__str__"));
+    if (!str.get()) return nullptr;
+    Ref dict(Py_BuildValue("{s:O,s:s}", "__str__", str.get(), "__module__", "tarvo"));
+    if (!dict.get()) return nullptr;
+    Ref made(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), const_cast<char*>("s(OO)O"),
+                                   "ParseError", g_parse_error, base, dict.get()));
+    if (!made.get()) return nullptr;
+    // Pickled by name, the class would be found as plain ParseError and
+    // refused; it is rebuilt through the module's _unreadable instead.
+    Ref reduce(PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(made.get()), &g_reduce_unreadable));
+    if (!reduce.get() || PyObject_SetAttrString(made.get(), "__reduce__", reduce.get()) < 0 ||
+        PyDict_SetItem(g_os_error_classes, base, made.get()) < 0)
+        return nullptr;
+    return made.release();
+}
+
+// The exception for a file that could not be read: `message` its text,
+// `filename` its path.
+PyObject* unreadable_error(int os_error, PyObject* message, PyObject* filename) {
+    Ref cls(os_error_class(os_error));
+    if (!cls.get()) return nullptr;
+    Ref error(PyObject_CallFunctionObjArgs(cls.get(), message, nullptr));
+    if (!error.get()) return nullptr;
+    const char* reason = std::strerror(os_error);
+    Ref number(integer(os_error));
+    Ref strerror(text(reason, std::strlen(reason)));
+    if (!number.get() || !strerror.get() || PyObject_SetAttrString(error.get(), "errno", number.get()) < 0 ||
+        PyObject_SetAttrString(error.get(), "strerror", strerror.get()) < 0 ||
+        PyObject_SetAttrString(error.get(), "filename", filename) < 0)
+        return nullptr;
+    return error.release();
+}
+
+// _unreadable(errno, message, filename): what pickling such an exception
+// calls to make it again (its other attributes follow as its state).
+PyObject* rebuild_unreadable_entry(PyObject*, PyObject* args) {
+    int os_error;
+    PyObject* message;
+    PyObject* filename;
+    if (!PyArg_ParseTuple(args, "iOO:_unreadable", &os_error, &message, &filename)) return nullptr;
+    return unreadable_error(os_error, message, filename);
+}
+
+PyObject* reduce_unreadable(PyObject* self, PyObject*) {
+    Ref args(PyObject_GetAttrString(self, "args"));
+    Ref number(PyObject_GetAttrString(self, "errno"));
+    Ref filename(PyObject_GetAttrString(self, "filename"));
+    if (!args.get() || !number.get() || !filename.get()) return nullptr;
+    PyObject* message = PyTuple_Check(args.get()) && PyTuple_GET_SIZE(args.get()) > 0
+                            ? PyTuple_GET_ITEM(args.get(), 0) : Py_None;
+    Ref state(PyObject_GetAttrString(self, "__dict__"));
+    if (!state.get()) return nullptr;
+    return Py_BuildValue("O(OOO)O", g_rebuild_unreadable, number.get(), message, filename.get(), state.get());
+}
+
+// Sets `name` on `object` to `value` and drops the reference to value.
+bool set_attribute(PyObject* object, const char* name, PyObject* value) {
+    if (!value) return false;
+    int rc = PyObject_SetAttrString(object, name, value);
+    Py_DECREF(value);
+    return rc == 0;
+}
+
+// The host string of a file system path, as os.fsdecode gives it; None for
+// a null path.
+PyObject* path_text(const char* path) {
+    if (!path) {
+        Py_INCREF(Py_None);
+        return Py_None;
+    }
+#if TARVO_PY3
+    return PyUnicode_DecodeFSDefault(path);
+#else
+    return PyString_FromString(path);
+#endif
+}
+
+// Raises ParseError for a failed parse of the file at `path` (null: the
+// document came from no file).
+void raise_parse_error(const Result& r, const char* path) {
+    const Diagnostic* first = nullptr;
+    for (const Diagnostic& d : r.diagnostics)
+        if (d.severity == Severity::error) {
+            first = &d;
+            break;
+        }
+    int os_error = first && first->kind == DiagnosticKind::input_output ? first->os_error : 0;
     Ref message(text(r.errors.data(), r.errors.size()));
-    if (!message.get()) return;
-    Ref error(PyObject_CallFunctionObjArgs(g_parse_error, message.get(), nullptr));
+    Ref filename(path_text(path));
+    if (!message.get() || !filename.get()) return;
+    Ref error(os_error ? unreadable_error(os_error, message.get(), filename.get())
+                       : PyObject_CallFunctionObjArgs(g_parse_error, message.get(), nullptr));
     if (!error.get()) return;
-    Ref errors(string_list(r.error_messages));
-    if (!errors.get() || PyObject_SetAttrString(error.get(), "errors", errors.get()) < 0) return;
-    Ref warnings(string_list(r.warning_messages));
-    if (!warnings.get() || PyObject_SetAttrString(error.get(), "warnings", warnings.get()) < 0) return;
-    PyErr_SetObject(g_parse_error, error.get());
+    PyObject* e = error.get();
+    bool placed = first && first->line > 0;
+    std::string_view kind = first ? kind_name(first->kind) : std::string_view();
+    if (!set_attribute(e, "errors", string_list(r.error_messages)) ||
+        !set_attribute(e, "warnings", string_list(r.warning_messages)) ||
+        !set_attribute(e, "lineno", position(first ? first->line : 0, placed)) ||
+        !set_attribute(e, "offset", position(first ? first->column : 0, placed)) ||
+        !set_attribute(e, "filename", (Py_INCREF(filename.get()), filename.get())) ||
+        !set_attribute(e, "kind", text_or_none(kind)) ||
+        !set_attribute(e, "diagnostics", list_of(r.diagnostics.size(), [&](size_t i) {
+                           return diagnostic(r.diagnostics[i]);
+                       })))
+        return;
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e)), e);
 }
 
 // What every entry point does once its arguments are converted: resolve the
 // grammar, build the handler, let `run` parse, and map the result. `run`
 // takes the grammar and the handler and returns the core's Result, or an
 // empty optional with a Python exception set when it could not start.
+// `path` is the file's path for ParseError's filename, or null.
 template <class Run>
-PyObject* parse_with_callbacks(const char* grammar_name, PyObject* callbacks, Run&& run) {
+PyObject* parse_with_callbacks(const char* grammar_name, PyObject* callbacks, const char* path, Run&& run) {
     const SchemaTable* grammar = find_grammar(grammar_name);
     if (!grammar) {
         PyErr_SetString(PyExc_ValueError, "unknown DTD");
@@ -463,7 +684,7 @@ PyObject* parse_with_callbacks(const char* grammar_name, PyObject* callbacks, Ru
     }
     if (callable_raised && PyErr_Occurred()) return nullptr;
     if (result.status != kStatusOk) {
-        raise_parse_error(result);
+        raise_parse_error(result, path);
         return nullptr;
     }
     return text(result.warnings.data(), result.warnings.size());
@@ -492,10 +713,52 @@ PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs) {
         return nullptr;
     std::unique_ptr<char, void (*)(void*)> path_owner(path, PyMem_Free);
 #endif
-    return parse_with_callbacks(grammar, callbacks, [&](const SchemaTable& g, Handler* h) {
+    return parse_with_callbacks(grammar, callbacks, path, [&](const SchemaTable& g, Handler* h) {
         return parse_file(g, path, h, flags);
     });
 }
+
+// parse_bytes(grammar, callbacks, data, flags=PARSE_STRICT, name="<bytes>"):
+// a document held by any object with the buffer interface. The view is kept
+// for the whole parse, so a bytearray cannot be resized under the reader.
+const char* const kBytesKeywords[] = {"grammar", "callbacks", "data", "flags", "name", nullptr};
+
+PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    const char* grammar = nullptr;
+    PyObject* callbacks = nullptr;
+    PyObject* data = nullptr;
+    int flags = PARSE_STRICT;
+    const char* name = "<bytes>";
+    if (!parse_arguments(args, kwargs, "sO&O|is:parse_bytes", kBytesKeywords, &grammar, convert_callbacks,
+                         &callbacks, &data, &flags, &name))
+        return nullptr;
+#if !TARVO_PY3
+    // Text is not bytes: Python 2's unicode would hand out its internal form.
+    if (PyUnicode_Check(data)) {
+        PyErr_SetString(PyExc_TypeError, "data must be bytes or a buffer, not unicode");
+        return nullptr;
+    }
+#endif
+    Py_buffer view;
+    if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
+    PyObject* result = parse_with_callbacks(grammar, callbacks, nullptr, [&](const SchemaTable& g, Handler* h) {
+        return parse_buffer(g, std::string_view(static_cast<const char*>(view.buf), static_cast<size_t>(view.len)),
+                            name, h, flags);
+    });
+    PyBuffer_Release(&view);
+    return result;
+}
+
+const char kBytesDoc[] = TARVO_DOC(
+    "parse_bytes(grammar, callbacks, data, flags=PARSE_STRICT, name=\"<bytes>\")",
+    "Read the document held in data (bytes, bytearray, memoryview or any object\n"
+    "with the buffer interface) as parse() reads a file with those bytes; name\n"
+    "stands where a file's path stands in messages. callbacks and flags are as\n"
+    "for parse().\n"
+    "\n"
+    "Returns the warning text. Raises ParseError (its filename None) with the\n"
+    "error text when the document is invalid; an exception raised by a callable\n"
+    "comes through unchanged.");
 
 #define TARVO_PARSE_DOC(name)                                                                                  \
     TARVO_DOC(name "(grammar, callbacks, path, flags=PARSE_STRICT)",                                           \
@@ -503,7 +766,8 @@ PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs) {
               "\n"                                                                                              \
               "callbacks maps element names to a sequence [start, text, end] of callables,\n"                  \
               "called as start(name, attributes), text(name, text) and end(name); shorter\n"                   \
-              "sequences and None items are allowed. flags combines the PARSE_* constants.\n"                  \
+              "sequences and None items are allowed. The key \"*\" gives the sequence for every\n"             \
+              "element without an entry of its own. flags combines the PARSE_* constants.\n"                   \
               "\n"                                                                                              \
               "Returns the warning text (\"\" when there are none). Raises ParseError with the\n"             \
               "error text when the document is invalid or cannot be read; an exception raised\n"               \
@@ -602,7 +866,7 @@ PyObject* parse_socket_stream_entry(PyObject*, PyObject* args, PyObject* kwargs)
     if (!parse_arguments(args, kwargs, "sO&O|ib:parse", kSocketKeywords, &grammar, convert_callbacks, &callbacks,
                          &socket, &flags, &loop))
         return nullptr;
-    return parse_with_callbacks(grammar, callbacks, [&](const SchemaTable& g, Handler* h) -> std::optional<Result> {
+    return parse_with_callbacks(grammar, callbacks, nullptr, [&](const SchemaTable& g, Handler* h) -> std::optional<Result> {
         int32_t fd;
         if (!socket_handle(socket, &fd)) return std::nullopt;
 #ifdef TARVO_BYTEWISE_SOCKET_READER
@@ -645,19 +909,6 @@ const char kSocketDoc[] = TARVO_DOC(
 // Grammars: list, describe, load.
 
 PyObject* text_of(const std::string& s) { return text(s.data(), s.size()); }
-
-// A list made by `item(i)` for i < n; null with the exception set on failure.
-template <class Item>
-PyObject* list_of(size_t n, Item&& item) {
-    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
-    if (!list.get()) return nullptr;
-    for (size_t i = 0; i < n; ++i) {
-        PyObject* o = item(i);
-        if (!o) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), o);
-    }
-    return list.release();
-}
 
 PyObject* items_list(const GrammarInfo& g, const std::vector<ContentItem>& l) {
     return list_of(l.size(), [&](size_t i) { return text_of(item_text(g, l[i])); });
@@ -803,11 +1054,13 @@ const char kModuleDoc[] =
 PyMethodDef g_methods[] = {
     {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, TARVO_PARSE_DOC("parse")},
     {"parse_file", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, TARVO_PARSE_DOC("parse_file")},
+    {"parse_bytes", keywords_function(parse_bytes_entry), METH_VARARGS | METH_KEYWORDS, kBytesDoc},
     {"parse_socket_stream", keywords_function(parse_socket_stream_entry<false>), METH_VARARGS | METH_KEYWORDS,
      kSocketDoc},
     {"grammars", grammars_entry, METH_NOARGS, kGrammarsDoc},
     {"grammar_info", keywords_function(grammar_info_entry), METH_VARARGS | METH_KEYWORDS, kGrammarInfoDoc},
     {"load_grammar", keywords_function(load_grammar_entry), METH_VARARGS | METH_KEYWORDS, kLoadGrammarDoc},
+    {"_unreadable", rebuild_unreadable_entry, METH_VARARGS, nullptr},
 #ifdef TARVO_BYTEWISE_SOCKET_READER
     {"_parse_socket_stream_bytewise", keywords_function(parse_socket_stream_entry<true>),
      METH_VARARGS | METH_KEYWORDS, nullptr},
@@ -829,11 +1082,26 @@ bool init_module(PyObject* module) {
         g_parse_error = PyErr_NewException(const_cast<char*>("tarvo.ParseError"), nullptr, nullptr);
         if (!g_parse_error) return false;
     }
+    if (!g_diagnostic_ready) {
+#if TARVO_PY3
+        if (PyStructSequence_InitType2(&g_diagnostic_type, &g_diagnostic_desc) < 0) return false;
+#else
+        PyStructSequence_InitType(&g_diagnostic_type, &g_diagnostic_desc);
+        if (PyErr_Occurred()) return false;
+#endif
+        g_diagnostic_ready = true;
+    }
+    Py_INCREF(&g_diagnostic_type);
+    if (PyModule_AddObject(module, "Diagnostic", reinterpret_cast<PyObject*>(&g_diagnostic_type)) < 0) {
+        Py_DECREF(&g_diagnostic_type);
+        return false;
+    }
     Py_INCREF(g_parse_error);  // PyModule_AddObject steals one on success
     if (PyModule_AddObject(module, "ParseError", g_parse_error) < 0) {
         Py_DECREF(g_parse_error);
         return false;
     }
+    if (!g_rebuild_unreadable && !(g_rebuild_unreadable = PyObject_GetAttrString(module, "_unreadable"))) return false;
     return PyModule_AddStringConstant(module, "__version__", version()) == 0 &&
            PyModule_AddIntConstant(module, "PARSE_STRICT", PARSE_STRICT) == 0 &&
            PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ATTRIBUTES", PARSE_IGNORE_WRONG_ATTRIBUTES) == 0 &&

@@ -5,6 +5,9 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#if PY_MAJOR_VERSION < 3
+#include <structseq.h>  // Python 3's Python.h includes it
+#endif
 
 #include <cstddef>
 #include <cstdint>

@@ -2,12 +2,14 @@
 # Python 2 every str below is the byte string type and paths are str.
 import os
 import sys
-from typing import Any, Callable, Dict, List, Optional, Union
+from typing import Any, Callable, Dict, List, Optional, Tuple, Union
+
+from _typeshed import ReadableBuffer, structseq
 
 if sys.version_info >= (3, 8):
-    from typing import Protocol, TypedDict
+    from typing import Literal, Protocol, TypedDict, final
 else:
-    from typing_extensions import Protocol, TypedDict
+    from typing_extensions import Literal, Protocol, TypedDict, final
 
 __version__: str
 
@@ -16,19 +18,60 @@ PARSE_IGNORE_WRONG_ATTRIBUTES: int
 PARSE_IGNORE_UNKNOWN_ATTRIBUTES: int
 PARSE_IGNORE_WRONG_ELEMENTS: int
 
+_Kind = Literal["syntax", "unknown_element", "misplaced_element", "unknown_attribute", "wrong_attribute_value",
+                "missing_attribute", "text_not_allowed", "input_output", "handler_failed"]
+
+@final
+class Diagnostic(structseq[Any], Tuple[str, _Kind, Optional[int], Optional[int], Optional[str], Optional[str],
+                                      Tuple[str, ...], str]):
+    """One warning or error of a parse as data; message is its text."""
+    @property
+    def severity(self) -> Literal["error", "warning"]: ...
+    @property
+    def kind(self) -> _Kind: ...
+    # Line (from 1) and column (in bytes from 1) where the reader stood;
+    # None for a message about no place (a file that could not be opened).
+    @property
+    def lineno(self) -> Optional[int]: ...
+    @property
+    def offset(self) -> Optional[int]: ...
+    @property
+    def element(self) -> Optional[str]: ...
+    @property
+    def attribute(self) -> Optional[str]: ...
+    # For a misplaced element or text: the element names that could have
+    # stood there; for a wrong attribute value: the allowed values.
+    @property
+    def expected(self) -> Tuple[str, ...]: ...
+    @property
+    def message(self) -> str: ...
+
 class ParseError(Exception):
     # The individual messages of the failed parse; str(error) is the errors
     # joined by newlines.
     errors: List[str]
     warnings: List[str]
+    # From the first error's record: its kind and where the reader stood.
+    kind: Optional[_Kind]
+    lineno: Optional[int]
+    offset: Optional[int]
+    # The path of the document read; None for sockets and memory.
+    filename: Optional[str]
+    # Every message as a record, in the order reported.
+    diagnostics: List[Diagnostic]
+# A file that cannot be read raises a class derived from both ParseError
+# and the OSError subclass for its error number (FileNotFoundError,
+# IsADirectoryError, ...), with errno, strerror and filename set; catch it as
+# either.
 
 StartCallback = Callable[[str, Dict[str, str]], Any]
 TextCallback = Callable[[str, str], Any]
 EndCallback = Callable[[str], Any]
 # Element name -> [start, text, end] (StartCallback, TextCallback,
-# EndCallback). Shorter sequences are allowed, and an item that is None or
-# not callable is skipped; so is a value that is not a sequence. The values
-# are Any so that a dictionary literal mixing such lists type-checks.
+# EndCallback); the key "*" serves every element without an entry of its
+# own. Shorter sequences are allowed, and an item that is None or not
+# callable is skipped; so is a value that is not a sequence. The values are
+# Any so that a dictionary literal mixing such lists type-checks.
 Callbacks = Dict[str, Any]
 
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -47,6 +90,18 @@ def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...) -> 
 
 def parse_file(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...) -> str:
     """The same function as parse."""
+    ...
+
+def parse_bytes(grammar: str, callbacks: Callbacks, data: ReadableBuffer, flags: int = ...,
+                name: str = ...) -> str:
+    """Read the document held in data (bytes, bytearray, memoryview or any
+    object with the buffer interface) as parse() reads a file with those
+    bytes; name (default "<bytes>") stands where a file's path stands in
+    messages.
+
+    Returns the warning text. Raises ParseError (its filename None) with the
+    error text when the document is invalid, and lets an exception raised
+    by a callable through unchanged."""
     ...
 
 def parse_socket_stream(grammar: str, callbacks: Callbacks, sock: _Socket, flags: int = ...,

@@ -55,6 +55,27 @@ class DispatchTest(DocumentTestCase):
             self.assertEqual((rec.events, other.events), (events, []))
             self.assertTrue(all(isinstance(item, (str, dict)) for event in rec.events for item in event))
 
+    def test_every_element_key(self):
+        # "*" serves every element without an entry of its own; an entry,
+        # even an empty one, keeps its element away from "*".
+        path = self.write("d.xml", DICTIONARY)
+        for own, star_gets, own_gets in [
+                ({}, DICTIONARY_ELEMENTS, ()),
+                ({"source": None}, ("dictionary", "translation", "target"), ()),
+                ({"source": []}, ("dictionary", "translation", "target"), ()),
+                ({"target": "own", "translation": "own"}, ("dictionary", "source"), ("translation", "target"))]:
+            star, mine = Recorder(), Recorder()
+            callbacks = dict((k, mine.triple() if v == "own" else v) for k, v in own.items())
+            callbacks["*"] = star.triple()
+            self.assertEqual(tarvo.parse("dictionary", callbacks, path, 0), "")
+            self.assertEqual((star.events, mine.events),
+                             ([e for e in DICTIONARY_EVENTS if e[1] in star_gets],
+                              [e for e in DICTIONARY_EVENTS if e[1] in own_gets]), own)
+        # A short sequence under "*" delivers only what it holds.
+        rec = Recorder()
+        self.assertEqual(tarvo.parse("dictionary", {"*": [None, rec.text]}, path, 0), "")
+        self.assertEqual(rec.events, [e for e in DICTIONARY_EVENTS if e[0] == "text"])
+
     def test_changes_during_the_parse(self):
         rec, other = Recorder(), Recorder()
         element_list = rec.triple()

@@ -16,8 +16,8 @@ class ModuleTest(DocumentTestCase):
         flags = ["PARSE_STRICT", "PARSE_IGNORE_WRONG_ATTRIBUTES", "PARSE_IGNORE_UNKNOWN_ATTRIBUTES",
                  "PARSE_IGNORE_WRONG_ELEMENTS"]
         self.assertEqual(set(n for n in dir(tarvo) if not n.startswith("_")),
-                         set(["parse", "parse_file", "parse_socket_stream", "ParseError", "grammars", "grammar_info",
-                              "load_grammar"] + flags))
+                         set(["parse", "parse_file", "parse_bytes", "parse_socket_stream", "ParseError", "Diagnostic",
+                              "grammars", "grammar_info", "load_grammar"] + flags))
         self.assertFalse(hasattr(tarvo, "_parse_socket_stream_bytewise"))  # the benchmark's own build only
         self.assertEqual([getattr(tarvo, n) for n in flags], [0, 1, 2, 4])
         self.assertEqual((tarvo.ParseError.__module__, tarvo.ParseError.__name__, tarvo.ParseError.__bases__),
@@ -110,7 +110,8 @@ class ModuleTest(DocumentTestCase):
             self.assertEqual(tarvo.__version__, f.read().strip())
         file_signature = "(grammar, callbacks, path, flags=0)"
         signatures = {tarvo.parse: file_signature, tarvo.parse_file: file_signature,
-                      tarvo.parse_socket_stream: "(grammar, callbacks, sock, flags=0, loop=0)"}
+                      tarvo.parse_socket_stream: "(grammar, callbacks, sock, flags=0, loop=0)",
+                      tarvo.parse_bytes: "(grammar, callbacks, data, flags=0, name='<bytes>')"}
         for function, signature in signatures.items():
             if PY2:
                 self.assertTrue(function.__doc__.startswith(function.__name__ + "(grammar, callbacks, "))

@@ -2,7 +2,7 @@
 # not run. Every call form a typed program would write.
 import pathlib
 import socket
-from typing import Dict, List
+from typing import Dict, List, Optional, Tuple
 
 import tarvo
 
@@ -25,9 +25,22 @@ def read(path: pathlib.Path, sock: socket.socket) -> List[str]:
         tarvo.parse_socket_stream("DigitalTwinAPI", callbacks, sock, tarvo.PARSE_IGNORE_WRONG_ELEMENTS, 1),
         tarvo.parse_socket_stream(grammar="DigitalTwinAPI", callbacks={}, sock=sock, loop=True),
     ]
+    warnings += [tarvo.parse_bytes("heatmap", {"*": [start, None, end]}, b"<Heatmap/>"),
+                 tarvo.parse_bytes("heatmap", {}, bytearray(), tarvo.PARSE_STRICT, "mem"),
+                 tarvo.parse_bytes(grammar="heatmap", callbacks={}, data=memoryview(b""), name="mem")]
     try:
         tarvo.parse("heatmap", {}, path)
+    except FileNotFoundError as missing:
+        warnings.append(str(missing.filename))
     except tarvo.ParseError as error:
         messages: List[str] = error.errors + error.warnings
         warnings.extend(messages)
+        where: Tuple[Optional[str], Optional[int], Optional[int]] = (error.filename, error.lineno, error.offset)
+        if error.kind == "missing_attribute":
+            warnings.append(str(where))
+        for d in error.diagnostics:
+            expected: Tuple[str, ...] = d.expected
+            warnings.append("%s %s %s:%s %s %s %s" % (d.severity, d.kind, d.lineno, d.offset, d.element or "",
+                                                      d.attribute or "", ", ".join(expected)))
+            assert isinstance(d, tarvo.Diagnostic) and d.message == d[-1]
     return warnings + [tarvo.__version__]

@@ -1,0 +1,160 @@
+# What ParseError tells a program beyond its text, the OSError side of an
+# unreadable file, and documents read from memory.
+import errno
+import glob
+import os
+import pickle
+
+import tarvo
+from tarvo_support import HEATMAP, HEATMAP_EVENTS, PY2, DocumentTestCase, Recorder, outcome
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+DECLARATION = b'<?xml version="1.0"?>\n'
+
+
+def first_error(e):
+    """The attributes ParseError takes from its first error record, and its file name."""
+    return (e.kind, e.lineno, e.offset, e.filename)
+
+
+def record(d):
+    return (d.severity, d.kind, d.lineno, d.offset, d.element, d.attribute, d.expected)
+
+
+class ParseErrorTest(DocumentTestCase):
+    def test_records_of_each_kind(self):
+        # (grammar, body after the declaration, flags, records: severity, kind,
+        # line, column, element, attribute, expected)
+        cases = [
+            ("dictionary", b"<dictionary></target>", 0, [("error", "syntax", 2, 21, "target", None, ())] * 2),
+            ("dictionary", b"<dictionary>\n  <Bogus/>", 0,
+             [("error", "unknown_element", 3, 9, "Bogus", None, ())] * 2),
+            ("dictionary", b"<dictionary><translation>\n <target>", 0,
+             [("error", "misplaced_element", 3, 9, "target", None, ("source",))] * 2),
+            ("dictionary", b"<dictionary><translation>hi</translation>", 0,
+             [("error", "text_not_allowed", 2, 28, "translation", None, ("source",))] * 2),
+            ("heatmap", b'<Heatmap><Colors gradient_color_space="x"/>', 0,
+             [("error", "wrong_attribute_value", 2, 42, "Colors", "gradient_color_space", ("HSVs", "HSVl", "RGB"))]
+             * 2),
+            ("heatmap", b'<Heatmap><Element id="a"/>', 0,
+             [("error", "missing_attribute", 2, 25, "Element", "model_file", ())] * 2),
+            ("heatmap", b"<Heatmap foo='1'>", 0, [("error", "unknown_attribute", 2, 17, "Heatmap", "foo", ())] * 2),
+            # Warnings first: the attributes come from the first error.
+            ("heatmap", b"<Heatmap foo='1'>\n<Bogus/>", tarvo.PARSE_IGNORE_UNKNOWN_ATTRIBUTES,
+             [("warning", "unknown_attribute", 2, 17, "Heatmap", "foo", ())] +
+             [("error", "unknown_element", 3, 7, "Bogus", None, ())] * 2),
+        ]
+        for grammar, body, flags, records in cases:
+            path = self.write("doc.xml", DECLARATION + body)
+            for parse, source, filename in [(tarvo.parse, path, path), (tarvo.parse_bytes, DECLARATION + body, None)]:
+                try:
+                    parse(grammar, {}, source, flags) if parse is tarvo.parse else parse(
+                        grammar, {}, source, flags, path)
+                except tarvo.ParseError as e:
+                    self.assertEqual([record(d) for d in e.diagnostics], records, body)
+                    error = [r for r in records if r[0] == "error"][0]
+                    self.assertEqual(first_error(e), error[1:4] + (filename,))
+                    # The records hold the messages, in the order of errors and warnings.
+                    self.assertEqual([[d.message for d in e.diagnostics if d.severity == s] for s in
+                                      ("error", "warning")], [e.errors, e.warnings])
+                    self.assertEqual(str(e), "\n".join(e.errors))
+                    self.assertTrue(all(isinstance(d, tarvo.Diagnostic) for d in e.diagnostics))
+                    d = e.diagnostics[-1]
+                else:
+                    self.fail("no ParseError for %r" % body)
+        self.assertEqual(tuple(d), (d.severity, d.kind, d.lineno, d.offset, d.element, d.attribute, d.expected,
+                                    d.message))
+        self.assertTrue(repr(d).startswith("tarvo.Diagnostic(severity='error', kind='unknown_element', lineno=3"))
+
+    def test_unreadable_files_are_os_errors_too(self):
+        missing = os.path.join(self.dir, "missing.xml")
+        not_found = IOError if PY2 else FileNotFoundError  # noqa: F821 (Python 3 only)
+        is_directory = IOError if PY2 else IsADirectoryError  # noqa: F821
+        for path, os_class, number in [(missing, not_found, errno.ENOENT), (self.dir, is_directory, errno.EISDIR)]:
+            for attempt in range(2):
+                try:
+                    tarvo.parse("heatmap", {}, path)
+                except os_class as e:
+                    text = "Could not open file %s for reading" % path
+                    self.assertIsInstance(e, tarvo.ParseError)
+                    self.assertEqual((str(e), e.args, e.errors, e.warnings), (text, (text,), [text], []))
+                    self.assertEqual((e.errno, e.strerror, e.filename), (number, os.strerror(number), path))
+                    self.assertEqual((e.kind, e.lineno, e.offset), ("input_output", None, None))
+                    self.assertEqual([record(d) for d in e.diagnostics],
+                                     [("error", "input_output", None, None, None, None, ())])
+                    self.assertEqual(type(e).__name__, "ParseError")
+                    copy = pickle.loads(pickle.dumps(e, pickle.HIGHEST_PROTOCOL))  # to and from worker processes
+                    self.assertEqual((type(copy), copy.args, copy.errno, copy.filename, copy.diagnostics),
+                                     (type(e), e.args, e.errno, e.filename, e.diagnostics))
+                    classes = [type(e)] if attempt == 0 else classes + [type(e)]
+                else:
+                    self.fail("no %s for %s" % (os_class.__name__, path))
+            self.assertIs(classes[0], classes[1])  # made once
+        # An invalid document is no OSError.
+        self.assertNotIsInstance(outcome_error(tarvo.parse, "heatmap", {}, self.write("b.xml", b"<Heatmap>")),
+                                 EnvironmentError)
+
+
+def outcome_error(function, *args):
+    try:
+        function(*args)
+    except tarvo.ParseError as e:
+        return e
+    raise AssertionError("no ParseError")
+
+
+class ParseBytesTest(DocumentTestCase):
+    def test_every_example_reads_the_same_from_memory(self):
+        documents = sorted(glob.glob(os.path.join(ROOT, "examples", "*", "*.xml")))
+        self.assertGreater(len(documents), 20)
+        for path in documents:
+            grammar = os.path.basename(os.path.dirname(path))
+            grammar_file = os.path.join(os.path.dirname(path), grammar + ".grammar")
+            if os.path.exists(grammar_file):
+                # Registered under a name of this test's own, whatever other
+                # tests have loaded.
+                with open(grammar_file, "rb") as f:
+                    text = f.read().replace(b"\ngrammar " + grammar.encode() + b"\n",
+                                            b"\ngrammar " + grammar.encode() + b"_copy\n")
+                grammar += "_copy"
+                if grammar not in tarvo.grammars():
+                    tarvo.load_grammar(self.write("copy.grammar", text))
+            with open(path, "rb") as f:
+                data = f.read()
+            for flags in (0, 7):
+                from_file, from_memory = Recorder(), Recorder()
+                expected = outcome(tarvo.parse, grammar, {"*": from_file.triple()}, path, flags)
+                self.assertEqual(outcome(tarvo.parse_bytes, grammar, {"*": from_memory.triple()}, data, flags, path),
+                                 expected)
+                self.assertEqual(from_memory.events, from_file.events)
+                if not flags:
+                    self.assertEqual(expected[0], "error" if os.path.basename(path).startswith("invalid-") else "ok",
+                                     path)
+                if expected[0] == "error":
+                    self.assertEqual(
+                        [record(d) for d in outcome_error(tarvo.parse_bytes, grammar, {}, data, flags).diagnostics],
+                        [record(d) for d in outcome_error(tarvo.parse, grammar, {}, path, flags).diagnostics])
+
+    def test_buffers_and_names(self):
+        rec = Recorder()
+        padded = b"xx" + HEATMAP + b"yy"
+        buffers = [HEATMAP, bytearray(HEATMAP), memoryview(HEATMAP), memoryview(padded)[2:-2]]
+        for data in buffers:
+            self.assertEqual(tarvo.parse_bytes("heatmap", rec.callbacks(["Heatmap", "Colors", "Element"]), data), "")
+        self.assertEqual(rec.events, HEATMAP_EVENTS * len(buffers))
+        self.assertEqual(tarvo.parse_bytes(data=b'<?xml?><Heatmap/>', callbacks={}, grammar="heatmap", name="mem"),
+                         "File mem: no version in XML declaration; assuming 1.0")
+        self.assertEqual(tarvo.parse_bytes("heatmap", {}, b'<?xml?><Heatmap/>'),
+                         "File <bytes>: no version in XML declaration; assuming 1.0")
+        e = outcome_error(tarvo.parse_bytes, "heatmap", {}, b"")
+        self.assertEqual((e.filename, e.kind), (None, "syntax"))
+        for data in [None, 3, u"<Heatmap/>", [60]]:  # text is not bytes
+            self.assertRaises(TypeError, tarvo.parse_bytes, "heatmap", {}, data)
+
+        # The data cannot change size under the reader.
+        data = bytearray(HEATMAP)
+
+        def grow(name, attributes):
+            data.extend(b" ")
+        self.assertRaises(BufferError, tarvo.parse_bytes, "heatmap", {"Colors": [grow]}, data)
+        data.extend(b" ")  # released afterwards
