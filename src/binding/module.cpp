@@ -1044,12 +1044,13 @@ const char kLoadGrammarDoc[] = TARVO_DOC(
 const char kModuleDoc[] =
     "Validating XML reader over built-in grammars.\n"
     "\n"
-    "parse() reads a document file, parse_socket_stream() documents sent back to\n"
-    "back over a socket. Each checks the document against a grammar compiled into\n"
-    "the module, calls the callables registered for its elements, and returns the\n"
-    "warning text or raises ParseError. The PARSE_* flags tolerate wrong or unknown\n"
-    "attributes and misplaced elements. grammars() and grammar_info() show the\n"
-    "grammars; load_grammar() adds one from a grammar file.";
+    "parse() reads a document file, parse_bytes() one held in memory,\n"
+    "parse_socket_stream() documents sent back to back over a socket. Each checks\n"
+    "the document against a grammar compiled into the module, calls the callables\n"
+    "registered for its elements, and returns the warning text or raises\n"
+    "ParseError, whose diagnostics are Diagnostic records. The PARSE_* flags\n"
+    "tolerate wrong or unknown attributes and misplaced elements. grammars() and\n"
+    "grammar_info() show the grammars; load_grammar() adds one from a grammar file.";
 
 PyMethodDef g_methods[] = {
     {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, TARVO_PARSE_DOC("parse")},
