@@ -94,6 +94,9 @@ def outcome(function, *args):
         return ("ok", function(*args))
     except tarvo.ParseError as e:
         assert e.args == ("\n".join(e.errors),), e.args  # its text is the error text
+        # Its records hold the same messages.
+        assert [[d.message for d in e.diagnostics if d.severity == s] for s in ("error", "warning")] == [
+            e.errors, e.warnings], e.diagnostics
         return ("error", e.errors, e.warnings)
     except Failure as e:
         return ("raised",) + e.args
