@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <set>
 
 #include "test_support.h"
 
@@ -97,6 +98,30 @@ TEST(Records, SurviveCopiesAndMoves) {
         EXPECT_EQ(r->diagnostics[0].message, "Unknown attribute 'a'");
         EXPECT_EQ(r->diagnostics[0].message.data(), r->warnings.data());
         EXPECT_EQ(r->warning_messages[0].data(), r->warnings.data());
+        EXPECT_EQ(r->diagnostics[0].attribute, "a");
+        EXPECT_EQ(r->diagnostics[0].attribute.data(), r->warnings.data() + 19);
+    }
+}
+
+// A name the message quotes is a view of the message, also when the text
+// moved while it grew and in a copy of the Result.
+TEST(Records, NamesQuotedByTheirMessagesPointIntoTheText) {
+    S body = "<Heatmap";
+    for (int i = 0; i < 3000; ++i) body += " a" + std::to_string(i) + "='1'";
+    body += "/>";
+    Result r = parse_buffer(grammar("heatmap"), xml(body), "d", nullptr, PARSE_IGNORE_UNKNOWN_ATTRIBUTES);
+    Result copy = r;
+    for (const Result* c : {&r, &copy}) {
+        ASSERT_EQ(c->diagnostics.size(), 3000u);
+        std::set<S> names;
+        for (const Diagnostic& d : c->diagnostics) {
+            names.emplace(d.attribute);
+            ASSERT_EQ(d.message, "Unknown attribute '" + S(d.attribute) + "'");
+            ASSERT_EQ(d.element, "Heatmap");
+            ASSERT_TRUE(d.attribute.data() > c->warnings.data() &&
+                        d.attribute.data() < c->warnings.data() + c->warnings.size());
+        }
+        EXPECT_EQ(names.size(), 3000u);
     }
 }
 

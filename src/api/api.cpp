@@ -85,9 +85,12 @@ void Result::rebase(const char* from_warnings, const char* from_errors) {
     if (from_warnings == warnings.data() && from_errors == errors.data()) return;
     for (std::string_view& m : warning_messages) rebase_view(m, from_warnings, warnings);
     for (std::string_view& m : error_messages) rebase_view(m, from_errors, errors);
+    // A record's names may be views into either text.
     for (Diagnostic& d : diagnostics)
-        rebase_view(d.message, d.severity == Severity::warning ? from_warnings : from_errors,
-                    d.severity == Severity::warning ? warnings : errors);
+        for (std::string_view* v : {&d.message, &d.element, &d.attribute}) {
+            rebase_view(*v, from_warnings, warnings);
+            rebase_view(*v, from_errors, errors);
+        }
 }
 
 Result::Result(const Result& other) { *this = other; }

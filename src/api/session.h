@@ -18,18 +18,20 @@ public:
     Result finish(int status) {
         Result r;
         r.status = status;
+        const char* from_warnings = warnings_.data();
+        const char* from_errors = errors_.data();
         r.warnings = warnings_.release();
         r.errors = errors_.release();
-        const std::vector<Reporter::Entry>& entries = reporter_.entries();
-        r.diagnostics.reserve(entries.size());
-        for (const Reporter::Entry& e : entries) {
-            const std::string& text = e.diagnostic.severity == Severity::warning ? r.warnings : r.errors;
-            std::string_view message(text.data() + e.offset, e.length);
-            r.diagnostics.push_back(e.diagnostic);
-            r.diagnostics.back().message = message;
-            (e.diagnostic.severity == Severity::warning ? r.warning_messages : r.error_messages).push_back(message);
-        }
+        r.diagnostics = reporter_.take_records();
+        size_t warning_count = 0;
+        for (const Diagnostic& d : r.diagnostics) warning_count += d.severity == Severity::warning;
+        r.warning_messages.reserve(warning_count);
+        r.error_messages.reserve(r.diagnostics.size() - warning_count);
+        for (const Diagnostic& d : r.diagnostics)
+            (d.severity == Severity::warning ? r.warning_messages : r.error_messages).push_back(d.message);
         r.names_ = reporter_.names();
+        // A short text moved with its string; a long one stayed where it was.
+        r.rebase(from_warnings, from_errors);
         return r;
     }
 

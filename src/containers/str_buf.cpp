@@ -32,7 +32,28 @@ std::string format_message(const char* format, ...) {
     return out;
 }
 
-void StrBuf::append_vformat(const char* format, va_list args) { append(vformat_message(format, args)); }
+void StrBuf::append_vformat(const char* format, va_list args) {
+    va_list again;
+    va_copy(again, args);
+    char small[256];
+    int n = std::vsnprintf(small, sizeof small, format, args);
+    if (n < 0) {
+        va_end(again);
+        return;
+    }
+    size_t length = static_cast<size_t>(n), start = text_.size();
+    if (length < sizeof small) {
+        append(std::string_view(small, length));
+    } else {
+        make_room(length);
+        text_.resize(start + length);
+        // Writes the terminating NUL over the one the string keeps.
+        std::vsnprintf(text_.data() + start, length + 1, format, again);
+        size_t nul = text_.find('\0', start);
+        if (nul != std::string::npos) text_.resize(nul);
+    }
+    va_end(again);
+}
 
 void StrBuf::append_format(const char* format, ...) {
     va_list args;

@@ -1,13 +1,34 @@
 #include "diag/reporter.h"
 
-#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 namespace tarvo {
 
 namespace {
+
 thread_local Reporter* t_current = nullptr;
+
+bool lies_in(std::string_view view, const char* base, size_t size) {
+    auto p = reinterpret_cast<uintptr_t>(view.data()), b = reinterpret_cast<uintptr_t>(base);
+    return view.data() && p >= b && p <= b + size;
 }
+
+// Where `message` quotes `name` ('name'), looked for from the end: every
+// message quotes a name it is about after any long value it shows, so the
+// first quote tried is usually the one that closes the name.
+std::string_view quoted_in(std::string_view message, std::string_view name) {
+    size_t n = name.size();
+    for (size_t close = message.size(); close-- > n + 1;) {
+        close = message.rfind('\'', close);
+        if (close == std::string_view::npos || close < n + 1) break;
+        size_t open = close - n - 1;
+        if (message[open] == '\'' && message.compare(open + 1, n, name) == 0) return message.substr(open + 1, n);
+    }
+    return {};
+}
+
+}  // namespace
 
 Reporter* current_reporter() { return t_current; }
 
@@ -17,7 +38,8 @@ std::string_view DiagnosticNames::intern(std::string_view s) {
 }
 
 Reporter::Reporter(StrBuf& warnings, StrBuf& errors)
-    : warnings_(warnings), errors_(errors), names_(std::make_shared<DiagnosticNames>()), previous_(t_current) {
+    : warnings_{warnings, warnings.data(), warnings.length()}, errors_{errors, errors.data(), errors.length()},
+      names_(std::make_shared<DiagnosticNames>()), previous_(t_current) {
     t_current = this;
 }
 
@@ -25,68 +47,108 @@ Reporter::~Reporter() {
     if (t_current == this) t_current = previous_;
 }
 
-void Reporter::report(Severity severity, std::string message, const Details& details) {
-    // A message is text: a NUL (a '%c' given the byte 0) ends it, in the
-    // record as in the joined text.
-    message.resize(std::min(message.size(), message.find('\0')));
-    StrBuf& buf = severity == Severity::warning ? warnings_ : errors_;
-    if (buf.length() != 0) buf.append_char('\n');
-    Entry e{{}, buf.length(), message.size()};
-    buf.append(message);
-    Diagnostic& d = e.diagnostic;
-    d.severity = severity;
-    d.kind = details.kind;
-    if (locator_) locator_->locate(d.line, d.column);
-    d.element = names_->intern(details.element);
-    d.attribute = names_->intern(details.attribute);
-    if (details.expected_key) {
-        auto [it, added] = names_->lists.try_emplace(details.expected_key);
-        if (added)
-            for (std::string_view name : details.expected) it->second.push_back(names_->intern(name));
-        d.expected = it->second;
-    } else if (!details.expected.empty()) {
-        d.expected = details.expected;  // already a list of this parse's records
+void Reporter::follow(Text& t) {
+    const char* now = t.buf.data();
+    if (now == t.base) return;
+    auto from = reinterpret_cast<uintptr_t>(t.base);
+    auto move = [&](std::string_view& v) {
+        if (lies_in(v, t.base, t.size)) v = std::string_view(now + (reinterpret_cast<uintptr_t>(v.data()) - from), v.size());
+    };
+    for (Diagnostic& d : records_) {
+        move(d.message);
+        move(d.element);
+        move(d.attribute);
     }
-    d.os_error = details.os_error;
-    if (severity == Severity::error) {
-        last_error_ = entries_.size();
+    move(pending_.element);
+    move(pending_.attribute);
+    t.base = now;
+}
+
+std::string_view Reporter::keep_name(std::string_view name, std::string_view message) {
+    if (name.empty()) return {};
+    if (lies_in(name, warnings_.base, warnings_.size) || lies_in(name, errors_.base, errors_.size)) return name;
+    std::string_view quoted = quoted_in(message, name);
+    return quoted.empty() ? names_->intern(name) : quoted;
+}
+
+StrBuf& Reporter::begin(Severity severity, const Details& details) {
+    Text& t = text(severity);
+    pending_severity_ = severity;
+    pending_ = details;
+    if (t.buf.length() != 0) t.buf.append_char('\n');
+    pending_start_ = t.buf.length();
+    return t.buf;
+}
+
+void Reporter::end() {
+    Text& t = text(pending_severity_);
+    follow(t);
+    std::string_view message(t.buf.data() + pending_start_, t.buf.length() - pending_start_);
+    t.size = t.buf.length();
+    Diagnostic& d = records_.emplace_back();
+    d.severity = pending_severity_;
+    d.kind = pending_.kind;
+    d.message = message;
+    if (locator_) locator_->locate(d.line, d.column);
+    d.element = keep_name(pending_.element, message);
+    d.attribute = keep_name(pending_.attribute, message);
+    if (pending_.expected_key) {
+        auto [it, added] = names_->lists.try_emplace(pending_.expected_key);
+        if (added)
+            for (std::string_view name : pending_.expected) it->second.push_back(names_->intern(name));
+        d.expected = it->second;
+    } else if (!pending_.expected.empty()) {
+        d.expected = pending_.expected;  // already a list of this parse's records
+    }
+    d.os_error = pending_.os_error;
+    if (d.severity == Severity::error) {
+        last_error_ = records_.size() - 1;
         ++errors_reported_;
     }
-    entries_.push_back(std::move(e));
+    pending_ = {};
 }
 
 const Diagnostic* Reporter::last_error_since(uint32_t mark) const {
-    return errors_reported_ > mark ? &entries_[last_error_].diagnostic : nullptr;
+    return errors_reported_ > mark ? &records_[last_error_] : nullptr;
 }
 
 std::vector<std::string_view> Reporter::messages(Severity severity) const {
-    const std::string& text = (severity == Severity::warning ? warnings_ : errors_).str();
     std::vector<std::string_view> out;
-    for (const Entry& e : entries_)
-        if (e.diagnostic.severity == severity) out.emplace_back(text.data() + e.offset, e.length);
+    for (const Diagnostic& d : records_)
+        if (d.severity == severity) out.push_back(d.message);
     return out;
 }
 
-void Reporter::add_warning(std::string message, const Details& details) {
-    report(Severity::warning, std::move(message), details);
+void Reporter::add_warning(std::string_view message, const Details& details) {
+    begin(Severity::warning, details).append(message);
+    end();
 }
 
-void Reporter::add_error(std::string message, const Details& details) {
-    report(Severity::error, std::move(message), details);
+void Reporter::add_error(std::string_view message, const Details& details) {
+    begin(Severity::error, details).append(message);
+    end();
+}
+
+void Reporter::add_parts(Severity severity, const Details& details, std::initializer_list<std::string_view> parts) {
+    StrBuf& text = begin(severity, details);
+    for (std::string_view part : parts) text.append(part);
+    end();
 }
 
 void Reporter::warning(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    add_warning(vformat_message(format, args));
+    begin(Severity::warning, {}).append_vformat(format, args);
     va_end(args);
+    end();
 }
 
 void Reporter::error(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    add_error(vformat_message(format, args));
+    begin(Severity::error, {}).append_vformat(format, args);
     va_end(args);
+    end();
 }
 
 }  // namespace tarvo

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <span>
 #include <string>
@@ -49,6 +50,10 @@ struct DiagnosticNames {
     std::string_view intern(std::string_view s);
 };
 
+// A record's names point into the message texts wherever the message
+// quotes them, so a long name costs no copy of its own; other names are
+// interned. While the texts grow, the Reporter keeps the records' views
+// pointing at them; the texts must not be written by anyone else meanwhile.
 class Reporter {
 public:
     // Registers the new Reporter for the calling thread. One already
@@ -62,8 +67,17 @@ public:
 
     void warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void error(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    void add_warning(std::string message, const Details& details = {});
-    void add_error(std::string message, const Details& details = {});
+    void add_warning(std::string_view message, const Details& details = {});
+    void add_error(std::string_view message, const Details& details = {});
+    // A message joined from `parts`, each appended up to its first NUL.
+    void add_parts(Severity severity, const Details& details, std::initializer_list<std::string_view> parts);
+
+    // A message written in parts straight into its text: begin() returns the
+    // text to append to, end() files what was appended since as one message.
+    // `details` must stay valid until end(); its names may be views into
+    // the texts.
+    StrBuf& begin(Severity severity, const Details& details);
+    void end();
 
     bool error_flag() const { return errors_reported_ != 0; }
     // Errors written so far; the parser compares it around a handler call to
@@ -72,34 +86,44 @@ public:
     // The record of the last error when more than `mark` errors were written.
     const Diagnostic* last_error_since(uint32_t mark) const;
 
-    Locator* locator() const { return locator_; }
-    void set_locator(Locator* locator) { locator_ = locator; }
-
     // Views into the two texts, valid until the next message.
     std::vector<std::string_view> warning_messages() const { return messages(Severity::warning); }
     std::vector<std::string_view> error_messages() const { return messages(Severity::error); }
 
-    // A record and where its message stands in its text.
-    struct Entry {
-        Diagnostic diagnostic;
-        size_t offset;
-        size_t length;
-    };
-    const std::vector<Entry>& entries() const { return entries_; }
+    Locator* locator() const { return locator_; }
+    void set_locator(Locator* locator) { locator_ = locator; }
+
+    // The records, their views into the texts as they stand now.
+    std::vector<Diagnostic> take_records() { return std::move(records_); }
     const std::shared_ptr<DiagnosticNames>& names() const { return names_; }
 
 private:
-    void report(Severity severity, std::string message, const Details& details);
+    // One of the two texts, and where it stood when the records last
+    // pointed into it.
+    struct Text {
+        StrBuf& buf;
+        const char* base;
+        size_t size;
+    };
+    Text& text(Severity severity) { return severity == Severity::warning ? warnings_ : errors_; }
+    // Moves the views into `t` that the records and the pending message hold
+    // after `t` moved in memory.
+    void follow(Text& t);
+    std::string_view keep_name(std::string_view name, std::string_view message);
     std::vector<std::string_view> messages(Severity severity) const;
 
-    StrBuf& warnings_;
-    StrBuf& errors_;
-    std::vector<Entry> entries_;
+    Text warnings_;
+    Text errors_;
+    std::vector<Diagnostic> records_;
     std::shared_ptr<DiagnosticNames> names_;
     uint32_t errors_reported_ = 0;
-    size_t last_error_ = 0;  // index in entries_ of the last error
+    size_t last_error_ = 0;  // index in records_ of the last error
     Locator* locator_ = nullptr;
     Reporter* previous_;
+    // The message begun and not yet ended.
+    Severity pending_severity_ = Severity::error;
+    Details pending_;
+    size_t pending_start_ = 0;
 };
 
 // The Reporter registered for the calling thread, or nullptr.

@@ -50,14 +50,14 @@ public:
         if (!reporter_) return;
         va_list args;
         va_start(args, format);
-        reporter_->add_error(located(vformat_message(format, args)));
+        report(Severity::error, {}, format, args);
         va_end(args);
     }
     void warning(const char* format, ...) __attribute__((format(printf, 2, 3))) {
         if (!reporter_) return;
         va_list args;
         va_start(args, format);
-        reporter_->add_warning(located(vformat_message(format, args)));
+        report(Severity::warning, {}, format, args);
         va_end(args);
     }
 
@@ -79,11 +79,7 @@ public:
             details.expected = cause->expected;
         }
         details.element = s_.name;
-        std::string message = located(format_message(format, name()));
-        if (severity == Severity::warning)
-            reporter_->add_warning(std::move(message), details);
-        else
-            reporter_->add_error(std::move(message), details);
+        report_format(severity, details, format, name());
     }
 
     // The main loop. `c` is the current character; when `inside_tag` is set
@@ -119,13 +115,24 @@ public:
     }
 
 private:
-    std::string located(std::string body) {
+    // Writes one message straight into its text, without a temporary copy.
+    [[gnu::cold, gnu::noinline]] void report(Severity severity, const Details& details, const char* format,
+                                             va_list args) __attribute__((format(printf, 4, 0))) {
+        StrBuf& text = reporter_->begin(severity, details);
+        size_t body = text.length();
+        if constexpr (!Input::kStream) text.append_format("File %s, line %ld: ", path_, in_.line_number());
+        text.append_vformat(format, args);
         if constexpr (Input::kStream) {
-            if (!body.empty() && body[0] >= 'a' && body[0] <= 'z') body[0] = static_cast<char>(body[0] - 'a' + 'A');
-            return body;
-        } else {
-            return format_message("File %s, line %ld: ", path_, in_.line_number()) + body;
+            if (text.length() > body) text.capitalize_at(body);
         }
+        reporter_->end();
+    }
+    void report_format(Severity severity, const Details& details, const char* format, ...)
+        __attribute__((format(printf, 4, 5))) {
+        va_list args;
+        va_start(args, format);
+        report(severity, details, format, args);
+        va_end(args);
     }
 
     const char* name() const { return s_.name.c_str(); }
@@ -283,7 +290,7 @@ private:
             details.element = cause->element;
             details.expected = cause->expected;
         }
-        reporter_->add_error(located("character data is not allowed here"), details);
+        report_format(Severity::error, details, "character data is not allowed here");
     }
 
     int trailing(int c) {

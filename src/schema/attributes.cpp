@@ -48,14 +48,9 @@ struct WrongValue {
                                                      std::string_view value, bool replaced) {
     Reporter* rep = current_reporter();
     if (!rep) return;
-    if (replaced)
-        rep->add_warning(format_message("Invalid attribute value '%s' for attribute '%s' - getting default value",
-                                        std::string(value).c_str(), r.name),
-                         WrongValue(e, r).details);
-    else
-        rep->add_error(format_message("Invalid attribute value '%s' for attribute '%s'", std::string(value).c_str(),
-                                      r.name),
-                       WrongValue(e, r).details);
+    rep->add_parts(replaced ? Severity::warning : Severity::error, WrongValue(e, r).details,
+                   {"Invalid attribute value '", value, "' for attribute '", r.name,
+                    replaced ? "' - getting default value" : "'"});
 }
 
 }  // namespace
@@ -94,12 +89,12 @@ bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& s
         Reporter* rep = current_reporter();
         if (flags & PARSE_IGNORE_UNKNOWN_ATTRIBUTES) {
             if (rep)
-                rep->add_warning(format_message("Unknown attribute '%s'", entry.key.c_str()),
-                                 details_of(DiagnosticKind::unknown_attribute, e, entry.key));
+                rep->add_parts(Severity::warning, details_of(DiagnosticKind::unknown_attribute, e, entry.key),
+                               {"Unknown attribute '", entry.key, "'"});
         } else {
             if (rep)
-                rep->add_error(format_message("Unknown attribute '%s'", entry.key.c_str()),
-                               details_of(DiagnosticKind::unknown_attribute, e, entry.key));
+                rep->add_parts(Severity::error, details_of(DiagnosticKind::unknown_attribute, e, entry.key),
+                               {"Unknown attribute '", entry.key, "'"});
             return false;
         }
     }

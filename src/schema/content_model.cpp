@@ -97,7 +97,7 @@ struct Refusal {
     Details details;
     details.kind = DiagnosticKind::unknown_element;
     details.element = name;
-    r->add_error(format_message("Element '%s' unknown in DTD", std::string(name).c_str()), details);
+    r->add_parts(Severity::error, details, {"Element '", name, "' unknown in DTD"});
 }
 
 [[gnu::cold, gnu::noinline]] void report_mismatch(const SchemaTable& t, std::string_view name,
@@ -106,9 +106,8 @@ struct Refusal {
     if (!r) return;
     Details details;
     details.element = name;
-    r->add_error(format_message("Close tag for '%s' does not match opened element ('%s')", std::string(name).c_str(),
-                                name_of(t, open->element).c_str()),
-                 details);
+    r->add_parts(Severity::error, details,
+                 {"Close tag for '", name, "' does not match opened element ('", view_of(t, open->element), "')"});
 }
 
 [[gnu::cold, gnu::noinline]] void report_missing(const SchemaTable& t, const Lookup& l, std::string_view name,
