@@ -114,6 +114,15 @@ class Json(Temp):
             texts = [e["text"] for e in events if e["event"] == "text"]
             self.assertEqual(texts[0], data.decode("utf-8" if valid else "latin-1"), data)
 
+    def test_long_texts_are_written_in_pieces_that_split_no_sequence(self):
+        pad = b"a" * 65536
+        for data, valid in UTF8_TABLE:
+            for shift in range(5):  # the sequence across the 64 KiB mark of the text
+                text = pad[:65536 - shift] + data + pad
+                rc, out, err = run("events", "dictionary", self.write("d.xml", DICTIONARY % text))
+                events = [json.loads(line.decode("utf-8")) for line in out.splitlines()]
+                self.assertEqual(events[3]["text"], text.decode("utf-8" if valid else "latin-1"), (data, shift))
+
     def test_messages_in_the_outcome_too(self):
         path = self.write("h.xml", b'<?xml version="1.0"?><Heatmap><Colors gradient_color_space="\xed\xa0\x80\xff"/></Heatmap>')
         rc, out, err = run("events", "heatmap", path)

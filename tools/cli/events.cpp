@@ -19,30 +19,45 @@ class JsonEvents : public tarvo::Handler {
 public:
     void start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
         line_ = "{\"event\":\"start\",\"name\":";
-        append_json_string(line_, name);
+        put_string(name);
         line_ += ",\"attributes\":{";
         for (size_t i = 0; i < attrs.size(); ++i) {
             if (i) line_ += ',';
-            append_json_string(line_, attrs[i].name);
+            put_string(attrs[i].name);
             line_ += ':';
-            append_json_string(line_, attrs[i].value);
+            put_string(attrs[i].value);
         }
         emit("}}");
     }
     void text(int, std::string_view element, std::string_view text) override {
         line_ = "{\"event\":\"text\",\"name\":";
-        append_json_string(line_, element);
+        put_string(element);
         line_ += ",\"text\":";
-        append_json_string(line_, text);
+        put_string(text);
         emit("}");
     }
     void end_tag(int, std::string_view name) override {
         line_ = "{\"event\":\"end\",\"name\":";
-        append_json_string(line_, name);
+        put_string(name);
         emit("}");
     }
 
 private:
+    // A long string goes out in pieces, so that the line never holds a
+    // second copy of all of it.
+    void put_string(std::string_view s) {
+        constexpr size_t kPiece = 1 << 16;
+        line_ += '"';
+        while (s.size() > kPiece) {
+            size_t end = json_piece_end(s, kPiece);
+            append_json_chars(line_, s.substr(0, end));
+            write_out(line_);
+            line_.clear();
+            s.remove_prefix(end);
+        }
+        append_json_chars(line_, s);
+        line_ += '"';
+    }
     void emit(const char* tail) {
         line_ += tail;
         line_ += '\n';

@@ -41,6 +41,21 @@ void append_escape(std::string& out, unsigned char c) {
 
 void append_json_string(std::string& out, std::string_view s) {
     out += '"';
+    append_json_chars(out, s);
+    out += '"';
+}
+
+size_t json_piece_end(std::string_view s, size_t size) {
+    if (size >= s.size()) return s.size();
+    // Back to the first byte of the sequence that `size` falls in; a
+    // sequence is at most four bytes, so a continuation byte with no such
+    // start in the three before it belongs to none.
+    size_t end = size;
+    while (end > size - 3 && end > 1 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
+    return (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80 ? size : end;
+}
+
+void append_json_chars(std::string& out, std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         if (c >= 0x80) {
@@ -70,7 +85,6 @@ void append_json_string(std::string& out, std::string_view s) {
         }
         ++i;
     }
-    out += '"';
 }
 
 std::string json_string(std::string_view bytes) {

@@ -14,6 +14,11 @@ namespace tarvo::cli {
 // always valid UTF-8 and no byte is lost.
 void append_json_string(std::string& out, std::string_view bytes);
 std::string json_string(std::string_view bytes);
+// The same without the quotes, for a string written in pieces; a piece ends
+// where json_piece_end() says, so that no sequence is split.
+void append_json_chars(std::string& out, std::string_view bytes);
+// Where a piece of about `size` bytes taken from the start of `bytes` ends.
+size_t json_piece_end(std::string_view bytes, size_t size);
 std::string json_list(std::span<const std::string_view> items);
 
 }  // namespace tarvo::cli
