@@ -98,8 +98,24 @@ public:
     }
 
     // The first character after the current one that is not whitespace
-    // (consumed), or -1.
+    // (consumed), or -1. Mostly there is none, or one space, before it: those
+    // are settled inline, longer runs in the out-of-line scan.
     int skip_space() {
+        const unsigned char* p = cur_;
+        if (end_ - p >= 2) {
+            if (!is_space(p[0])) {
+                cur_ = p + 1;
+                return p[0];
+            }
+            if (p[0] == ' ' && !is_space(p[1])) {
+                cur_ = p + 2;
+                return p[1];
+            }
+        }
+        return skip_space_run();
+    }
+
+    [[gnu::noinline]] int skip_space_run() {
         for (;;) {
             const unsigned char* p = scan::skip_space(cur_, end_);
             if (p < end_) {

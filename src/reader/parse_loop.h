@@ -78,7 +78,7 @@ public:
             details.attribute = cause->attribute;
             details.expected = cause->expected;
         }
-        details.element = s_.name;
+        details.element = held_name();
         report_format(severity, details, format, name());
     }
 
@@ -135,7 +135,22 @@ private:
         va_end(args);
     }
 
-    const char* name() const { return s_.name.c_str(); }
+    // The current tag's name for a message: copied out of the read buffer,
+    // which may move on before the message is made.
+    const std::string& held_name() {
+        if (name_.data() != s_.name.data() || name_.size() != s_.name.size()) {
+            s_.name.assign(name_.data(), name_.size());
+            name_ = s_.name;
+        }
+        return s_.name;
+    }
+    const char* name() { return held_name().c_str(); }
+    // Once the tag's element is known its name is the grammar's, which stays
+    // put while the buffer moves on.
+    void name_from_grammar(int32_t element) {
+        const ElementRule& e = table_.elements[element];
+        name_ = std::string_view(e.name, e.name_length);
+    }
     const ContentPosition* top() const { return stack_.top(); }
 
     // Runs a handler call and tells whether the call itself failed.
@@ -152,11 +167,10 @@ private:
             end_tag = true;
             c = in_.skip_space();
         }
-        s_.name.clear();
-        if (is_element_name_char(c)) {
-            s_.name.push_back(static_cast<char>(c));
-            c = in_.template read_run<is_element_name_char>(s_.name);
-        }
+        // A view of the buffer (or of s_.name when it crossed a refill),
+        // valid until the next refill.
+        name_ = {};
+        if (is_element_name_char(c)) c = in_.template read_name<':', is_element_name_char>(s_.name, name_);
         int status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
         if (status != kContinue) return status;
         if (c != '>') {
@@ -175,17 +189,21 @@ private:
             return kContinue;
         }
         uint32_t before = mark();
-        if (stack_.is_empty() || !accept_end_tag(table_, s_.name, top(), previous_)) {
+        if (stack_.is_empty() || !accept_end_tag(table_, name_, top(), previous_)) {
             follow_up(Severity::error, before, DiagnosticKind::syntax, "error while closing element '%s'");
             return 1;
         }
         previous_ = stack_.pop();
-        if (handler_ && deliver([&] { handler_->end_tag(previous_->element, s_.name); })) return 3;
+        if (handler_) {
+            name_from_grammar(previous_->element);
+            if (deliver([&] { handler_->end_tag(previous_->element, name_); })) return 3;
+        }
         if (stack_.is_empty()) complete_ = true;
         return kContinue;
     }
 
     int skipped_start_tag(int& c) {
+        held_name();
         int last = c;
         while (c != '>') {
             last = c;
@@ -201,8 +219,9 @@ private:
 
     int start_tag(int& c) {
         uint32_t before = mark();
-        const ContentPosition* pos = accept_start_tag(table_, s_.name, top(), previous_);
+        const ContentPosition* pos = accept_start_tag(table_, name_, top(), previous_);
         if (!pos) {
+            held_name();
             if (!(flags_ & PARSE_IGNORE_WRONG_ELEMENTS)) {
                 follow_up(Severity::error, before, DiagnosticKind::misplaced_element, "error while opening element '%s'");
                 return 1;
@@ -219,6 +238,7 @@ private:
             }
             return after_start_tag(c);
         }
+        name_from_grammar(pos->element);
         stack_.push(pos);
         previous_ = nullptr;
         if (is_space(c)) c = in_.skip_space();
@@ -257,7 +277,7 @@ private:
                 count = tag.deliver(s_.delivered);
             }
             std::span<const Attribute> delivered(s_.delivered.data(), count);
-            if (deliver([&] { handler_->start_tag(pos->element, s_.name, delivered); })) return 3;
+            if (deliver([&] { handler_->start_tag(pos->element, name_, delivered); })) return 3;
         }
         return after_start_tag(c);
     }
@@ -271,11 +291,11 @@ private:
             return kContinue;
         }
         uint32_t before = mark();
-        if (!accept_end_tag(table_, s_.name, top(), previous_)) {
+        if (!accept_end_tag(table_, name_, top(), previous_)) {
             follow_up(Severity::error, before, DiagnosticKind::syntax, "error while closing element '%s'");
             return 1;
         }
-        if (handler_ && deliver([&] { handler_->end_tag(top()->element, s_.name); })) return 3;
+        if (handler_ && deliver([&] { handler_->end_tag(top()->element, name_); })) return 3;
         previous_ = stack_.pop();
         if (stack_.is_empty()) complete_ = true;
         c = in_.skip_space();
@@ -348,6 +368,8 @@ private:
     // Whitespace after the last '>', kept for a run of character data that
     // it begins.
     std::string_view whitespace_;
+    // The name of the tag being read (see read_tag).
+    std::string_view name_;
     PtrStack<const ContentPosition> stack_;
     const ContentPosition* previous_ = nullptr;
     int skip_depth_ = -1;
