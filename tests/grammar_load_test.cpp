@@ -20,6 +20,13 @@ S list_text(const ContentPosition* p, int32_t n) {
 }
 
 // Every field a parse reads, written out; equal texts mean equal tables.
+S slots_text(const int16_t* slots, uint32_t mask) {
+    if (!slots) return " -";
+    S out = " " + std::to_string(mask) + ":";
+    for (uint32_t s = 0; s <= mask; ++s) out += std::to_string(slots[s]) + ",";
+    return out;
+}
+
 S dump(const SchemaTable& t) {
     S out = S(t.name) + "|" + t.source_path + "|" + std::to_string(t.name_mask) + "\n";
     for (uint32_t s = 0; s <= t.name_mask; ++s) out += std::to_string(t.name_slots[s]) + ",";
@@ -29,11 +36,13 @@ S dump(const SchemaTable& t) {
         for (int32_t k = 0; k < r.row_count; ++k)
             out += "| row " + std::to_string(r.rows[k].own.element) + "/" + std::to_string(r.rows[k].own.context) +
                    ": " + list_text(r.rows[k].successors, r.rows[k].count);
+        out += "| attribute slots" + slots_text(r.attribute_slots, r.attribute_mask);
         for (int32_t a = 0; a < r.attribute_count; ++a) {
             const AttributeRule& ar = r.attributes[a];
             out += "| @" + S(ar.name, ar.name_length) + " b" + std::to_string(ar.bucket) +
                    (ar.default_value ? " =" + S(ar.default_value, ar.default_length) : S(" required"));
             for (int32_t v = 0; v < ar.allowed_count; ++v) out += " '" + S(ar.allowed[v], ar.allowed_lengths[v]) + "'";
+            out += slots_text(ar.value_slots, ar.value_mask);
         }
     }
     for (int32_t k = 0; k < t.text_row_count; ++k)

@@ -32,6 +32,7 @@ struct OwnedGrammar {
     std::vector<ElementRule> elements;
     std::vector<SuccessorRow> text_rows;
     std::vector<int16_t> name_slots;
+    std::vector<std::vector<int16_t>> slot_arrays;  // attribute names', allowed values'
     std::string path;
     SchemaTable table{};
 
@@ -52,6 +53,11 @@ struct OwnedGrammar {
         return out.empty() ? nullptr : out.data();
     }
 
+    const int16_t* slots(std::vector<int16_t> s) {
+        if (s.empty()) return nullptr;
+        return slot_arrays.emplace_back(std::move(s)).data();
+    }
+
     void build() {
         // Reserved up front: the tables point into these vectors.
         size_t list_count = source.text_rows.size(), attr_count = 0;
@@ -63,6 +69,7 @@ struct OwnedGrammar {
         row_arrays.reserve(source.elements.size());
         attributes.reserve(source.elements.size());
         values.reserve(attr_count);
+        slot_arrays.reserve(attr_count + source.elements.size());
         value_lengths.reserve(attr_count);
         elements.reserve(source.elements.size());
         text_rows.reserve(source.text_rows.size());
@@ -78,14 +85,19 @@ struct OwnedGrammar {
                     v.push_back(s.c_str());
                     vl.push_back(static_cast<uint32_t>(s.size()));
                 }
+                uint32_t value_mask = 0;
+                const int16_t* vs = slots(grammar_file::value_slots(a, value_mask));
                 as.push_back({a.name.c_str(), static_cast<uint32_t>(a.name.size()), dict_bucket(a.name),
                               static_cast<int32_t>(v.size()), v.empty() ? nullptr : v.data(),
                               vl.empty() ? nullptr : vl.data(), a.required ? nullptr : a.default_value.c_str(),
-                              static_cast<uint32_t>(a.required ? 0 : a.default_value.size())});
+                              static_cast<uint32_t>(a.required ? 0 : a.default_value.size()), vs, value_mask});
             }
+            uint32_t attribute_mask = 0;
+            const int16_t* attribute_slots = slots(grammar_file::attribute_slots(e, attribute_mask));
             elements.push_back({e.name.c_str(), static_cast<uint32_t>(e.name.size()), static_cast<int32_t>(i),
                                 static_cast<int32_t>(e.first.size()), first, static_cast<int32_t>(e.rows.size()), rs,
-                                static_cast<int32_t>(as.size()), as.empty() ? nullptr : as.data()});
+                                static_cast<int32_t>(as.size()), as.empty() ? nullptr : as.data(), attribute_slots,
+                                attribute_mask});
         }
         const SuccessorRow* trs = rows(source.text_rows, POSITION_TEXT, text_rows);
         uint32_t mask = 0;

@@ -10,12 +10,6 @@ namespace tarvo {
 
 namespace {
 
-bool is_allowed(const AttributeRule& r, std::string_view value) {
-    for (int32_t i = 0; i < r.allowed_count; ++i)
-        if (same_text(value, r.allowed[i], r.allowed_lengths[i])) return true;
-    return false;
-}
-
 Details details_of(DiagnosticKind kind, const ElementRule& e, std::string_view attribute) {
     Details d;
     d.kind = kind;
@@ -72,7 +66,7 @@ bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& s
             continue;
         }
         entry->value.rule = i;
-        if (r.allowed_count == 0 || is_allowed(r, entry->value.text)) continue;
+        if (r.allowed_count == 0 || is_allowed_value(r, entry->value.text)) continue;
         if ((flags & PARSE_IGNORE_WRONG_ATTRIBUTES) && r.default_value) {
             report_wrong_value(e, r, entry->value.text, true);
             entry->value.text.assign(r.default_value, r.default_length);
@@ -137,7 +131,7 @@ bool TagAttributes::check(int flags) {
             continue;
         }
         s.value = s.read();
-        if (r.allowed_count == 0 || is_allowed(r, s.value)) continue;
+        if (r.allowed_count == 0 || is_allowed_value(r, s.value)) continue;
         if ((flags & PARSE_IGNORE_WRONG_ATTRIBUTES) && r.default_value) {
             report_wrong_value(e, r, s.value, true);
             s.value = std::string_view(r.default_value, r.default_length);

@@ -354,18 +354,45 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
     return found.empty();
 }
 
-std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask) {
+namespace {
+
+std::vector<int16_t> slots_of(const std::vector<std::string_view>& names, uint32_t& mask) {
     size_t size = 1;
-    if (!g.elements.empty())
-        while (size < 2 * g.elements.size()) size *= 2;
+    if (!names.empty())
+        while (size < 2 * names.size()) size *= 2;
     mask = static_cast<uint32_t>(size - 1);
     std::vector<int16_t> slots(size, -1);
-    for (size_t i = 0; i < g.elements.size(); ++i) {
-        uint32_t s = name_hash(g.elements[i].name) & mask;
+    for (size_t i = 0; i < names.size(); ++i) {
+        uint32_t s = name_hash(names[i]) & mask;
         while (slots[s] >= 0) s = (s + 1) & mask;
         slots[s] = static_cast<int16_t>(i);
     }
     return slots;
+}
+
+}  // namespace
+
+std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask) {
+    std::vector<std::string_view> names;
+    for (const Element& e : g.elements) names.push_back(e.name);
+    return slots_of(names, mask);
+}
+
+std::vector<int16_t> build_list_slots(const std::vector<std::string_view>& names, uint32_t& mask) {
+    mask = 0;
+    if (names.size() < static_cast<size_t>(kIndexedListLength) || names.size() > 16000) return {};
+    return slots_of(names, mask);
+}
+
+std::vector<int16_t> attribute_slots(const Element& e, uint32_t& mask) {
+    std::vector<std::string_view> names;
+    for (const Attribute& a : e.attributes) names.push_back(a.name);
+    return build_list_slots(names, mask);
+}
+
+std::vector<int16_t> value_slots(const Attribute& a, uint32_t& mask) {
+    std::vector<std::string_view> names(a.values.begin(), a.values.end());
+    return build_list_slots(names, mask);
 }
 
 bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags) {

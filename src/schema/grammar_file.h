@@ -65,6 +65,13 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
 // loaded tables get theirs from here.
 std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask);
 
+// The same kind of index over `names` in the given order, for an element's
+// attribute names or an attribute's allowed values: empty (no index) for a
+// list shorter than kIndexedListLength or too long for the slots' type.
+std::vector<int16_t> build_list_slots(const std::vector<std::string_view>& names, uint32_t& mask);
+std::vector<int16_t> attribute_slots(const Element& e, uint32_t& mask);
+std::vector<int16_t> value_slots(const Attribute& a, uint32_t& mask);
+
 // Reads `path` and parses it; a file that cannot be read is one diagnostic
 // at line 0.
 bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags);

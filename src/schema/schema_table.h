@@ -37,6 +37,10 @@ struct AttributeRule {
     const uint32_t* allowed_lengths;
     const char* default_value;       // nullptr: mandatory
     uint32_t default_length;
+    // Open-addressed index of the allowed values (as for element names);
+    // nullptr for a short list, which is searched in order.
+    const int16_t* value_slots;
+    uint32_t value_mask;
 };
 
 struct ElementRule {
@@ -49,6 +53,9 @@ struct ElementRule {
     const SuccessorRow* rows;
     int32_t attribute_count;
     const AttributeRule* attributes;
+    // Open-addressed index of the attribute names; nullptr for a short list.
+    const int16_t* attribute_slots;
+    uint32_t attribute_mask;
 };
 
 struct SchemaTable {
@@ -109,24 +116,52 @@ inline bool same_text(std::string_view a, const char* b, size_t b_length) {
     return n == 0 || (p[0] == b[0] && p[n / 2] == b[n / 2] && p[n - 1] == b[n - 1]);
 }
 
+// Lists this long or longer get an open-addressed index (`*_slots`);
+// shorter ones are searched in order, which costs no more.
+inline constexpr int32_t kIndexedListLength = 8;
+
+// Probes an open-addressed index of names: `text_of(i)` gives entry i. The
+// first entry of a name given twice is the one found.
+template <class TextOf>
+inline int32_t probe_slots(const int16_t* slots, uint32_t mask, std::string_view name, TextOf&& text_of) {
+    for (uint32_t slot = name_hash(name) & mask;; slot = (slot + 1) & mask) {
+        int32_t i = slots[slot];
+        if (i < 0) return -1;
+        std::string_view t = text_of(i);
+        if (same_text(name, t.data(), t.size())) return i;
+    }
+}
+
 // Index of the element called `name`, or -1.
 inline int32_t find_element(const SchemaTable& t, std::string_view name) {
     if (t.element_count == 0) return -1;
-    for (uint32_t slot = name_hash(name) & t.name_mask;; slot = (slot + 1) & t.name_mask) {
-        int32_t i = t.name_slots[slot];
-        if (i < 0) return -1;
-        const ElementRule& e = t.elements[i];
-        if (same_text(name, e.name, e.name_length)) return i;
-    }
+    return probe_slots(t.name_slots, t.name_mask, name, [&](int32_t i) {
+        return std::string_view(t.elements[i].name, t.elements[i].name_length);
+    });
 }
 
 // Index of the attribute rule called `name` within `e`, or -1.
 inline int32_t find_attribute_rule(const ElementRule& e, std::string_view name) {
+    if (e.attribute_slots)
+        return probe_slots(e.attribute_slots, e.attribute_mask, name, [&](int32_t i) {
+            return std::string_view(e.attributes[i].name, e.attributes[i].name_length);
+        });
     for (int32_t i = 0; i < e.attribute_count; ++i) {
         const AttributeRule& r = e.attributes[i];
         if (same_text(name, r.name, r.name_length)) return i;
     }
     return -1;
+}
+
+// Whether `value` is one of the rule's allowed values (which it has).
+inline bool is_allowed_value(const AttributeRule& r, std::string_view value) {
+    if (r.value_slots)
+        return probe_slots(r.value_slots, r.value_mask, value, [&](int32_t i) {
+                   return std::string_view(r.allowed[i], r.allowed_lengths[i]);
+               }) >= 0;
+    for (int32_t i = 0; i < r.allowed_count; ++i)
+        if (same_text(value, r.allowed[i], r.allowed_lengths[i])) return true;
+    return false;
 }
 
 // The position an element takes as the document's root: its own row 0.

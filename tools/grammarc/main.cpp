@@ -71,6 +71,8 @@ private:
     std::string rows(const std::vector<List>& rows, int32_t own, const std::string& name);
     std::string attributes(const Element& e, const std::string& name);
     std::string name_slots(const Grammar& g, const std::string& name, uint32_t& mask);
+    // Emits `slots` as array `name`; nullptr when there is no index.
+    std::string slot_array(const std::vector<int16_t>& slots, const std::string& name);
 
     std::ostream& out_;
 };
@@ -105,7 +107,13 @@ std::string Emitter::rows(const std::vector<List>& rows, int32_t own, const std:
 
 std::string Emitter::attributes(const Element& e, const std::string& name) {
     if (e.attributes.empty()) return "nullptr";
-    std::vector<std::string> values;
+    std::vector<std::string> value_refs;
+    std::vector<uint32_t> value_masks;
+    for (size_t i = 0; i < e.attributes.size(); ++i) {
+        uint32_t mask = 0;
+        value_refs.push_back(slot_array(value_slots(e.attributes[i], mask), name + std::to_string(i) + "_value_slots"));
+        value_masks.push_back(mask);
+    }
     for (size_t i = 0; i < e.attributes.size(); ++i) {
         const Attribute& a = e.attributes[i];
         if (a.values.empty()) continue;
@@ -127,16 +135,21 @@ std::string Emitter::attributes(const Element& e, const std::string& name) {
         else
             out_ << v << ", " << v << "_lengths, ";
         if (a.required)
-            out_ << "nullptr, 0},\n";
+            out_ << "nullptr, 0, ";
         else
-            out_ << literal(a.default_value) << ", " << a.default_value.size() << "},\n";
+            out_ << literal(a.default_value) << ", " << a.default_value.size() << ", ";
+        out_ << value_refs[i] << ", " << value_masks[i] << "},\n";
     }
     out_ << "};\n";
     return name + "s";
 }
 
 std::string Emitter::name_slots(const Grammar& g, const std::string& name, uint32_t& mask) {
-    std::vector<int16_t> slots = build_name_slots(g, mask);
+    return slot_array(build_name_slots(g, mask), name);
+}
+
+std::string Emitter::slot_array(const std::vector<int16_t>& slots, const std::string& name) {
+    if (slots.empty()) return "nullptr";
     out_ << "constexpr int16_t " << name << "[] = {";
     for (size_t i = 0; i < slots.size(); ++i) out_ << (i ? (i % 16 ? ", " : ",\n    ") : "") << slots[i];
     out_ << "};\n";
@@ -146,13 +159,17 @@ std::string Emitter::name_slots(const Grammar& g, const std::string& name, uint3
 void Emitter::grammar(const Grammar& g, const std::string& p) {
     // Quoted like a literal, so that no byte of a name can disturb the comment.
     out_ << "\n// " << literal(g.name) << " from " << literal(g.entry) << "\n";
-    std::vector<std::string> firsts, rowrefs, attrrefs;
+    std::vector<std::string> firsts, rowrefs, attrrefs, attrslots;
+    std::vector<uint32_t> attrmasks;
     for (size_t i = 0; i < g.elements.size(); ++i) {
         const Element& e = g.elements[i];
         std::string q = p + "_e" + std::to_string(i);
         firsts.push_back(list(e.first, q + "_first"));
         rowrefs.push_back(rows(e.rows, static_cast<int32_t>(i), q + "_row"));
         attrrefs.push_back(attributes(e, q + "_attr"));
+        uint32_t mask = 0;
+        attrslots.push_back(slot_array(attribute_slots(e, mask), q + "_attr_slots"));
+        attrmasks.push_back(mask);
     }
     std::string elements = "nullptr";
     if (!g.elements.empty()) {
@@ -162,7 +179,7 @@ void Emitter::grammar(const Grammar& g, const std::string& p) {
             const Element& e = g.elements[i];
             out_ << "    {" << literal(e.name) << ", " << e.name.size() << ", " << i << ", " << e.first.size() << ", "
                  << firsts[i] << ", " << e.rows.size() << ", " << rowrefs[i] << ", " << e.attributes.size() << ", "
-                 << attrrefs[i] << "},\n";
+                 << attrrefs[i] << ", " << attrslots[i] << ", " << attrmasks[i] << "},\n";
         }
         out_ << "};\n";
     }
