@@ -2,32 +2,16 @@
 // file, loaded as a program loads one at run time. It must be refused with
 // line-numbered reasons or give tables the reader can use; never a crash,
 // a hang or a read out of bounds.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
+#include "fuzz_support.h"
 #include "tarvo/grammar.h"
 #include "tarvo/tarvo.h"
 
-namespace {
-
-std::string temp_path() {
-    char path[] = "/tmp/tarvo-fuzz-grammar-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd >= 0) close(fd);
-    return path;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = temp_path();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    std::string path = tarvo_fuzz::write_scratch_file({reinterpret_cast<const char*>(data), size});
+    if (path.empty()) return 0;
     std::shared_ptr<const tarvo::SchemaTable> grammar;
     try {
         grammar = tarvo::load_grammar(path);

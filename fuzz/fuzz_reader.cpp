@@ -4,14 +4,12 @@
 // the grammar and the flags. The reader must never crash, hang or read out
 // of bounds, and reading a stream in chunks must give exactly what reading
 // it byte by byte gives, down to the bytes taken from the source.
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "containers/str_buf.h"
 #include "diag/reporter.h"
+#include "fuzz_support.h"
 #include "reader/char_class.h"
 #include "reader/document_parser.h"
 #include "tarvo/tarvo.h"
@@ -60,13 +58,6 @@ struct Bytes {
     return std::to_string(status) + "\n" + warnings.str() + "\n" + errors.str() + "\n" + h.seen;
 }
 
-[[maybe_unused]] std::string temp_path() {
-    char path[] = "/tmp/tarvo-fuzz-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd >= 0) close(fd);
-    return path;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -77,10 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string doc(reinterpret_cast<const char*>(data + 1), size - 1);
 
 #ifdef TARVO_FUZZ_FILE
-    static const std::string path = temp_path();
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(doc.data(), 1, doc.size(), f);
-        std::fclose(f);
+    std::string path = tarvo_fuzz::write_scratch_file(doc);
+    if (!path.empty()) {
         Everything h;
         tarvo::parse_file(grammar, path.c_str(), &h, flags);
     }

@@ -1,0 +1,31 @@
+// What the fuzz targets that read their input from a file share.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace tarvo_fuzz {
+
+// Writes `data` to this process's scratch file, made once under /tmp, and
+// returns its path; empty when the file cannot be written.
+inline std::string write_scratch_file(std::string_view data) {
+    static const std::string path = [] {
+        char name[] = "/tmp/tarvo-fuzz-XXXXXX";
+        int fd = mkstemp(name);
+        if (fd < 0) return std::string();
+        close(fd);
+        return std::string(name);
+    }();
+    if (path.empty()) return {};
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return {};
+    bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    if (std::fclose(f) != 0 || !written) return {};
+    return path;
+}
+
+}  // namespace tarvo_fuzz
