@@ -42,7 +42,26 @@ public:
         emit("}");
     }
 
+    // The outcome line: validity, status and every message.
+    void outcome(const tarvo::Result& r) {
+        line_ = "{\"event\":\"outcome\",\"valid\":";
+        line_ += r.ok() ? "true" : "false";
+        line_ += ",\"status\":" + std::to_string(r.status) + ",\"warnings\":";
+        put_list(r.warning_messages);
+        line_ += ",\"errors\":";
+        put_list(r.error_messages);
+        emit("}");
+    }
+
 private:
+    void put_list(std::span<const std::string_view> items) {
+        line_ += '[';
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (i) line_ += ',';
+            put_string(items[i]);
+        }
+        line_ += ']';
+    }
     // A long string goes out in pieces, so that the line never holds a
     // second copy of all of it.
     void put_string(std::string_view s) {
@@ -76,9 +95,7 @@ int run_events(EventsOptions& o) {
     if (!grammar) return kExitUsage;
     JsonEvents events;
     tarvo::Result r = tarvo::parse_file(*grammar, o.file.c_str(), &events, o.flags);
-    write_out("{\"event\":\"outcome\",\"valid\":" + std::string(r.ok() ? "true" : "false") +
-              ",\"status\":" + std::to_string(r.status) + ",\"warnings\":" + json_list(r.warning_messages) +
-              ",\"errors\":" + json_list(r.error_messages) + "}\n");
+    events.outcome(r);
     return r.ok() ? kExitValid : kExitInvalid;
 }
 

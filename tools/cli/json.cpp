@@ -93,13 +93,4 @@ std::string json_string(std::string_view bytes) {
     return out;
 }
 
-std::string json_list(std::span<const std::string_view> items) {
-    std::string out = "[";
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i) out += ',';
-        append_json_string(out, items[i]);
-    }
-    return out + "]";
-}
-
 }  // namespace tarvo::cli

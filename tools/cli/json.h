@@ -3,7 +3,6 @@
 
 #include <string>
 #include <string_view>
-#include <span>
 
 namespace tarvo::cli {
 
@@ -19,6 +18,5 @@ std::string json_string(std::string_view bytes);
 void append_json_chars(std::string& out, std::string_view bytes);
 // Where a piece of about `size` bytes taken from the start of `bytes` ends.
 size_t json_piece_end(std::string_view bytes, size_t size);
-std::string json_list(std::span<const std::string_view> items);
 
 }  // namespace tarvo::cli
