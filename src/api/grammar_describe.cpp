@@ -1,6 +1,5 @@
 // Descriptions of a grammar for people (text), programs (JSON) and Graphviz.
 #include <algorithm>
-#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,43 +16,10 @@ namespace tarvo {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at the start of `s`, or 0
-// (overlong forms, surrogates and code points above U+10FFFF are not).
-size_t utf8_sequence(std::string_view s) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char c = byte(0), low = 0x80, high = 0xBF;
-    size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-    if (len == 0 || s.size() < len || byte(1) < low || byte(1) > high) return 0;
-    for (size_t i = 2; i < len; ++i)
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-    return len;
-}
-
-// Always valid UTF-8: a byte that is not part of a well-formed sequence is
-// written as the code point of the same value.
 std::string json_string(std::string_view s) {
-    std::string out = "\"";
-    for (size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = c >= 0x80 ? utf8_sequence(s.substr(i)) : 1;
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7f || len == 0) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-            len = 1;
-        } else {
-            out.append(s.substr(i, len));
-        }
-        i += len;
-    }
-    return out + "\"";
+    std::string out;
+    append_json_string(out, s);
+    return out;
 }
 
 std::string quoted(std::string_view s) {

@@ -1,22 +1,21 @@
-// JSON text for the values the commands print.
+// JSON text for the values the commands print; strings are made by the
+// library's tarvo::append_json_string, so every output is valid UTF-8.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "tarvo/tarvo.h"
+
 namespace tarvo::cli {
 
-// A JSON string holding `bytes`. Well-formed UTF-8 is copied; every byte
-// that is not part of a well-formed sequence (a stray continuation byte, an
-// overlong form, a surrogate, a code point above U+10FFFF, a sequence cut
-// short) is written as the code point of the same value, so the result is
-// always valid UTF-8 and no byte is lost.
-void append_json_string(std::string& out, std::string_view bytes);
+using tarvo::append_json_chars;
+using tarvo::append_json_string;
 std::string json_string(std::string_view bytes);
-// The same without the quotes, for a string written in pieces; a piece ends
-// where json_piece_end() says, so that no sequence is split.
-void append_json_chars(std::string& out, std::string_view bytes);
-// Where a piece of about `size` bytes taken from the start of `bytes` ends.
+// Where a piece of about `size` bytes taken from the start of `bytes` ends,
+// so that append_json_chars() is given no split sequence.
 size_t json_piece_end(std::string_view bytes, size_t size);
+std::string json_list(std::span<const std::string_view> items);
 
 }  // namespace tarvo::cli
