@@ -143,6 +143,11 @@ TARVO_API int element_count(const SchemaTable& grammar);
 
 // Reads one document file. `handler` may be null: everything is still
 // checked, no event is delivered.
+//
+// Parses on different threads are independent: a parse keeps all its state
+// to itself (report_handler_error() finds the parse of the calling thread),
+// and a grammar is read-only once built, so one grammar serves any number
+// of parses at once, on any threads.
 TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags);
 
 // Reads one document held in memory, with the same results as a file

@@ -2,6 +2,7 @@
 # Run with TARVO set to the tool; Python 3.
 import json
 import os
+import re
 import subprocess
 import tempfile
 import unittest
@@ -65,7 +66,7 @@ class Options(unittest.TestCase):
                 rc, out, err = run(*args)
                 self.assertEqual((rc, out), (0, b"Unknown attribute 'bogus'\n"), args)
         rc, out, err = run("check", "heatmap", "--", "-U")
-        self.assertEqual(rc, 1)
+        self.assertEqual(rc, 3)
         self.assertIn("Could not open file -U for reading", err)
 
     def test_version(self):
@@ -85,10 +86,12 @@ class Options(unittest.TestCase):
 
 class ReadErrors(unittest.TestCase):
     def test_a_failed_read_says_so(self):
-        self.assertEqual(run("check", "heatmap", EXAMPLES)[::2], (1, "Could not open file %s for reading\n" % EXAMPLES))
-        p = subprocess.run([TARVO, "check", "--stream", "heatmap", "-"], stdin=None, stdout=subprocess.PIPE,
-                           stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=120)
-        self.assertEqual((p.returncode, p.stdout, p.stderr), (1, b"", b"tarvo: cannot read -: Bad file descriptor\n"))
+        for args, expected in [(("--stream", "heatmap", "-"), (3, b"", b"tarvo: cannot read -: Bad file descriptor\n")),
+                               (("heatmap", "-"), (3, b"", b"Could not open file <stdin> for reading\n")),
+                               (("--format", "gcc", "heatmap", "-"), (3, b"<stdin>: error: Could not open file <stdin> for reading\n", b""))]:
+            p = subprocess.run([TARVO, "check"] + list(args), stdin=None, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=120)
+            self.assertEqual((p.returncode, p.stdout, p.stderr), expected, args)
 
 
 # (bytes in character data, whether they are well-formed UTF-8)
@@ -102,6 +105,105 @@ UTF8_TABLE = [
     (b"\xf4\x90\x80\x80", False), (b"\xf5\x80\x80\x80", False), (b"\xf8\x88\x80\x80\x80", False),  # > U+10FFFF
     (b"\xe2\x82", False), (b"\xf0\x9f\x98", False), (b"\xc3", False),                # cut short
 ]
+
+
+DOC = b'<?xml version="1.0"?><Heatmap%s</Heatmap>'
+GCC = re.compile(r"^(.+?):(?:(\d+):(\d+):)? (error|warning): (.*?)(?: \(expected: (.*)\))?$")
+ALL_EXAMPLES = sorted(os.path.join(d, f) for d, _, fs in os.walk(EXAMPLES) for f in fs if f.endswith(".xml"))
+
+
+class Check(Temp):
+    # (flags, document body after <Heatmap, records as (severity, kind, line, column, expected))
+    RECORDS = [
+        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])] * 2),
+        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])]),
+        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 28, [])] * 2),
+        ([], b'>\n<Colors', [("error", "syntax", 2, 8, [])]),
+        ([], b'>\nhello', [("error", "text_not_allowed", 2, 6, ["Colors", "Element"])] * 2),
+        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 40, [])] * 2),
+        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 8, ["Element"])]),
+        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 6, [])]),
+    ]
+
+    def test_gcc_and_json_carry_the_records(self):
+        for flags, body, records in self.RECORDS:
+            path = self.write("d.xml", DOC % body)
+            rc_g, gcc, _ = run("check", "--format", "gcc", "heatmap", path, *flags)
+            rc_j, js, err = run("check", "--format", "json", "heatmap", path, *flags)
+            self.assertEqual((rc_g, rc_j, err), (rc_j, int(records[0][0] == "error"), ""), body)
+            obj = json.loads(js.decode("utf-8"))
+            self.assertEqual((obj["path"], obj["valid"], obj["status"]), (path, rc_j == 0, ["valid", "invalid"][rc_j]))
+            got = [(d["severity"], d["kind"], d["line"], d["column"], d["expected"]) for d in obj["diagnostics"]]
+            self.assertEqual(got, records, body)
+            lines = [GCC.match(l).groups() for l in gcc.decode("utf-8").splitlines()]
+            self.assertEqual([(l[0], l[3], int(l[1]), int(l[2]), l[5].split(", ") if l[5] else []) for l in lines],
+                             [(path, r[0], r[2], r[3], r[4]) for r in records], body)
+            self.assertEqual([l[4] for l in lines], [d["message"] for d in obj["diagnostics"]])
+
+    def test_every_format_is_the_same_for_every_job_count(self):
+        for fmt in ["text", "gcc", "json"]:
+            runs = [run("check", "-j", jobs, "--format", fmt, "heatmap", *(ALL_EXAMPLES * 3)) for jobs in ["1", "4"]]
+            self.assertEqual(runs[0], runs[1], fmt)
+            self.assertEqual(runs[0][0], 1)
+            self.assertTrue(runs[0][2].endswith("%d files: 3 valid, %d invalid, 0 unreadable\n"
+                                                % (3 * len(ALL_EXAMPLES), 3 * len(ALL_EXAMPLES) - 3)))
+        # Text is each file's own output, one after the other.
+        one = [run("check", "heatmap", f) for f in ALL_EXAMPLES]
+        many = run("check", "-j", "3", "heatmap", *ALL_EXAMPLES)
+        self.assertEqual(many[1], b"".join(r[1] for r in one))
+        self.assertEqual(many[2], "".join(r[2] for r in one) + "%d files: 1 valid, %d invalid, 0 unreadable\n"
+                         % (len(one), len(one) - 1))
+
+    def test_stdin_is_checked_like_a_file(self):
+        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
+        with open(invalid, "rb") as f:
+            data = f.read()
+        for fmt in ["text", "gcc", "json"]:
+            from_file = run("check", "--format", fmt, "heatmap", invalid)
+            from_stdin = run("check", "--format", fmt, "heatmap", "-", stdin=data)
+            self.assertEqual(from_stdin[0], 1)
+            self.assertEqual(from_stdin[1:], tuple(x.replace(invalid.encode() if isinstance(x, bytes) else invalid,
+                                                             b"<stdin>" if isinstance(x, bytes) else "<stdin>")
+                                                   for x in from_file[1:]), fmt)
+
+    def test_recursive_checks_xml_files_in_path_order(self):
+        with open(HEATMAP, "rb") as f:
+            valid = f.read()
+        for name in ["t/b/z.xml", "t/a.xml", "t/b/a/x.xml", "t/b.xml", "t/notes.txt", "t/c.XML", "t/b/a/y.xml.bak"]:
+            self.write(name, valid)
+        root = os.path.join(self.dir.name, "t")
+        rc, out, err = run("check", "-r", "-j", "2", "--format", "json", "heatmap", root, HEATMAP)
+        paths = [os.path.relpath(json.loads(l)["path"], root) for l in out.splitlines()]
+        self.assertEqual((rc, paths[:-1]), (0, ["a.xml", "b.xml", "b/a/x.xml", "b/z.xml"]))
+        self.assertEqual(err, "5 files: 5 valid, 0 invalid, 0 unreadable\n")
+        rc, out, err = run("check", "--format", "json", "heatmap", HEATMAP, root)
+        self.assertEqual((rc, out), (2, b""))
+        self.assertIn("'%s' is a directory" % root, err)
+
+    def test_exit_status_summary_and_quiet(self):
+        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
+        missing = os.path.join(self.dir.name, "missing.xml")
+        for files, rc, summary in [([HEATMAP], 0, None), ([invalid], 1, "1 file: 0 valid, 1 invalid, 0 unreadable"),
+                                   ([missing], 3, "1 file: 0 valid, 0 invalid, 1 unreadable"),
+                                   ([HEATMAP, HEATMAP], 0, "2 files: 2 valid, 0 invalid, 0 unreadable"),
+                                   ([missing, invalid, HEATMAP], 1, "3 files: 1 valid, 1 invalid, 1 unreadable"),
+                                   ([HEATMAP, missing], 3, "2 files: 1 valid, 0 invalid, 1 unreadable")]:
+            full = run("check", "heatmap", *files)
+            self.assertEqual(full[0], rc, files)
+            self.assertEqual(full[2].splitlines()[-1:] == [summary], len(files) > 1, files)
+            quiet = run("check", "-q", "heatmap", *files)
+            self.assertEqual(quiet, (rc, b"", summary + "\n" if rc else ""), files)
+        for args in [("--stream", "-r", "heatmap"), ("--stream", "-j", "2", "heatmap"), ("-j", "0", "heatmap", HEATMAP),
+                     ("--format", "xml", "heatmap", HEATMAP)]:
+            self.assertEqual(run("check", *args)[:2], (2, b""), args)
+
+    def test_stream_in_json(self):
+        rc, out, err = run("check", "--stream", "--format", "json", "heatmap", "-",
+                           stdin=b"<Heatmap/>\n<Heatmap><Nope/></Heatmap>")
+        objs = [json.loads(l) for l in out.splitlines()]
+        self.assertEqual((rc, err), (1, ""))
+        self.assertEqual([(o["path"], o["document"], o["valid"]) for o in objs], [("<stdin>", 1, True), ("<stdin>", 2, False)])
+        self.assertEqual(objs[1]["diagnostics"][0]["kind"], "unknown_element")
 
 
 class Json(Temp):

@@ -33,6 +33,15 @@ namespace fs = std::filesystem;
 const char kStdinName[] = "<stdin>";
 
 const char kCheckFooter[] =
+    "Formats:\n"
+    "  text  warnings on standard output, errors on standard error (the default)\n"
+    "  gcc   one line per message on standard output: FILE:LINE:COLUMN: error: TEXT, or warning:,\n"
+    "        with ' (expected: A, B)' where known; a line break in TEXT becomes a space; a file\n"
+    "        that cannot be opened gives FILE: error: TEXT\n"
+    "  json  one object per document and line on standard output: path, valid, status (valid,\n"
+    "        invalid, unreadable), code, diagnostics (severity, kind, line, column, element,\n"
+    "        attribute, expected, message, os_error when there is one)\n"
+    "\n"
     "FILE '-' is standard input, called <stdin> in messages. A directory needs -r; its *.xml files\n"
     "are checked in the order of their paths, byte by byte. Without -q, more than one FILE ends with\n"
     "'N files: V valid, I invalid, U unreadable' on standard error.\n"
@@ -386,12 +395,7 @@ Runner declare_check(CLI::App& app) {
     auto o = std::make_shared<CheckOptions>();
     app.footer(kCheckFooter);
     add_parse_flags(app, o->flags);
-    app.add_option("--format", o->format,
-                   "text (default): warnings on standard output, errors on standard error; "
-                   "gcc: one line per message on standard output, FILE:LINE:COLUMN: error: TEXT "
-                   "(or warning:), with ' (expected: A, B)' where known and line breaks in TEXT as spaces; "
-                   "json: one object per document and line on standard output: path, valid, status "
-                   "(valid, invalid, unreadable), code, diagnostics")
+    app.add_option("--format", o->format, "How to report each document (see below)")
         ->transform(CLI::CheckedTransformer(
             std::map<std::string, Format>{{"text", Format::text}, {"gcc", Format::gcc}, {"json", Format::json}}))
         ->option_text("text|gcc|json");
