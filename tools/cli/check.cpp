@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli.h"
 #include "json.h"
 
@@ -195,9 +197,10 @@ void collect(const fs::path& dir, std::vector<std::string>& found) {
     if (ec) found.push_back(dir.string());
 }
 
+// stat() rather than std::filesystem: no path is split for each FILE.
 bool is_directory(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(path, ec);
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::vector<Target> list_targets(const CheckOptions& o) {
