@@ -231,6 +231,7 @@ struct StdinData {
 StdinData read_stdin() {
     StdinData d;
     char buf[65536];
+    errno = 0;
     for (;;) {
         size_t n = std::fread(buf, 1, sizeof buf, stdin);
         d.bytes.append(buf, n);
