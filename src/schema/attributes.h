@@ -68,7 +68,7 @@ public:
 
     // Where the value of attribute `name` goes. A name given again keeps
     // its place and takes the later value.
-    ValueTarget target(std::string_view name) {
+    [[gnu::always_inline]] ValueTarget target(std::string_view name) {
         if (!moved_) {
             int32_t i = find_attribute_rule(*rule_, name);
             if (i >= 0) {
@@ -77,8 +77,13 @@ public:
                 s.view = {};
                 return {&s.text, &s.view};
             }
-            move_to_fallback();
         }
+        return undeclared_target(name);
+    }
+
+    // Where the value of an undeclared name goes (and of every name after it).
+    [[gnu::noinline]] ValueTarget undeclared_target(std::string_view name) {
+        if (!moved_) move_to_fallback();
         uint32_t bucket = dict_bucket(name);
         AttributeSet::Entry* entry = fallback_->find_in(bucket, name);
         if (!entry) entry = &fallback_->append(bucket, name);
