@@ -84,6 +84,33 @@ private:
     std::string buf_;
 };
 
+// Creates `path`, lets `body(writer, tally)` write the document and closes
+// the file; `stats` gets the tally on success. `body` returns false when a
+// write failed, or sets `error` itself for a failure of its own.
+template <class Body>
+bool write_file_with(const std::string& path, DocumentStats& stats, std::string& error, Body&& body) {
+    stats = DocumentStats{};
+    error.clear();
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        error = "cannot create " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    DocumentStats tally;
+    bool ok;
+    {
+        Writer w(f, tally);
+        ok = body(w, tally) && w.flush();
+    }
+    if (std::fclose(f) != 0) ok = false;
+    if (!ok) {
+        if (error.empty()) error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    stats = tally;
+    return true;
+}
+
 class Generator {
 public:
     Generator(Writer& w, DocumentStats& stats, std::vector<std::string_view> types, uint64_t seed, uint64_t target)
@@ -218,15 +245,7 @@ bool write_document(const std::string& path, uint64_t target_bytes, DocumentStat
         error = std::string("grammar ") + kBenchGrammar + " has no CodeCoverageResultNode type list";
         return false;
     }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    DocumentStats tally;
-    bool ok = true;
-    {
-        Writer w(f, tally);
+    return write_file_with(path, stats, error, [&](Writer& w, DocumentStats& tally) {
         Generator gen(w, tally, std::move(types), options.seed, target_bytes);
         // The root leaves displayMode out (default "hits"); its one child is
         // the project node, under which subtrees are added until the target
@@ -246,17 +265,11 @@ bool write_document(const std::string& path, uint64_t target_bytes, DocumentStat
         tally.defaults_filled += 2;
         tally.max_depth = 2;
         constexpr std::string_view kClose = "  </CodeCoverageResultNode>\n</CodeCoverageResults>\n";
+        bool ok = true;
         while (ok && w.written() + kClose.size() < target_bytes) ok = gen.node(3, serial);
         w.put(kClose);
-        ok = ok && w.flush();
-    }
-    if (std::fclose(f) != 0) ok = false;
-    if (!ok) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    stats = tally;
-    return true;
+        return ok;
+    });
 }
 
 namespace {
@@ -460,33 +473,15 @@ bool write_grammar_document(const tarvo::SchemaTable& grammar, std::string_view 
         error = "grammar " + std::string(grammar.name) + " has no element " + std::string(root);
         return false;
     }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    DocumentStats tally;
-    bool ok = true, walkable = true;
-    {
-        Writer w(f, tally);
+    return write_file_with(path, stats, error, [&](Writer& w, DocumentStats& tally) {
         GrammarWalk walk(grammar, w, tally, target_bytes);
-        walkable = walk.compute_costs();
-        if (walkable) {
-            w.put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
-            ok = walk.element(root_index, 1) && w.flush();
+        if (!walk.compute_costs()) {
+            error = "grammar " + std::string(grammar.name) + " has an element that can never be closed";
+            return false;
         }
-    }
-    if (std::fclose(f) != 0) ok = false;
-    if (!walkable) {
-        error = "grammar " + std::string(grammar.name) + " has an element that can never be closed";
-        return false;
-    }
-    if (!ok) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    stats = tally;
-    return true;
+        w.put("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+        return walk.element(root_index, 1);
+    });
 }
 
 }  // namespace tarvo_bench
