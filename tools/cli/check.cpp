@@ -92,6 +92,15 @@ void append_line(std::string& to, std::string_view text) {
     to += '\n';
 }
 
+// The same for a text that is not needed elsewhere: it is moved rather
+// than copied, so a long message is not held twice.
+void take_line(std::string& to, std::string&& text) {
+    if (text.empty()) return;
+    if (!to.empty()) return append_line(to, text);
+    text += '\n';
+    to = std::move(text);
+}
+
 // A valid document's errors (refusals of elements skipped under -E) are not
 // part of its outcome, as a caller of the module never sees them; every
 // format leaves them out alike.
@@ -161,13 +170,13 @@ void append_json(std::string& out, std::string_view name, long document, const t
     out += "]}\n";
 }
 
-Report make_report(Format format, std::string_view name, const tarvo::Result& r) {
+Report make_report(Format format, std::string_view name, tarvo::Result r) {
     Report rep;
     rep.outcome = outcome_of(r);
     switch (format) {
     case Format::text:
-        append_line(rep.out, r.warnings);
-        if (!r.ok()) append_line(rep.err, r.errors);
+        take_line(rep.out, std::move(r.warnings));
+        if (!r.ok()) take_line(rep.err, std::move(r.errors));
         break;
     case Format::gcc: append_gcc(rep.out, name, r); break;
     case Format::json: append_json(rep.out, name, 0, r); break;
@@ -254,7 +263,7 @@ Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const
     d.message = r.errors;
     d.os_error = in.error;
     r.diagnostics.push_back(d);
-    return make_report(o.format, t.path, r);
+    return make_report(o.format, t.path, std::move(r));
 }
 
 void print_report(const CheckOptions& o, const Report& rep) {
