@@ -58,6 +58,7 @@ public:
         fallback_ = &fallback;
         moved_ = false;
         given_ = 0;
+        last_ = -1;
         const size_t n = static_cast<size_t>(e.attribute_count);
         if (slots_.size() < n) slots_.resize(n);
         for (size_t i = 0; i < n; ++i) slots_[i].order = -1;
@@ -70,7 +71,14 @@ public:
     // its place and takes the later value.
     [[gnu::always_inline]] ValueTarget target(std::string_view name) {
         if (!moved_) {
-            int32_t i = find_attribute_rule(*rule_, name);
+            // Names mostly come in declaration order: try the rule after the
+            // last one given before looking the name up.
+            const int32_t guess = last_ + 1;
+            int32_t i = guess < rule_->attribute_count &&
+                                same_text(name, rule_->attributes[guess].name, rule_->attributes[guess].name_length)
+                            ? guess
+                            : find_attribute_rule(*rule_, name);
+            last_ = i;
             if (i >= 0) {
                 Slot& s = slots_[static_cast<size_t>(i)];
                 if (s.order < 0) s.order = given_++;
@@ -130,6 +138,7 @@ private:
     AttributeSet* fallback_ = nullptr;
     bool moved_ = false;
     int32_t given_ = 0;
+    int32_t last_ = -1;  // rule of the name given last
     std::vector<Slot> slots_;
     std::vector<uint64_t> keys_;  // scratch
     // By element, made when the element is first delivered: its rule
