@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -290,32 +289,29 @@ std::vector<Outcome> check_all(const CheckOptions& o, const tarvo::SchemaTable& 
         }
         return outcomes;
     }
-    // Parses share nothing but the immutable grammar, so each worker takes
-    // the next target and files its report; this thread prints them in order.
+    // Parses share nothing but the immutable grammar, so each thread (this
+    // one too) takes the next target and files its report; whoever files
+    // one prints every report that is then next in order, so no thread
+    // waits for another.
     std::vector<std::unique_ptr<Report>> reports(targets.size());
     std::mutex mutex;
-    std::condition_variable ready;
+    size_t printed = 0;
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < targets.size();) {
             auto rep = std::make_unique<Report>(check_one(o, grammar, targets[i], in));
             std::lock_guard<std::mutex> lock(mutex);
             reports[i] = std::move(rep);
-            ready.notify_all();
+            for (; printed < targets.size() && reports[printed]; ++printed) {
+                print_report(o, *reports[printed]);
+                outcomes[printed] = reports[printed]->outcome;
+                reports[printed].reset();
+            }
         }
     };
     std::vector<std::thread> workers;
-    for (unsigned j = 0; j < jobs; ++j) workers.emplace_back(work);
-    for (size_t i = 0; i < targets.size(); ++i) {
-        std::unique_ptr<Report> rep;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            ready.wait(lock, [&] { return reports[i] != nullptr; });
-            rep = std::move(reports[i]);
-        }
-        print_report(o, *rep);
-        outcomes[i] = rep->outcome;
-    }
+    for (unsigned j = 1; j < jobs; ++j) workers.emplace_back(work);
+    work();
     for (std::thread& t : workers) t.join();
     return outcomes;
 }
