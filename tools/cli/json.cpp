@@ -2,12 +2,6 @@
 
 namespace tarvo::cli {
 
-std::string json_string(std::string_view bytes) {
-    std::string out;
-    append_json_string(out, bytes);
-    return out;
-}
-
 size_t json_piece_end(std::string_view s, size_t size) {
     if (size >= s.size()) return s.size();
     // Back to the first byte of the sequence that `size` falls in; a

@@ -12,7 +12,6 @@ namespace tarvo::cli {
 
 using tarvo::append_json_chars;
 using tarvo::append_json_string;
-std::string json_string(std::string_view bytes);
 // Where a piece of about `size` bytes taken from the start of `bytes` ends,
 // so that append_json_chars() is given no split sequence.
 size_t json_piece_end(std::string_view bytes, size_t size);
