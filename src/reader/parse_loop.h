@@ -267,16 +267,15 @@ private:
             return 1;
         }
         if (handler_) {
-            size_t count;
+            std::span<const Attribute> delivered;
             if (tag.moved()) {
                 s_.delivered.clear();
                 for (const AttributeSet::Entry& e : attrs)
                     s_.delivered.push_back({e.key, e.value.text, e.value.rule});
-                count = s_.delivered.size();
+                delivered = s_.delivered;
             } else {
-                count = tag.deliver(s_.delivered);
+                delivered = tag.deliver(s_.delivered);
             }
-            std::span<const Attribute> delivered(s_.delivered.data(), count);
             if (deliver([&] { handler_->start_tag(pos->element, name_, delivered); })) return 3;
         }
         return after_start_tag(c);

@@ -143,7 +143,7 @@ bool TagAttributes::check(int flags) {
     return true;
 }
 
-size_t TagAttributes::deliver(std::vector<Attribute>& out) {
+std::span<const Attribute> TagAttributes::deliver(std::vector<Attribute>& out) {
     const ElementRule& e = *rule_;
     const size_t n = static_cast<size_t>(e.attribute_count);
     Order& o = orders_[static_cast<size_t>(element_)];
@@ -159,7 +159,16 @@ size_t TagAttributes::deliver(std::vector<Attribute>& out) {
             for (size_t j = g; j < h; ++j) o.run_end[j] = static_cast<uint32_t>(h);
             g = h;
         }
+        bool single = true;
+        for (size_t j = 0; j < n; ++j) single = single && o.run_end[j] == j + 1;
+        if (single)
+            for (int32_t i : o.rules)
+                o.fixed.push_back({std::string_view(e.attributes[i].name, e.attributes[i].name_length), {}, i});
         o.made = true;
+    }
+    if (!o.fixed.empty()) {
+        for (Attribute& a : o.fixed) a.value = slots_[static_cast<size_t>(a.rule)].value;
+        return o.fixed;
     }
     if (out.size() < n) out.resize(n);
     Attribute* w = out.data();
@@ -198,7 +207,7 @@ size_t TagAttributes::deliver(std::vector<Attribute>& out) {
         }
         g = h;
     }
-    return n;
+    return {out.data(), n};
 }
 
 }  // namespace tarvo

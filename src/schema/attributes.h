@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,9 +119,9 @@ public:
 
     // The checked attributes in delivery order (the order an AttributeSet
     // holding the same names would give): by name bucket, then in the order
-    // they were given, defaults after everything given. They are the first
-    // `returned count` entries of `out`.
-    size_t deliver(std::vector<Attribute>& out);
+    // they were given, defaults after everything given. The list is in
+    // `scratch` or in storage of this object, valid until the next tag.
+    std::span<const Attribute> deliver(std::vector<Attribute>& scratch);
 
 private:
     struct Slot {
@@ -143,11 +144,15 @@ private:
     std::vector<uint64_t> keys_;  // scratch
     // By element, made when the element is first delivered: its rule
     // indices by name bucket (rule order within a bucket), and for each
-    // position the end of its bucket's run.
+    // position the end of its bucket's run. When no bucket holds two of its
+    // names, the order does not depend on the tag: `fixed` is then the
+    // delivered list with names and rules in place, and a tag only sets
+    // the values.
     struct Order {
         bool made = false;
         std::vector<int32_t> rules;
         std::vector<uint32_t> run_end;
+        std::vector<Attribute> fixed;
     };
     std::vector<Order> orders_;
 };
