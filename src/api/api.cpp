@@ -1,6 +1,5 @@
 // The public entry points: a parse owns its texts and its Reporter, which
 // is registered for the calling thread while the parse runs.
-#include <cstdint>
 #include <string_view>
 
 #include "diag/reporter.h"
@@ -75,8 +74,7 @@ namespace {
 
 // `view` moved with its text from `from` to `to`.
 void rebase_view(std::string_view& view, const char* from, const std::string& to) {
-    auto p = reinterpret_cast<uintptr_t>(view.data()), f = reinterpret_cast<uintptr_t>(from);
-    if (p >= f && p <= f + to.size()) view = std::string_view(to.data() + (p - f), view.size());
+    move_view(view, from, to.size(), to.data());
 }
 
 }  // namespace

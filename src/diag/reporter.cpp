@@ -9,11 +9,6 @@ namespace {
 
 thread_local Reporter* t_current = nullptr;
 
-bool lies_in(std::string_view view, const char* base, size_t size) {
-    auto p = reinterpret_cast<uintptr_t>(view.data()), b = reinterpret_cast<uintptr_t>(base);
-    return view.data() && p >= b && p <= b + size;
-}
-
 // Where `message` quotes `name` ('name'), looked for from the end: every
 // message quotes a name it is about after any long value it shows, so the
 // first quote tried is usually the one that closes the name.
@@ -31,6 +26,17 @@ std::string_view quoted_in(std::string_view message, std::string_view name) {
 }  // namespace
 
 Reporter* current_reporter() { return t_current; }
+
+bool lies_in(std::string_view view, const char* base, size_t size) {
+    auto p = reinterpret_cast<uintptr_t>(view.data()), b = reinterpret_cast<uintptr_t>(base);
+    return view.data() && p >= b && p <= b + size;
+}
+
+void move_view(std::string_view& view, const char* from, size_t size, const char* to) {
+    if (lies_in(view, from, size))
+        view = std::string_view(to + (reinterpret_cast<uintptr_t>(view.data()) - reinterpret_cast<uintptr_t>(from)),
+                                view.size());
+}
 
 std::string_view DiagnosticNames::intern(std::string_view s) {
     if (s.empty()) return {};
@@ -50,10 +56,7 @@ Reporter::~Reporter() {
 void Reporter::follow(Text& t) {
     const char* now = t.buf.data();
     if (now == t.base) return;
-    auto from = reinterpret_cast<uintptr_t>(t.base);
-    auto move = [&](std::string_view& v) {
-        if (lies_in(v, t.base, t.size)) v = std::string_view(now + (reinterpret_cast<uintptr_t>(v.data()) - from), v.size());
-    };
+    auto move = [&](std::string_view& v) { move_view(v, t.base, t.size, now); };
     for (Diagnostic& d : records_) {
         move(d.message);
         move(d.element);

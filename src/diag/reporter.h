@@ -129,4 +129,10 @@ private:
 // The Reporter registered for the calling thread, or nullptr.
 Reporter* current_reporter();
 
+// Whether `view` points into the `size` bytes at `base` (or just past them).
+bool lies_in(std::string_view view, const char* base, size_t size);
+// After a text of `size` bytes moved from `from` to `to`: points `view` at
+// the same place in the moved text when it pointed into the old one.
+void move_view(std::string_view& view, const char* from, size_t size, const char* to);
+
 }  // namespace tarvo
