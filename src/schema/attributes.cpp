@@ -80,17 +80,12 @@ bool check_attributes(const SchemaTable& table, int32_t element, AttributeSet& s
     if (set.count() == e.attribute_count) return true;
     for (AttributeSet::Entry& entry : set) {
         if (entry.value.rule >= 0) continue;
-        Reporter* rep = current_reporter();
-        if (flags & PARSE_IGNORE_UNKNOWN_ATTRIBUTES) {
-            if (rep)
-                rep->add_parts(Severity::warning, details_of(DiagnosticKind::unknown_attribute, e, entry.key),
-                               {"Unknown attribute '", entry.key, "'"});
-        } else {
-            if (rep)
-                rep->add_parts(Severity::error, details_of(DiagnosticKind::unknown_attribute, e, entry.key),
-                               {"Unknown attribute '", entry.key, "'"});
-            return false;
-        }
+        const bool kept = flags & PARSE_IGNORE_UNKNOWN_ATTRIBUTES;
+        if (Reporter* rep = current_reporter())
+            rep->add_parts(kept ? Severity::warning : Severity::error,
+                           details_of(DiagnosticKind::unknown_attribute, e, entry.key),
+                           {"Unknown attribute '", entry.key, "'"});
+        if (!kept) return false;
     }
     return true;
 }
