@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         [&](size_t n) { taken += n; });
     Everything h;
     tarvo::Result r = reader.read(grammar, &h, flags, true);
-    std::string chunked = std::to_string(r.status) + "\n" + r.warnings + "\n" + r.errors + "\n" + h.seen;
+    std::string chunked = std::to_string(r.status) + "\n" + r.warnings() + "\n" + r.errors() + "\n" + h.seen;
     size_t bytewise_taken = 0;
     std::string bytewise = read_bytewise(doc, grammar, flags, bytewise_taken);
     if (chunked != bytewise || taken != bytewise_taken) __builtin_trap();

@@ -52,7 +52,7 @@ S dump(const SchemaTable& t) {
 }
 
 S outcome(const Result& r, const Lines& events) {
-    S out = std::to_string(r.status) + "\n" + r.warnings + "\n" + r.errors + "\n";
+    S out = std::to_string(static_cast<int>(r.status)) + "\n" + S(r.warnings()) + "\n" + S(r.errors()) + "\n";
     for (const S& e : events) out += e + "\n";
     return out;
 }
@@ -65,8 +65,8 @@ TEST(LoadedGrammar, EveryGrammarFileGivesTheBuiltInTablesAndResults) {
         EXPECT_EQ(dump(*loaded), dump(*builtin)) << info.grammar_file;
         ++grammars_seen;
         for (const auto& entry : fs::directory_iterator(kSource / "examples" / info.name)) {
-            for (int flags : {PARSE_STRICT, PARSE_IGNORE_WRONG_ATTRIBUTES | PARSE_IGNORE_UNKNOWN_ATTRIBUTES |
-                                                PARSE_IGNORE_WRONG_ELEMENTS}) {
+            for (Flags flags : {Flags::strict, Flags::ignore_wrong_attributes | Flags::ignore_unknown_attributes |
+                                                Flags::ignore_wrong_elements}) {
                 Recorder a, b;
                 Result ra = parse_file(*builtin, entry.path().c_str(), &a, flags);
                 Result rb = parse_file(*loaded, entry.path().c_str(), &b, flags);
@@ -89,8 +89,8 @@ TEST(LoadedGrammar, WorksWithTheStreamReader) {
         at += n;
         return n;
     });
-    Result r = reader.read(*g, nullptr, PARSE_STRICT, true);
-    EXPECT_TRUE(r.ok()) << r.errors;
+    Result r = reader.read(*g, nullptr, Flags::strict, true);
+    EXPECT_TRUE(r.ok()) << r.errors();
     EXPECT_TRUE(reader.at_end());
 }
 

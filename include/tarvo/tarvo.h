@@ -31,17 +31,29 @@ namespace tarvo {
 
 struct SchemaTable;
 
-// Parse flags; bits may be combined, other bits are ignored.
-inline constexpr int PARSE_STRICT = 0;
-inline constexpr int PARSE_IGNORE_WRONG_ATTRIBUTES = 1;    // wrong listed value: warn, use the default
-inline constexpr int PARSE_IGNORE_UNKNOWN_ATTRIBUTES = 2;  // undeclared attribute: warn, keep it
-inline constexpr int PARSE_IGNORE_WRONG_ELEMENTS = 4;      // misplaced element: warn, skip it whole
+// How a parse treats the problems a document may have; flags combine
+// with `|`. The values are those of the Python module's PARSE_* constants.
+enum class Flags : unsigned {
+    strict = 0,
+    ignore_wrong_attributes = 1,    // wrong listed value: warn, use the default
+    ignore_unknown_attributes = 2,  // undeclared attribute: warn, keep it
+    ignore_wrong_elements = 4,      // misplaced element: warn, skip it whole
+};
+constexpr Flags operator|(Flags a, Flags b) { return Flags(unsigned(a) | unsigned(b)); }
+constexpr Flags operator&(Flags a, Flags b) { return Flags(unsigned(a) & unsigned(b)); }
+// Whether every flag of `flag` is set in `flags`.
+constexpr bool has(Flags flags, Flags flag) { return (flags & flag) == flag; }
+// Every flag a parse knows; other bits are ignored.
+inline constexpr Flags kAllFlags =
+    Flags::ignore_wrong_attributes | Flags::ignore_unknown_attributes | Flags::ignore_wrong_elements;
 
-// Parse status.
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusDocumentError = 1;
-inline constexpr int kStatusCannotOpen = 2;
-inline constexpr int kStatusHandlerFailed = 3;
+// How a parse ended. The numbers are the Python module's and the command's.
+enum class Status : int {
+    ok = 0,
+    invalid = 1,         // the document broke a rule: see the errors
+    unreadable = 2,      // the file could not be opened or read
+    handler_failed = 3,  // a handler call failed
+};
 
 struct Attribute {
     std::string_view name;
@@ -51,22 +63,37 @@ struct Attribute {
 
 // Receives the events of a parse. `element` is the index of the element's
 // rule in the grammar, so a handler can keep per-element data in a vector.
-// Every view is valid only for the duration of the call.
+// Every view is valid only for the duration of the call. An event returns
+// true to go on; false says the handler's own work failed: the parse stops
+// there, records failure() as its last error, and ends with
+// Status::handler_failed.
 class TARVO_API Handler {
 public:
     virtual ~Handler() = default;
-    // Attributes after checking and defaulting, in delivery order.
-    virtual void start_tag(int element, std::string_view name, std::span<const Attribute> attributes);
+    // Attributes after checking and defaulting, in delivery order (see
+    // Attribute order below).
+    virtual bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes);
     // Character data after entity decoding; `element_name` is the name of
     // the innermost open element.
-    virtual void text(int element, std::string_view element_name, std::string_view text);
-    virtual void end_tag(int element, std::string_view name);
+    virtual bool text(int element, std::string_view element_name, std::string_view text);
+    virtual bool end_tag(int element, std::string_view name);
+    // The message recorded when an event returned false.
+    virtual std::string failure() const;
     // A file parse calls these around every wait for the file (its opening
     // and each read of the next block), never with an event in between: a
     // host with a global lock can let other threads run meanwhile.
     virtual void before_wait();
     virtual void after_wait();
 };
+
+// Attribute order. A start tag's attributes are checked, reported and
+// delivered in the order of a 32-bucket hash of their names: the bucket of
+// a name is the sum of its bytes after the first, each read as a signed
+// 8-bit value, taken modulo 32 (the low five bits). Within a bucket the
+// attributes given in the tag come first, in the order given (a name given
+// twice keeps its first place and takes the later value), then the
+// declared attributes the tag left out, which take their defaults, in
+// declaration order.
 
 enum class Severity { warning, error };
 
@@ -86,8 +113,9 @@ enum class DiagnosticKind {
 // "syntax", "unknown_element", ...: the enumerator's name.
 TARVO_API std::string_view kind_name(DiagnosticKind kind);
 
-// One warning or error as data, made beside its message text. Its views are
-// valid while the Result that holds it lives; a copy of a Result has its own.
+// One warning or error as data, made beside its message text. Its views
+// point into storage the Result shares among its copies: they stay valid
+// while any copy of the Result that holds the record lives.
 struct Diagnostic {
     Severity severity = Severity::error;
     DiagnosticKind kind = DiagnosticKind::syntax;
@@ -105,31 +133,32 @@ struct Diagnostic {
     int os_error = 0;          // for input_output: the system's error number
 };
 
-struct TARVO_API Result {
-    int status = kStatusOk;
-    std::string warnings;  // messages separated by "\n"
-    std::string errors;
-    // The single messages: views into `warnings` and `errors`.
-    std::vector<std::string_view> warning_messages;
-    std::vector<std::string_view> error_messages;
-    // Every message as a record, warnings and errors in the order reported.
-    std::vector<Diagnostic> diagnostics;
-
-    bool ok() const { return status == kStatusOk; }
+// The outcome of a parse: an ordinary value. Its texts and records are
+// immutable and shared by its copies, so copying one is cheap.
+class TARVO_API Result {
+public:
+    Status status = Status::ok;
 
     Result() = default;
-    Result(const Result& other);
-    Result(Result&& other) noexcept;
-    Result& operator=(const Result& other);
-    Result& operator=(Result&& other) noexcept;
-    ~Result() = default;
+    // A Result holding copies of `records` (their texts, names and expected
+    // lists); the warning and error texts join their messages.
+    Result(Status status, std::span<const Diagnostic> records);
+
+    bool ok() const { return status == Status::ok; }
+    // The messages of each severity, separated by "\n".
+    std::string_view warnings() const;
+    std::string_view errors() const;
+    // The single messages: views into warnings() and errors().
+    std::vector<std::string_view> warning_messages() const;
+    std::vector<std::string_view> error_messages() const;
+    // Every message as a record, warnings and errors in the order reported.
+    std::span<const Diagnostic> diagnostics() const;
+
+    struct Storage;
 
 private:
-    friend class ParseSession;
-    // Points the views at this Result's texts after they moved from `from_*`.
-    void rebase(const char* from_warnings, const char* from_errors);
-    // Names and expected lists the records refer to; shared by copies.
-    std::shared_ptr<const void> names_;
+    friend class ReportBuilder;
+    std::shared_ptr<const Storage> storage_;
 };
 
 // Grammars in registration order.
@@ -145,16 +174,16 @@ TARVO_API int element_count(const SchemaTable& grammar);
 // checked, no event is delivered.
 //
 // Parses on different threads are independent: a parse keeps all its state
-// to itself (report_handler_error() finds the parse of the calling thread),
-// and a grammar is read-only once built, so one grammar serves any number
+// to itself, and a grammar is read-only once built, so one grammar serves any number
 // of parses at once, on any threads.
-TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags);
+TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler,
+                           Flags flags = Flags::strict);
 
 // Reads one document held in memory, with the same results as a file
 // holding the same bytes; `name` stands where a file's path stands in
 // messages. `data` must stay valid during the call only.
 TARVO_API Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name,
-                              Handler* handler, int flags);
+                             Handler* handler, Flags flags = Flags::strict);
 
 // Fills `buffer` with up to `capacity` bytes, waiting until at least one is
 // there; returns 0 at the end of input (which must then stay the end).
@@ -184,7 +213,7 @@ public:
     // the whitespace between documents; the first byte of a document that
     // is not read is never taken. The messages of all documents read
     // accumulate in the one Result, whose status is that of the last one.
-    Result read(const SchemaTable& grammar, Handler* handler, int flags, bool loop = false);
+    Result read(const SchemaTable& grammar, Handler* handler, Flags flags = Flags::strict, bool loop = false);
 
     // Skips the whitespace after the last document and tells whether the
     // source ends there, waiting for the next byte if none is there yet.
@@ -194,12 +223,6 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// For handlers whose own work failed (a host callback that raised): writes
-// `message` as an error of the parse running on this thread, which then
-// stops with kStatusHandlerFailed. Returns false when no parse is running
-// on this thread.
-TARVO_API bool report_handler_error(const std::string& message);
 
 TARVO_API const char* version();
 

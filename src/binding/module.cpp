@@ -236,14 +236,16 @@ public:
                 if (!slot) slot = every;
     }
 
-    void start_tag(int element, std::string_view, std::span<const Attribute> attributes) override {
+    bool start_tag(int element, std::string_view, std::span<const Attribute> attributes) override {
         if (PyObject* fn = callable(element, 0, "start tag"))
             call_with_second(fn, element, "start tag", attribute_dict(element, attributes));
+        return !failed_;
     }
 
-    void text(int element, std::string_view, std::string_view data) override {
+    bool text(int element, std::string_view, std::string_view data) override {
         if (PyObject* fn = callable(element, 1, "text"))
             call_with_second(fn, element, "text", py::text(data.data(), data.size()));
+        return !failed_;
     }
 
     // The file reader waits without the interpreter lock, so that other
@@ -252,15 +254,18 @@ public:
     void before_wait() override { saved_ = PyEval_SaveThread(); }
     void after_wait() override { PyEval_RestoreThread(saved_); }
 
-    void end_tag(int element, std::string_view) override {
+    bool end_tag(int element, std::string_view) override {
         PyObject* fn = callable(element, 2, "end tag");
-        if (!fn) return;
+        if (!fn) return !failed_;
         PyObject* args[2] = {nullptr, names_.elements[static_cast<size_t>(element)]};
         PyObject* tuple = names_.end_args.empty() ? nullptr : names_.end_args[static_cast<size_t>(element)];
         PyObject* result = call(fn, args + 1, 1, tuple);
         Py_DECREF(fn);
         done(result, "end tag", element);
+        return !failed_;
     }
+
+    std::string failure() const override { return failure_; }
 
 private:
     // The item at `position` of the value registered for `element` when it
@@ -373,28 +378,27 @@ private:
         failed(kind, element);
     }
 
-    // A callable raised (its exception is pending). Recording an error makes
-    // the core stop the parse with status 3, and the exception then leaves
-    // the entry point unchanged. With no parse registered on this thread
-    // there is nothing to stop: drop the exception and go on.
+    // A callable raised (its exception is pending): the event says it
+    // failed, the core stops the parse with Status::handler_failed, and the
+    // exception then leaves the entry point unchanged.
     void failed(const char* kind, int element) {
         const ElementRule& e = grammar_.elements[element];
-        bool reported = false;
+        failed_ = true;
         try {
-            std::string message = "Exception raised in ";
-            message += kind;
-            message += " callback for ";
-            message.append(e.name, e.name_length);
-            message += " tag";
-            reported = report_handler_error(message);
+            failure_ = "Exception raised in ";
+            failure_ += kind;
+            failure_ += " callback for ";
+            failure_.append(e.name, e.name_length);
+            failure_ += " tag";
         } catch (const std::bad_alloc&) {
         }
-        if (!reported) PyErr_Clear();
     }
 
     const SchemaTable& grammar_;
     const GrammarNames& names_;
     PyThreadState* saved_ = nullptr;
+    bool failed_ = false;
+    std::string failure_;
     std::vector<PyObject*> held_;        // one reference each
     std::vector<PyObject*> by_element_;  // borrowed from held_; null: nothing registered
     PyObject* spare_pair_ = nullptr;     // see call_with_spare
@@ -609,13 +613,13 @@ PyObject* path_text(const char* path) {
 // document came from no file).
 void raise_parse_error(const Result& r, const char* path) {
     const Diagnostic* first = nullptr;
-    for (const Diagnostic& d : r.diagnostics)
+    for (const Diagnostic& d : r.diagnostics())
         if (d.severity == Severity::error) {
             first = &d;
             break;
         }
     int os_error = first && first->kind == DiagnosticKind::input_output ? first->os_error : 0;
-    Ref message(text(r.errors.data(), r.errors.size()));
+    Ref message(text(r.errors().data(), r.errors().size()));
     Ref filename(path_text(path));
     if (!message.get() || !filename.get()) return;
     Ref error(os_error ? unreadable_error(os_error, message.get(), filename.get())
@@ -624,14 +628,14 @@ void raise_parse_error(const Result& r, const char* path) {
     PyObject* e = error.get();
     bool placed = first && first->line > 0;
     std::string_view kind = first ? kind_name(first->kind) : std::string_view();
-    if (!set_attribute(e, "errors", string_list(r.error_messages)) ||
-        !set_attribute(e, "warnings", string_list(r.warning_messages)) ||
+    if (!set_attribute(e, "errors", string_list(r.error_messages())) ||
+        !set_attribute(e, "warnings", string_list(r.warning_messages())) ||
         !set_attribute(e, "lineno", position(first ? first->line : 0, placed)) ||
         !set_attribute(e, "offset", position(first ? first->column : 0, placed)) ||
         !set_attribute(e, "filename", (Py_INCREF(filename.get()), filename.get())) ||
         !set_attribute(e, "kind", text_or_none(kind)) ||
-        !set_attribute(e, "diagnostics", list_of(r.diagnostics.size(), [&](size_t i) {
-                           return diagnostic(r.diagnostics[i]);
+        !set_attribute(e, "diagnostics", list_of(r.diagnostics().size(), [&](size_t i) {
+                           return diagnostic(r.diagnostics()[i]);
                        })))
         return;
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e)), e);
@@ -680,14 +684,14 @@ PyObject* parse_with_callbacks(const char* grammar_name, PyObject* callbacks, co
         }
         // Seen before the handler goes: releasing the registered values may
         // run Python code.
-        callable_raised = result.status == kStatusHandlerFailed && PyErr_Occurred();
+        callable_raised = result.status == Status::handler_failed && PyErr_Occurred();
     }
     if (callable_raised && PyErr_Occurred()) return nullptr;
-    if (result.status != kStatusOk) {
+    if (result.status != Status::ok) {
         raise_parse_error(result, path);
         return nullptr;
     }
-    return text(result.warnings.data(), result.warnings.size());
+    return text(result.warnings().data(), result.warnings().size());
 }
 
 // parse(grammar, callbacks, path, flags=PARSE_STRICT) and parse_file, the
@@ -697,7 +701,7 @@ const char* const kParseKeywords[] = {"grammar", "callbacks", "path", "flags", n
 PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     const char* grammar = nullptr;
     PyObject* callbacks = nullptr;
-    int flags = PARSE_STRICT;
+    int flags = 0;
 #if TARVO_PY3
     PyObject* path_bytes = nullptr;
     if (!parse_arguments(args, kwargs, "sO&O&|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
@@ -714,7 +718,7 @@ PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     std::unique_ptr<char, void (*)(void*)> path_owner(path, PyMem_Free);
 #endif
     return parse_with_callbacks(grammar, callbacks, path, [&](const SchemaTable& g, Handler* h) {
-        return parse_file(g, path, h, flags);
+        return parse_file(g, path, h, static_cast<Flags>(flags));
     });
 }
 
@@ -727,7 +731,7 @@ PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     const char* grammar = nullptr;
     PyObject* callbacks = nullptr;
     PyObject* data = nullptr;
-    int flags = PARSE_STRICT;
+    int flags = 0;
     const char* name = "<bytes>";
     if (!parse_arguments(args, kwargs, "sO&O|is:parse_bytes", kBytesKeywords, &grammar, convert_callbacks,
                          &callbacks, &data, &flags, &name))
@@ -743,7 +747,7 @@ PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     if (PyObject_GetBuffer(data, &view, PyBUF_SIMPLE) < 0) return nullptr;
     PyObject* result = parse_with_callbacks(grammar, callbacks, nullptr, [&](const SchemaTable& g, Handler* h) {
         return parse_buffer(g, std::string_view(static_cast<const char*>(view.buf), static_cast<size_t>(view.len)),
-                            name, h, flags);
+                            name, h, static_cast<Flags>(flags));
     });
     PyBuffer_Release(&view);
     return result;
@@ -861,7 +865,7 @@ PyObject* parse_socket_stream_entry(PyObject*, PyObject* args, PyObject* kwargs)
     const char* grammar = nullptr;
     PyObject* callbacks = nullptr;
     PyObject* socket = nullptr;
-    int flags = PARSE_STRICT;
+    int flags = 0;
     unsigned char loop = 0;
     if (!parse_arguments(args, kwargs, "sO&O|ib:parse", kSocketKeywords, &grammar, convert_callbacks, &callbacks,
                          &socket, &flags, &loop))
@@ -872,7 +876,7 @@ PyObject* parse_socket_stream_entry(PyObject*, PyObject* args, PyObject* kwargs)
 #ifdef TARVO_BYTEWISE_SOCKET_READER
         if constexpr (kBytewise) {
             StreamReader reader([fd](char* b, size_t) { return read_socket_byte(fd, b); });
-            return reader.read(g, h, flags, loop != 0);
+            return reader.read(g, h, static_cast<Flags>(flags), loop != 0);
         }
 #endif
         constexpr size_t kScratchSize = 64 * 1024;
@@ -880,7 +884,7 @@ PyObject* parse_socket_stream_entry(PyObject*, PyObject* args, PyObject* kwargs)
         bool failed = false;
         StreamReader reader([fd, &failed](char* b, size_t cap) { return peek_socket(fd, b, cap, failed); },
                             [fd, &scratch](size_t n) { take_from_socket(fd, scratch.get(), kScratchSize, n); });
-        Result result = reader.read(g, h, flags, loop != 0);
+        Result result = reader.read(g, h, static_cast<Flags>(flags), loop != 0);
         if (failed && PyErr_Occurred()) return std::nullopt;
         return result;
     });
@@ -1104,10 +1108,13 @@ bool init_module(PyObject* module) {
     }
     if (!g_rebuild_unreadable && !(g_rebuild_unreadable = PyObject_GetAttrString(module, "_unreadable"))) return false;
     return PyModule_AddStringConstant(module, "__version__", version()) == 0 &&
-           PyModule_AddIntConstant(module, "PARSE_STRICT", PARSE_STRICT) == 0 &&
-           PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ATTRIBUTES", PARSE_IGNORE_WRONG_ATTRIBUTES) == 0 &&
-           PyModule_AddIntConstant(module, "PARSE_IGNORE_UNKNOWN_ATTRIBUTES", PARSE_IGNORE_UNKNOWN_ATTRIBUTES) == 0 &&
-           PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ELEMENTS", PARSE_IGNORE_WRONG_ELEMENTS) == 0;
+           PyModule_AddIntConstant(module, "PARSE_STRICT", static_cast<long>(Flags::strict)) == 0 &&
+           PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ATTRIBUTES",
+                                   static_cast<long>(Flags::ignore_wrong_attributes)) == 0 &&
+           PyModule_AddIntConstant(module, "PARSE_IGNORE_UNKNOWN_ATTRIBUTES",
+                                   static_cast<long>(Flags::ignore_unknown_attributes)) == 0 &&
+           PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ELEMENTS",
+                                   static_cast<long>(Flags::ignore_wrong_elements)) == 0;
 }
 
 #if TARVO_PY3

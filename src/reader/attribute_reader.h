@@ -8,7 +8,7 @@
 
 #include "reader/char_class.h"
 #include "reader/entities.h"
-#include "schema/attributes.h"
+#include "check/attributes.h"
 
 namespace tarvo {
 
@@ -18,7 +18,6 @@ inline ValueTarget attribute_target(AttributeSet& set, std::string_view name) {
     uint32_t bucket = dict_bucket(name);
     AttributeSet::Entry* entry = set.find_in(bucket, name);
     if (!entry) entry = &set.append(bucket, name);
-    entry->value.rule = -1;
     return {&entry->value.text, nullptr};
 }
 inline ValueTarget attribute_target(TagAttributes& tag, std::string_view name) { return tag.target(name); }

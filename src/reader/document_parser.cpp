@@ -16,9 +16,8 @@ public:
     Prolog(ParseRun<Input>& run, Input& in, ParseScratch& s, const char* path)
         : run_(run), in_(in), s_(s), path_(path) {}
 
-    // Returns a status, or ParseRun::kContinue with `c` set for the main
-    // loop; `inside_tag` tells whether the first tag's '<' is already read.
-    int read(int& c, bool& inside_tag) {
+    // Returns a status, or kGoOn with `c` set for the main loop; `inside_tag` tells whether the first tag's '<' is already read.
+    Status read(int& c, bool& inside_tag) {
         c = in_.skip_space();
         if (c != '<') return fail("found '%c' where '<' expected", c);
         c = in_.get();
@@ -37,11 +36,11 @@ public:
         if (lookahead != '?') return fail("found '%c' where '?' expected", lookahead);
         c = in_.get();
         if (c != '>') return fail("found '%c' where '>' expected", c);
-        if (!attributes_ok) return 1;
+        if (!attributes_ok) return Status::invalid;
         if (const AttributeValue* version = decl.get("version")) {
             if (version->text != "1.0") return fail("XML version is not 1.0; cannot parse");
-        } else if (Reporter* r = run_.reporter()) {
-            r->warning("File %s: no version in XML declaration; assuming 1.0", path_);
+        } else {
+            run_.plain(Severity::warning, {}, "File %s: no version in XML declaration; assuming 1.0", path_);
         }
         c = in_.skip_space();
         if (c != '<') return fail("found '%c' where '<' expected", c);
@@ -52,22 +51,21 @@ public:
             c = in_.skip_space();
             if (c != '<') return fail("found '%c' where '<' expected", c);
             inside_tag = false;
-            return ParseRun<Input>::kContinue;
+            return kGoOn;
         }
         // A '<' with nothing after it opens no root element: the file was cut.
         if (c < 0) return fail("unexpected end of file before the root element");
         inside_tag = true;
-        return ParseRun<Input>::kContinue;
+        return kGoOn;
     }
 
 private:
     template <class... Args>
-    int fail(const char* format, Args... args) {
+    Status fail(const char* format, Args... args) {
         if constexpr (sizeof...(Args) == 0)
-            run_.error("%s", format);  // a message without arguments is not a format
+            return run_.error("%s", format);  // a message without arguments is not a format
         else
-            run_.error(format, args...);
-        return 1;
+            return run_.error(format, args...);
     }
 
     ParseRun<Input>& run_;
@@ -77,47 +75,46 @@ private:
 };
 
 template <class Input>
-int parse_document(const SchemaTable& table, Input& in, Handler* handler, int flags, ParseScratch& scratch,
-                   const char* path) {
-    ParseRun<Input> run(table, in, handler, flags, scratch, path);
+Status parse_document(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& scratch,
+                      ReportBuilder& report, const char* path) {
+    ParseRun<Input> run(table, in, handler, flags, scratch, report, path);
     int c = -1;
     bool inside_tag = false;
-    int status = Prolog<Input>(run, in, scratch, path).read(c, inside_tag);
-    if (status != ParseRun<Input>::kContinue) return status;
+    Status status = Prolog<Input>(run, in, scratch, path).read(c, inside_tag);
+    if (status != kGoOn) return status;
     return run.run(c, inside_tag);
 }
 
 }  // namespace
 
-int DocumentParser::parse_file(const SchemaTable& table, const char* path, int flags) {
+Status DocumentParser::parse_file(const SchemaTable& table, const char* path, Flags flags, ReportBuilder& report) {
     FileInput in(path, handler_);
     int error = in.open_error();
     try {
-        if (in.is_open()) return parse_document(table, in, handler_, flags, scratch_, path);
+        if (in.is_open()) return parse_document(table, in, handler_, flags, scratch_, report, path);
     } catch (const ReadFailure& failure) {
         // A directory, or a failing disk: what was read so far stands, the
         // file as a whole could not be read.
         error = failure.error;
     }
-    if (Reporter* r = current_reporter()) {
-        Details details;
-        details.kind = DiagnosticKind::input_output;
-        details.os_error = error;
-        r->add_error(format_message("Could not open file %s for reading", path), details);
-    }
-    return 2;
+    Details details;
+    details.kind = DiagnosticKind::input_output;
+    details.os_error = error;
+    report.begin(Severity::error).append_format("Could not open file %s for reading", path);
+    report.end(details);
+    return Status::unreadable;
 }
 
-int DocumentParser::parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name,
-                                 int flags) {
+Status DocumentParser::parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name,
+                                    Flags flags, ReportBuilder& report) {
     MemoryInput in(data);
-    return parse_document(table, in, handler_, flags, scratch_, name.c_str());
+    return parse_document(table, in, handler_, flags, scratch_, report, name.c_str());
 }
 
-int DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,
-                                 int flags) {
+Status DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,
+                                    Flags flags, ReportBuilder& report) {
     CharReaderInput in(reader, context);
-    return parse_stream(table, in, lookahead, flags);
+    return parse_stream(table, in, lookahead, flags, report);
 }
 
 }  // namespace tarvo

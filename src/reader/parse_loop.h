@@ -2,90 +2,67 @@
 // (Input::kStream false) carries a location for messages and is followed by
 // a trailing-data check; a stream policy ends the document at the '>' that
 // closes its root element and reads nothing after it.
+//
+// The loop is the only place that reports: the checks it calls return what
+// they refused, and the loop words each refusal, files it in its report,
+// and adds the line that says where it happened.
 #pragma once
 
 #include <cstdarg>
 #include <string>
 #include <string_view>
 
+#include "check/attributes.h"
+#include "check/content_model.h"
 #include "containers/ptr_stack.h"
 #include "containers/str_buf.h"
-#include "diag/reporter.h"
+#include "diag/messages.h"
+#include "diag/report.h"
 #include "reader/attribute_reader.h"
 #include "reader/document_parser.h"
 #include "reader/entities.h"
-#include "schema/attributes.h"
-#include "schema/content_model.h"
 
 namespace tarvo {
 
-template <class Input>
-class ParseRun final : public Locator {
-public:
-    // Result of reading one tag: go on with the next cycle, or stop.
-    static constexpr int kContinue = -1;
+// What the loop's steps return: a Status ends the document, kGoOn reads on.
+inline constexpr Status kGoOn = static_cast<Status>(-1);
 
-    ParseRun(const SchemaTable& table, Input& in, Handler* handler, int flags, ParseScratch& s,
-             const char* path = nullptr)
-        : table_(table), in_(in), handler_(handler), flags_(flags), s_(s), path_(path),
-          reporter_(current_reporter()) {
+template <class Input>
+class ParseRun final {
+public:
+    ParseRun(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& s,
+             ReportBuilder& report, const char* path = nullptr)
+        : table_(table), in_(in), handler_(handler), flags_(flags), s_(s), report_(report), path_(path) {
         s_.tag_attributes.begin_document(table);
-        if (reporter_) {
-            outer_locator_ = reporter_->locator();
-            reporter_->set_locator(this);
-        }
-    }
-    ~ParseRun() {
-        if (reporter_) reporter_->set_locator(outer_locator_);
     }
     ParseRun(const ParseRun&) = delete;
     ParseRun& operator=(const ParseRun&) = delete;
 
-    Reporter* reporter() const { return reporter_; }
-    void locate(long& line, long& column) override { in_.location(line, column); }
-
-    // Messages: a file message is prefixed with the file and line, a stream
-    // message carries no location and starts with a capital letter.
-    void error(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (!reporter_) return;
+    // A message of the loop's own: a file message is prefixed with the file
+    // and line, a stream message carries no location and starts with a
+    // capital letter.
+    [[gnu::cold, gnu::noinline]] Status error(const char* format, ...) __attribute__((format(printf, 2, 3))) {
         va_list args;
         va_start(args, format);
         report(Severity::error, {}, format, args);
         va_end(args);
+        return Status::invalid;
     }
-    void warning(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (!reporter_) return;
+
+    // A message without the loop's prefix, located where the reader stands.
+    [[gnu::cold, gnu::noinline]] void plain(Severity severity, const Details& details, const char* format, ...)
+        __attribute__((format(printf, 4, 5))) {
         va_list args;
         va_start(args, format);
-        report(Severity::warning, {}, format, args);
+        report_.begin(severity).append_vformat(format, args);
         va_end(args);
-    }
-
-    // Errors reported so far: taken before a check, so that the message that
-    // follows a refusal can carry what the refusal's record says.
-    uint32_t mark() const { return reporter_ ? reporter_->error_count() : 0; }
-
-    // A message about the current element after a check since `mark`: it
-    // takes the kind, attribute and expected list of the check's refusal, or
-    // `kind` when the check reported nothing.
-    [[gnu::cold, gnu::noinline]] void follow_up(Severity severity, uint32_t mark, DiagnosticKind kind,
-                                                const char* format) __attribute__((format(printf, 5, 0))) {
-        if (!reporter_) return;
-        Details details;
-        details.kind = kind;
-        if (const Diagnostic* cause = reporter_->last_error_since(mark)) {
-            details.kind = cause->kind;
-            details.attribute = cause->attribute;
-            details.expected = cause->expected;
-        }
-        details.element = held_name();
-        report_format(severity, details, format, name());
+        file(details);
     }
 
     // The main loop. `c` is the current character; when `inside_tag` is set
     // the '<' of the first tag has been read and `c` is the first character
     // after it other than whitespace.
-    int run(int c, bool inside_tag) {
+    Status run(int c, bool inside_tag) {
         bool read_whitespace = false;
         for (;;) {
             bool tag = inside_tag;
@@ -99,33 +76,40 @@ public:
                 }
             }
             if (tag) {
-                int status = read_tag(c);
-                if (status != kContinue) return status;
+                Status status = read_tag(c);
+                if (status != kGoOn) return status;
                 read_whitespace = true;
                 continue;
             }
             if constexpr (!Input::kStream) {
                 if (complete_) return trailing(c);
             }
-            int status = character_data(c);
-            if (status != kContinue) return status;
+            Status status = character_data(c);
+            if (status != kGoOn) return status;
             c = '<';
             read_whitespace = false;
         }
     }
 
 private:
+    // Files the message begun in the report, with where the reader stands.
+    void file(const Details& details) {
+        long line, column;
+        in_.location(line, column);
+        report_.end(details, line, column);
+    }
+
     // Writes one message straight into its text, without a temporary copy.
-    [[gnu::cold, gnu::noinline]] void report(Severity severity, const Details& details, const char* format,
-                                             va_list args) __attribute__((format(printf, 4, 0))) {
-        StrBuf& text = reporter_->begin(severity, details);
+    void report(Severity severity, const Details& details, const char* format, va_list args)
+        __attribute__((format(printf, 4, 0))) {
+        StrBuf& text = report_.begin(severity);
         size_t body = text.length();
         if constexpr (!Input::kStream) text.append_format("File %s, line %ld: ", path_, in_.line_number());
         text.append_vformat(format, args);
         if constexpr (Input::kStream) {
             if (text.length() > body) text.capitalize_at(body);
         }
-        reporter_->end();
+        file(details);
     }
     void report_format(Severity severity, const Details& details, const char* format, ...)
         __attribute__((format(printf, 4, 5))) {
@@ -133,6 +117,24 @@ private:
         va_start(args, format);
         report(severity, details, format, args);
         va_end(args);
+    }
+
+    // A content-model refusal: its own message, then the loop's line about
+    // the current element (`format` quotes its name), which carries the
+    // refusal's kind and expected list.
+    [[gnu::cold, gnu::noinline]] void refused(const ContentRefusal& refusal, Severity severity, const char* format)
+        __attribute__((format(printf, 4, 0))) {
+        Details cause = refusal_details(table_, refusal, s_.expected);
+        word_refusal(table_, refusal, report_.begin(Severity::error));
+        file(cause);
+        follow_up(severity, cause, format);
+    }
+
+    // The loop's line after a refusal whose details are `cause`.
+    void follow_up(Severity severity, const Details& cause, const char* format) __attribute__((format(printf, 4, 0))) {
+        Details details = cause;
+        details.element = held_name();
+        report_format(severity, details, format, name());
     }
 
     // The current tag's name for a message: copied out of the read buffer,
@@ -153,15 +155,16 @@ private:
     }
     const ContentPosition* top() const { return stack_.top(); }
 
-    // Runs a handler call and tells whether the call itself failed.
-    template <class Call>
-    bool deliver(Call&& call) {
-        uint32_t before = reporter_ ? reporter_->error_count() : 0;
-        call();
-        return reporter_ && reporter_->error_count() != before;
+    // A handler call returned false: its failure is the parse's last error.
+    [[gnu::cold, gnu::noinline]] Status handler_failed() {
+        Details details;
+        details.kind = DiagnosticKind::handler_failed;
+        report_.begin(Severity::error).append(handler_->failure());
+        file(details);
+        return Status::handler_failed;
     }
 
-    int read_tag(int& c) {
+    Status read_tag(int& c) {
         bool end_tag = false;
         if (c == '/') {
             end_tag = true;
@@ -171,80 +174,60 @@ private:
         // valid until the next refill.
         name_ = {};
         if (is_element_name_char(c)) c = in_.template read_name<':', is_element_name_char>(s_.name, name_);
-        int status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
-        if (status != kContinue) return status;
-        if (c != '>') {
-            error("found '%c' where '>' expected", c);
-            return 1;
-        }
+        Status status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
+        if (status != kGoOn) return status;
+        if (c != '>') return error("found '%c' where '>' expected", c);
         if constexpr (Input::kStream) {
-            if (complete_) return 0;
+            if (complete_) return Status::ok;
         }
-        return kContinue;
+        return kGoOn;
     }
 
-    int close_tag() {
+    Status close_tag() {
         if (skip_depth_ >= 0) {
             --skip_depth_;
-            return kContinue;
+            return kGoOn;
         }
-        uint32_t before = mark();
-        if (stack_.is_empty() || !accept_end_tag(table_, name_, top(), previous_)) {
-            follow_up(Severity::error, before, DiagnosticKind::syntax, "error while closing element '%s'");
-            return 1;
+        if (stack_.is_empty()) {
+            follow_up(Severity::error, {}, "error while closing element '%s'");
+            return Status::invalid;
+        }
+        ContentRefusal refusal;
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal)) {
+            refused(refusal, Severity::error, "error while closing element '%s'");
+            return Status::invalid;
         }
         previous_ = stack_.pop();
         if (handler_) {
             name_from_grammar(previous_->element);
-            if (deliver([&] { handler_->end_tag(previous_->element, name_); })) return 3;
+            if (!handler_->end_tag(previous_->element, name_)) return handler_failed();
         }
         if (stack_.is_empty()) complete_ = true;
-        return kContinue;
+        return kGoOn;
     }
 
-    int skipped_start_tag(int& c) {
+    Status skipped_start_tag(int& c) {
         held_name();
         int last = c;
         while (c != '>') {
             last = c;
             c = in_.skip_space();
-            if (c < 0) {
-                error("unexpected end of file while opening element '%s'", name());
-                return 1;
-            }
+            if (c < 0) return error("unexpected end of file while opening element '%s'", name());
         }
         if (last != '/') ++skip_depth_;
-        return kContinue;
+        return kGoOn;
     }
 
-    int start_tag(int& c) {
-        uint32_t before = mark();
-        const ContentPosition* pos = accept_start_tag(table_, name_, top(), previous_);
-        if (!pos) {
-            held_name();
-            if (!(flags_ & PARSE_IGNORE_WRONG_ELEMENTS)) {
-                follow_up(Severity::error, before, DiagnosticKind::misplaced_element, "error while opening element '%s'");
-                return 1;
-            }
-            follow_up(Severity::warning, before, DiagnosticKind::misplaced_element,
-                      "invalid element '%s' ignored - trying to continue");
-            skip_depth_ = 0;
-            while (c != '>' && c != '/') {
-                if (c < 0) {
-                    error("unexpected end of file while opening element '%s'", name());
-                    return 1;
-                }
-                c = in_.skip_space();
-            }
-            return after_start_tag(c);
-        }
+    Status start_tag(int& c) {
+        ContentRefusal refusal;
+        const ContentPosition* pos = accept_start_tag(table_, name_, top(), previous_, refusal);
+        if (!pos) return refused_start_tag(refusal, c);
         name_from_grammar(pos->element);
         stack_.push(pos);
         previous_ = nullptr;
         if (is_space(c)) c = in_.skip_space();
-        AttributeSet& attrs = s_.attributes;
         TagAttributes& tag = s_.tag_attributes;
-        tag.start(table_, pos->element, attrs);
+        tag.start(table_, pos->element);
         // Values may be views of the input's buffer until the tag is done.
         struct Unwatch {
             Input& in;
@@ -257,112 +240,124 @@ private:
             });
             c = lookahead;
             if (!ok) {
-                follow_up(Severity::error, before, DiagnosticKind::syntax, "error in attributes for element '%s'");
-                return 1;
+                follow_up(Severity::error, {}, "error in attributes for element '%s'");
+                return Status::invalid;
             }
         }
-        before = mark();
-        if (!(tag.moved() ? check_attributes(table_, pos->element, attrs, flags_) : tag.check(flags_))) {
-            follow_up(Severity::error, before, DiagnosticKind::syntax, "error in attributes for element '%s'");
-            return 1;
-        }
+        for (AttributeProblem p = tag.next_problem(); p.kind != AttributeProblem::Kind::none; p = tag.next_problem())
+            if (!tolerate(tag, pos->element, p)) return Status::invalid;
         if (handler_) {
-            std::span<const Attribute> delivered;
-            if (tag.moved()) {
-                s_.delivered.clear();
-                for (const AttributeSet::Entry& e : attrs)
-                    s_.delivered.push_back({e.key, e.value.text, e.value.rule});
-                delivered = s_.delivered;
-            } else {
-                delivered = tag.deliver(s_.delivered);
-            }
-            if (deliver([&] { handler_->start_tag(pos->element, name_, delivered); })) return 3;
+            std::span<const Attribute> delivered = tag.deliver(s_.delivered);
+            if (!handler_->start_tag(pos->element, name_, delivered)) return handler_failed();
         }
         return after_start_tag(c);
     }
 
-    int after_start_tag(int& c) {
+    // Reports an attribute problem; tells whether the flags tolerate it (a
+    // wrong value then takes its default, an undeclared name is kept).
+    [[gnu::cold, gnu::noinline]] bool tolerate(TagAttributes& tag, int32_t element, const AttributeProblem& p) {
+        const ElementRule& e = table_.elements[element];
+        bool tolerated = false;
+        if (p.kind == AttributeProblem::Kind::wrong_value)
+            tolerated = has(flags_, Flags::ignore_wrong_attributes) && e.attributes[p.rule].default_value;
+        else if (p.kind == AttributeProblem::Kind::unknown)
+            tolerated = has(flags_, Flags::ignore_unknown_attributes);
+        Details cause = attribute_details(e, p, s_.expected);
+        word_attribute_problem(e, p, tolerated, report_.begin(tolerated ? Severity::warning : Severity::error));
+        file(cause);
+        if (tolerated) {
+            if (p.kind == AttributeProblem::Kind::wrong_value) tag.use_default(p.rule);
+            return true;
+        }
+        follow_up(Severity::error, cause, "error in attributes for element '%s'");
+        return false;
+    }
+
+    [[gnu::cold, gnu::noinline]] Status refused_start_tag(const ContentRefusal& refusal, int& c) {
+        held_name();
+        if (!has(flags_, Flags::ignore_wrong_elements)) {
+            refused(refusal, Severity::error, "error while opening element '%s'");
+            return Status::invalid;
+        }
+        refused(refusal, Severity::warning, "invalid element '%s' ignored - trying to continue");
+        skip_depth_ = 0;
+        while (c != '>' && c != '/') {
+            if (c < 0) return error("unexpected end of file while opening element '%s'", name());
+            c = in_.skip_space();
+        }
+        return after_start_tag(c);
+    }
+
+    Status after_start_tag(int& c) {
         if (is_space(c)) c = in_.skip_space();
-        if (c != '/') return kContinue;
+        if (c != '/') return kGoOn;
         if (skip_depth_ >= 0) {
             --skip_depth_;
             c = in_.skip_space();
-            return kContinue;
+            return kGoOn;
         }
-        uint32_t before = mark();
-        if (!accept_end_tag(table_, name_, top(), previous_)) {
-            follow_up(Severity::error, before, DiagnosticKind::syntax, "error while closing element '%s'");
-            return 1;
+        ContentRefusal refusal;
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal)) {
+            refused(refusal, Severity::error, "error while closing element '%s'");
+            return Status::invalid;
         }
-        if (handler_ && deliver([&] { handler_->end_tag(top()->element, name_); })) return 3;
+        if (handler_ && !handler_->end_tag(top()->element, name_)) return handler_failed();
         previous_ = stack_.pop();
         if (stack_.is_empty()) complete_ = true;
         c = in_.skip_space();
-        return kContinue;
+        return kGoOn;
     }
 
-    [[gnu::cold, gnu::noinline]] void refuse_text(uint32_t mark) {
-        if (!reporter_) return;
+    [[gnu::cold, gnu::noinline]] Status refuse_text(const ContentRefusal* refusal) {
         Details details;
-        details.kind = DiagnosticKind::text_not_allowed;
-        if (const Diagnostic* cause = reporter_->last_error_since(mark)) {
-            details.element = cause->element;
-            details.expected = cause->expected;
+        if (refusal) {
+            details = refusal_details(table_, *refusal, s_.expected);
+            word_refusal(table_, *refusal, report_.begin(Severity::error));
+            file(details);
         }
+        details.kind = DiagnosticKind::text_not_allowed;
         report_format(Severity::error, details, "character data is not allowed here");
+        return Status::invalid;
     }
 
-    int trailing(int c) {
-        for (; c >= 0; c = in_.get()) {
-            if (!is_space(c)) {
-                error("trailing garbage at end of file");
-                return 1;
-            }
-        }
-        return 0;
+    Status trailing(int c) {
+        for (; c >= 0; c = in_.get())
+            if (!is_space(c)) return error("trailing garbage at end of file");
+        return Status::ok;
     }
 
     // A run of character data starting at `c` (not '<'), up to the next '<'.
-    int character_data(int c) {
+    Status character_data(int c) {
         std::string& text = s_.text;
         text.clear();
         for (char w : whitespace_)  // read just before `c`, still valid
             if (w != '\r') text.push_back(w);
-        if (c < 0) {
-            error("unexpected end of file in text");
-            return 1;
-        }
+        if (c < 0) return error("unexpected end of file in text");
         if (c != '\r' && c != 0) text.push_back(static_cast<char>(c));
         bool amp = c == '&';
-        if (in_.template scan_until<'<', true>(text, amp) < 0) {
-            error("unexpected end of file in text");
-            return 1;
-        }
-        if (skip_depth_ >= 0) return kContinue;
-        uint32_t before = mark();
-        const ContentPosition* pos = stack_.is_empty() ? nullptr : accept_text(table_, top(), previous_);
-        if (!pos) {
-            refuse_text(before);
-            return 1;
-        }
+        if (in_.template scan_until<'<', true>(text, amp) < 0) return error("unexpected end of file in text");
+        if (skip_depth_ >= 0) return kGoOn;
+        if (stack_.is_empty()) return refuse_text(nullptr);
+        ContentRefusal refusal;
+        const ContentPosition* pos = accept_text(table_, top(), previous_, refusal);
+        if (!pos) return refuse_text(&refusal);
         previous_ = pos;
         if (handler_) {
             if (amp) decode_entities(text);
             const ElementRule& open = table_.elements[top()->element];
             std::string_view open_name(open.name, open.name_length);
-            if (deliver([&] { handler_->text(open.index, open_name, text); })) return 3;
+            if (!handler_->text(open.index, open_name, text)) return handler_failed();
         }
-        return kContinue;
+        return kGoOn;
     }
 
     const SchemaTable& table_;
     Input& in_;
     Handler* handler_;
-    const int flags_;
+    const Flags flags_;
     ParseScratch& s_;
+    ReportBuilder& report_;
     const char* path_;
-    Reporter* reporter_;
-    Locator* outer_locator_ = nullptr;
 
     // Whitespace after the last '>', kept for a run of character data that
     // it begins.
@@ -376,15 +371,16 @@ private:
 };
 
 template <class Input>
-int DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, int flags) {
-    ParseRun<Input> run(table, input, handler_, flags, scratch_);
+Status DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, Flags flags,
+                                    ReportBuilder& report) {
+    ParseRun<Input> run(table, input, handler_, flags, scratch_, report);
     int c = (lookahead < 0 || is_space(lookahead)) ? input.skip_space() : lookahead;
     if (c != '<') {
-        if (Reporter* r = run.reporter()) r->error("Found '%c' (%d) where '<' expected", c, c);
-        return 1;
+        run.plain(Severity::error, {}, "Found '%c' (%d) where '<' expected", c, c);
+        return Status::invalid;
     }
-    int status = run.run(c, false);
-    if (status == 0) lookahead = -1;
+    Status status = run.run(c, false);
+    if (status == Status::ok) lookahead = -1;
     return status;
 }
 

@@ -57,7 +57,7 @@ const char kCheckFooter[] =
 enum class Format { text, gcc, json };
 
 struct CheckOptions {
-    int flags = PARSE_STRICT;
+    tarvo::Flags flags = tarvo::Flags::strict;
     bool stream = false;
     bool recursive = false;
     bool quiet = false;
@@ -75,13 +75,15 @@ const char* outcome_name(Outcome o) {
 
 Outcome outcome_of(const tarvo::Result& r) {
     if (r.ok()) return Outcome::valid;
-    return r.status == kStatusCannotOpen ? Outcome::unreadable : Outcome::invalid;
+    return r.status == tarvo::Status::unreadable ? Outcome::unreadable : Outcome::invalid;
 }
 
-// What checking one document printed: `out` goes to standard output, then
-// `err` to standard error.
+// What checking one document prints: `out` goes to standard output; in the
+// text format the warnings go there and the errors to standard error.
 struct Report {
-    std::string out, err;
+    std::string out;
+    // The text format prints the Result's own texts, which are not copied.
+    tarvo::Result text;
     Outcome outcome = Outcome::valid;
 };
 
@@ -89,15 +91,6 @@ void append_line(std::string& to, std::string_view text) {
     if (text.empty()) return;
     to += text;
     to += '\n';
-}
-
-// The same for a text that is not needed elsewhere: it is moved rather
-// than copied, so a long message is not held twice.
-void take_line(std::string& to, std::string&& text) {
-    if (text.empty()) return;
-    if (!to.empty()) return append_line(to, text);
-    text += '\n';
-    to = std::move(text);
 }
 
 // A valid document's errors (refusals of elements skipped under -E) are not
@@ -111,7 +104,7 @@ bool shown(const tarvo::Result& r, const tarvo::Diagnostic& d) {
 // line break inside a message becomes a space. A message about no position
 // (a file that could not be opened) is NAME: error: TEXT.
 void append_gcc(std::string& out, std::string_view name, const tarvo::Result& r) {
-    for (const tarvo::Diagnostic& d : r.diagnostics) {
+    for (const tarvo::Diagnostic& d : r.diagnostics()) {
         if (!shown(r, d)) continue;
         out += name;
         if (d.line > 0) out += ':' + std::to_string(d.line) + ':' + std::to_string(d.column);
@@ -147,9 +140,9 @@ void append_json(std::string& out, std::string_view name, long document, const t
     out += outcome == Outcome::valid ? "true" : "false";
     out += ",\"status\":\"";
     out += outcome_name(outcome);
-    out += "\",\"code\":" + std::to_string(r.status) + ",\"diagnostics\":[";
+    out += "\",\"code\":" + std::to_string(static_cast<int>(r.status)) + ",\"diagnostics\":[";
     bool first = true;
-    for (const tarvo::Diagnostic& d : r.diagnostics) {
+    for (const tarvo::Diagnostic& d : r.diagnostics()) {
         if (!shown(r, d)) continue;
         out += first ? "{" : ",{";
         first = false;
@@ -173,10 +166,7 @@ Report make_report(Format format, std::string_view name, tarvo::Result r) {
     Report rep;
     rep.outcome = outcome_of(r);
     switch (format) {
-    case Format::text:
-        take_line(rep.out, std::move(r.warnings));
-        if (!r.ok()) take_line(rep.err, std::move(r.errors));
-        break;
+    case Format::text: rep.text = std::move(r); break;
     case Format::gcc: append_gcc(rep.out, name, r); break;
     case Format::json: append_json(rep.out, name, 0, r); break;
     }
@@ -253,25 +243,25 @@ Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const
     if (!t.is_stdin) return make_report(o.format, t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.flags));
     if (!in.error) return make_report(o.format, t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.flags));
     // Standard input failed as a file that cannot be read fails.
-    tarvo::Result r;
-    r.status = kStatusCannotOpen;
-    r.errors = "Could not open file " + t.path + " for reading";
-    r.error_messages.push_back(r.errors);
+    const std::string message = "Could not open file " + t.path + " for reading";
     tarvo::Diagnostic d;
     d.kind = tarvo::DiagnosticKind::input_output;
-    d.message = r.errors;
+    d.message = message;
     d.os_error = in.error;
-    r.diagnostics.push_back(d);
-    return make_report(o.format, t.path, std::move(r));
+    return make_report(o.format, t.path, tarvo::Result(tarvo::Status::unreadable, {&d, 1}));
 }
 
 void print_report(const CheckOptions& o, const Report& rep) {
     if (o.quiet) return;
-    write_out(rep.out);
-    if (o.format == Format::text) {
-        flush_out();  // a document's warnings before its errors, as they were found
-        write_err(rep.err);
-    }
+    if (o.format != Format::text) return write_out(rep.out);
+    auto line = [](void (*write)(std::string_view), std::string_view text) {
+        if (text.empty()) return;
+        write(text);
+        write("\n");
+    };
+    line(write_out, rep.text.warnings());
+    flush_out();  // a document's warnings before its errors, as they were found
+    if (!rep.text.ok()) line(write_err, rep.text.errors());
 }
 
 // Checks every target, printing each report in list order as soon as it and
@@ -345,7 +335,7 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
         std::string out;
         switch (o.format) {
         case Format::text:
-            append_line(out, r.warnings);
+            append_line(out, r.warnings());
             out += "document " + std::to_string(n) + (r.ok() ? ": valid\n" : ": invalid\n");
             break;
         case Format::gcc: append_gcc(out, shown_name, r); break;
@@ -356,7 +346,7 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
         if (!r.ok()) {
             if (o.format == Format::text) {
                 std::string err;
-                append_line(err, r.errors);
+                append_line(err, r.errors());
                 write_err(err);
             }
             exit_code = kExitInvalid;

@@ -46,7 +46,7 @@ struct UsageError : std::runtime_error {
 };
 
 // -A, -U and -E, the tolerances of every command that parses.
-void add_parse_flags(CLI::App& app, int& flags);
+void add_parse_flags(CLI::App& app, tarvo::Flags& flags);
 
 // The grammar called `name`; an unknown name is reported with the list of
 // known ones and the returned pointer is null.

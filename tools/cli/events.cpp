@@ -10,14 +10,14 @@ namespace tarvo::cli {
 namespace {
 
 struct EventsOptions {
-    int flags = PARSE_STRICT;
+    tarvo::Flags flags = tarvo::Flags::strict;
     GrammarOperand grammar;
     std::string file;
 };
 
 class JsonEvents : public tarvo::Handler {
 public:
-    void start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
+    bool start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
         line_ = "{\"event\":\"start\",\"name\":";
         put_string(name);
         line_ += ",\"attributes\":{";
@@ -28,28 +28,31 @@ public:
             put_string(attrs[i].value);
         }
         emit("}}");
+        return true;
     }
-    void text(int, std::string_view element, std::string_view text) override {
+    bool text(int, std::string_view element, std::string_view text) override {
         line_ = "{\"event\":\"text\",\"name\":";
         put_string(element);
         line_ += ",\"text\":";
         put_string(text);
         emit("}");
+        return true;
     }
-    void end_tag(int, std::string_view name) override {
+    bool end_tag(int, std::string_view name) override {
         line_ = "{\"event\":\"end\",\"name\":";
         put_string(name);
         emit("}");
+        return true;
     }
 
     // The outcome line: validity, status and every message.
     void outcome(const tarvo::Result& r) {
         line_ = "{\"event\":\"outcome\",\"valid\":";
         line_ += r.ok() ? "true" : "false";
-        line_ += ",\"status\":" + std::to_string(r.status) + ",\"warnings\":";
-        put_list(r.warning_messages);
+        line_ += ",\"status\":" + std::to_string(static_cast<int>(r.status)) + ",\"warnings\":";
+        put_list(r.warning_messages());
         line_ += ",\"errors\":";
-        put_list(r.error_messages);
+        put_list(r.error_messages());
         emit("}");
     }
 

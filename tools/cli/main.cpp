@@ -67,15 +67,15 @@ void flush_out() {
     if (std::fflush(stdout) != 0 && g_write_errno == 0) g_write_errno = errno ? errno : EIO;
 }
 
-void add_parse_flags(CLI::App& app, int& flags) {
-    auto flag = [&](const char* names, int bit, const char* help) {
-        app.add_flag_callback(names, [&flags, bit] { flags |= bit; }, help);
+void add_parse_flags(CLI::App& app, tarvo::Flags& flags) {
+    auto flag = [&](const char* names, tarvo::Flags bit, const char* help) {
+        app.add_flag_callback(names, [&flags, bit] { flags = flags | bit; }, help);
     };
-    flag("-A,--ignore-wrong-attributes", PARSE_IGNORE_WRONG_ATTRIBUTES,
+    flag("-A,--ignore-wrong-attributes", tarvo::Flags::ignore_wrong_attributes,
          "A value outside its allowed list becomes the default (warning)");
-    flag("-U,--ignore-unknown-attributes", PARSE_IGNORE_UNKNOWN_ATTRIBUTES,
+    flag("-U,--ignore-unknown-attributes", tarvo::Flags::ignore_unknown_attributes,
          "An undeclared attribute is kept (warning)");
-    flag("-E,--ignore-wrong-elements", PARSE_IGNORE_WRONG_ELEMENTS, "A misplaced element is skipped whole (warning)");
+    flag("-E,--ignore-wrong-elements", tarvo::Flags::ignore_wrong_elements, "A misplaced element is skipped whole (warning)");
 }
 
 const tarvo::SchemaTable* find_grammar_or_report(const std::string& name) {
