@@ -129,8 +129,8 @@ struct Delivered : Handler {
     bool start_tag(int, std::string_view, std::span<const Attribute> attributes) override {
         if (!out.empty()) return true;  // the first tag only
         for (const Attribute& a : attributes) {
-            if (a.rule != find_attribute_rule(*rule, a.name)) out += "wrong rule for " + S(a.name) + " ";
-            out += (out.empty() ? "" : " ") + S(a.name) + "=" + S(a.value);
+            if (a.rule != find_attribute_rule(*rule, a.name)) out.append("wrong rule for ").append(a.name).append(" ");
+            out.append(out.empty() ? "" : " ").append(a.name).append("=").append(a.value);
         }
         return true;
     }
@@ -138,17 +138,21 @@ struct Delivered : Handler {
 
 S run(const AttrCase& c, S& errors, S& warnings) {
     const SchemaTable& t = grammar(c.grammar);
-    S tag = "<" + S(c.element);
+    S tag = "<";
+    tag += c.element;
     std::istringstream in(c.given);
-    for (S item; std::getline(in, item, '|');)
-        tag += " " + item.substr(0, item.find('=')) + "=\"" + item.substr(item.find('=') + 1) + "\"";
+    for (S item; std::getline(in, item, '|');) {
+        const size_t eq = item.find('=');
+        tag.append(" ").append(item, 0, eq).append("=\"").append(item, eq + 1).append("\"");
+    }
     Delivered d;
     d.rule = &t.elements[find_element(t, c.element)];
     // Any declared element may stand as the root.
     Result r = parse_buffer(t, "<?xml version=\"1.0\"?>" + tag + "/>", "doc.xml", &d, Flags(c.flags));
     warnings = r.warnings();
     errors = r.errors();
-    const S follow = "\n" + at(1, "error in attributes for element '" + S(c.element) + "'");
+    S follow = "\n";
+    follow += in_attributes("", c.element, 1).substr(1);  // the reader's own line after the refusal
     if (errors.ends_with(follow)) errors.resize(errors.size() - follow.size());
     return r.ok() ? d.out : "";
 }

@@ -66,8 +66,4 @@ private:
     std::string text_;
 };
 
-// printf-style formatting into a string of whatever length it needs.
-std::string format_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string vformat_message(const char* format, va_list args);
-
 }  // namespace tarvo

@@ -46,6 +46,8 @@ public:
     // text to append to, end() files what was appended since as one message.
     StrBuf& begin(Severity severity);
     void end(const Details& details, long line = 0, long column = 0);
+    // The text the message begun last is being written into.
+    StrBuf& text_being_written() { return text(pending_); }
     // A whole message at once.
     void add(Severity severity, std::string_view message, const Details& details = {}, long line = 0,
              long column = 0);

@@ -10,7 +10,7 @@ bool is_letter(int c, char lower) { return c == lower || c == lower - 'a' + 'A';
 
 // The XML declaration and the one optional declaration opened by "<!",
 // up to the first character of the first element's tag.
-template <class Input>
+template <DocumentInput Input>
 class Prolog {
 public:
     Prolog(ParseRun<Input>& run, Input& in, ParseScratch& s, const char* path)
@@ -74,7 +74,7 @@ private:
     const char* path_;
 };
 
-template <class Input>
+template <DocumentInput Input>
 Status parse_document(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& scratch,
                       ReportBuilder& report, const char* path) {
     ParseRun<Input> run(table, in, handler, flags, scratch, report, path);

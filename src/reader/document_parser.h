@@ -46,7 +46,7 @@ public:
     // nothing after the root element's '>' is consumed. `lookahead` holds a
     // character already taken from the source, or -1; it becomes -1 after a
     // complete document and is left alone on failure.
-    template <class Input>
+    template <DocumentInput Input>
     Status parse_stream(const SchemaTable& table, Input& input, int& lookahead, Flags flags, ReportBuilder& report);
 
     // The byte-by-byte form over a reader function.

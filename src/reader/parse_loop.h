@@ -27,7 +27,7 @@ namespace tarvo {
 // What the loop's steps return: a Status ends the document, kGoOn reads on.
 inline constexpr Status kGoOn = static_cast<Status>(-1);
 
-template <class Input>
+template <DocumentInput Input>
 class ParseRun final {
 public:
     ParseRun(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& s,
@@ -99,17 +99,28 @@ private:
         report_.end(details, line, column);
     }
 
+    // A message of the loop's own is written in three steps: begin_own()
+    // writes the file's prefix and returns the text, the caller appends
+    // the body, end_own() capitalises a stream message and files it.
+    StrBuf& begin_own(Severity severity) {
+        StrBuf& text = report_.begin(severity);
+        own_body_ = text.length();
+        if constexpr (!Input::kStream) text.append_format("File %s, line %ld: ", path_, in_.line_number());
+        return text;
+    }
+    void end_own(const Details& details) {
+        if constexpr (Input::kStream) {
+            StrBuf& text = report_.text_being_written();
+            if (text.length() > own_body_) text.capitalize_at(own_body_);
+        }
+        file(details);
+    }
+
     // Writes one message straight into its text, without a temporary copy.
     void report(Severity severity, const Details& details, const char* format, va_list args)
         __attribute__((format(printf, 4, 0))) {
-        StrBuf& text = report_.begin(severity);
-        size_t body = text.length();
-        if constexpr (!Input::kStream) text.append_format("File %s, line %ld: ", path_, in_.line_number());
-        text.append_vformat(format, args);
-        if constexpr (Input::kStream) {
-            if (text.length() > body) text.capitalize_at(body);
-        }
-        file(details);
+        begin_own(severity).append_vformat(format, args);
+        end_own(details);
     }
     void report_format(Severity severity, const Details& details, const char* format, ...)
         __attribute__((format(printf, 4, 5))) {
@@ -120,21 +131,30 @@ private:
     }
 
     // A content-model refusal: its own message, then the loop's line about
-    // the current element (`format` quotes its name), which carries the
-    // refusal's kind and expected list.
-    [[gnu::cold, gnu::noinline]] void refused(const ContentRefusal& refusal, Severity severity, const char* format)
-        __attribute__((format(printf, 4, 0))) {
+    // the current element, which carries the refusal's kind and expected
+    // list.
+    [[gnu::cold, gnu::noinline]] void refused(const ContentRefusal& refusal, Severity severity, const char* before,
+                                              const char* after = "'") {
         Details cause = refusal_details(table_, refusal, s_.expected);
         word_refusal(table_, refusal, report_.begin(Severity::error));
         file(cause);
-        follow_up(severity, cause, format);
+        follow_up(severity, cause, before, after);
     }
 
-    // The loop's line after a refusal whose details are `cause`.
-    void follow_up(Severity severity, const Details& cause, const char* format) __attribute__((format(printf, 4, 0))) {
+    // The loop's line after a refusal whose details are `cause`: `before`,
+    // the current tag's name, `after`. The name is appended as it is, not
+    // through a format, whatever its length.
+    void follow_up(Severity severity, const Details& cause, const char* before, const char* after = "'") {
         Details details = cause;
         details.element = held_name();
-        report_format(severity, details, format, name());
+        naming(severity, details, before, after);
+    }
+    void naming(Severity severity, const Details& details, const char* before, const char* after) {
+        StrBuf& text = begin_own(severity);
+        text.append(before);
+        text.append(held_name());
+        text.append(after);
+        end_own(details);
     }
 
     // The current tag's name for a message: copied out of the read buffer,
@@ -146,7 +166,10 @@ private:
         }
         return s_.name;
     }
-    const char* name() { return held_name().c_str(); }
+    [[gnu::cold, gnu::noinline]] Status end_of_file_in_tag() {
+        naming(Severity::error, {}, "unexpected end of file while opening element '", "'");
+        return Status::invalid;
+    }
     // Once the tag's element is known its name is the grammar's, which stays
     // put while the buffer moves on.
     void name_from_grammar(int32_t element) {
@@ -189,12 +212,12 @@ private:
             return kGoOn;
         }
         if (stack_.is_empty()) {
-            follow_up(Severity::error, {}, "error while closing element '%s'");
+            follow_up(Severity::error, {}, "error while closing element '");
             return Status::invalid;
         }
         ContentRefusal refusal;
         if (!accept_end_tag(table_, name_, top(), previous_, refusal)) {
-            refused(refusal, Severity::error, "error while closing element '%s'");
+            refused(refusal, Severity::error, "error while closing element '");
             return Status::invalid;
         }
         previous_ = stack_.pop();
@@ -212,7 +235,7 @@ private:
         while (c != '>') {
             last = c;
             c = in_.skip_space();
-            if (c < 0) return error("unexpected end of file while opening element '%s'", name());
+            if (c < 0) return end_of_file_in_tag();
         }
         if (last != '/') ++skip_depth_;
         return kGoOn;
@@ -240,7 +263,7 @@ private:
             });
             c = lookahead;
             if (!ok) {
-                follow_up(Severity::error, {}, "error in attributes for element '%s'");
+                follow_up(Severity::error, {}, "error in attributes for element '");
                 return Status::invalid;
             }
         }
@@ -269,20 +292,20 @@ private:
             if (p.kind == AttributeProblem::Kind::wrong_value) tag.use_default(p.rule);
             return true;
         }
-        follow_up(Severity::error, cause, "error in attributes for element '%s'");
+        follow_up(Severity::error, cause, "error in attributes for element '");
         return false;
     }
 
     [[gnu::cold, gnu::noinline]] Status refused_start_tag(const ContentRefusal& refusal, int& c) {
         held_name();
         if (!has(flags_, Flags::ignore_wrong_elements)) {
-            refused(refusal, Severity::error, "error while opening element '%s'");
+            refused(refusal, Severity::error, "error while opening element '");
             return Status::invalid;
         }
-        refused(refusal, Severity::warning, "invalid element '%s' ignored - trying to continue");
+        refused(refusal, Severity::warning, "invalid element '", "' ignored - trying to continue");
         skip_depth_ = 0;
         while (c != '>' && c != '/') {
-            if (c < 0) return error("unexpected end of file while opening element '%s'", name());
+            if (c < 0) return end_of_file_in_tag();
             c = in_.skip_space();
         }
         return after_start_tag(c);
@@ -298,7 +321,7 @@ private:
         }
         ContentRefusal refusal;
         if (!accept_end_tag(table_, name_, top(), previous_, refusal)) {
-            refused(refusal, Severity::error, "error while closing element '%s'");
+            refused(refusal, Severity::error, "error while closing element '");
             return Status::invalid;
         }
         if (handler_ && !handler_->end_tag(top()->element, name_)) return handler_failed();
@@ -358,6 +381,7 @@ private:
     ParseScratch& s_;
     ReportBuilder& report_;
     const char* path_;
+    size_t own_body_ = 0;  // where the body of the message being written begins
 
     // Whitespace after the last '>', kept for a run of character data that
     // it begins.
@@ -370,7 +394,7 @@ private:
     bool complete_ = false;  // the root element has closed
 };
 
-template <class Input>
+template <DocumentInput Input>
 Status DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, Flags flags,
                                     ReportBuilder& report) {
     ParseRun<Input> run(table, input, handler_, flags, scratch_, report);
