@@ -38,14 +38,19 @@ enum class Flags : unsigned {
     ignore_wrong_attributes = 1,    // wrong listed value: warn, use the default
     ignore_unknown_attributes = 2,  // undeclared attribute: warn, keep it
     ignore_wrong_elements = 4,      // misplaced element: warn, skip it whole
+    // Read XML 1.0: an optional XML declaration and byte-order mark,
+    // comments, processing instructions, a DOCTYPE (read and skipped),
+    // CDATA sections, character references and XML's names. Without it a
+    // document is read in tarvo's own subset of XML.
+    xml = 8,
 };
 constexpr Flags operator|(Flags a, Flags b) { return Flags(unsigned(a) | unsigned(b)); }
 constexpr Flags operator&(Flags a, Flags b) { return Flags(unsigned(a) & unsigned(b)); }
 // Whether every flag of `flag` is set in `flags`.
 constexpr bool has(Flags flags, Flags flag) { return (flags & flag) == flag; }
 // Every flag a parse knows; other bits are ignored.
-inline constexpr Flags kAllFlags =
-    Flags::ignore_wrong_attributes | Flags::ignore_unknown_attributes | Flags::ignore_wrong_elements;
+inline constexpr Flags kAllFlags = Flags::ignore_wrong_attributes | Flags::ignore_unknown_attributes |
+                                   Flags::ignore_wrong_elements | Flags::xml;
 
 // How a parse ended. The numbers are the Python module's and the command's.
 enum class Status : int {

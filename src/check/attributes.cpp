@@ -10,11 +10,12 @@ namespace tarvo {
 ValueTarget TagAttributes::undeclared_target(std::string_view name) {
     const uint32_t bucket = dict_bucket(name);
     AttributeSet::Entry* entry = undeclared_.find_in(bucket, name);
-    if (!entry) {
+    const bool again = entry != nullptr;
+    if (!again) {
         entry = &undeclared_.append(bucket, name);
         entry->value.order = given_++;
     }
-    return {&entry->value.text, nullptr};
+    return {&entry->value.text, nullptr, again};
 }
 
 AttributeProblem TagAttributes::check_rules() {

@@ -32,6 +32,7 @@ using AttributeSet = StrDict<AttributeValue>;
 struct ValueTarget {
     std::string* text;
     std::string_view* view;
+    bool again = false;  // the name was given before in the same tag
 };
 
 // What the attribute check found wrong with a tag.
@@ -84,9 +85,10 @@ public:
         last_ = i;
         if (i < 0) return undeclared_target(name);
         Slot& s = slots_[static_cast<size_t>(i)];
-        if (s.order < 0) s.order = given_++;
+        const bool again = s.order >= 0;
+        if (!again) s.order = given_++;
         s.view = {};
-        return {&s.text, &s.view};
+        return {&s.text, &s.view, again};
     }
 
     // Copies the values kept as views of the input's buffer into the tag's

@@ -27,6 +27,9 @@ struct ParseScratch {
     TagAttributes tag_attributes;
     std::vector<Attribute> delivered;
     std::vector<std::string_view> expected;  // a refusal's expected names
+    // The XML mode's DOCTYPE declaration, if the document has one.
+    std::string doctype_name, doctype_system, doctype_public, internal_subset;
+    bool has_doctype = false;
 };
 
 class DocumentParser {
@@ -54,6 +57,10 @@ public:
                         ReportBuilder& report);
 
 private:
+    template <DocumentInput Input, bool Xml>
+    Status parse_stream_in(const SchemaTable& table, Input& input, int& lookahead, Flags flags,
+                           ReportBuilder& report);
+
     Handler* handler_ = nullptr;
     ParseScratch scratch_;
 };

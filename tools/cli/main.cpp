@@ -76,6 +76,8 @@ void add_parse_flags(CLI::App& app, tarvo::Flags& flags) {
     flag("-U,--ignore-unknown-attributes", tarvo::Flags::ignore_unknown_attributes,
          "An undeclared attribute is kept (warning)");
     flag("-E,--ignore-wrong-elements", tarvo::Flags::ignore_wrong_elements, "A misplaced element is skipped whole (warning)");
+    flag("-X,--xml", tarvo::Flags::xml,
+         "Read XML 1.0: comments, processing instructions, CDATA, character references, a DOCTYPE, XML names");
 }
 
 const tarvo::SchemaTable* find_grammar_or_report(const std::string& name) {
