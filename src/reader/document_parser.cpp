@@ -227,9 +227,9 @@ private:
 };
 
 template <DocumentInput Input>
-Status parse_xml_document(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& scratch,
+Status parse_xml_document(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& scratch,
                           ReportBuilder& report, const char* path) {
-    ParseRun<Input, true> run(table, in, handler, flags, scratch, report, path);
+    ParseRun<Input, true> run(table, in, handler, options, scratch, report, path);
     int c = -1;
     bool inside_tag = false;
     Status status = XmlProlog<Input>(run, in, scratch).read(c, inside_tag);
@@ -238,10 +238,10 @@ Status parse_xml_document(const SchemaTable& table, Input& in, Handler* handler,
 }
 
 template <DocumentInput Input>
-Status parse_document(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& scratch,
+Status parse_document(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& scratch,
                       ReportBuilder& report, const char* path) {
-    if (has(flags, Flags::xml)) return parse_xml_document(table, in, handler, flags, scratch, report, path);
-    ParseRun<Input> run(table, in, handler, flags, scratch, report, path);
+    if (has(options.flags, Flags::xml)) return parse_xml_document(table, in, handler, options, scratch, report, path);
+    ParseRun<Input> run(table, in, handler, options, scratch, report, path);
     int c = -1;
     bool inside_tag = false;
     Status status = Prolog<Input>(run, in, scratch, path).read(c, inside_tag);
@@ -251,11 +251,11 @@ Status parse_document(const SchemaTable& table, Input& in, Handler* handler, Fla
 
 }  // namespace
 
-Status DocumentParser::parse_file(const SchemaTable& table, const char* path, Flags flags, ReportBuilder& report) {
+Status DocumentParser::parse_file(const SchemaTable& table, const char* path, const Options& options, ReportBuilder& report) {
     FileInput in(path, handler_);
     int error = in.open_error();
     try {
-        if (in.is_open()) return parse_document(table, in, handler_, flags, scratch_, report, path);
+        if (in.is_open()) return parse_document(table, in, handler_, options, scratch_, report, path);
     } catch (const ReadFailure& failure) {
         // A directory, or a failing disk: what was read so far stands, the
         // file as a whole could not be read.
@@ -270,15 +270,15 @@ Status DocumentParser::parse_file(const SchemaTable& table, const char* path, Fl
 }
 
 Status DocumentParser::parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name,
-                                    Flags flags, ReportBuilder& report) {
+                                    const Options& options, ReportBuilder& report) {
     MemoryInput in(data);
-    return parse_document(table, in, handler_, flags, scratch_, report, name.c_str());
+    return parse_document(table, in, handler_, options, scratch_, report, name.c_str());
 }
 
 Status DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,
-                                    Flags flags, ReportBuilder& report) {
+                                    const Options& options, ReportBuilder& report) {
     CharReaderInput in(reader, context);
-    return parse_stream(table, in, lookahead, flags, report);
+    return parse_stream(table, in, lookahead, options, report);
 }
 
 }  // namespace tarvo

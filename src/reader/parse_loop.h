@@ -33,9 +33,10 @@ inline constexpr Status kGoOn = static_cast<Status>(-1);
 template <DocumentInput Input, bool Xml = false>
 class ParseRun final {
 public:
-    ParseRun(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& s,
+    ParseRun(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& s,
              ReportBuilder& report, const char* path = nullptr)
-        : table_(table), in_(in), handler_(handler), flags_(flags), s_(s), report_(report), path_(path) {
+        : table_(table), in_(in), handler_(handler), flags_(options.flags), max_errors_(options.max_errors), s_(s),
+          report_(report), path_(path) {
         s_.tag_attributes.begin_document(table);
     }
     ParseRun(const ParseRun&) = delete;
@@ -212,7 +213,13 @@ public:
     // the '<' of the first tag has been read and `c` is the first character
     // after it other than whitespace (in the XML mode, the one right after it).
     Status run(int c, bool inside_tag) {
-        if constexpr (Xml) return run_xml(c, inside_tag);
+        const Status status = Xml ? run_xml(c, inside_tag) : run_plain(c, inside_tag);
+        // A document read to its end after errors the parse went on after.
+        return status == Status::ok && errors_ > 0 ? Status::invalid : status;
+    }
+
+private:
+    Status run_plain(int c, bool inside_tag) {
         bool read_whitespace = false;
         for (;;) {
             bool tag = inside_tag;
@@ -477,10 +484,7 @@ private:
             return Status::invalid;
         }
         ContentRefusal refusal;
-        if (!accept_end_tag(table_, name_, top(), previous_, refusal)) {
-            refused(refusal, Severity::error, "error while closing element '");
-            return Status::invalid;
-        }
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
         previous_ = stack_.pop();
         if (handler_) {
             name_from_grammar(previous_->element);
@@ -558,16 +562,32 @@ private:
             return true;
         }
         follow_up(Severity::error, cause, "error in attributes for element '");
-        return false;
+        if (!keep_going()) return false;
+        // On as the matching tolerance would go.
+        if (p.kind == AttributeProblem::Kind::wrong_value && e.attributes[p.rule].default_value)
+            tag.use_default(p.rule);
+        else if (p.kind == AttributeProblem::Kind::unknown)
+            tag.drop_undeclared();
+        else if (p.kind == AttributeProblem::Kind::missing)
+            tag.leave_out(p.rule);
+        return true;
+    }
+
+    // After a validity error: whether the parse goes on, counting the error.
+    bool keep_going() {
+        if (max_errors_ == 1) return false;
+        ++errors_;
+        return max_errors_ == 0 || errors_ < max_errors_;
     }
 
     [[gnu::cold, gnu::noinline]] Status refused_start_tag(const ContentRefusal& refusal, int& c) {
         held_name();
         if (!has(flags_, Flags::ignore_wrong_elements)) {
             refused(refusal, Severity::error, "error while opening element '");
-            return Status::invalid;
+            if (!keep_going()) return Status::invalid;
+        } else {
+            refused(refusal, Severity::warning, "invalid element '", "' ignored - trying to continue");
         }
-        refused(refusal, Severity::warning, "invalid element '", "' ignored - trying to continue");
         skip_depth_ = 0;
         while (c != '>' && c != '/') {
             if (c < 0) return end_of_file_in_tag();
@@ -585,15 +605,19 @@ private:
             return kGoOn;
         }
         ContentRefusal refusal;
-        if (!accept_end_tag(table_, name_, top(), previous_, refusal)) {
-            refused(refusal, Severity::error, "error while closing element '");
-            return Status::invalid;
-        }
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
         if (handler_ && !handler_->end_tag(top()->element, name_)) return handler_failed();
         previous_ = stack_.pop();
         if (stack_.is_empty()) complete_ = true;
         c = after_slash();
         return kGoOn;
+    }
+
+    // An end tag refused: reports it; an element missing a child closes all
+    // the same when the parse goes on, a close tag of another name never.
+    [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal) {
+        refused(refusal, Severity::error, "error while closing element '");
+        return refusal.reason == ContentRefusal::Reason::missing && keep_going();
     }
 
     [[gnu::cold, gnu::noinline]] Status refuse_text(const ContentRefusal* refusal) {
@@ -605,7 +629,7 @@ private:
         }
         details.kind = DiagnosticKind::text_not_allowed;
         report_format(Severity::error, details, "character data is not allowed here");
-        return Status::invalid;
+        return refusal && keep_going() ? kGoOn : Status::invalid;  // the text is skipped
     }
 
     Status trailing(int c) {
@@ -650,6 +674,8 @@ private:
     Input& in_;
     Handler* handler_;
     const Flags flags_;
+    const unsigned max_errors_;
+    unsigned errors_ = 0;  // validity errors reported
     ParseScratch& s_;
     ReportBuilder& report_;
     const char* path_;
@@ -670,16 +696,16 @@ private:
 };
 
 template <DocumentInput Input>
-Status DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, Flags flags,
+Status DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
                                     ReportBuilder& report) {
-    if (has(flags, Flags::xml)) return parse_stream_in<Input, true>(table, input, lookahead, flags, report);
-    return parse_stream_in<Input, false>(table, input, lookahead, flags, report);
+    if (has(options.flags, Flags::xml)) return parse_stream_in<Input, true>(table, input, lookahead, options, report);
+    return parse_stream_in<Input, false>(table, input, lookahead, options, report);
 }
 
 template <DocumentInput Input, bool Xml>
-Status DocumentParser::parse_stream_in(const SchemaTable& table, Input& input, int& lookahead, Flags flags,
+Status DocumentParser::parse_stream_in(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
                                        ReportBuilder& report) {
-    ParseRun<Input, Xml> run(table, input, handler_, flags, scratch_, report);
+    ParseRun<Input, Xml> run(table, input, handler_, options, scratch_, report);
     int c = (lookahead < 0 || is_space(lookahead)) ? input.skip_space() : lookahead;
     if (c != '<') {
         run.plain(Severity::error, {}, "Found '%c' (%d) where '<' expected", c, c);
