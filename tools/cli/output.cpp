@@ -93,6 +93,8 @@ size_t json_piece_end(std::string_view s, size_t size) {
 // escapes, and DEL and the well-formed C1 controls, which it copies, as
 // \u escapes too (a lone byte 0x80 to 0x9f it escapes already).
 void append_json_piece(std::string& out, std::string_view s) {
+    if (!std::memchr(s.data(), 0x7f, s.size()) && !std::memchr(s.data(), 0xc2, s.size()))
+        return tarvo::append_json_chars(out, s);
     size_t run = 0;
     for (size_t i = 0; i < s.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(s[i]);
