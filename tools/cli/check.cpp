@@ -41,10 +41,9 @@ const char kCheckFooter[] =
     "        invalid, unreadable), code, diagnostics (severity, kind, line, column, element,\n"
     "        attribute, expected, message, os_error when there is one)\n"
     "\n"
-    "\n"
-    "In every format a file name or message writes each control byte as \\xHH (in json as a \\u\n"
-    "escape): C0 controls, DEL and C1 controls, so none starts a line or acts on the terminal; in\n"
-    "text, each line is one message.\n"
+    "Every format writes each control byte of a file name or message (C0, DEL, C1) as \\xHH, json\n"
+    "as a \\u escape, so that none starts a line or acts on the terminal; text keeps one message a\n"
+    "line.\n"
     "\n"
     "FILE '-' is standard input, called <stdin> in messages. A directory needs -r; its *.xml files\n"
     "are checked in the order of their paths, byte by byte; a FIFO, socket or device among them is\n"
@@ -236,7 +235,9 @@ void print_report(Format format, std::string_view name, long document, const tar
         case Format::json: write_json(out, name, document, r); break;
         }
     }
-    flush_out();  // a document's warnings before its errors, as they were found
+    // A document's warnings before its errors, as they were found; each
+    // document of a stream as soon as it is read.
+    if (format == Format::text || document > 0) flush_out();
     if (format == Format::text && !r.ok()) {
         Writer err(write_err);
         write_text(err, r, tarvo::Severity::error);
