@@ -390,6 +390,10 @@ class Hostile(Temp):
                 last = json.loads(out.splitlines()[-1])
                 message = last["diagnostics"][0]["message"] if args[0] == "check" else last["errors"][0]
                 self.assertEqual(message, decoded(wrong_value(value)), (value, args))
+        # Character references of the XML mode make the same bytes.
+        path = self.write("v.xml", colors(b"a&#x9b;&#10;&#x85;&#x7f;b"))
+        rc, out, err = run_raw("check", "-X", "heatmap", path)
+        self.assertEqual((rc, err.splitlines()[0]), (1, wrong_value(rb"a\xc2\x9b\x0a\xc2\x85\x7fb")))
 
     def test_long_messages_are_escaped_in_pieces(self):
         # Escapes and multi-byte characters across the 64 KiB marks of the message.
