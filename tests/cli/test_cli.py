@@ -157,6 +157,24 @@ class Check(Temp):
                              [(path, r[0], r[2], r[3], r[4]) for r in records], body)
             self.assertEqual([l[4] for l in lines], [d["message"] for d in obj["diagnostics"]])
 
+    def test_max_errors_reports_every_problem_up_to_the_limit(self):
+        body = (b'>\n<Colors gradient_color_space="x"/>\n<Element id="i" value="1"/>\n<Nope/>'
+                b'\n<Element model_file="m" id="i" value="1" bogus="1"/>')
+        path = self.write("d.xml", DOC % body)
+        kinds = ["wrong_attribute_value", "missing_attribute", "unknown_element", "unknown_attribute"]
+        for args, shown in [([], 4), (["--max-errors", "0"], 4), (["--max-errors", "3"], 3), (["--max-errors", "1"], 1)]:
+            rc, js, _ = run("check", "--format", "json", "heatmap", path, *args)
+            obj = json.loads(js.decode("utf-8"))
+            self.assertEqual((rc, obj["status"]), (1, "invalid"), args)
+            self.assertEqual([d["kind"] for d in obj["diagnostics"]], [k for k in kinds[:shown] for _ in (0, 1)], args)
+            self.assertEqual([d["line"] for d in obj["diagnostics"]][1::2], [2, 3, 4, 5][:shown], args)
+        # The first error alone is what the module raises.
+        rc, _, err = run("check", "--max-errors", "1", "heatmap", path)
+        self.assertEqual(err, 'Invalid attribute value \'x\' for attribute \'gradient_color_space\'\n'
+                              'File %s, line 2: error in attributes for element \'Colors\'\n' % path)
+        rc, _, err = run("check", "--max-errors", "many", "heatmap", path)
+        self.assertEqual(rc, 2)
+
     def test_every_format_is_the_same_for_every_job_count(self):
         for fmt in ["text", "gcc", "json"]:
             runs = [run("check", "-j", jobs, "--format", fmt, "heatmap", *(ALL_EXAMPLES * 3)) for jobs in ["1", "4"]]

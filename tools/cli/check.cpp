@@ -60,7 +60,8 @@ const char kCheckFooter[] =
 enum class Format { text, gcc, json };
 
 struct CheckOptions {
-    tarvo::Flags flags = tarvo::Flags::strict;
+    tarvo::Options parse;  // flags and the error limit
+
     bool stream = false;
     bool recursive = false;
     bool quiet = false;
@@ -210,8 +211,8 @@ std::vector<Target> list_targets(const CheckOptions& o) {
 
 Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const Target& t, const StdinData& in) {
     if (t.special) return make_report(o.format, t.path, unreadable(t.path, 0));
-    if (!t.is_stdin) return make_report(o.format, t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.flags));
-    if (!in.error) return make_report(o.format, t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.flags));
+    if (!t.is_stdin) return make_report(o.format, t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.parse));
+    if (!in.error) return make_report(o.format, t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.parse));
     // Standard input failed as a file that cannot be read fails.
     const std::string message = "Could not open file " + t.path + " for reading";
     tarvo::Diagnostic d;
@@ -309,7 +310,7 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
     });
     int exit_code = kExitValid;
     for (long n = 1;; ++n) {
-        tarvo::Result r = reader.read(grammar, nullptr, o.flags);
+        tarvo::Result r = reader.read(grammar, nullptr, o.parse);
         if (read_error) {
             flush_out();
             report_error("tarvo: cannot read " + name + ": " + std::strerror(read_error));
@@ -362,7 +363,12 @@ int run_check(CheckOptions& o) {
 Runner declare_check(CLI::App& app) {
     auto o = std::make_shared<CheckOptions>();
     app.footer(kCheckFooter);
-    add_parse_flags(app, o->flags);
+    add_parse_flags(app, o->parse.flags);
+    o->parse.max_errors = 20;
+    app.add_option("--max-errors", o->parse.max_errors,
+                   "Report up to N validity errors of a document, going on after each as the matching tolerance "
+                   "would (default 20; 0: no limit; 1: stop at the first); a syntax error ends the document")
+        ->option_text("N");
     auto set_format = [o](const std::string& f) {
         o->format = f == "gcc" ? Format::gcc : f == "json" ? Format::json : Format::text;
     };
