@@ -64,6 +64,9 @@ struct Options {
     // of an invalid document. A syntax error always ends the document. With
     // 1, the first error ends the parse.
     unsigned max_errors = 1;
+    // Records carry their element's path from the root (Diagnostic::path),
+    // which costs a little on every start tag.
+    bool paths = false;
 };
 
 // How a parse ended. The numbers are the Python module's and the command's.
@@ -150,6 +153,24 @@ struct Diagnostic {
     std::span<const std::string_view> expected;
     std::string_view message;  // the message text, one of the messages of the texts below
     int os_error = 0;          // for input_output: the system's error number
+    // The problem's stable name, for tools to branch on and to list:
+    // "unknown-element", "misplaced-element", "missing-element",
+    // "unknown-attribute", "missing-attribute", "invalid-value",
+    // "text-not-allowed", "syntax", "unreadable", "callback-failed".
+    std::string_view code;
+    // This record is the reader's own line about where the problem of the
+    // record before it happened ("error while opening element ..."): one
+    // problem, said in two messages. Formats that show one entry per problem
+    // show it as a note of that record.
+    bool note = false;
+    std::string_view parent;  // the element the concerned one stands in, or empty
+    // The elements open from the root down to the concerned one, each with
+    // its place among the siblings of its name: "/ToolSet/Menu[2]/Tool[1]".
+    std::string_view path;
+    // For an unknown or misplaced name, an undeclared attribute or a value
+    // outside its list: the allowed name or value closest to it (a case or a
+    // small spelling difference), or empty.
+    std::string_view suggestion;
 };
 
 // The outcome of a parse: an ordinary value. Its texts and records are

@@ -60,7 +60,7 @@ public:
     }
 
     // Starts a tag of element `element` of the document's table.
-    void start(const SchemaTable& table, int32_t element) {
+    [[gnu::always_inline]] void start(const SchemaTable& table, int32_t element) {
         const ElementRule& e = table.elements[element];
         element_ = element;
         rule_ = &e;
@@ -110,7 +110,7 @@ public:
     // in declaration order (defaults filled in, listed values tested), then
     // the undeclared names in delivery order. Returns the next problem, or
     // one of kind none when the tag is checked.
-    AttributeProblem next_problem() {
+    [[gnu::always_inline]] AttributeProblem next_problem() {
         if (cursor_ < rule_->attribute_count) {
             AttributeProblem p = check_rules();
             if (p.kind != AttributeProblem::Kind::none) return p;

@@ -49,8 +49,9 @@ const ContentPosition* accept_start_tag(const SchemaTable& t, std::string_view n
                                         const ContentPosition* previous, ContentRefusal& refusal) {
     int32_t element = find_element(t, name);
     if (element < 0) {
+        // The list that applied, for a suggestion.
         refuse(refusal, ContentRefusal::Reason::unknown_element, DiagnosticKind::unknown_element, name, open,
-               previous, {});
+               previous, list_at(t, open, previous));
         return nullptr;
     }
     if (!open && !previous) return root_position(t, element);

@@ -26,7 +26,8 @@ struct ContentRefusal {
     std::string_view name;                      // the tag's name as read, or the open element's for text
     const ContentPosition* open = nullptr;      // the innermost open element, or null at the root
     const ContentPosition* previous = nullptr;  // the previous sibling (element or text), or null
-    // The list that applied: what could have stood here.
+    // The list that applied: what could have stood here (for an unknown
+    // element too, though its record names no expected elements).
     const ContentPosition* entries = nullptr;
     int32_t count = 0;
 };

@@ -1,5 +1,7 @@
 #include "diag/messages.h"
 
+#include "diag/suggest.h"
+
 namespace tarvo {
 
 namespace {
@@ -52,16 +54,20 @@ void word_refusal(const SchemaTable& t, const ContentRefusal& r, StrBuf& out) {
 }
 
 Details refusal_details(const SchemaTable& t, const ContentRefusal& r, std::vector<std::string_view>& names) {
+    using Reason = ContentRefusal::Reason;
     Details d;
     d.kind = r.kind;
     d.element = r.name;
-    if (r.entries && (r.reason == ContentRefusal::Reason::misplaced || r.reason == ContentRefusal::Reason::missing)) {
-        names.clear();
-        for (int32_t i = 0; i < r.count; ++i)
-            if (r.entries[i].element >= 0) names.push_back(name_of(t, r.entries[i].element));
+    if (r.reason == Reason::missing) d.code = "missing-element";
+    names.clear();
+    for (int32_t i = 0; i < r.count; ++i)
+        if (r.entries[i].element >= 0) names.push_back(name_of(t, r.entries[i].element));
+    if (r.entries && (r.reason == Reason::misplaced || r.reason == Reason::missing)) {
         d.expected_key = r.entries;
         d.expected = names;
     }
+    if (r.kind == DiagnosticKind::unknown_element || r.kind == DiagnosticKind::misplaced_element)
+        if (r.reason != Reason::missing) d.suggestion = closest(r.name, names);
     return d;
 }
 
@@ -93,7 +99,14 @@ Details attribute_details(const ElementRule& e, const AttributeProblem& p, std::
     d.attribute = p.name;
     switch (p.kind) {
     case AttributeProblem::Kind::missing: d.kind = DiagnosticKind::missing_attribute; break;
-    case AttributeProblem::Kind::unknown: d.kind = DiagnosticKind::unknown_attribute; break;
+    case AttributeProblem::Kind::unknown: {
+        d.kind = DiagnosticKind::unknown_attribute;
+        values.clear();
+        for (int32_t i = 0; i < e.attribute_count; ++i)
+            values.emplace_back(e.attributes[i].name, e.attributes[i].name_length);
+        d.suggestion = closest(p.name, values);
+        break;
+    }
     case AttributeProblem::Kind::wrong_value: {
         d.kind = DiagnosticKind::wrong_attribute_value;
         const AttributeRule& r = e.attributes[p.rule];
@@ -101,6 +114,7 @@ Details attribute_details(const ElementRule& e, const AttributeProblem& p, std::
         for (int32_t i = 0; i < r.allowed_count; ++i) values.emplace_back(r.allowed[i], r.allowed_lengths[i]);
         d.expected_key = &r;
         d.expected = values;
+        d.suggestion = closest(p.value, values);
         break;
     }
     case AttributeProblem::Kind::none: break;

@@ -73,6 +73,11 @@ void ReportBuilder::end(const Details& details, long line, long column) {
         r.expected_count = details.expected.size();
     }
     r.os_error = details.os_error;
+    r.note = details.note;
+    r.code = pooled(details.code.empty() ? code_of(details.kind) : details.code);
+    r.parent = keep_name(details.parent, r.message);
+    r.path = pooled(details.path);
+    r.suggestion = pooled(details.suggestion);
     records_.push_back(r);
 }
 
@@ -80,6 +85,26 @@ void ReportBuilder::add(Severity severity, std::string_view message, const Detai
                         long column) {
     begin(severity).append(message);
     end(details, line, column);
+}
+
+ReportBuilder::Piece ReportBuilder::pooled(std::string_view s) {
+    if (s.empty()) return {};
+    return {2, 0, s.size(), &*names_.emplace(s).first};
+}
+
+std::string_view code_of(DiagnosticKind kind) {
+    switch (kind) {
+    case DiagnosticKind::syntax: return "syntax";
+    case DiagnosticKind::unknown_element: return "unknown-element";
+    case DiagnosticKind::misplaced_element: return "misplaced-element";
+    case DiagnosticKind::unknown_attribute: return "unknown-attribute";
+    case DiagnosticKind::wrong_attribute_value: return "invalid-value";
+    case DiagnosticKind::missing_attribute: return "missing-attribute";
+    case DiagnosticKind::text_not_allowed: return "text-not-allowed";
+    case DiagnosticKind::input_output: return "unreadable";
+    case DiagnosticKind::handler_failed: return "callback-failed";
+    }
+    return "syntax";
 }
 
 std::string_view ReportBuilder::text_of(const Piece& p) const {
@@ -115,6 +140,11 @@ Result ReportBuilder::finish(Status status) {
             d.attribute = view(*s, r.attribute);
             if (r.expected_count) d.expected = {s->expected.data() + r.expected_first, r.expected_count};
             d.os_error = r.os_error;
+            d.code = view(*s, r.code);
+            d.note = r.note;
+            d.parent = view(*s, r.parent);
+            d.path = view(*s, r.path);
+            d.suggestion = view(*s, r.suggestion);
         }
         out.storage_ = std::move(s);
     }
@@ -135,6 +165,11 @@ Result::Result(Status s, std::span<const Diagnostic> records) {
         details.expected_key = d.expected.empty() ? nullptr : d.expected.data();
         details.expected = d.expected;
         details.os_error = d.os_error;
+        details.code = d.code;
+        details.note = d.note;
+        details.parent = d.parent;
+        details.path = d.path;
+        details.suggestion = d.suggestion;
         b.add(d.severity, d.message, details, d.line, d.column);
     }
     *this = b.finish(s);

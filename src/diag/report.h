@@ -28,7 +28,16 @@ struct Details {
     const void* expected_key = nullptr;
     std::span<const std::string_view> expected;  // read only when the key is new
     int os_error = 0;
+    std::string_view code;  // the problem's stable name; empty: the kind's
+    bool note = false;
+    std::string_view parent;
+    std::string_view path;
+    std::string_view suggestion;
 };
+
+// The stable name of a problem of `kind` ("misplaced-element", ...); a
+// missing element is a misplaced one the refusal calls missing.
+std::string_view code_of(DiagnosticKind kind);
 
 // The texts and records of a finished report, as a Result shares them.
 // Nothing in it moves once it is made, so the records' views stay put.
@@ -68,13 +77,15 @@ private:
         Severity severity;
         DiagnosticKind kind;
         long line, column;
-        Piece message, element, attribute;
+        Piece message, element, attribute, code, parent, path, suggestion;
         size_t expected_first = 0, expected_count = 0;
         int os_error;
+        bool note;
     };
 
     StrBuf& text(Severity severity) { return severity == Severity::warning ? warnings_ : errors_; }
     Piece keep_name(std::string_view name, const Piece& message);
+    Piece pooled(std::string_view s);
     std::string_view text_of(const Piece& p) const;
     std::string_view view(const Result::Storage& s, const Piece& p) const;
 

@@ -25,7 +25,7 @@ inline ValueTarget attribute_target(AttributeSet& set, std::string_view name) {
     }
     return {&entry->value.text, nullptr, again};
 }
-inline ValueTarget attribute_target(TagAttributes& tag, std::string_view name) { return tag.target(name); }
+[[gnu::always_inline]] inline ValueTarget attribute_target(TagAttributes& tag, std::string_view name) { return tag.target(name); }
 
 // Called once a value is kept as a view of the input's buffer: from then
 // on the views are copied out before the buffer is reused.

@@ -80,7 +80,7 @@ inline const unsigned char* skip_space(const unsigned char* p, const unsigned ch
 // First byte that cannot continue a name: not an ASCII letter or digit and
 // not `Extra`.
 template <unsigned char Extra>
-inline const unsigned char* skip_name(const unsigned char* p, const unsigned char* e) {
+[[gnu::always_inline]] inline const unsigned char* skip_name(const unsigned char* p, const unsigned char* e) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
     using namespace detail;
     for (; e - p >= 16; p += 16) {
@@ -98,7 +98,7 @@ inline const unsigned char* skip_name(const unsigned char* p, const unsigned cha
 // First byte equal to `Stop` or NUL, or a carriage return when `Cr` is set,
 // or an '&' when `Amp` is set.
 template <unsigned char Stop, bool Cr, bool Amp>
-inline const unsigned char* find_stop(const unsigned char* p, const unsigned char* e) {
+[[gnu::always_inline]] inline const unsigned char* find_stop(const unsigned char* p, const unsigned char* e) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
     using namespace detail;
     for (; e - p >= 16; p += 16) {

@@ -27,6 +27,7 @@ struct ParseScratch {
     TagAttributes tag_attributes;
     std::vector<Attribute> delivered;
     std::vector<std::string_view> expected;  // a refusal's expected names
+    std::string path;                        // a record's element path
     // The XML mode's DOCTYPE declaration, if the document has one.
     std::string doctype_name, doctype_system, doctype_public, internal_subset;
     bool has_doctype = false;

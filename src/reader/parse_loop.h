@@ -35,7 +35,8 @@ class ParseRun final {
 public:
     ParseRun(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& s,
              ReportBuilder& report, const char* path = nullptr)
-        : table_(table), in_(in), handler_(handler), flags_(options.flags), max_errors_(options.max_errors), s_(s),
+        : table_(table), in_(in), handler_(handler), flags_(options.flags), max_errors_(options.max_errors),
+          paths_(options.paths), s_(s),
           report_(report), path_(path) {
         s_.tag_attributes.begin_document(table);
     }
@@ -387,12 +388,62 @@ private:
     // A content-model refusal: its own message, then the loop's line about
     // the current element, which carries the refusal's kind and expected
     // list.
-    [[gnu::cold, gnu::noinline]] void refused(const ContentRefusal& refusal, Severity severity, const char* before,
-                                              const char* after = "'") {
+    // `opening`: the refused element is a start tag's, not open yet.
+    [[gnu::cold, gnu::noinline]] void refused(const ContentRefusal& refusal, Severity severity, bool opening,
+                                              const char* before, const char* after = "'") {
         Details cause = refusal_details(table_, refusal, s_.expected);
+        place(cause, opening);
         word_refusal(table_, refusal, report_.begin(Severity::error));
         file(cause);
         follow_up(severity, cause, before, after);
+    }
+
+    // Where the concerned element stands: its parent and its path from the
+    // root. It is the open element, or with `opening` the start tag's.
+    void place(Details& d, bool opening) {
+        std::string& path = s_.path;
+        path.clear();
+        const int32_t depth = stack_.count();
+        const int32_t parent = depth - (opening ? 1 : 2);
+        if (parent >= 0) d.parent = element_name(table_, (*(stack_.begin() + parent))->element);
+        if (!paths_) return;
+        for (int32_t i = 0; i < depth; ++i) {
+            path += '/';
+            path += element_name(table_, (*(stack_.begin() + i))->element);
+            path += '[';
+            path += std::to_string(places_[static_cast<size_t>(i)]);
+            path += ']';
+        }
+        if (opening) {
+            const int32_t element = find_element(table_, name_);
+            path += '/';
+            path += held_name();
+            path += '[';
+            path += std::to_string(count_child(element >= 0 ? element : -2 - static_cast<int64_t>(
+                                                                                 std::hash<std::string_view>{}(name_) >> 2)));
+            path += ']';
+        }
+        d.path = path;
+    }
+
+    // The place of a new child of the innermost open element among the
+    // siblings of its name, counted as the children come.
+    uint32_t count_child(int64_t key) {
+        for (size_t i = level_start_.back(); i < counts_.size(); ++i)
+            if (counts_[i].key == key) return ++counts_[i].count;
+        counts_.push_back({key, 1});
+        return 1;
+    }
+    [[gnu::always_inline]] void open_child(int32_t element) {
+        if (!paths_) return;
+        places_.push_back(count_child(element));
+        level_start_.push_back(static_cast<uint32_t>(counts_.size()));
+    }
+    void close_child() {
+        if (!paths_) return;
+        counts_.resize(level_start_.back());
+        level_start_.pop_back();
+        places_.pop_back();
     }
 
     // The loop's line after a refusal whose details are `cause`: `before`,
@@ -401,6 +452,7 @@ private:
     void follow_up(Severity severity, const Details& cause, const char* before, const char* after = "'") {
         Details details = cause;
         details.element = held_name();
+        details.note = true;
         naming(severity, details, before, after);
     }
     void naming(Severity severity, const Details& details, const char* before, const char* after) {
@@ -486,6 +538,7 @@ private:
         ContentRefusal refusal;
         if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
         previous_ = stack_.pop();
+        close_child();
         if (handler_) {
             name_from_grammar(previous_->element);
             if (!handler_->end_tag(previous_->element, name_)) return handler_failed();
@@ -512,6 +565,7 @@ private:
         if (!pos) return refused_start_tag(refusal, c);
         name_from_grammar(pos->element);
         stack_.push(pos);
+        open_child(pos->element);
         previous_ = nullptr;
         if (is_space(c)) c = in_.skip_space();
         TagAttributes& tag = s_.tag_attributes;
@@ -555,6 +609,7 @@ private:
         else if (p.kind == AttributeProblem::Kind::unknown)
             tolerated = has(flags_, Flags::ignore_unknown_attributes);
         Details cause = attribute_details(e, p, s_.expected);
+        place(cause, false);
         word_attribute_problem(e, p, tolerated, report_.begin(tolerated ? Severity::warning : Severity::error));
         file(cause);
         if (tolerated) {
@@ -583,10 +638,10 @@ private:
     [[gnu::cold, gnu::noinline]] Status refused_start_tag(const ContentRefusal& refusal, int& c) {
         held_name();
         if (!has(flags_, Flags::ignore_wrong_elements)) {
-            refused(refusal, Severity::error, "error while opening element '");
+            refused(refusal, Severity::error, true, "error while opening element '");
             if (!keep_going()) return Status::invalid;
         } else {
-            refused(refusal, Severity::warning, "invalid element '", "' ignored - trying to continue");
+            refused(refusal, Severity::warning, true, "invalid element '", "' ignored - trying to continue");
         }
         skip_depth_ = 0;
         while (c != '>' && c != '/') {
@@ -608,6 +663,7 @@ private:
         if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
         if (handler_ && !handler_->end_tag(top()->element, name_)) return handler_failed();
         previous_ = stack_.pop();
+        close_child();
         if (stack_.is_empty()) complete_ = true;
         c = after_slash();
         return kGoOn;
@@ -616,7 +672,7 @@ private:
     // An end tag refused: reports it; an element missing a child closes all
     // the same when the parse goes on, a close tag of another name never.
     [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal) {
-        refused(refusal, Severity::error, "error while closing element '");
+        refused(refusal, Severity::error, false, "error while closing element '");
         return refusal.reason == ContentRefusal::Reason::missing && keep_going();
     }
 
@@ -624,8 +680,10 @@ private:
         Details details;
         if (refusal) {
             details = refusal_details(table_, *refusal, s_.expected);
+            place(details, false);
             word_refusal(table_, *refusal, report_.begin(Severity::error));
             file(details);
+            details.note = true;
         }
         details.kind = DiagnosticKind::text_not_allowed;
         report_format(Severity::error, details, "character data is not allowed here");
@@ -675,6 +733,7 @@ private:
     Handler* handler_;
     const Flags flags_;
     const unsigned max_errors_;
+    const bool paths_;
     unsigned errors_ = 0;  // validity errors reported
     ParseScratch& s_;
     ReportBuilder& report_;
@@ -690,6 +749,15 @@ private:
     const ContentPosition* previous_ = nullptr;
     int skip_depth_ = -1;
     bool complete_ = false;  // the root element has closed
+    // For paths: the place of each open element among the siblings of its
+    // name, and the children counted so far at each level (see count_child).
+    struct SiblingCount {
+        int64_t key;  // element index; unknown names by their hash, below -1
+        uint32_t count;
+    };
+    std::vector<SiblingCount> counts_;
+    std::vector<uint32_t> level_start_ = {0};
+    std::vector<uint32_t> places_;
     // The XML mode's run of character data being gathered in s_.text.
     bool text_gathered_ = false;
     bool text_blank_ = true;  // whitespace only so far, and no CDATA section

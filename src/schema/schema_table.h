@@ -93,7 +93,7 @@ constexpr uint32_t name_hash(std::string_view s) {
 
 // Whether `a` and `b` hold the same bytes. Names and listed values are
 // short: word compares inline beat a library call.
-inline bool same_text(std::string_view a, const char* b, size_t b_length) {
+[[gnu::always_inline]] inline bool same_text(std::string_view a, const char* b, size_t b_length) {
     const size_t n = a.size();
     if (n != b_length) return false;
     const char* p = a.data();
