@@ -82,7 +82,7 @@ def translate(text, mapping):
     return CONTEXT.sub(sub, text)
 
 
-def generate(g, name, count, seed, work, docs, doctype=None):
+def generate(g, name, count, seed, work, docs, doctype=None, tokens=()):
     rng = random.Random("%d/%s" % (seed, name))
     gen = Generator(g, rng)
     gen.attributes = lambda e, gen=gen: named_values(gen, e)
@@ -90,7 +90,7 @@ def generate(g, name, count, seed, work, docs, doctype=None):
         tree = gen.document()
         what, where = "valid", None
         if i % 3:
-            m = gen.mutate(tree)
+            m = (tokens and rng.random() < 0.2 and break_token(tree, tokens, rng)) or gen.mutate(tree)
             if m:
                 what, where = m
         text = to_xml(tree)
@@ -101,6 +101,24 @@ def generate(g, name, count, seed, work, docs, doctype=None):
         with open(path, "w") as f:
             f.write(text)
         docs[path] = (what, where)
+
+
+def break_token(tree, places, rng):
+    """A value that is no name token, for an attribute whose type the import checks loosely."""
+    nodes = []
+
+    def walk(n):
+        nodes.append(n)
+        for c in n[2]:
+            if isinstance(c, list):
+                walk(c)
+    walk(tree)
+    found = [(n, i) for n in nodes for i, (k, v) in enumerate(n[1]) if (n[0], k) in places]
+    if not found:
+        return None
+    n, i = rng.choice(found)
+    n[1][i][1] = "two words"
+    return "token", n[0]
 
 
 COUNTER = [0]
@@ -163,8 +181,9 @@ def differential(dtd, count, seed, work, report):
     rc, out, err = run([TARVO, "grammar", "--format", "json", "--dtd", local])
     assert rc == 0, err
     loose = loosened(err)
+    tokens = set((e, a) for a, e in re.findall(r"at attribute (\S+) of (\S+): type ", err))
     docs = {}
-    generate(Grammar(json.loads(out)), name, count, seed, work, docs, doctype=os.path.basename(dtd))
+    generate(Grammar(json.loads(out)), name, count, seed, work, docs, doctype=os.path.basename(dtd), tokens=tokens)
     paths = list(docs)
     tarvo, _ = tarvo_verdicts(["--dtd", local], paths)
     lint = xmllint_valid(paths, work)
