@@ -204,6 +204,41 @@ def differential(dtd, count, seed, work, report):
     return failures
 
 
+def command_line(work):
+    """import-dtd's outputs, exit statuses and messages."""
+    failures = []
+
+    def expect(what, got, want):
+        if got != want:
+            failures.append("%s: got %.300r, want %.300r" % (what, got, want))
+
+    library = os.path.join(ROOT, "tests", "dtd", "library.dtd")
+    out_file = os.path.join(work, "library.grammar")
+    rc, out, err = run([TARVO, "import-dtd", library, "--root", "shelf"])
+    rc2, out2, err2 = run([TARVO, "import-dtd", library, "-o", out_file])
+    expect("import-dtd status", (rc, rc2, out2), (0, 0, ""))
+    with open(out_file) as f:
+        written = f.read()
+    expect("-o and --root", written.replace("\ngrammar library\n", "\ngrammar shelf\n"),
+           out.replace("#   root: a document may begin with any declared element, not only shelf\n", ""))
+    expect("stderr", err, "tarvo: %s: checked more loosely than the DTD at root: a document may begin with "
+                          "any declared element, not only shelf\n%s" % (library, err2))
+    expect("loosened places as comments", all(("#   " + l.split(" at ", 1)[1]) in out for l in err.splitlines()), True)
+    rc, out, err = run([TARVO, "check", "--grammar-file", out_file, os.path.join(work, "library_0001.xml")])
+    rc2, out2, err2 = run([TARVO, "check", "--dtd", library, os.path.join(work, "library_0001.xml")])
+    expect("the written file reads as the DTD", (rc, out), (rc2, out2))
+    broken = os.path.join(work, "broken.dtd")
+    with open(broken, "w") as f:
+        f.write("<!ELEMENT a EMPTY>\n<!ELEMENT r (a?, a)>\n")
+    for args in (["import-dtd", broken], ["check", "--dtd", broken, broken]):
+        rc, out, err = run([TARVO] + args)
+        expect(" ".join(args[:2]), (rc, out, err), (2, "", "%s:2: the content model of 'r' is not deterministic: "
+                                                        "'a' may stand at two places at its start\n" % broken))
+    rc, out, err = run([TARVO, "check", "--dtd", broken, "--grammar-file", out_file, broken])
+    expect("--dtd with --grammar-file", rc, 2)
+    return failures
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--seed", type=int, default=int(os.environ.get("TARVO_EXPORT_SEED", "12")))
@@ -224,6 +259,7 @@ def main():
             failures += round_trip(n, a.count, a.seed, work, report)
         for d in dtds:
             failures += differential(d, a.count, a.seed, work, report)
+        failures += command_line(work)
     finally:
         if not a.keep:
             shutil.rmtree(work)
