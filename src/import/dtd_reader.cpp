@@ -336,10 +336,22 @@ void Reader::attribute_value(std::string_view raw, std::string& out, std::vector
 }
 
 void Reader::run() {
+    using Parse = void (Reader::*)();
+    static const std::pair<std::string_view, Parse> declarations[] = {
+        {"<!ELEMENT", &Reader::element},
+        {"<!ATTLIST", &Reader::attlist},
+        {"<!ENTITY", &Reader::entity},
+        {"<!NOTATION", &Reader::notation},
+    };
     for (;;) {
         skip_space();
         if (peek() < 0) break;
-        if (looking_at("<!--")) {
+        auto d = std::find_if(std::begin(declarations), std::end(declarations),
+                              [&](const auto& x) { return looking_at(x.first); });
+        if (d != std::end(declarations)) {
+            consume(d->first);
+            (this->*d->second)();
+        } else if (looking_at("<!--")) {
             comment();
         } else if (looking_at("<?")) {
             consume("<?");
@@ -349,18 +361,6 @@ void Reader::run() {
         } else if (include_depth_ > 0 && looking_at("]]>")) {
             consume("]]>");
             --include_depth_;
-        } else if (looking_at("<!ELEMENT")) {
-            consume("<!ELEMENT");
-            element();
-        } else if (looking_at("<!ATTLIST")) {
-            consume("<!ATTLIST");
-            attlist();
-        } else if (looking_at("<!ENTITY")) {
-            consume("<!ENTITY");
-            entity();
-        } else if (looking_at("<!NOTATION")) {
-            consume("<!NOTATION");
-            notation();
         } else if (looking_at("<!DOCTYPE")) {
             fail("a DOCTYPE declaration: give the DTD file itself");
         } else {
