@@ -54,7 +54,7 @@ struct Bytes {
     tarvo::Status status;
     for (;;) {
         int lookahead = -1;
-        status = parser.parse_stream(grammar, &Bytes::next, &src, lookahead, flags, report);
+        status = parser.parse_stream(grammar, &Bytes::next, &src, lookahead, tarvo::Options{flags}, report);
         if (status != tarvo::Status::ok) break;
         // The whitespace between documents is taken, a next document's
         // first byte only by the parse that reads it.

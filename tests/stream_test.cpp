@@ -82,7 +82,7 @@ TEST(Stream, ChunkedReadingMatchesByteByByte) {
                 parser.set_handler(&ref_events);
                 for (;;) {
                     int lookahead = -1;
-                    status = parser.parse_stream(g, &PacketSource::read_byte, &ref, lookahead, Flags(c.flags), report);
+                    status = parser.parse_stream(g, &PacketSource::read_byte, &ref, lookahead, Options{Flags(c.flags)}, report);
                     if (!loop || status != Status::ok) break;
                     while (ref.taken < ref.data.size() && is_space(static_cast<unsigned char>(ref.data[ref.taken])))
                         ++ref.taken;

@@ -38,14 +38,33 @@ enum class Flags : unsigned {
     ignore_wrong_attributes = 1,    // wrong listed value: warn, use the default
     ignore_unknown_attributes = 2,  // undeclared attribute: warn, keep it
     ignore_wrong_elements = 4,      // misplaced element: warn, skip it whole
+    // Read XML 1.0: an optional XML declaration and byte-order mark,
+    // comments, processing instructions, a DOCTYPE (read and skipped),
+    // CDATA sections, character references and XML's names. Without it a
+    // document is read in tarvo's own subset of XML.
+    xml = 8,
 };
 constexpr Flags operator|(Flags a, Flags b) { return Flags(unsigned(a) | unsigned(b)); }
 constexpr Flags operator&(Flags a, Flags b) { return Flags(unsigned(a) & unsigned(b)); }
 // Whether every flag of `flag` is set in `flags`.
 constexpr bool has(Flags flags, Flags flag) { return (flags & flag) == flag; }
 // Every flag a parse knows; other bits are ignored.
-inline constexpr Flags kAllFlags =
-    Flags::ignore_wrong_attributes | Flags::ignore_unknown_attributes | Flags::ignore_wrong_elements;
+inline constexpr Flags kAllFlags = Flags::ignore_wrong_attributes | Flags::ignore_unknown_attributes |
+                                   Flags::ignore_wrong_elements | Flags::xml;
+
+// How a parse reads and what it tolerates.
+struct Options {
+    Flags flags = Flags::strict;
+    // Validity errors a parse reports before it stops; 0: no limit. After a
+    // validity error it goes on as the matching tolerance would (a wrong
+    // value takes its default, an undeclared attribute is dropped, a
+    // missing mandatory attribute is only reported, a misplaced element is
+    // skipped whole, an element that may not close yet closes, character
+    // data where none may stand is skipped), every problem staying an error
+    // of an invalid document. A syntax error always ends the document. With
+    // 1, the first error ends the parse.
+    unsigned max_errors = 1;
+};
 
 // How a parse ended. The numbers are the Python module's and the command's.
 enum class Status : int {
@@ -178,12 +197,15 @@ TARVO_API int element_count(const SchemaTable& grammar);
 // of parses at once, on any threads.
 TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler,
                            Flags flags = Flags::strict);
+TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, const Options& options);
 
 // Reads one document held in memory, with the same results as a file
 // holding the same bytes; `name` stands where a file's path stands in
 // messages. `data` must stay valid during the call only.
 TARVO_API Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name,
                              Handler* handler, Flags flags = Flags::strict);
+TARVO_API Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name,
+                             Handler* handler, const Options& options);
 
 // Fills `buffer` with up to `capacity` bytes, waiting until at least one is
 // there; returns 0 at the end of input (which must then stay the end).
@@ -214,6 +236,7 @@ public:
     // is not read is never taken. The messages of all documents read
     // accumulate in the one Result, whose status is that of the last one.
     Result read(const SchemaTable& grammar, Handler* handler, Flags flags = Flags::strict, bool loop = false);
+    Result read(const SchemaTable& grammar, Handler* handler, const Options& options, bool loop = false);
 
     // Skips the whitespace after the last document and tells whether the
     // source ends there, waiting for the next byte if none is there yet.

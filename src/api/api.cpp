@@ -31,21 +31,30 @@ std::string_view element_name(const SchemaTable& grammar, int element) {
 
 int element_count(const SchemaTable& grammar) { return grammar.element_count; }
 
-Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, Flags flags) {
+Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, const Options& options) {
     ReportBuilder report;
     DocumentParser parser;
     parser.set_handler(handler);
-    Status status = parser.parse_file(grammar, path, flags, report);
+    Status status = parser.parse_file(grammar, path, options, report);
+    return report.finish(status);
+}
+
+Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, Flags flags) {
+    return parse_file(grammar, path, handler, Options{flags});
+}
+
+Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name, Handler* handler,
+                    const Options& options) {
+    ReportBuilder report;
+    DocumentParser parser;
+    parser.set_handler(handler);
+    Status status = parser.parse_buffer(grammar, data, std::string(name), options, report);
     return report.finish(status);
 }
 
 Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name, Handler* handler,
                     Flags flags) {
-    ReportBuilder report;
-    DocumentParser parser;
-    parser.set_handler(handler);
-    Status status = parser.parse_buffer(grammar, data, std::string(name), flags, report);
-    return report.finish(status);
+    return parse_buffer(grammar, data, name, handler, Options{flags});
 }
 
 std::string_view kind_name(DiagnosticKind kind) {

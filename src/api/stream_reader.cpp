@@ -16,9 +16,9 @@ struct StreamReader::Impl {
 
     explicit Impl(SourceInput in) : input(std::move(in)) {}
 
-    Status read_one(const SchemaTable& grammar, Flags flags, ReportBuilder& report) {
+    Status read_one(const SchemaTable& grammar, const Options& options, ReportBuilder& report) {
         int lookahead = -1;
-        return parser.parse_stream(grammar, input, lookahead, flags, report);
+        return parser.parse_stream(grammar, input, lookahead, options, report);
     }
 
     // Whitespace after a document is consumed; the first byte of the next
@@ -44,10 +44,14 @@ bool StreamReader::at_end() const {
 }
 
 Result StreamReader::read(const SchemaTable& grammar, Handler* handler, Flags flags, bool loop) {
+    return read(grammar, handler, Options{flags}, loop);
+}
+
+Result StreamReader::read(const SchemaTable& grammar, Handler* handler, const Options& options, bool loop) {
     ReportBuilder report;
     impl_->parser.set_handler(handler);
     Status status;
-    do status = impl_->read_one(grammar, flags, report);
+    do status = impl_->read_one(grammar, options, report);
     while (loop && status == Status::ok && !impl_->ends_here());
     impl_->input.commit();
     return report.finish(status);

@@ -10,11 +10,13 @@ namespace tarvo {
 ValueTarget TagAttributes::undeclared_target(std::string_view name) {
     const uint32_t bucket = dict_bucket(name);
     AttributeSet::Entry* entry = undeclared_.find_in(bucket, name);
-    if (!entry) {
+    const bool again = entry != nullptr;
+    if (!again) {
         entry = &undeclared_.append(bucket, name);
         entry->value.order = given_++;
+        entry->value.dropped = false;
     }
-    return {&entry->value.text, nullptr};
+    return {&entry->value.text, nullptr, again};
 }
 
 AttributeProblem TagAttributes::check_rules() {
@@ -76,7 +78,7 @@ TagAttributes::Order& TagAttributes::order_of_element() {
 }
 
 std::span<const Attribute> TagAttributes::deliver(std::vector<Attribute>& out) {
-    if (!undeclared_.is_empty()) return deliver_mixed(out);
+    if (!undeclared_.is_empty() || dropped_) return deliver_mixed(out);
     const ElementRule& e = *rule_;
     const size_t n = static_cast<size_t>(e.attribute_count);
     Order& o = order_of_element();
@@ -139,11 +141,13 @@ std::span<const Attribute> TagAttributes::deliver_mixed(std::vector<Attribute>& 
     for (int32_t i = 0; i < e.attribute_count; ++i) {
         const AttributeRule& r = e.attributes[i];
         const Slot& s = slots_[static_cast<size_t>(i)];
+        if (s.order < 0 && !r.default_value) continue;  // a missing one, reported
         keys.push_back({r.bucket, s.order < 0, s.order < 0 ? i : s.order,
                         {std::string_view(r.name, r.name_length), s.value, i}});
     }
     for (const AttributeSet::Entry& entry : undeclared_)
-        keys.push_back({dict_bucket(entry.key), 0, entry.value.order, {entry.key, entry.value.text, -1}});
+        if (!entry.value.dropped)
+            keys.push_back({dict_bucket(entry.key), 0, entry.value.order, {entry.key, entry.value.text, -1}});
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         return std::tie(a.bucket, a.defaulted, a.place) < std::tie(b.bucket, b.defaulted, b.place);
     });

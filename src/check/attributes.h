@@ -22,7 +22,8 @@ namespace tarvo {
 // of the XML declaration).
 struct AttributeValue {
     std::string text;
-    int32_t order = -1;  // place among the names the tag gave
+    int32_t order = -1;     // place among the names the tag gave
+    bool dropped = false;   // left out of delivery (an error the parse went on after)
 };
 
 using AttributeSet = StrDict<AttributeValue>;
@@ -32,6 +33,7 @@ using AttributeSet = StrDict<AttributeValue>;
 struct ValueTarget {
     std::string* text;
     std::string_view* view;
+    bool again = false;  // the name was given before in the same tag
 };
 
 // What the attribute check found wrong with a tag.
@@ -65,6 +67,7 @@ public:
         given_ = 0;
         last_ = -1;
         cursor_ = 0;
+        dropped_ = false;
         if (!undeclared_.is_empty()) undeclared_.clear();
         const size_t n = static_cast<size_t>(e.attribute_count);
         if (slots_.size() < n) slots_.resize(n);
@@ -84,9 +87,10 @@ public:
         last_ = i;
         if (i < 0) return undeclared_target(name);
         Slot& s = slots_[static_cast<size_t>(i)];
-        if (s.order < 0) s.order = given_++;
+        const bool again = s.order >= 0;
+        if (!again) s.order = given_++;
         s.view = {};
-        return {&s.text, &s.view};
+        return {&s.text, &s.view, again};
     }
 
     // Copies the values kept as views of the input's buffer into the tag's
@@ -114,6 +118,16 @@ public:
         if (undeclared_.is_empty()) return {};
         return next_undeclared();
     }
+
+    // Leaves the undeclared name next_problem() returned last out of
+    // delivery.
+    void drop_undeclared() {
+        const size_t at = static_cast<size_t>(cursor_ - rule_->attribute_count);
+        const_cast<AttributeSet::Entry*>(unchecked_[at - 1])->value.dropped = true;
+        dropped_ = true;
+    }
+    // Leaves declared `rule`, which has no value, out of delivery.
+    void leave_out(int32_t) { dropped_ = true; }
 
     // Makes declared `rule` take its default: a wrong value tolerated.
     void use_default(int32_t rule) {
@@ -144,6 +158,7 @@ private:
     int32_t given_ = 0;
     int32_t last_ = -1;    // rule of the name given last
     int32_t cursor_ = 0;   // next rule (then undeclared entry) to check
+    bool dropped_ = false;  // something is left out of delivery
     std::vector<Slot> slots_;
     AttributeSet undeclared_;
     std::vector<const AttributeSet::Entry*> unchecked_;  // undeclared names in delivery order

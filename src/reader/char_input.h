@@ -86,6 +86,102 @@ public:
         return c;
     }
 
+    // The XML reading mode's name: the character read last and the name
+    // bytes after it, shown as read_name() shows its name.
+    [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name) {
+        const unsigned char* start = cur_ - 1;
+        const unsigned char* p = scan::skip_xml_name(cur_, end_);
+        if (p < end_) {
+            cur_ = p + 1;
+            name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+            return *p;
+        }
+        spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
+        cur_ = end_;
+        int c = -1;
+        while (next_buffer()) {
+            p = scan::skip_xml_name(cur_, end_);
+            spill.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+            if (p < end_) {
+                cur_ = p + 1;
+                c = *p;
+                break;
+            }
+            cur_ = end_;
+        }
+        name = spill;
+        return c;
+    }
+
+    // The XML reading mode's runs: appends the bytes up to `Stop` (consumed
+    // and returned; -1 when the input ends first) to `out`, and sets
+    // `special` when one of them needs a closer look (see find_xml_stop).
+    template <unsigned char Stop, bool Text>
+    int scan_xml(std::string& out, bool& special) {
+        for (;;) {
+            const unsigned char* p =
+                special ? reinterpret_cast<const unsigned char*>(scan::find_byte(
+                              reinterpret_cast<const char*>(cur_), reinterpret_cast<const char*>(end_), Stop))
+                        : scan::find_xml_stop<Stop, Text>(cur_, end_);
+            out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+            cur_ = p;
+            if (p < end_) {
+                if (*p == Stop) {
+                    ++cur_;
+                    return Stop;
+                }
+                special = true;
+                continue;
+            }
+            if (!next_buffer()) return -1;
+        }
+    }
+
+    // An XML value up to `Stop` that lies wholly in the buffer and needs no
+    // work: shown in `value`, consumed with its `Stop`; else nothing is
+    // consumed and the result is false.
+    template <unsigned char Stop>
+    bool xml_value_in_buffer(std::string_view& value) {
+        const unsigned char* p = scan::find_xml_stop<Stop, false>(cur_, end_);
+        if (p == end_ || *p != Stop) return false;
+        value = std::string_view(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+        cur_ = p + 1;
+        return true;
+    }
+
+    // The next byte if the buffer holds it, without consuming it; -2 when
+    // finding out would need a refill.
+    int peek_in_buffer() const { return cur_ < end_ ? *cur_ : -2; }
+
+    // Appends every byte up to `stop` to `out`, as it is; returns `stop`
+    // (consumed) or -1 when the input ends first.
+    int scan_raw(std::string& out, char stop) {
+        for (;;) {
+            const char* b = reinterpret_cast<const char*>(cur_);
+            const char* p = scan::find_byte(b, reinterpret_cast<const char*>(end_), stop);
+            out.append(b, static_cast<size_t>(p - b));
+            if (p < reinterpret_cast<const char*>(end_)) {
+                cur_ = reinterpret_cast<const unsigned char*>(p) + 1;
+                return static_cast<unsigned char>(stop);
+            }
+            cur_ = end_;
+            if (!next_buffer()) return -1;
+        }
+    }
+
+    // Appends bytes to `out` up to the first `end` (consumed, not appended);
+    // false when the input ends first.
+    bool scan_past(std::string& out, std::string_view end) {
+        for (;;) {
+            if (scan_raw(out, end.back()) < 0) return false;
+            out.push_back(end.back());
+            if (out.size() >= end.size() && std::string_view(out).substr(out.size() - end.size()) == end) {
+                out.resize(out.size() - end.size());
+                return true;
+            }
+        }
+    }
+
     // A value up to `Stop` that lies wholly in the buffer and needs no work
     // (no NUL byte, no '&'): shows it in `value`, consumes it and its `Stop`
     // and returns true. Otherwise consumes nothing and returns false.

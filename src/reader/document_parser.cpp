@@ -74,10 +74,174 @@ private:
     const char* path_;
 };
 
+// The XML mode's prolog: an optional byte-order mark and XML declaration,
+// then comments, processing instructions, whitespace and at most one
+// DOCTYPE declaration, which is kept, up to the root element's name.
 template <DocumentInput Input>
-Status parse_document(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& scratch,
+class XmlProlog {
+public:
+    XmlProlog(ParseRun<Input, true>& run, Input& in, ParseScratch& s) : run_(run), in_(in), s_(s) {}
+
+    Status read(int& c, bool& inside_tag) {
+        s_.has_doctype = false;
+        s_.doctype_name.clear();
+        s_.doctype_system.clear();
+        s_.doctype_public.clear();
+        s_.internal_subset.clear();
+        c = in_.get();
+        if (c == 0xEF) {
+            if (in_.get() != 0xBB || in_.get() != 0xBF) return run_.xml_error("found a byte-order mark cut short");
+            c = in_.get();
+        }
+        for (bool first = true;; first = false) {
+            if (is_space(c)) {
+                c = in_.skip_space();
+                first = false;  // the XML declaration stands at the very start
+            }
+            if (c != '<') return run_.xml_expected(c, c < 0 ? "the root element" : "'<'");
+            c = in_.get();
+            Status status;
+            if (c == '?') {
+                status = run_.processing_instruction(first);
+            } else if (c == '!') {
+                c = in_.get();
+                if (c == '-')
+                    status = run_.comment();
+                else if (c == 'D' && !s_.has_doctype)
+                    status = doctype();
+                else
+                    return run_.xml_expected(c, s_.has_doctype ? "'--'" : "'--' or 'DOCTYPE'");
+            } else if (xml::is_name_start_byte(c)) {
+                run_.start_content();
+                inside_tag = true;
+                return kGoOn;
+            } else {
+                return run_.xml_expected(c, "the root element's name");
+            }
+            if (status != kGoOn) return status;
+            c = in_.get();
+        }
+    }
+
+private:
+    // <!DOCTYPE Name (SYSTEM "s" | PUBLIC "p" "s")? ([ internal subset ])? >,
+    // after "<!D".
+    Status doctype() {
+        int c;
+        for (char k : std::string_view("OCTYPE")) {
+            if ((c = in_.get()) != k) return run_.xml_expected(c, "'<!DOCTYPE'");
+        }
+        if (!is_space(c = in_.get())) return run_.xml_expected(c, "whitespace");
+        c = in_.skip_space();
+        if (!xml::is_name_start_byte(c)) return run_.xml_expected(c, "the document type's name");
+        std::string_view name;
+        c = in_.read_xml_name(s_.attribute_name, name);
+        s_.doctype_name.assign(name);
+        std::string problem = xml::check_name(s_.doctype_name);
+        if (!problem.empty()) return run_.xml_error(problem);
+        s_.has_doctype = true;
+        if (is_space(c)) c = in_.skip_space();
+        if (c == 'S' || c == 'P') {
+            const bool is_public = c == 'P';
+            for (char k : std::string_view(is_public ? "UBLIC" : "YSTEM")) {
+                if ((c = in_.get()) != k) return run_.xml_expected(c, "'SYSTEM' or 'PUBLIC'");
+            }
+            if (is_public) {
+                Status status = literal(s_.doctype_public);
+                if (status != kGoOn) return status;
+            }
+            Status status = literal(s_.doctype_system);
+            if (status != kGoOn) return status;
+            c = in_.skip_space();
+        }
+        if (c == '[') {
+            Status status = internal_subset();
+            if (status != kGoOn) return status;
+            c = in_.skip_space();
+        }
+        return c == '>' ? kGoOn : run_.xml_expected(c, "'>'");
+    }
+
+    // Whitespace, then a quoted literal.
+    Status literal(std::string& out) {
+        int c = in_.get();
+        if (!is_space(c)) return run_.xml_expected(c, "whitespace");
+        c = in_.skip_space();
+        if (c != '"' && c != '\'') return run_.xml_expected(c, "a quoted literal");
+        if (in_.scan_raw(out, static_cast<char>(c)) < 0) return run_.xml_expected(-1, "the literal's closing quote");
+        return kGoOn;
+    }
+
+    // The declarations up to ']', kept as they stand for an importer and
+    // otherwise only read: quoted strings, comments and processing
+    // instructions may hold '>' and ']'.
+    Status internal_subset() {
+        std::string& out = s_.internal_subset;
+        for (;;) {
+            int c = in_.get();
+            if (c < 0) return run_.xml_expected(-1, "']' closing the internal subset");
+            if (c == ']') return kGoOn;
+            out.push_back(static_cast<char>(c));
+            if (c == '"' || c == '\'') {
+                if (in_.scan_raw(out, static_cast<char>(c)) < 0) return run_.xml_expected(-1, "the closing quote");
+                out.push_back(static_cast<char>(c));
+            } else if (c == '<') {
+                std::string_view end = ">";
+                int d = in_.get();
+                if (d < 0) return run_.xml_expected(-1, "a declaration");
+                out.push_back(static_cast<char>(d));
+                if (d == '?') {
+                    end = "?>";
+                } else if (d == '!') {
+                    int e = in_.get();
+                    if (e < 0) return run_.xml_expected(-1, "a declaration");
+                    out.push_back(static_cast<char>(e));
+                    if (e == '-') end = "-->";
+                }
+                if (end == ">") {
+                    // A declaration: quoted strings may hold '>'.
+                    for (;;) {
+                        int k = in_.get();
+                        if (k < 0) return run_.xml_expected(-1, "'>' closing the declaration");
+                        out.push_back(static_cast<char>(k));
+                        if (k == '>') break;
+                        if (k == '"' || k == '\'') {
+                            if (in_.scan_raw(out, static_cast<char>(k)) < 0)
+                                return run_.xml_expected(-1, "the closing quote");
+                            out.push_back(static_cast<char>(k));
+                        }
+                    }
+                } else {
+                    if (!in_.scan_past(out, end)) return run_.xml_expected(-1, std::string("'") .append(end).append("'").c_str());
+                    out.append(end);
+                }
+            } else if (c != '%' && c != ';' && !is_space(c) && !xml::is_name_byte(c)) {
+                return run_.xml_expected(c, "a declaration, a parameter-entity reference or ']'");
+            }
+        }
+    }
+
+    ParseRun<Input, true>& run_;
+    Input& in_;
+    ParseScratch& s_;
+};
+
+template <DocumentInput Input>
+Status parse_xml_document(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& scratch,
+                          ReportBuilder& report, const char* path) {
+    ParseRun<Input, true> run(table, in, handler, options, scratch, report, path);
+    int c = -1;
+    bool inside_tag = false;
+    Status status = XmlProlog<Input>(run, in, scratch).read(c, inside_tag);
+    if (status != kGoOn) return status;
+    return run.run(c, inside_tag);
+}
+
+template <DocumentInput Input>
+Status parse_document(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& scratch,
                       ReportBuilder& report, const char* path) {
-    ParseRun<Input> run(table, in, handler, flags, scratch, report, path);
+    if (has(options.flags, Flags::xml)) return parse_xml_document(table, in, handler, options, scratch, report, path);
+    ParseRun<Input> run(table, in, handler, options, scratch, report, path);
     int c = -1;
     bool inside_tag = false;
     Status status = Prolog<Input>(run, in, scratch, path).read(c, inside_tag);
@@ -87,11 +251,11 @@ Status parse_document(const SchemaTable& table, Input& in, Handler* handler, Fla
 
 }  // namespace
 
-Status DocumentParser::parse_file(const SchemaTable& table, const char* path, Flags flags, ReportBuilder& report) {
+Status DocumentParser::parse_file(const SchemaTable& table, const char* path, const Options& options, ReportBuilder& report) {
     FileInput in(path, handler_);
     int error = in.open_error();
     try {
-        if (in.is_open()) return parse_document(table, in, handler_, flags, scratch_, report, path);
+        if (in.is_open()) return parse_document(table, in, handler_, options, scratch_, report, path);
     } catch (const ReadFailure& failure) {
         // A directory, or a failing disk: what was read so far stands, the
         // file as a whole could not be read.
@@ -106,15 +270,15 @@ Status DocumentParser::parse_file(const SchemaTable& table, const char* path, Fl
 }
 
 Status DocumentParser::parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name,
-                                    Flags flags, ReportBuilder& report) {
+                                    const Options& options, ReportBuilder& report) {
     MemoryInput in(data);
-    return parse_document(table, in, handler_, flags, scratch_, report, name.c_str());
+    return parse_document(table, in, handler_, options, scratch_, report, name.c_str());
 }
 
 Status DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,
-                                    Flags flags, ReportBuilder& report) {
+                                    const Options& options, ReportBuilder& report) {
     CharReaderInput in(reader, context);
-    return parse_stream(table, in, lookahead, flags, report);
+    return parse_stream(table, in, lookahead, options, report);
 }
 
 }  // namespace tarvo

@@ -27,6 +27,9 @@ struct ParseScratch {
     TagAttributes tag_attributes;
     std::vector<Attribute> delivered;
     std::vector<std::string_view> expected;  // a refusal's expected names
+    // The XML mode's DOCTYPE declaration, if the document has one.
+    std::string doctype_name, doctype_system, doctype_public, internal_subset;
+    bool has_doctype = false;
 };
 
 class DocumentParser {
@@ -35,11 +38,11 @@ public:
     void set_handler(Handler* handler) { handler_ = handler; }
 
     // Every message goes to `report`.
-    Status parse_file(const SchemaTable& table, const char* path, Flags flags, ReportBuilder& report);
+    Status parse_file(const SchemaTable& table, const char* path, const Options& options, ReportBuilder& report);
 
     // A document held in memory, read as a file holding the same bytes;
     // `name` stands where a file's path stands in messages.
-    Status parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name, Flags flags,
+    Status parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name, const Options& options,
                         ReportBuilder& report);
 
     // One document from `input`, which may hold bytes of later documents:
@@ -47,13 +50,17 @@ public:
     // character already taken from the source, or -1; it becomes -1 after a
     // complete document and is left alone on failure.
     template <DocumentInput Input>
-    Status parse_stream(const SchemaTable& table, Input& input, int& lookahead, Flags flags, ReportBuilder& report);
+    Status parse_stream(const SchemaTable& table, Input& input, int& lookahead, const Options& options, ReportBuilder& report);
 
     // The byte-by-byte form over a reader function.
-    Status parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead, Flags flags,
+    Status parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead, const Options& options,
                         ReportBuilder& report);
 
 private:
+    template <DocumentInput Input, bool Xml>
+    Status parse_stream_in(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
+                           ReportBuilder& report);
+
     Handler* handler_ = nullptr;
     ParseScratch scratch_;
 };

@@ -21,18 +21,22 @@
 #include "reader/attribute_reader.h"
 #include "reader/document_parser.h"
 #include "reader/entities.h"
+#include "reader/xml_text.h"
 
 namespace tarvo {
 
 // What the loop's steps return: a Status ends the document, kGoOn reads on.
 inline constexpr Status kGoOn = static_cast<Status>(-1);
 
-template <DocumentInput Input>
+// `Xml` selects the XML 1.0 reading mode (Flags::xml): a separate
+// instantiation, so the default mode pays nothing for it.
+template <DocumentInput Input, bool Xml = false>
 class ParseRun final {
 public:
-    ParseRun(const SchemaTable& table, Input& in, Handler* handler, Flags flags, ParseScratch& s,
+    ParseRun(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& s,
              ReportBuilder& report, const char* path = nullptr)
-        : table_(table), in_(in), handler_(handler), flags_(flags), s_(s), report_(report), path_(path) {
+        : table_(table), in_(in), handler_(handler), flags_(options.flags), max_errors_(options.max_errors), s_(s),
+          report_(report), path_(path) {
         s_.tag_attributes.begin_document(table);
     }
     ParseRun(const ParseRun&) = delete;
@@ -59,10 +63,163 @@ public:
         file(details);
     }
 
+    // A syntax error of the XML reading mode, which names the column too.
+    [[gnu::cold, gnu::noinline]] Status xml_error(const std::string& what) {
+        StrBuf& text = report_.begin(Severity::error);
+        const size_t body = text.length();
+        long line, column;
+        in_.location(line, column);
+        if constexpr (!Input::kStream) text.append_format("File %s, line %ld, column %ld: ", path_, line, column);
+        text.append(what);
+        if constexpr (Input::kStream) {
+            if (text.length() > body) text.capitalize_at(body);
+        }
+        report_.end({}, line, column);
+        return Status::invalid;
+    }
+    Status xml_expected(int found, const char* expected) {
+        return xml_error("found " + xml::describe(found) + " where " + expected + " expected");
+    }
+
+    // The pieces of markup other than tags, each after its opening
+    // characters: a processing instruction after "<?" (at the very start of
+    // a document, `at_start`, one named xml is the XML declaration), a
+    // comment after "<!-", a CDATA section after "<![" (its characters join
+    // the text being gathered).
+    Status processing_instruction(bool at_start = false) {
+        int c = in_.get();
+        if (!xml::is_name_start_byte(c)) return xml_expected(c, "a processing instruction's target");
+        std::string_view target;
+        c = in_.read_xml_name(s_.attribute_name, target);
+        std::string problem = xml::check_name(target);
+        if (!problem.empty()) return xml_error(problem);
+        if (at_start && target == "xml" && is_space(c)) return xml_declaration();
+        if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l')
+            return xml_error("found a processing instruction named '" + std::string(target) +
+                             "', a name XML reserves; the XML declaration may only open the document");
+        if (c == '?') {
+            if ((c = in_.get()) == '>') return kGoOn;
+            return xml_expected(c, "'>'");
+        }
+        if (!is_space(c)) return xml_expected(c, "whitespace or '?>'");
+        std::string& raw = s_.whitespace;
+        raw.clear();
+        if (!in_.scan_past(raw, "?>")) return xml_expected(-1, "'?>'");
+        problem = xml::finish_run(raw, xml::Run::literal);
+        return problem.empty() ? kGoOn : xml_error(problem);
+    }
+
+    Status comment() {
+        int c = in_.get();
+        if (c != '-') return xml_expected(c, "'-' (a comment opens with '<!--')");
+        std::string& raw = s_.whitespace;
+        raw.clear();
+        if (!in_.scan_past(raw, "-->")) return xml_expected(-1, "'-->'");
+        if (raw.find("--") != std::string::npos || (!raw.empty() && raw.back() == '-'))
+            return xml_error("found '--' inside a comment, where XML does not allow it");
+        std::string problem = xml::finish_run(raw, xml::Run::literal);
+        return problem.empty() ? kGoOn : xml_error(problem);
+    }
+
+    Status cdata_section() {
+        for (char k : std::string_view("CDATA[")) {
+            int c = in_.get();
+            if (c != k) return xml_expected(c, "'<![CDATA['");
+        }
+        std::string& raw = s_.whitespace;
+        raw.clear();
+        if (!in_.scan_past(raw, "]]>")) return xml_expected(-1, "']]>'");
+        std::string problem = xml::finish_run(raw, xml::Run::cdata);
+        if (!problem.empty()) return xml_error(problem);
+        s_.text += raw;
+        text_blank_ = false;
+        text_gathered_ = true;
+        return kGoOn;
+    }
+
+    // Markup after '<' and `opener` ('!' or '?'): in the content (`content`
+    // set) a CDATA section may stand there too.
+    Status markup(int opener, bool content) {
+        if (opener == '?') return processing_instruction();
+        int c = in_.get();
+        if (c == '-') return comment();
+        if (content && c == '[') return cdata_section();
+        return xml_expected(c, content ? "'--' or '[CDATA['" : "'--'");
+    }
+
+    // The XML declaration, after "<?xml" and whitespace: version first (1.x),
+    // then optionally an encoding naming UTF-8 or ASCII and standalone.
+    Status xml_declaration() {
+        AttributeSet& decl = s_.attributes;
+        decl.clear();
+        int c = in_.skip_space();
+        std::string problem;
+        if (!read_xml_attribute_list(in_, c, decl, s_.attribute_name, problem)) return xml_error(problem);
+        if (c != '?') return xml_expected(c, "'?>'");
+        if ((c = in_.get()) != '>') return xml_expected(c, "'>'");
+        static constexpr std::string_view kOrder[] = {"version", "encoding", "standalone"};
+        size_t next = 0;
+        std::vector<const AttributeSet::Entry*> given(static_cast<size_t>(decl.count()));
+        for (const AttributeSet::Entry& e : decl) given[static_cast<size_t>(e.value.order)] = &e;
+        for (const AttributeSet::Entry* e : given) {
+            while (next < 3 && kOrder[next] != e->key) ++next;
+            if (next == 3)
+                return xml_error("found '" + e->key + "' in the XML declaration, where version, encoding and "
+                                 "standalone may stand, in that order");
+        }
+        const AttributeValue* version = decl.get("version");
+        if (!version || given.front() != decl.find_in(dict_bucket("version"), "version"))
+            return xml_error("found an XML declaration without a version first");
+        const std::string& v = version->text;
+        if (v.size() < 3 || v.compare(0, 2, "1.") != 0 ||
+            v.find_first_not_of("0123456789", 2) != std::string::npos)
+            return xml_error("found version '" + v + "' where '1.0' expected");
+        if (const AttributeValue* encoding = decl.get("encoding"); encoding && !xml::is_utf8_encoding(encoding->text))
+            return xml_error("found encoding '" + encoding->text +
+                             "', which this reader does not read; it reads UTF-8 and its ASCII subset");
+        if (const AttributeValue* standalone = decl.get("standalone");
+            standalone && standalone->text != "yes" && standalone->text != "no")
+            return xml_error("found standalone '" + standalone->text + "' where 'yes' or 'no' expected");
+        return kGoOn;
+    }
+
+    // After the root element: whitespace, comments and processing
+    // instructions only.
+    Status xml_trailing(int c) {
+        for (;;) {
+            if (is_space(c)) c = in_.skip_space();
+            if (c < 0) return Status::ok;
+            if (c != '<') return xml_expected(c, "the end of the document (only comments, processing instructions "
+                                                 "and whitespace may follow the root element)");
+            c = in_.get();
+            if (c != '!' && c != '?')
+                return xml_expected(c, "'!--' or '?' (only comments, processing instructions and whitespace may "
+                                       "follow the root element)");
+            Status status = markup(c, false);
+            if (status != kGoOn) return status;
+            c = in_.get();
+        }
+    }
+
+    // The root element's tag is read next: whatever was gathered before it
+    // is no run of character data.
+    void start_content() {
+        s_.text.clear();
+        text_gathered_ = false;
+        text_blank_ = true;
+    }
+
     // The main loop. `c` is the current character; when `inside_tag` is set
     // the '<' of the first tag has been read and `c` is the first character
-    // after it other than whitespace.
+    // after it other than whitespace (in the XML mode, the one right after it).
     Status run(int c, bool inside_tag) {
+        const Status status = Xml ? run_xml(c, inside_tag) : run_plain(c, inside_tag);
+        // A document read to its end after errors the parse went on after.
+        return status == Status::ok && errors_ > 0 ? Status::invalid : status;
+    }
+
+private:
+    Status run_plain(int c, bool inside_tag) {
         bool read_whitespace = false;
         for (;;) {
             bool tag = inside_tag;
@@ -92,6 +249,103 @@ public:
     }
 
 private:
+    // The XML mode's loop: character data is gathered across comments,
+    // processing instructions and CDATA sections and checked as one run
+    // when the next tag comes.
+    Status run_xml(int c, bool inside_tag) {
+        bool after_tag = false;
+        for (;;) {
+            if (!inside_tag) {
+                if (after_tag) {
+                    // Whitespace after a tag, as the default loop reads it:
+                    // mostly it only separates two tags.
+                    whitespace_ = {};
+                    c = in_.read_space(s_.whitespace, whitespace_);
+                    if (c == '<') {
+                        // Kept while a run may go on past markup that follows.
+                        const int next = in_.peek_in_buffer();
+                        if (!whitespace_.empty() && (text_gathered_ || next == '!' || next == '?' || next == -2)) {
+                            s_.text += whitespace_;
+                            text_gathered_ = true;
+                        }
+                        whitespace_ = {};
+                    }
+                }
+                if constexpr (!Input::kStream) {
+                    if (complete_) return xml_trailing(c);
+                }
+                if (c != '<') {
+                    Status status = gather_text(c);
+                    if (status != kGoOn) return status;
+                }
+                c = in_.get();
+            }
+            inside_tag = false;
+            after_tag = false;
+            if (c == '!' || c == '?') {
+                Status status = markup(c, true);
+                if (status != kGoOn) return status;
+                c = in_.get();
+                continue;
+            }
+            if (text_gathered_) {
+                Status status = flush_text();
+                if (status != kGoOn) return status;
+            }
+            Status status = read_tag(c);
+            if (status != kGoOn) return status;
+            after_tag = true;
+        }
+    }
+
+    // Character data from `c` (not '<'; the whitespace before it is in
+    // `whitespace_`) up to the next '<' (consumed), finished and added to the
+    // run being gathered.
+    Status gather_text(int c) {
+        std::string& text = s_.text;
+        const size_t start = text.size();
+        text += whitespace_;  // read just before `c`, still valid
+        whitespace_ = {};
+        bool special = true;
+        if (c >= 0) {
+            text.push_back(static_cast<char>(c));
+            special = (c < 0x20 && c != '\t' && c != '\n') || c == '&' || c == ']' || c >= 0x80;
+        }
+        if (c < 0 || in_.template scan_xml<'<', true>(text, special) < 0) {
+            if (stack_.is_empty()) return xml_expected(-1, complete_ ? "the end of the document" : "the root element");
+            return xml_error("found end of input where the end tag of '" +
+                             std::string(element_name(table_, top()->element)) + "' expected");
+        }
+        text_gathered_ = true;
+        if (text_blank_) text_blank_ = blank_from(start);
+        if (special) {
+            std::string problem = xml::finish_run(text, xml::Run::text, start);
+            if (!problem.empty()) return xml_error(problem);
+        }
+        return kGoOn;
+    }
+
+    bool blank_from(size_t start) const {
+        for (size_t i = start; i < s_.text.size(); ++i)
+            if (!is_space(static_cast<unsigned char>(s_.text[i]))) return false;
+        return true;
+    }
+
+    // The run gathered before a tag: whitespace alone is no character data,
+    // anything else is checked and delivered as one text event.
+    Status flush_text() {
+        text_gathered_ = false;
+        const bool blank = text_blank_;
+        text_blank_ = true;
+        if (blank) {
+            s_.text.clear();
+            return kGoOn;
+        }
+        Status status = deliver_text(false);
+        s_.text.clear();
+        return status;
+    }
+
     // Files the message begun in the report, with where the reader stands.
     void file(const Details& details) {
         long line, column;
@@ -187,19 +441,33 @@ private:
         return Status::handler_failed;
     }
 
+    // After '/' and "/>": the next character, and in the default mode the
+    // next one other than whitespace.
+    int after_slash() { return Xml ? in_.get() : in_.skip_space(); }
+
     Status read_tag(int& c) {
         bool end_tag = false;
         if (c == '/') {
             end_tag = true;
-            c = in_.skip_space();
+            c = after_slash();
         }
         // A view of the buffer (or of s_.name when it crossed a refill),
         // valid until the next refill.
         name_ = {};
-        if (is_element_name_char(c)) c = in_.template read_name<':', is_element_name_char>(s_.name, name_);
+        if constexpr (Xml) {
+            if (!xml::is_name_start_byte(c)) return xml_expected(c, "an element name");
+            c = in_.read_xml_name(s_.name, name_);
+            if (xml::has_high_byte(name_)) {
+                std::string problem = xml::check_name(name_);
+                if (!problem.empty()) return xml_error(problem);
+            }
+            if (end_tag && is_space(c)) c = in_.skip_space();
+        } else {
+            if (is_element_name_char(c)) c = in_.template read_name<':', is_element_name_char>(s_.name, name_);
+        }
         Status status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
         if (status != kGoOn) return status;
-        if (c != '>') return error("found '%c' where '>' expected", c);
+        if (c != '>') return Xml ? xml_expected(c, "'>'") : error("found '%c' where '>' expected", c);
         if constexpr (Input::kStream) {
             if (complete_) return Status::ok;
         }
@@ -216,10 +484,7 @@ private:
             return Status::invalid;
         }
         ContentRefusal refusal;
-        if (!accept_end_tag(table_, name_, top(), previous_, refusal)) {
-            refused(refusal, Severity::error, "error while closing element '");
-            return Status::invalid;
-        }
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
         previous_ = stack_.pop();
         if (handler_) {
             name_from_grammar(previous_->element);
@@ -256,7 +521,11 @@ private:
             Input& in;
             ~Unwatch() { in.on_refill(nullptr, nullptr); }
         } unwatch{in_};
-        if (c != '>' && c != '/') {
+        if constexpr (Xml) {
+            std::string problem;
+            if (!read_xml_attribute_list(in_, c, tag, s_.attribute_name, problem)) return xml_error(problem);
+            if (c != '>' && c != '/') return xml_expected(c, "an attribute name, '>' or '/>'");
+        } else if (c != '>' && c != '/') {
             int lookahead = c;
             bool ok = read_attribute_list(in_, lookahead, tag, s_.attribute_name, [this](int ch) {
                 error("found '%c' where '=' expected", ch);
@@ -293,16 +562,32 @@ private:
             return true;
         }
         follow_up(Severity::error, cause, "error in attributes for element '");
-        return false;
+        if (!keep_going()) return false;
+        // On as the matching tolerance would go.
+        if (p.kind == AttributeProblem::Kind::wrong_value && e.attributes[p.rule].default_value)
+            tag.use_default(p.rule);
+        else if (p.kind == AttributeProblem::Kind::unknown)
+            tag.drop_undeclared();
+        else if (p.kind == AttributeProblem::Kind::missing)
+            tag.leave_out(p.rule);
+        return true;
+    }
+
+    // After a validity error: whether the parse goes on, counting the error.
+    bool keep_going() {
+        if (max_errors_ == 1) return false;
+        ++errors_;
+        return max_errors_ == 0 || errors_ < max_errors_;
     }
 
     [[gnu::cold, gnu::noinline]] Status refused_start_tag(const ContentRefusal& refusal, int& c) {
         held_name();
         if (!has(flags_, Flags::ignore_wrong_elements)) {
             refused(refusal, Severity::error, "error while opening element '");
-            return Status::invalid;
+            if (!keep_going()) return Status::invalid;
+        } else {
+            refused(refusal, Severity::warning, "invalid element '", "' ignored - trying to continue");
         }
-        refused(refusal, Severity::warning, "invalid element '", "' ignored - trying to continue");
         skip_depth_ = 0;
         while (c != '>' && c != '/') {
             if (c < 0) return end_of_file_in_tag();
@@ -316,19 +601,23 @@ private:
         if (c != '/') return kGoOn;
         if (skip_depth_ >= 0) {
             --skip_depth_;
-            c = in_.skip_space();
+            c = after_slash();
             return kGoOn;
         }
         ContentRefusal refusal;
-        if (!accept_end_tag(table_, name_, top(), previous_, refusal)) {
-            refused(refusal, Severity::error, "error while closing element '");
-            return Status::invalid;
-        }
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
         if (handler_ && !handler_->end_tag(top()->element, name_)) return handler_failed();
         previous_ = stack_.pop();
         if (stack_.is_empty()) complete_ = true;
-        c = in_.skip_space();
+        c = after_slash();
         return kGoOn;
+    }
+
+    // An end tag refused: reports it; an element missing a child closes all
+    // the same when the parse goes on, a close tag of another name never.
+    [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal) {
+        refused(refusal, Severity::error, "error while closing element '");
+        return refusal.reason == ContentRefusal::Reason::missing && keep_going();
     }
 
     [[gnu::cold, gnu::noinline]] Status refuse_text(const ContentRefusal* refusal) {
@@ -340,7 +629,7 @@ private:
         }
         details.kind = DiagnosticKind::text_not_allowed;
         report_format(Severity::error, details, "character data is not allowed here");
-        return Status::invalid;
+        return refusal && keep_going() ? kGoOn : Status::invalid;  // the text is skipped
     }
 
     Status trailing(int c) {
@@ -359,6 +648,13 @@ private:
         if (c != '\r' && c != 0) text.push_back(static_cast<char>(c));
         bool amp = c == '&';
         if (in_.template scan_until<'<', true>(text, amp) < 0) return error("unexpected end of file in text");
+        return deliver_text(amp);
+    }
+
+    // Checks the run of character data in s_.text against the content model
+    // and delivers it; `amp` says it may hold references still to decode.
+    Status deliver_text(bool amp) {
+        std::string& text = s_.text;
         if (skip_depth_ >= 0) return kGoOn;
         if (stack_.is_empty()) return refuse_text(nullptr);
         ContentRefusal refusal;
@@ -378,6 +674,8 @@ private:
     Input& in_;
     Handler* handler_;
     const Flags flags_;
+    const unsigned max_errors_;
+    unsigned errors_ = 0;  // validity errors reported
     ParseScratch& s_;
     ReportBuilder& report_;
     const char* path_;
@@ -392,12 +690,22 @@ private:
     const ContentPosition* previous_ = nullptr;
     int skip_depth_ = -1;
     bool complete_ = false;  // the root element has closed
+    // The XML mode's run of character data being gathered in s_.text.
+    bool text_gathered_ = false;
+    bool text_blank_ = true;  // whitespace only so far, and no CDATA section
 };
 
 template <DocumentInput Input>
-Status DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, Flags flags,
+Status DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
                                     ReportBuilder& report) {
-    ParseRun<Input> run(table, input, handler_, flags, scratch_, report);
+    if (has(options.flags, Flags::xml)) return parse_stream_in<Input, true>(table, input, lookahead, options, report);
+    return parse_stream_in<Input, false>(table, input, lookahead, options, report);
+}
+
+template <DocumentInput Input, bool Xml>
+Status DocumentParser::parse_stream_in(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
+                                       ReportBuilder& report) {
+    ParseRun<Input, Xml> run(table, input, handler_, options, scratch_, report);
     int c = (lookahead < 0 || is_space(lookahead)) ? input.skip_space() : lookahead;
     if (c != '<') {
         run.plain(Severity::error, {}, "Found '%c' (%d) where '<' expected", c, c);

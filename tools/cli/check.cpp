@@ -3,15 +3,16 @@
 // The operands are first turned into the list of documents (standard input,
 // files, the *.xml files under directories), so that a usage error stops the
 // run before anything is checked. The documents are then checked on -j
-// threads; each one's output is made whole in memory and printed in list
-// order, so the output does not depend on the number of threads.
+// threads; each one's Result is kept until all before it are printed, then
+// printed in list order, so the output does not depend on the number of
+// threads. A report is written in pieces from the texts the Result holds,
+// never made whole in memory.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,16 +23,13 @@
 #include <sys/stat.h>
 
 #include "cli.h"
-#include "json.h"
+#include "output.h"
 
 namespace tarvo::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// What standard input is called in messages and reports.
-const char kStdinName[] = "<stdin>";
 
 const char kCheckFooter[] =
     "Formats:\n"
@@ -43,14 +41,19 @@ const char kCheckFooter[] =
     "        invalid, unreadable), code, diagnostics (severity, kind, line, column, element,\n"
     "        attribute, expected, message, os_error when there is one)\n"
     "\n"
+    "Every format writes each control byte of a file name or message (C0, DEL, C1) as \\xHH, json\n"
+    "as a \\u escape, so that none starts a line or acts on the terminal; text keeps one message a\n"
+    "line.\n"
+    "\n"
     "FILE '-' is standard input, called <stdin> in messages. A directory needs -r; its *.xml files\n"
-    "are checked in the order of their paths, byte by byte. Without -q, more than one FILE ends with\n"
+    "are checked in the order of their paths, byte by byte; a FIFO, socket or device among them is\n"
+    "not opened but reported unreadable. Without -q, more than one FILE ends with\n"
     "'N files: V valid, I invalid, U unreadable' on standard error.\n"
     "\n"
     "Exit status:\n"
     "  0  every document is valid\n"
     "  1  some document is invalid\n"
-    "  2  usage error or unknown grammar\n"
+    "  2  usage error, unknown grammar, or a grammar file that cannot be loaded\n"
     "  3  some file could not be read, and no document is invalid\n"
     "  4  the output could not be written";
 
@@ -78,20 +81,12 @@ Outcome outcome_of(const tarvo::Result& r) {
     return r.status == tarvo::Status::unreadable ? Outcome::unreadable : Outcome::invalid;
 }
 
-// What checking one document prints: `out` goes to standard output; in the
-// text format the warnings go there and the errors to standard error.
+// One document's outcome, kept until it is printed.
 struct Report {
-    std::string out;
-    // The text format prints the Result's own texts, which are not copied.
-    tarvo::Result text;
+    std::string_view name;  // the Target's path
+    tarvo::Result result;
     Outcome outcome = Outcome::valid;
 };
-
-void append_line(std::string& to, std::string_view text) {
-    if (text.empty()) return;
-    to += text;
-    to += '\n';
-}
 
 // A valid document's errors (refusals of elements skipped under -E) are not
 // part of its outcome, as a caller of the module never sees them; every
@@ -100,99 +95,92 @@ bool shown(const tarvo::Result& r, const tarvo::Diagnostic& d) {
     return d.severity == tarvo::Severity::warning || !r.ok();
 }
 
+// The warning or the error text, as the Python module gives it: one message
+// a line. A control byte inside a message is escaped, so every line stays
+// one message.
+void write_text(Writer& w, const tarvo::Result& r, tarvo::Severity severity) {
+    if ((severity == tarvo::Severity::warning ? r.warnings() : r.errors()).empty()) return;
+    for (const tarvo::Diagnostic& d : r.diagnostics())
+        if (d.severity == severity) w.text(d.message).raw("\n");
+}
+
 // NAME:LINE:COLUMN: error: TEXT (expected: A, B), one line per message: a
 // line break inside a message becomes a space. A message about no position
 // (a file that could not be opened) is NAME: error: TEXT.
-void append_gcc(std::string& out, std::string_view name, const tarvo::Result& r) {
+void write_gcc(Writer& w, std::string_view name, const tarvo::Result& r) {
     for (const tarvo::Diagnostic& d : r.diagnostics()) {
         if (!shown(r, d)) continue;
-        out += name;
-        if (d.line > 0) out += ':' + std::to_string(d.line) + ':' + std::to_string(d.column);
-        out += d.severity == tarvo::Severity::warning ? ": warning: " : ": error: ";
-        for (char c : d.message) out += c == '\n' || c == '\r' ? ' ' : c;
+        w.text(name);
+        if (d.line > 0) w.raw(':' + std::to_string(d.line) + ':' + std::to_string(d.column));
+        w.raw(d.severity == tarvo::Severity::warning ? ": warning: " : ": error: ");
+        w.text(d.message, Breaks::space);
         if (!d.expected.empty()) {
-            out += " (expected: ";
-            for (size_t i = 0; i < d.expected.size(); ++i) {
-                if (i) out += ", ";
-                out += d.expected[i];
-            }
-            out += ')';
+            w.raw(" (expected: ");
+            for (size_t i = 0; i < d.expected.size(); ++i) w.raw(i ? ", " : "").text(d.expected[i]);
+            w.raw(")");
         }
-        out += '\n';
+        w.raw("\n");
     }
-}
-
-void append_json_name(std::string& out, std::string_view name) {
-    if (name.empty())
-        out += "null";
-    else
-        append_json_string(out, name);
 }
 
 // One object on one line: the document, its outcome and its records.
 // `document` numbers the documents of a stream; 0 for a file.
-void append_json(std::string& out, std::string_view name, long document, const tarvo::Result& r) {
+void write_json(Writer& w, std::string_view name, long document, const tarvo::Result& r) {
     Outcome outcome = outcome_of(r);
-    out += "{\"path\":";
-    append_json_string(out, name);
-    if (document > 0) out += ",\"document\":" + std::to_string(document);
-    out += ",\"valid\":";
-    out += outcome == Outcome::valid ? "true" : "false";
-    out += ",\"status\":\"";
-    out += outcome_name(outcome);
-    out += "\",\"code\":" + std::to_string(static_cast<int>(r.status)) + ",\"diagnostics\":[";
+    w.raw("{\"path\":").json(name);
+    if (document > 0) w.raw(",\"document\":" + std::to_string(document));
+    w.raw(",\"valid\":").raw(outcome == Outcome::valid ? "true" : "false");
+    w.raw(",\"status\":\"").raw(outcome_name(outcome));
+    w.raw("\",\"code\":" + std::to_string(static_cast<int>(r.status)) + ",\"diagnostics\":[");
     bool first = true;
     for (const tarvo::Diagnostic& d : r.diagnostics()) {
         if (!shown(r, d)) continue;
-        out += first ? "{" : ",{";
+        w.raw(first ? "{" : ",{");
         first = false;
-        out += d.severity == tarvo::Severity::warning ? "\"severity\":\"warning\"" : "\"severity\":\"error\"";
-        out += ",\"kind\":\"";
-        out += tarvo::kind_name(d.kind);
-        out += "\",\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column);
-        out += ",\"element\":";
-        append_json_name(out, d.element);
-        out += ",\"attribute\":";
-        append_json_name(out, d.attribute);
-        out += ",\"expected\":" + json_list(d.expected) + ",\"message\":";
-        append_json_string(out, d.message);
-        if (d.os_error) out += ",\"os_error\":" + std::to_string(d.os_error);
-        out += '}';
+        w.raw(d.severity == tarvo::Severity::warning ? "\"severity\":\"warning\"" : "\"severity\":\"error\"");
+        w.raw(",\"kind\":\"").raw(tarvo::kind_name(d.kind));
+        w.raw("\",\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column));
+        w.raw(",\"element\":").json_or_null(d.element);
+        w.raw(",\"attribute\":").json_or_null(d.attribute);
+        w.raw(",\"expected\":").json_list(d.expected);
+        w.raw(",\"message\":").json(d.message);
+        if (d.os_error) w.raw(",\"os_error\":" + std::to_string(d.os_error));
+        w.raw("}");
     }
-    out += "]}\n";
+    w.raw("]}\n");
 }
 
-Report make_report(Format format, std::string_view name, tarvo::Result r) {
-    Report rep;
-    rep.outcome = outcome_of(r);
-    switch (format) {
-    case Format::text: rep.text = std::move(r); break;
-    case Format::gcc: append_gcc(rep.out, name, r); break;
-    case Format::json: append_json(rep.out, name, 0, r); break;
-    }
-    return rep;
+// Every format prints from the Result when the report's turn comes.
+Report make_report(Format, std::string_view name, tarvo::Result r) {
+    Outcome outcome = outcome_of(r);
+    return {name, std::move(r), outcome};
 }
 
 // One document to check: a path, or standard input.
 struct Target {
     std::string path;
     bool is_stdin = false;
+    bool special = false;  // not a regular file: reported unreadable, never opened
 };
 
 // Every *.xml file under `dir`, and every directory under it that cannot
 // be listed (its check then reports it unreadable, so nothing is passed over
-// in silence). Links to directories are not followed: no cycles.
-void collect(const fs::path& dir, std::vector<std::string>& found) {
+// in silence). Links to directories are not followed: no cycles. A FIFO, a
+// socket or a device (or a link to one) is marked special: opening it could
+// wait for ever.
+void collect(const fs::path& dir, std::vector<Target>& found) {
     std::error_code ec;
     fs::directory_iterator it(dir, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         std::error_code type_ec;
-        if (it->is_directory(type_ec) && !it->is_symlink(type_ec))
+        if (it->is_directory(type_ec) && !it->is_symlink(type_ec)) {
             collect(it->path(), found);
-        else if (it->path().extension() == ".xml")
-            found.push_back(it->path().string());
+        } else if (it->path().extension() == ".xml") {
+            bool special = !it->is_regular_file(type_ec) && it->is_other(type_ec);
+            found.push_back({it->path().string(), false, special});
+        }
     }
-    if (ec) found.push_back(dir.string());
+    if (ec) found.push_back({dir.string()});
 }
 
 // stat() rather than std::filesystem: no path is split for each FILE.
@@ -211,35 +199,17 @@ std::vector<Target> list_targets(const CheckOptions& o) {
         } else if (!o.recursive) {
             throw UsageError("'" + file + "' is a directory; -r checks the *.xml files under it");
         } else {
-            std::vector<std::string> found;
+            std::vector<Target> found;
             collect(file, found);
-            std::sort(found.begin(), found.end());
-            for (std::string& path : found) targets.push_back({std::move(path)});
+            std::sort(found.begin(), found.end(), [](const Target& a, const Target& b) { return a.path < b.path; });
+            for (Target& t : found) targets.push_back(std::move(t));
         }
     }
     return targets;
 }
 
-// All of standard input, or the error number of a failed read.
-struct StdinData {
-    std::string bytes;
-    int error = 0;
-};
-
-StdinData read_stdin() {
-    StdinData d;
-    char buf[65536];
-    errno = 0;
-    for (;;) {
-        size_t n = std::fread(buf, 1, sizeof buf, stdin);
-        d.bytes.append(buf, n);
-        if (n < sizeof buf) break;
-    }
-    if (std::ferror(stdin)) d.error = errno ? errno : EIO;
-    return d;
-}
-
 Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const Target& t, const StdinData& in) {
+    if (t.special) return make_report(o.format, t.path, unreadable(t.path, 0));
     if (!t.is_stdin) return make_report(o.format, t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.flags));
     if (!in.error) return make_report(o.format, t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.flags));
     // Standard input failed as a file that cannot be read fails.
@@ -251,17 +221,31 @@ Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const
     return make_report(o.format, t.path, tarvo::Result(tarvo::Status::unreadable, {&d, 1}));
 }
 
+// In the text format a document's warnings go to standard output, its
+// errors to standard error; `document` numbers the documents of a stream.
+void print_report(Format format, std::string_view name, long document, const tarvo::Result& r) {
+    {
+        Writer out(write_out);
+        switch (format) {
+        case Format::text:
+            write_text(out, r, tarvo::Severity::warning);
+            if (document > 0) out.raw("document " + std::to_string(document) + (r.ok() ? ": valid\n" : ": invalid\n"));
+            break;
+        case Format::gcc: write_gcc(out, name, r); break;
+        case Format::json: write_json(out, name, document, r); break;
+        }
+    }
+    // A document's warnings before its errors, as they were found; each
+    // document of a stream as soon as it is read.
+    if (format == Format::text || document > 0) flush_out();
+    if (format == Format::text && !r.ok()) {
+        Writer err(write_err);
+        write_text(err, r, tarvo::Severity::error);
+    }
+}
+
 void print_report(const CheckOptions& o, const Report& rep) {
-    if (o.quiet) return;
-    if (o.format != Format::text) return write_out(rep.out);
-    auto line = [](void (*write)(std::string_view), std::string_view text) {
-        if (text.empty()) return;
-        write(text);
-        write("\n");
-    };
-    line(write_out, rep.text.warnings());
-    flush_out();  // a document's warnings before its errors, as they were found
-    if (!rep.text.ok()) line(write_err, rep.text.errors());
+    if (!o.quiet) print_report(o.format, rep.name, 0, rep.result);
 }
 
 // Checks every target, printing each report in list order as soon as it and
@@ -312,7 +296,7 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
     const std::string shown_name = name == "-" ? std::string(kStdinName) : name;
     std::FILE* in = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
     if (!in) {
-        std::fprintf(stderr, "tarvo: cannot open %s for reading\n", name.c_str());
+        report_error("tarvo: cannot open " + name + " for reading");
         return kExitUnreadable;
     }
     // A failed read (a closed standard input) is not the end of the
@@ -328,27 +312,12 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
         tarvo::Result r = reader.read(grammar, nullptr, o.flags);
         if (read_error) {
             flush_out();
-            std::fprintf(stderr, "tarvo: cannot read %s: %s\n", name.c_str(), std::strerror(read_error));
+            report_error("tarvo: cannot read " + name + ": " + std::strerror(read_error));
             exit_code = kExitUnreadable;
             break;
         }
-        std::string out;
-        switch (o.format) {
-        case Format::text:
-            append_line(out, r.warnings());
-            out += "document " + std::to_string(n) + (r.ok() ? ": valid\n" : ": invalid\n");
-            break;
-        case Format::gcc: append_gcc(out, shown_name, r); break;
-        case Format::json: append_json(out, shown_name, n, r); break;
-        }
-        write_out(out);
-        flush_out();
+        print_report(o.format, shown_name, n, r);
         if (!r.ok()) {
-            if (o.format == Format::text) {
-                std::string err;
-                append_line(err, r.errors());
-                write_err(err);
-            }
             exit_code = kExitInvalid;
             break;
         }
@@ -394,10 +363,11 @@ Runner declare_check(CLI::App& app) {
     auto o = std::make_shared<CheckOptions>();
     app.footer(kCheckFooter);
     add_parse_flags(app, o->flags);
-    app.add_option("--format", o->format, "How to report each document (see below)")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, Format>{{"text", Format::text}, {"gcc", Format::gcc}, {"json", Format::json}}))
-        ->option_text("text|gcc|json");
+    auto set_format = [o](const std::string& f) {
+        o->format = f == "gcc" ? Format::gcc : f == "json" ? Format::json : Format::text;
+    };
+    one_of(app.add_option_function<std::string>("--format", set_format, "How to report each document (see below)"),
+           {"text", "gcc", "json"});
     app.add_flag("-r,--recursive", o->recursive, "Check every *.xml file under each directory FILE");
     app.add_option("-j,--jobs", o->jobs, "Check on N threads (default: one per core); the output is the same for every N")
         ->check(CLI::Range(1u, 1024u))

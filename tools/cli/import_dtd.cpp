@@ -21,7 +21,7 @@ int run_import(const ImportOptions& o) {
     try {
         x = tarvo::import_dtd(o.dtd, o.root);
     } catch (const tarvo::GrammarError& e) {
-        write_err(std::string(e.what()) + "\n");
+        report_error(e.what());
         return kExitUsage;
     }
     if (o.output.empty() || o.output == "-") {
@@ -32,7 +32,7 @@ int run_import(const ImportOptions& o) {
         int err = errno;
         if (f && std::fclose(f) != 0 && ok) ok = false, err = errno;
         if (!ok) {
-            write_err("tarvo: cannot write " + o.output + ": " + std::strerror(err) + "\n");
+            report_error("tarvo: cannot write " + o.output + ": " + std::strerror(err));
             return kExitOutputFailed;
         }
     }
@@ -43,7 +43,7 @@ int run_import(const ImportOptions& o) {
 }  // namespace
 
 void report_loosened(const std::string& dtd, const std::vector<std::string>& loosened) {
-    for (const std::string& l : loosened) write_err("tarvo: " + dtd + ": checked more loosely than the DTD at " + l + "\n");
+    for (const std::string& l : loosened) report_error("tarvo: " + dtd + ": checked more loosely than the DTD at " + l);
 }
 
 Runner declare_import_dtd(CLI::App& app) {
