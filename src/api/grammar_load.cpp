@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "api/grammar_load.h"
 #include "containers/str_dict.h"
 #include "schema/grammar_file.h"
 #include "schema/schema_table.h"
@@ -135,10 +136,12 @@ const SchemaTable* find_builtin(std::string_view name) {
 GrammarError::GrammarError(std::vector<std::string> messages)
     : std::runtime_error(join_lines(messages)), messages_(std::move(messages)) {}
 
-std::shared_ptr<const SchemaTable> load_grammar(const std::string& path) {
+// The grammar file at `path`, or `text` under that name.
+static std::shared_ptr<const SchemaTable> load(const std::string& path, const std::string* text) {
     auto owned = std::make_shared<OwnedGrammar>();
     std::vector<grammar_file::Diagnostic> diags;
-    if (!grammar_file::read_grammar_file(path, owned->source, diags)) {
+    if (!(text ? grammar_file::parse_grammar(path, *text, owned->source, diags)
+               : grammar_file::read_grammar_file(path, owned->source, diags))) {
         std::vector<std::string> messages;
         for (const auto& d : diags) messages.push_back(grammar_file::format(d));
         throw GrammarError(std::move(messages));
@@ -146,6 +149,12 @@ std::shared_ptr<const SchemaTable> load_grammar(const std::string& path) {
     owned->path = path;
     owned->build();
     return std::shared_ptr<const SchemaTable>(owned, &owned->table);
+}
+
+std::shared_ptr<const SchemaTable> load_grammar(const std::string& path) { return load(path, nullptr); }
+
+std::shared_ptr<const SchemaTable> load_grammar_text(const std::string& path, const std::string& text) {
+    return load(path, &text);
 }
 
 const SchemaTable& register_grammar(std::shared_ptr<const SchemaTable> grammar) {

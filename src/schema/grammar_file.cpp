@@ -246,6 +246,7 @@ void Parser::attribute(int ln, const std::vector<Token>& t) {
 
 List Parser::list(int ln, const std::vector<Token>& t, size_t from) {
     List out;
+    std::set<std::pair<Entry::Kind, std::string>> seen;
     if (from >= t.size()) throw SyntaxError{ln, "empty list (write '(none)')"};
     if (!t[from].quoted && t[from].text == "(none)") {
         if (t.size() > from + 1) throw SyntaxError{ln, "'(none)' must stand alone"};
@@ -275,10 +276,8 @@ List Parser::list(int ln, const std::vector<Token>& t, size_t from) {
             en.kind = en.name == "TEXT" ? Entry::Kind::Text : Entry::Kind::Element;
             if (en.kind == Entry::Kind::Text) en.name.clear();
         }
-        bool repeated = std::any_of(out.begin(), out.end(), [&](const Entry& prev) {
-            return prev.kind == en.kind && prev.name == en.name;
-        });
-        if (repeated)
+        // A set, not a scan: an imported DTD's lists may be thousands long.
+        if (!seen.emplace(en.kind, en.name).second)
             error(ln, (en.kind == Entry::Kind::End    ? std::string("END")
                        : en.kind == Entry::Kind::Text ? std::string("TEXT")
                                                       : "element '" + en.name + "'") +

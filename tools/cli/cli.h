@@ -39,6 +39,7 @@ Runner declare_events(CLI::App& app);
 Runner declare_grammars(CLI::App& app);
 Runner declare_grammar(CLI::App& app);
 Runner declare_export(CLI::App& app);
+Runner declare_import_dtd(CLI::App& app);
 
 // A usage error found after parsing (a missing operand, options that do not
 // go together); reported like a parsing error.
@@ -57,9 +58,10 @@ void add_parse_flags(CLI::App& app, tarvo::Flags& flags);
 // known ones and the returned pointer is null.
 const tarvo::SchemaTable* find_grammar_or_report(const std::string& name);
 
-// The GRAMMAR operand, or a grammar file given with --grammar-file instead.
+// The GRAMMAR operand, or a grammar file given with --grammar-file (or a
+// DTD with --dtd) instead.
 struct GrammarOperand {
-    std::string name, file;
+    std::string name, file, dtd;
 
     // Adds the GRAMMAR positional (first of the command's operands) and --grammar-file.
     void declare(CLI::App& app);
@@ -85,6 +87,10 @@ StdinData read_stdin();
 // the message of a file that cannot be opened, "Could not open file NAME
 // for reading", with the system's error number (0 for none).
 tarvo::Result unreadable(const std::string& name, int os_error);
+
+// "tarvo: DTD: checked more loosely than the DTD at PLACE" on standard
+// error for each place an imported DTD's grammar is looser.
+void report_loosened(const std::string& dtd, const std::vector<std::string>& loosened);
 
 // Standard output and error. A write that fails is remembered, so the command
 // runs to its end and then exits with kExitOutputFailed and the reason.

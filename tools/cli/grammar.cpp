@@ -15,15 +15,29 @@ void GrammarOperand::declare(CLI::App& app) {
     app.add_option("GRAMMAR", name, "A grammar by name (see 'tarvo grammars')");
     app.add_option("--grammar-file", file, "Use the grammar in this grammar file; no GRAMMAR is written then")
         ->type_name("PATH");
+    app.add_option("--dtd", dtd, "Use the grammar this DTD gives (see 'tarvo import-dtd'); no GRAMMAR is written then")
+        ->type_name("PATH");
 }
 
 void GrammarOperand::shift_into(std::vector<std::string>& rest) {
-    if (file.empty() || name.empty()) return;
+    if ((file.empty() && dtd.empty()) || name.empty()) return;
     rest.insert(rest.begin(), name);
     name.clear();
 }
 
 std::shared_ptr<const tarvo::SchemaTable> GrammarOperand::resolve() const {
+    if (!file.empty() && !dtd.empty()) throw UsageError("--grammar-file and --dtd do not go together");
+    if (!dtd.empty()) {
+        try {
+            std::vector<std::string> loosened;
+            std::shared_ptr<const tarvo::SchemaTable> t = tarvo::load_dtd(dtd, &loosened);
+            report_loosened(dtd, loosened);
+            return t;
+        } catch (const tarvo::GrammarError& e) {
+            report_error(e.what());
+            return nullptr;
+        }
+    }
     if (!file.empty()) {
         try {
             return tarvo::load_grammar(file);

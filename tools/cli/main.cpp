@@ -28,6 +28,8 @@ const Command kCommands[] = {
      declare_grammar},
     {"export", "Write a grammar as a RELAX NG schema or a DTD; stderr names every place it accepts more",
      declare_export},
+    {"import-dtd", "Write a DTD as a grammar file; stderr names every place it checks more loosely than the DTD",
+     declare_import_dtd},
 };
 
 const char kExitStatuses[] =
