@@ -194,10 +194,10 @@ int main(int argc, char** argv) {
         std::remove(path);
         for (int run = 0; run < repeat; ++run) {
             auto t0 = std::chrono::steady_clock::now();
-            tarvo::Result r = tarvo::parse_buffer(*g, c.document, c.name, nullptr, tarvo::PARSE_STRICT);
+            tarvo::Result r = tarvo::parse_buffer(*g, c.document, c.name, nullptr, tarvo::Flags::strict);
             parse = std::min(parse, seconds_since(t0));
             if (!r.ok()) {
-                std::fprintf(stderr, "%s: the document was refused: %s\n", c.name, r.errors.c_str());
+                std::fprintf(stderr, "%s: the document was refused: %s\n", c.name, std::string(r.errors()).c_str());
                 return 1;
             }
             if (parse > 5) break;
