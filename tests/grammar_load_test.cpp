@@ -20,29 +20,29 @@ S list_text(const ContentPosition* p, int32_t n) {
 }
 
 // Every field a parse reads, written out; equal texts mean equal tables.
-S slots_text(const int16_t* slots, uint32_t mask) {
-    if (!slots) return " -";
-    S out = " " + std::to_string(mask) + ":";
-    for (uint32_t s = 0; s <= mask; ++s) out += std::to_string(slots[s]) + ",";
+S index_text(const NameIndex& index) {
+    if (!index.slots) return " -";
+    S out = " " + std::to_string(index.mask) + (index.keyed ? " keyed:" : ":");
+    for (uint32_t s = 0; s <= index.mask; ++s)
+        out += (index.slots[s] == kEmptySlot ? S("-") : std::to_string(index.slots[s])) + ",";
     return out;
 }
 
 S dump(const SchemaTable& t) {
-    S out = S(t.name) + "|" + t.source_path + "|" + std::to_string(t.name_mask) + "\n";
-    for (uint32_t s = 0; s <= t.name_mask; ++s) out += std::to_string(t.name_slots[s]) + ",";
+    S out = S(t.name) + "|" + t.source_path + "|" + index_text(t.name_index);
     for (int32_t e = 0; e < t.element_count; ++e) {
         const ElementRule& r = t.elements[e];
         out += "\n" + S(r.name, r.name_length) + " " + std::to_string(r.index) + " first " + list_text(r.first, r.first_count);
         for (int32_t k = 0; k < r.row_count; ++k)
             out += "| row " + std::to_string(r.rows[k].own.element) + "/" + std::to_string(r.rows[k].own.context) +
                    ": " + list_text(r.rows[k].successors, r.rows[k].count);
-        out += "| attribute slots" + slots_text(r.attribute_slots, r.attribute_mask);
+        out += "| attribute slots" + index_text(r.attribute_index);
         for (int32_t a = 0; a < r.attribute_count; ++a) {
             const AttributeRule& ar = r.attributes[a];
             out += "| @" + S(ar.name, ar.name_length) + " b" + std::to_string(ar.bucket) +
                    (ar.default_value ? " =" + S(ar.default_value, ar.default_length) : S(" required"));
             for (int32_t v = 0; v < ar.allowed_count; ++v) out += " '" + S(ar.allowed[v], ar.allowed_lengths[v]) + "'";
-            out += slots_text(ar.value_slots, ar.value_mask);
+            out += index_text(ar.value_index);
         }
     }
     for (int32_t k = 0; k < t.text_row_count; ++k)

@@ -1,6 +1,7 @@
-// A grammar file, read, checked and resolved. The build-time compiler lays
-// it out as static tables; load_grammar() builds the same tables at run time.
-// Both read files with this one reader, so a file means the same to both.
+// A grammar file, read, checked and resolved. layout.h lays it out as the
+// reader's tables, which the build-time compiler prints as static data and
+// load_grammar() keeps at run time. Both read files with this one reader,
+// so a file means the same to both.
 #pragma once
 
 #include <cstdint>
@@ -59,18 +60,6 @@ struct Grammar {
 // returns false if there were any, in which case `out` must not be emitted.
 bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
                    std::vector<Diagnostic>& diags);
-
-// Open-addressed element-name index as find_element() probes it: twice as
-// many slots as elements, a power of two, -1 for an empty slot. Built-in and
-// loaded tables get theirs from here.
-std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask);
-
-// The same kind of index over `names` in the given order, for an element's
-// attribute names or an attribute's allowed values: empty (no index) for a
-// list shorter than kIndexedListLength or too long for the slots' type.
-std::vector<int16_t> build_list_slots(const std::vector<std::string_view>& names, uint32_t& mask);
-std::vector<int16_t> attribute_slots(const Element& e, uint32_t& mask);
-std::vector<int16_t> value_slots(const Attribute& a, uint32_t& mask);
 
 // Reads `path` and parses it; a file that cannot be read is one diagnostic
 // at line 0.

@@ -4,13 +4,11 @@
 // produce follow-on noise. Errors in what the lines say (unknown names,
 // contexts out of range, repeats) are collected so that one run reports
 // them all.
-#include "schema/grammar_file.h"
+#include "grammar/grammar_file.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#include "schema/schema_table.h"
 
 #include <algorithm>
 #include <map>
@@ -20,7 +18,7 @@
 namespace tarvo::grammar_file {
 namespace {
 
-constexpr int32_t kMaxElements = 32767;  // element indices are stored as int16_t
+constexpr int32_t kMaxElements = 1 << 28;  // far below what int32_t and 32-bit masks hold
 
 struct SyntaxError {
     int line;
@@ -352,47 +350,6 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
                      [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
     diags.insert(diags.end(), found.begin(), found.end());
     return found.empty();
-}
-
-namespace {
-
-std::vector<int16_t> slots_of(const std::vector<std::string_view>& names, uint32_t& mask) {
-    size_t size = 1;
-    if (!names.empty())
-        while (size < 2 * names.size()) size *= 2;
-    mask = static_cast<uint32_t>(size - 1);
-    std::vector<int16_t> slots(size, -1);
-    for (size_t i = 0; i < names.size(); ++i) {
-        uint32_t s = name_hash(names[i]) & mask;
-        while (slots[s] >= 0) s = (s + 1) & mask;
-        slots[s] = static_cast<int16_t>(i);
-    }
-    return slots;
-}
-
-}  // namespace
-
-std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask) {
-    std::vector<std::string_view> names;
-    for (const Element& e : g.elements) names.push_back(e.name);
-    return slots_of(names, mask);
-}
-
-std::vector<int16_t> build_list_slots(const std::vector<std::string_view>& names, uint32_t& mask) {
-    mask = 0;
-    if (names.size() < static_cast<size_t>(kIndexedListLength) || names.size() > 16000) return {};
-    return slots_of(names, mask);
-}
-
-std::vector<int16_t> attribute_slots(const Element& e, uint32_t& mask) {
-    std::vector<std::string_view> names;
-    for (const Attribute& a : e.attributes) names.push_back(a.name);
-    return build_list_slots(names, mask);
-}
-
-std::vector<int16_t> value_slots(const Attribute& a, uint32_t& mask) {
-    std::vector<std::string_view> names(a.values.begin(), a.values.end());
-    return build_list_slots(names, mask);
 }
 
 bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags) {
