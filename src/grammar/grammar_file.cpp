@@ -6,19 +6,57 @@
 // them all.
 #include "grammar/grammar_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#include <algorithm>
-#include <map>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
+
+#include "containers/sip_hash.h"
+#include "reader/char_class.h"
 
 namespace tarvo::grammar_file {
 namespace {
 
-constexpr int32_t kMaxElements = 1 << 28;  // far below what int32_t and 32-bit masks hold
+// Element indices, and the entries of one attribute or value list, stay
+// far below what int32_t and the indexes' 32-bit masks can hold.
+constexpr size_t kMaxNames = size_t{1} << 28;
+
+// For the sets that find repeated names: keyed, so that a grammar file
+// cannot make them collide.
+struct NameHash {
+    size_t operator()(std::string_view s) const { return static_cast<size_t>(sip_hash13(process_hash_key(), s)); }
+};
+using NameSet = std::unordered_set<std::string_view, NameHash>;
+
+bool element_name_readable(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return is_element_name_char(static_cast<unsigned char>(c));
+    });
+}
+
+bool attribute_name_readable(std::string_view name) {
+    return !name.empty() && is_alpha(static_cast<unsigned char>(name[0])) &&
+           std::all_of(name.begin() + 1, name.end(),
+                       [](char c) { return is_attribute_name_char(static_cast<unsigned char>(c)); });
+}
+
+// A name for a message: bytes outside printable ASCII, and '\', escaped.
+std::string shown(std::string_view name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        }
+    }
+    return out;
+}
 
 struct SyntaxError {
     int line;
@@ -87,8 +125,8 @@ bool parse_number(std::string_view s, int32_t& v) {
 
 class Parser {
 public:
-    Parser(const std::string& path, Grammar& g, std::vector<Diagnostic>& diags)
-        : path_(path), g_(g), diags_(diags) {}
+    Parser(const std::string& path, Grammar& g, std::vector<Diagnostic>& diags, const NameRule& names)
+        : path_(path), g_(g), diags_(diags), names_(names) {}
 
     void line(int ln, const std::vector<Token>& t);
     void finish(int last_line);
@@ -125,8 +163,11 @@ private:
     const std::string& path_;
     Grammar& g_;
     std::vector<Diagnostic>& diags_;
+    const NameRule& names_;
     int32_t current_ = -1;
-    std::map<std::string, int32_t> by_name_;  // first declaration wins
+    std::unordered_map<std::string, int32_t, NameHash> by_name_;  // first declaration wins
+    // The current element's attributes by name: where each was declared.
+    std::unordered_map<std::string, int, NameHash> attribute_lines_;
 };
 
 void Parser::line(int ln, const std::vector<Token>& t) {
@@ -192,12 +233,14 @@ void Parser::element(int ln, const std::vector<Token>& t) {
     no_more(ln, t, 3);
     close_element();
     int32_t position = static_cast<int32_t>(g_.elements.size());
-    if (position >= kMaxElements) throw SyntaxError{ln, "too many elements"};
+    if (g_.elements.size() >= kMaxNames) throw SyntaxError{ln, "too many elements"};
     if (index != position)
         error(ln, "element index " + std::to_string(index) + " does not match its position " +
                       std::to_string(position));
     if (name == "END" || name == "TEXT" || name == "(none)")
         error(ln, "'" + name + "' cannot name an element: it is a list keyword");
+    else if (!names_.element(name))
+        error(ln, "element name '" + shown(name) + "' cannot occur in a document: " + names_.element_form);
     auto [it, fresh] = by_name_.emplace(name, position);
     if (!fresh)
         error(ln, "duplicate element name '" + name + "' (also at line " +
@@ -232,11 +275,15 @@ void Parser::attribute(int ln, const std::vector<Token>& t) {
             a.values.push_back(t[i].text);
         }
     }
-    for (const Attribute& other : e.attributes)
-        if (other.name == a.name)
-            error(ln, "duplicate attribute '" + a.name + "' in '" + e.name + "' (also at line " +
-                          std::to_string(other.line) + ")");
-    std::set<std::string> seen;
+    if (!names_.attribute(a.name))
+        error(ln, "attribute name '" + shown(a.name) + "' cannot occur in a document: " + names_.attribute_form);
+    auto [other, fresh] = attribute_lines_.emplace(a.name, ln);
+    if (!fresh)
+        error(ln, "duplicate attribute '" + a.name + "' in '" + e.name + "' (also at line " +
+                      std::to_string(other->second) + ")");
+    if (e.attributes.size() >= kMaxNames) throw SyntaxError{ln, "too many attributes in '" + e.name + "'"};
+    if (a.values.size() >= kMaxNames) throw SyntaxError{ln, "too many values"};
+    NameSet seen;
     for (const std::string& v : a.values)
         if (!seen.insert(v).second) error(ln, "attribute '" + a.name + "' lists value \"" + v + "\" twice");
     e.attributes.push_back(std::move(a));
@@ -249,6 +296,7 @@ List Parser::list(int ln, const std::vector<Token>& t, size_t from) {
         if (t.size() > from + 1) throw SyntaxError{ln, "'(none)' must stand alone"};
         return out;
     }
+    NameSet seen;
     for (size_t i = from; i < t.size(); ++i) {
         const Token& tok = t[i];
         if (tok.quoted) throw SyntaxError{ln, "unexpected string in a list"};
@@ -273,10 +321,12 @@ List Parser::list(int ln, const std::vector<Token>& t, size_t from) {
             en.kind = en.name == "TEXT" ? Entry::Kind::Text : Entry::Kind::Element;
             if (en.kind == Entry::Kind::Text) en.name.clear();
         }
-        bool repeated = std::any_of(out.begin(), out.end(), [&](const Entry& prev) {
-            return prev.kind == en.kind && prev.name == en.name;
-        });
-        if (repeated)
+        // An element entry never has the name END or TEXT, so those two
+        // stand for themselves here.
+        std::string_view key = en.kind == Entry::Kind::End    ? std::string_view("END")
+                               : en.kind == Entry::Kind::Text ? std::string_view("TEXT")
+                                                              : std::string_view(w).substr(0, slash);
+        if (!seen.insert(key).second)
             error(ln, (en.kind == Entry::Kind::End    ? std::string("END")
                        : en.kind == Entry::Kind::Text ? std::string("TEXT")
                                                       : "element '" + en.name + "'") +
@@ -292,6 +342,9 @@ void Parser::close_element() {
     if (!e.first_line) error(e.line, "element '" + e.name + "' has no 'first' list");
     if (e.rows.empty()) error(e.line, "element '" + e.name + "' has no successor row (row 0)");
     current_ = -1;
+    // Dropped, not cleared: clearing would cost the buckets a large element
+    // left behind once for every element after it.
+    if (!attribute_lines_.empty()) decltype(attribute_lines_)().swap(attribute_lines_);
 }
 
 void Parser::check_list(List& l) {
@@ -329,10 +382,17 @@ void Parser::finish(int last_line) {
 
 }  // namespace
 
+const NameRule kTagNames = {
+    element_name_readable,
+    attribute_name_readable,
+    "an element name is made of ASCII letters, digits and ':'",
+    "an attribute name is an ASCII letter followed by ASCII letters, digits and '_'",
+};
+
 bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
-                   std::vector<Diagnostic>& diags) {
+                   std::vector<Diagnostic>& diags, const NameRule& names) {
     std::vector<Diagnostic> found;
-    Parser p(path, out, found);
+    Parser p(path, out, found, names);
     int ln = 0;
     try {
         for (size_t pos = 0; pos < text.size() || ln == 0;) {
@@ -352,7 +412,8 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
     return found.empty();
 }
 
-bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags) {
+bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags,
+                       const NameRule& names) {
     std::string text;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     bool ok = f != nullptr;
@@ -366,7 +427,7 @@ bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagno
         diags.push_back({path, 0, std::string("cannot read grammar file: ") + std::strerror(errno)});
         return false;
     }
-    return parse_grammar(path, text, out, diags);
+    return parse_grammar(path, text, out, diags, names);
 }
 
 std::string format(const Diagnostic& d) { return d.file + ":" + std::to_string(d.line) + ": " + d.message; }

@@ -56,14 +56,28 @@ struct Grammar {
     std::vector<List> text_rows;
 };
 
+// The names a document can spell in one way of reading it. An element or
+// attribute declared under any other name could never be matched, so the
+// grammar is refused instead.
+struct NameRule {
+    bool (*element)(std::string_view name);
+    bool (*attribute)(std::string_view name);
+    const char* element_form;    // what an element name is made of, for messages
+    const char* attribute_form;  // the same for an attribute name
+};
+
+// Names as the reader reads tags today.
+extern const NameRule kTagNames;
+
 // Reads one grammar file. Problems are appended to `diags` as `path:line`;
 // returns false if there were any, in which case `out` must not be emitted.
 bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
-                   std::vector<Diagnostic>& diags);
+                   std::vector<Diagnostic>& diags, const NameRule& names = kTagNames);
 
 // Reads `path` and parses it; a file that cannot be read is one diagnostic
 // at line 0.
-bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags);
+bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags,
+                       const NameRule& names = kTagNames);
 
 // "file:line: reason"
 std::string format(const Diagnostic& d);
