@@ -16,7 +16,7 @@
 #include <map>
 #include <set>
 
-#include "api/grammar_load.h"
+#include "grammar/grammar_load.h"
 #include "import/content_automaton.h"
 #include "import/dtd_reader.h"
 #include "tarvo/grammar.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "schema/grammar_file.h"
+#include "grammar/grammar_file.h"
 
 namespace tarvo::dtd {
 

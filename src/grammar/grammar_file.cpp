@@ -4,23 +4,60 @@
 // produce follow-on noise. Errors in what the lines say (unknown names,
 // contexts out of range, repeats) are collected so that one run reports
 // them all.
-#include "schema/grammar_file.h"
+#include "grammar/grammar_file.h"
+#include "reader/xml_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-#include "schema/schema_table.h"
-
-#include <algorithm>
-#include <map>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
+
+#include "containers/sip_hash.h"
+#include "reader/char_class.h"
 
 namespace tarvo::grammar_file {
 namespace {
 
-constexpr int32_t kMaxElements = 32767;  // element indices are stored as int16_t
+// Element indices, and the entries of one attribute or value list, stay
+// far below what int32_t and the indexes' 32-bit masks can hold.
+constexpr size_t kMaxNames = size_t{1} << 28;
+
+// For the sets that find repeated names: keyed, so that a grammar file
+// cannot make them collide.
+struct NameHash {
+    size_t operator()(std::string_view s) const { return static_cast<size_t>(sip_hash13(process_hash_key(), s)); }
+};
+using NameSet = std::unordered_set<std::string_view, NameHash>;
+
+bool element_name_readable(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return is_element_name_char(static_cast<unsigned char>(c));
+    });
+}
+
+bool attribute_name_readable(std::string_view name) {
+    return !name.empty() && is_alpha(static_cast<unsigned char>(name[0])) &&
+           std::all_of(name.begin() + 1, name.end(),
+                       [](char c) { return is_attribute_name_char(static_cast<unsigned char>(c)); });
+}
+
+// A name for a message: bytes outside printable ASCII, and '\', escaped.
+std::string shown(std::string_view name) {
+    std::string out;
+    for (unsigned char c : name) {
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        }
+    }
+    return out;
+}
 
 struct SyntaxError {
     int line;
@@ -89,8 +126,8 @@ bool parse_number(std::string_view s, int32_t& v) {
 
 class Parser {
 public:
-    Parser(const std::string& path, Grammar& g, std::vector<Diagnostic>& diags)
-        : path_(path), g_(g), diags_(diags) {}
+    Parser(const std::string& path, Grammar& g, std::vector<Diagnostic>& diags, const NameRule& names)
+        : path_(path), g_(g), diags_(diags), names_(names) {}
 
     void line(int ln, const std::vector<Token>& t);
     void finish(int last_line);
@@ -127,8 +164,11 @@ private:
     const std::string& path_;
     Grammar& g_;
     std::vector<Diagnostic>& diags_;
+    const NameRule& names_;
     int32_t current_ = -1;
-    std::map<std::string, int32_t> by_name_;  // first declaration wins
+    std::unordered_map<std::string, int32_t, NameHash> by_name_;  // first declaration wins
+    // The current element's attributes by name: where each was declared.
+    std::unordered_map<std::string, int, NameHash> attribute_lines_;
 };
 
 void Parser::line(int ln, const std::vector<Token>& t) {
@@ -194,12 +234,14 @@ void Parser::element(int ln, const std::vector<Token>& t) {
     no_more(ln, t, 3);
     close_element();
     int32_t position = static_cast<int32_t>(g_.elements.size());
-    if (position >= kMaxElements) throw SyntaxError{ln, "too many elements"};
+    if (g_.elements.size() >= kMaxNames) throw SyntaxError{ln, "too many elements"};
     if (index != position)
         error(ln, "element index " + std::to_string(index) + " does not match its position " +
                       std::to_string(position));
     if (name == "END" || name == "TEXT" || name == "(none)")
         error(ln, "'" + name + "' cannot name an element: it is a list keyword");
+    else if (!names_.element(name))
+        error(ln, "element name '" + shown(name) + "' cannot occur in a document: " + names_.element_form);
     auto [it, fresh] = by_name_.emplace(name, position);
     if (!fresh)
         error(ln, "duplicate element name '" + name + "' (also at line " +
@@ -234,11 +276,15 @@ void Parser::attribute(int ln, const std::vector<Token>& t) {
             a.values.push_back(t[i].text);
         }
     }
-    for (const Attribute& other : e.attributes)
-        if (other.name == a.name)
-            error(ln, "duplicate attribute '" + a.name + "' in '" + e.name + "' (also at line " +
-                          std::to_string(other.line) + ")");
-    std::set<std::string> seen;
+    if (!names_.attribute(a.name))
+        error(ln, "attribute name '" + shown(a.name) + "' cannot occur in a document: " + names_.attribute_form);
+    auto [other, fresh] = attribute_lines_.emplace(a.name, ln);
+    if (!fresh)
+        error(ln, "duplicate attribute '" + a.name + "' in '" + e.name + "' (also at line " +
+                      std::to_string(other->second) + ")");
+    if (e.attributes.size() >= kMaxNames) throw SyntaxError{ln, "too many attributes in '" + e.name + "'"};
+    if (a.values.size() >= kMaxNames) throw SyntaxError{ln, "too many values"};
+    NameSet seen;
     for (const std::string& v : a.values)
         if (!seen.insert(v).second) error(ln, "attribute '" + a.name + "' lists value \"" + v + "\" twice");
     e.attributes.push_back(std::move(a));
@@ -246,12 +292,12 @@ void Parser::attribute(int ln, const std::vector<Token>& t) {
 
 List Parser::list(int ln, const std::vector<Token>& t, size_t from) {
     List out;
-    std::set<std::pair<Entry::Kind, std::string>> seen;
     if (from >= t.size()) throw SyntaxError{ln, "empty list (write '(none)')"};
     if (!t[from].quoted && t[from].text == "(none)") {
         if (t.size() > from + 1) throw SyntaxError{ln, "'(none)' must stand alone"};
         return out;
     }
+    NameSet seen;
     for (size_t i = from; i < t.size(); ++i) {
         const Token& tok = t[i];
         if (tok.quoted) throw SyntaxError{ln, "unexpected string in a list"};
@@ -276,8 +322,12 @@ List Parser::list(int ln, const std::vector<Token>& t, size_t from) {
             en.kind = en.name == "TEXT" ? Entry::Kind::Text : Entry::Kind::Element;
             if (en.kind == Entry::Kind::Text) en.name.clear();
         }
-        // A set, not a scan: an imported DTD's lists may be thousands long.
-        if (!seen.emplace(en.kind, en.name).second)
+        // An element entry never has the name END or TEXT, so those two
+        // stand for themselves here.
+        std::string_view key = en.kind == Entry::Kind::End    ? std::string_view("END")
+                               : en.kind == Entry::Kind::Text ? std::string_view("TEXT")
+                                                              : std::string_view(w).substr(0, slash);
+        if (!seen.insert(key).second)
             error(ln, (en.kind == Entry::Kind::End    ? std::string("END")
                        : en.kind == Entry::Kind::Text ? std::string("TEXT")
                                                       : "element '" + en.name + "'") +
@@ -293,6 +343,9 @@ void Parser::close_element() {
     if (!e.first_line) error(e.line, "element '" + e.name + "' has no 'first' list");
     if (e.rows.empty()) error(e.line, "element '" + e.name + "' has no successor row (row 0)");
     current_ = -1;
+    // Dropped, not cleared: clearing would cost the buckets a large element
+    // left behind once for every element after it.
+    if (!attribute_lines_.empty()) decltype(attribute_lines_)().swap(attribute_lines_);
 }
 
 void Parser::check_list(List& l) {
@@ -330,10 +383,18 @@ void Parser::finish(int last_line) {
 
 }  // namespace
 
+const NameRule kTagNames = {
+    [](std::string_view n) { return element_name_readable(n) || xml::check_name(n).empty(); },
+    [](std::string_view n) { return attribute_name_readable(n) || xml::check_name(n).empty(); },
+    "an element name is made of ASCII letters, digits and ':', or is an XML name (read in the XML mode)",
+    "an attribute name is an ASCII letter followed by ASCII letters, digits and '_', or an XML name (read in the "
+    "XML mode)",
+};
+
 bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
-                   std::vector<Diagnostic>& diags) {
+                   std::vector<Diagnostic>& diags, const NameRule& names) {
     std::vector<Diagnostic> found;
-    Parser p(path, out, found);
+    Parser p(path, out, found, names);
     int ln = 0;
     try {
         for (size_t pos = 0; pos < text.size() || ln == 0;) {
@@ -353,48 +414,8 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
     return found.empty();
 }
 
-namespace {
-
-std::vector<int16_t> slots_of(const std::vector<std::string_view>& names, uint32_t& mask) {
-    size_t size = 1;
-    if (!names.empty())
-        while (size < 2 * names.size()) size *= 2;
-    mask = static_cast<uint32_t>(size - 1);
-    std::vector<int16_t> slots(size, -1);
-    for (size_t i = 0; i < names.size(); ++i) {
-        uint32_t s = name_hash(names[i]) & mask;
-        while (slots[s] >= 0) s = (s + 1) & mask;
-        slots[s] = static_cast<int16_t>(i);
-    }
-    return slots;
-}
-
-}  // namespace
-
-std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask) {
-    std::vector<std::string_view> names;
-    for (const Element& e : g.elements) names.push_back(e.name);
-    return slots_of(names, mask);
-}
-
-std::vector<int16_t> build_list_slots(const std::vector<std::string_view>& names, uint32_t& mask) {
-    mask = 0;
-    if (names.size() < static_cast<size_t>(kIndexedListLength) || names.size() > 16000) return {};
-    return slots_of(names, mask);
-}
-
-std::vector<int16_t> attribute_slots(const Element& e, uint32_t& mask) {
-    std::vector<std::string_view> names;
-    for (const Attribute& a : e.attributes) names.push_back(a.name);
-    return build_list_slots(names, mask);
-}
-
-std::vector<int16_t> value_slots(const Attribute& a, uint32_t& mask) {
-    std::vector<std::string_view> names(a.values.begin(), a.values.end());
-    return build_list_slots(names, mask);
-}
-
-bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags) {
+bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags,
+                       const NameRule& names) {
     std::string text;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     bool ok = f != nullptr;
@@ -408,7 +429,7 @@ bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagno
         diags.push_back({path, 0, std::string("cannot read grammar file: ") + std::strerror(errno)});
         return false;
     }
-    return parse_grammar(path, text, out, diags);
+    return parse_grammar(path, text, out, diags, names);
 }
 
 std::string format(const Diagnostic& d) { return d.file + ":" + std::to_string(d.line) + ": " + d.message; }

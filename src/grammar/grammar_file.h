@@ -1,6 +1,7 @@
-// A grammar file, read, checked and resolved. The build-time compiler lays
-// it out as static tables; load_grammar() builds the same tables at run time.
-// Both read files with this one reader, so a file means the same to both.
+// A grammar file, read, checked and resolved. layout.h lays it out as the
+// reader's tables, which the build-time compiler prints as static data and
+// load_grammar() keeps at run time. Both read files with this one reader,
+// so a file means the same to both.
 #pragma once
 
 #include <cstdint>
@@ -55,26 +56,29 @@ struct Grammar {
     std::vector<List> text_rows;
 };
 
+// The names a document can spell in one way of reading it. An element or
+// attribute declared under any other name could never be matched, so the
+// grammar is refused instead.
+struct NameRule {
+    bool (*element)(std::string_view name);
+    bool (*attribute)(std::string_view name);
+    const char* element_form;    // what an element name is made of, for messages
+    const char* attribute_form;  // the same for an attribute name
+};
+
+// Names the reader can read in one of its modes: its own subset's, or
+// XML's names in the XML mode.
+extern const NameRule kTagNames;
+
 // Reads one grammar file. Problems are appended to `diags` as `path:line`;
 // returns false if there were any, in which case `out` must not be emitted.
 bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
-                   std::vector<Diagnostic>& diags);
-
-// Open-addressed element-name index as find_element() probes it: twice as
-// many slots as elements, a power of two, -1 for an empty slot. Built-in and
-// loaded tables get theirs from here.
-std::vector<int16_t> build_name_slots(const Grammar& g, uint32_t& mask);
-
-// The same kind of index over `names` in the given order, for an element's
-// attribute names or an attribute's allowed values: empty (no index) for a
-// list shorter than kIndexedListLength or too long for the slots' type.
-std::vector<int16_t> build_list_slots(const std::vector<std::string_view>& names, uint32_t& mask);
-std::vector<int16_t> attribute_slots(const Element& e, uint32_t& mask);
-std::vector<int16_t> value_slots(const Attribute& a, uint32_t& mask);
+                   std::vector<Diagnostic>& diags, const NameRule& names = kTagNames);
 
 // Reads `path` and parses it; a file that cannot be read is one diagnostic
 // at line 0.
-bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags);
+bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags,
+                       const NameRule& names = kTagNames);
 
 // "file:line: reason"
 std::string format(const Diagnostic& d);

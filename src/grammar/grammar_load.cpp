@@ -4,9 +4,10 @@
 #include <stdexcept>
 #include <utility>
 
-#include "api/grammar_load.h"
-#include "containers/str_dict.h"
-#include "schema/grammar_file.h"
+#include "containers/sip_hash.h"
+#include "grammar/grammar_file.h"
+#include "grammar/grammar_load.h"
+#include "grammar/layout.h"
 #include "schema/schema_table.h"
 #include "tarvo/grammar.h"
 #include "tarvo/tarvo.h"
@@ -20,100 +21,6 @@ std::string join_lines(const std::vector<std::string>& lines) {
     for (const std::string& l : lines) out += (out.empty() ? "" : "\n") + l;
     return out;
 }
-
-// The tables of one loaded grammar and everything they point into. Built
-// once, never changed afterwards, so the pointers stay valid.
-struct OwnedGrammar {
-    grammar_file::Grammar source;  // owns every name, value and default
-    std::vector<std::vector<ContentPosition>> lists;
-    std::vector<std::vector<SuccessorRow>> row_arrays;
-    std::vector<std::vector<const char*>> values;
-    std::vector<std::vector<uint32_t>> value_lengths;
-    std::vector<std::vector<AttributeRule>> attributes;
-    std::vector<ElementRule> elements;
-    std::vector<SuccessorRow> text_rows;
-    std::vector<int16_t> name_slots;
-    std::vector<std::vector<int16_t>> slot_arrays;  // attribute names', allowed values'
-    std::string path;
-    SchemaTable table{};
-
-    const ContentPosition* list(const grammar_file::List& l) {
-        std::vector<ContentPosition>& out = lists.emplace_back();
-        for (const grammar_file::Entry& en : l) {
-            using K = grammar_file::Entry::Kind;
-            out.push_back(en.kind == K::End    ? ContentPosition{POSITION_END, -1}
-                          : en.kind == K::Text ? ContentPosition{POSITION_TEXT, en.context}
-                                               : ContentPosition{en.element, en.context});
-        }
-        return out.empty() ? nullptr : out.data();
-    }
-
-    const SuccessorRow* rows(const std::vector<grammar_file::List>& rs, int32_t own, std::vector<SuccessorRow>& out) {
-        for (size_t r = 0; r < rs.size(); ++r)
-            out.push_back({{own, static_cast<int32_t>(r)}, static_cast<int32_t>(rs[r].size()), list(rs[r])});
-        return out.empty() ? nullptr : out.data();
-    }
-
-    const int16_t* slots(std::vector<int16_t> s) {
-        if (s.empty()) return nullptr;
-        return slot_arrays.emplace_back(std::move(s)).data();
-    }
-
-    void build() {
-        // Reserved up front: the tables point into these vectors.
-        size_t list_count = source.text_rows.size(), attr_count = 0;
-        for (const auto& e : source.elements) {
-            list_count += 1 + e.rows.size();
-            attr_count += e.attributes.size();
-        }
-        lists.reserve(list_count);
-        row_arrays.reserve(source.elements.size());
-        attributes.reserve(source.elements.size());
-        values.reserve(attr_count);
-        slot_arrays.reserve(attr_count + source.elements.size());
-        value_lengths.reserve(attr_count);
-        elements.reserve(source.elements.size());
-        text_rows.reserve(source.text_rows.size());
-        for (size_t i = 0; i < source.elements.size(); ++i) {
-            const grammar_file::Element& e = source.elements[i];
-            const ContentPosition* first = list(e.first);
-            const SuccessorRow* rs = rows(e.rows, static_cast<int32_t>(i), row_arrays.emplace_back());
-            std::vector<AttributeRule>& as = attributes.emplace_back();
-            for (const grammar_file::Attribute& a : e.attributes) {
-                std::vector<const char*>& v = values.emplace_back();
-                std::vector<uint32_t>& vl = value_lengths.emplace_back();
-                for (const std::string& s : a.values) {
-                    v.push_back(s.c_str());
-                    vl.push_back(static_cast<uint32_t>(s.size()));
-                }
-                uint32_t value_mask = 0;
-                const int16_t* vs = slots(grammar_file::value_slots(a, value_mask));
-                as.push_back({a.name.c_str(), static_cast<uint32_t>(a.name.size()), dict_bucket(a.name),
-                              static_cast<int32_t>(v.size()), v.empty() ? nullptr : v.data(),
-                              vl.empty() ? nullptr : vl.data(), a.required ? nullptr : a.default_value.c_str(),
-                              static_cast<uint32_t>(a.required ? 0 : a.default_value.size()), vs, value_mask});
-            }
-            uint32_t attribute_mask = 0;
-            const int16_t* attribute_slots = slots(grammar_file::attribute_slots(e, attribute_mask));
-            elements.push_back({e.name.c_str(), static_cast<uint32_t>(e.name.size()), static_cast<int32_t>(i),
-                                static_cast<int32_t>(e.first.size()), first, static_cast<int32_t>(e.rows.size()), rs,
-                                static_cast<int32_t>(as.size()), as.empty() ? nullptr : as.data(), attribute_slots,
-                                attribute_mask});
-        }
-        const SuccessorRow* trs = rows(source.text_rows, POSITION_TEXT, text_rows);
-        uint32_t mask = 0;
-        name_slots = grammar_file::build_name_slots(source, mask);
-        table = {source.name.c_str(),
-                 source.source.c_str(),
-                 static_cast<int32_t>(elements.size()),
-                 elements.empty() ? nullptr : elements.data(),
-                 static_cast<int32_t>(text_rows.size()),
-                 trs,
-                 name_slots.data(),
-                 mask,
-                 path.c_str()};
-    }
-};
 
 struct Registry {
     std::mutex mutex;
@@ -136,20 +43,25 @@ const SchemaTable* find_builtin(std::string_view name) {
 GrammarError::GrammarError(std::vector<std::string> messages)
     : std::runtime_error(join_lines(messages)), messages_(std::move(messages)) {}
 
+namespace {
+
 // The grammar file at `path`, or `text` under that name.
-static std::shared_ptr<const SchemaTable> load(const std::string& path, const std::string* text) {
-    auto owned = std::make_shared<OwnedGrammar>();
+std::shared_ptr<const SchemaTable> load(const std::string& path, const std::string* text) {
+    grammar_file::Grammar grammar;
     std::vector<grammar_file::Diagnostic> diags;
-    if (!(text ? grammar_file::parse_grammar(path, *text, owned->source, diags)
-               : grammar_file::read_grammar_file(path, owned->source, diags))) {
+    if (!(text ? grammar_file::parse_grammar(path, *text, grammar, diags)
+               : grammar_file::read_grammar_file(path, grammar, diags))) {
         std::vector<std::string> messages;
         for (const auto& d : diags) messages.push_back(grammar_file::format(d));
         throw GrammarError(std::move(messages));
     }
-    owned->path = path;
-    owned->build();
+    // A key of its own: the file's names may have been chosen to collide
+    // under any key known beforehand.
+    auto owned = std::make_shared<const grammar_file::TableLayout>(std::move(grammar), path, random_hash_key());
     return std::shared_ptr<const SchemaTable>(owned, &owned->table);
 }
+
+}  // namespace
 
 std::shared_ptr<const SchemaTable> load_grammar(const std::string& path) { return load(path, nullptr); }
 
