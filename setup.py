@@ -206,22 +206,11 @@ class BuildExt(build_ext):
         open(os.path.join(stubs_package, "py.typed"), "w").close()
 
 
-def standard_bdist_wheel():
-    """Whether setuptools or the wheel package provides bdist_wheel."""
-    for module in ("setuptools.command.bdist_wheel", "wheel.bdist_wheel"):
-        try:
-            __import__(module)
-            return True
-        except ImportError:
-            pass
-    return False
-
-
 commands = {"build_ext": BuildExt}
-if not standard_bdist_wheel():
-    sys.path.insert(0, os.path.join(HERE, "tools", "python"))
-    from offline_wheel import bdist_wheel
-    commands["bdist_wheel"] = bdist_wheel
+sys.path.insert(0, os.path.join(HERE, "tools", "python"))
+import offline_wheel  # noqa: E402
+if not offline_wheel.standard_bdist_wheel():
+    commands["bdist_wheel"] = offline_wheel.bdist_wheel
 
 setup(
     name="tarvo",

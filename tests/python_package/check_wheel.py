@@ -32,16 +32,6 @@ def read_source(source, name):
         return f.read()
 
 
-def standard_bdist_wheel():
-    for module in ("setuptools.command.bdist_wheel", "wheel.bdist_wheel"):
-        try:
-            __import__(module)
-            return True
-        except ImportError:
-            pass
-    return False
-
-
 def check_record(wheel, names, dist_info):
     lines = wheel.read(dist_info + "/RECORD").decode("utf-8").splitlines()
     listed = {}
@@ -87,6 +77,18 @@ def check_metadata(text, source, version):
         fail("METADATA lacks the classifiers %s" % missing)
 
 
+def check_generator(wheel_file, source):
+    """The stand-in makes the wheel only where no standard bdist_wheel is
+    installed."""
+    generator = [line for line in wheel_file.splitlines() if line.startswith("Generator:")]
+    offline = generator == ["Generator: tarvo offline_wheel"]
+    sys.path.insert(0, os.path.join(source, "tools", "python"))
+    from offline_wheel import standard_bdist_wheel
+    if offline == standard_bdist_wheel():
+        fail("made by %s, although a standard bdist_wheel is %savailable" % (generator, "" if offline else "not "))
+    return generator[0]
+
+
 def check_module(wheel, name):
     size = wheel.getinfo(name).file_size
     if size > MAX_MODULE_BYTES:
@@ -126,14 +128,9 @@ def check(source, path):
     check_record(wheel, names, dist_info)
     check_metadata(wheel.read(dist_info + "/METADATA").decode("utf-8"), source, version)
 
-    generator = [line for line in wheel.read(dist_info + "/WHEEL").decode("utf-8").splitlines()
-                 if line.startswith("Generator:")]
-    offline = generator == ["Generator: tarvo offline_wheel"]
-    if offline == standard_bdist_wheel():
-        fail("made by %s, although a standard bdist_wheel is %savailable" % (
-            generator, "" if offline else "not "))
+    generator = check_generator(wheel.read(dist_info + "/WHEEL").decode("utf-8"), source)
     size = check_module(wheel, module)
-    print("%s: %d files, module %d bytes, %s" % (os.path.basename(path), len(names), size, generator[0]))
+    print("%s: %d files, module %d bytes, %s" % (os.path.basename(path), len(names), size, generator))
     return wheel
 
 

@@ -21,6 +21,18 @@ import zipfile
 from setuptools import Command
 
 
+def standard_bdist_wheel():
+    """Whether setuptools or the wheel package provides bdist_wheel, so that
+    this one is not needed."""
+    for module in ("setuptools.command.bdist_wheel", "wheel.bdist_wheel"):
+        try:
+            __import__(module)
+            return True
+        except ImportError:
+            pass
+    return False
+
+
 def wheel_tag():
     """The interpreter's python-abi-platform tag, such as
     cp311-cp311-linux_x86_64."""
