@@ -241,3 +241,5 @@ TARVO_API void append_json_chars(std::string& out, std::string_view text);
 
 // Loading, describing and exporting grammars.
 #include "tarvo/grammar.h"
+// Names, attribute declarations and element lookup by index.
+#include "tarvo/lookup.h"
