@@ -259,8 +259,8 @@ setup(
     python_requires=">=2.7, !=3.0.*, !=3.1.*, !=3.2.*, !=3.3.*, !=3.4.*, !=3.5.*",
     ext_modules=[Extension(
         "tarvo",
-        # Every library source under src/ and the binding's one.
-        sources=[relative("src", "binding", "module.cpp")] + files_under("src", ".cpp", skip=("binding",)),
+        # Every library source under src/, the binding's included.
+        sources=files_under(relative("src", "binding"), ".cpp") + files_under("src", ".cpp", skip=("binding",)),
         # A changed header rebuilds the module.
         depends=files_under("src", ".h") + files_under("include", ".h"),
         include_dirs=[relative("include"), relative("src")],

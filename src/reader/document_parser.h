@@ -29,6 +29,9 @@ struct ParseScratch {
     std::vector<std::string_view> expected;  // a refusal's expected names
 };
 
+// Files the error of a document `name` that could not be opened or read.
+Status report_unreadable(ReportBuilder& report, const char* name, int os_error);
+
 class DocumentParser {
 public:
     // The handler is not owned; null means no events (all checks still run).
@@ -36,6 +39,11 @@ public:
 
     // Every message goes to `report`.
     Status parse_file(const SchemaTable& table, const char* path, Flags flags, ReportBuilder& report);
+
+    // A document read from `read` as a file holding the same bytes is read;
+    // `name` stands where a file's path stands in messages.
+    Status parse_source(const SchemaTable& table, const DocumentSource& read, const char* name, Flags flags,
+                        ReportBuilder& report);
 
     // A document held in memory, read as a file holding the same bytes;
     // `name` stands where a file's path stands in messages.
@@ -48,10 +56,6 @@ public:
     // complete document and is left alone on failure.
     template <class Input>
     Status parse_stream(const SchemaTable& table, Input& input, int& lookahead, Flags flags, ReportBuilder& report);
-
-    // The byte-by-byte form over a reader function.
-    Status parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead, Flags flags,
-                        ReportBuilder& report);
 
 private:
     Handler* handler_ = nullptr;
