@@ -1,10 +1,7 @@
 # The module's surface: contents, argument errors, how a parse's outcome
 # becomes the call's result, flags, and paths and texts holding any byte.
 import os
-import signal
 import socket
-import threading
-import time
 
 import tarvo
 from tarvo_support import (HEATMAP, HEATMAP_ELEMENTS, HEATMAP_EVENTS, HIGH, PY2, DocumentTestCase, Failure,
@@ -257,35 +254,6 @@ class BytesTest(DocumentTestCase):
             self.assertEqual(rec.events, HEATMAP_EVENTS)
         for refused in (u"<Heatmap/>" if PY2 else "<Heatmap/>", 42, None):
             self.assertRaises(TypeError, tarvo.parse_bytes, "heatmap", {}, refused)
-
-    def test_file_reads_let_other_threads_run(self):
-        # The writer of the FIFO is a thread of this process: a parse that
-        # held the interpreter lock while opening or reading would hang, so
-        # a hard limit ends the process then.
-        if hasattr(signal, "SIGALRM"):
-            signal.alarm(60)
-            self.addCleanup(signal.alarm, 0)
-        fifo = os.path.join(self.dir, "fifo.xml")
-        os.mkfifo(fifo)
-        ticks = []
-
-        def write():
-            with open(fifo, "wb") as f:
-                f.write(HEATMAP[:60])
-                f.flush()
-                deadline = time.time() + 0.3  # a slow writer: the reader waits, this thread runs
-                while time.time() < deadline:
-                    ticks.append(1)
-                f.write(HEATMAP[60:])
-        writer = threading.Thread(target=write)
-        writer.start()
-        rec = Recorder()
-        self.assertEqual(tarvo.parse("heatmap", rec.callbacks(HEATMAP_ELEMENTS), fifo), "")
-        writer.join()
-        self.assertEqual(rec.events, HEATMAP_EVENTS)
-        self.assertTrue(len(ticks) > 1000, len(ticks))
-        self.assertEqual(outcome(tarvo.parse, "heatmap", {}, self.dir, 0)[:2],
-                         ("error", ["Could not open file %s for reading" % self.dir]))  # a directory
 
     def test_paths(self):
         directory = self.dir if PY2 else os.fsencode(self.dir)
