@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "../tests/bytewise_input.h"
 #include "containers/str_buf.h"
 #include "diag/report.h"
 #include "fuzz_support.h"
@@ -54,7 +55,7 @@ struct Bytes {
     tarvo::Status status;
     for (;;) {
         int lookahead = -1;
-        status = parser.parse_stream(grammar, &Bytes::next, &src, lookahead, tarvo::Options{flags}, report);
+        status = tarvo::parse_bytewise(parser, grammar, &Bytes::next, &src, lookahead, tarvo::Options{flags}, report);
         if (status != tarvo::Status::ok) break;
         // The whitespace between documents is taken, a next document's
         // first byte only by the parse that reads it.

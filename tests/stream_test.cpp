@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "bytewise_input.h"
 #include "diag/report.h"
 #include "reader/char_class.h"
 #include "reader/document_parser.h"
@@ -82,7 +83,7 @@ TEST(Stream, ChunkedReadingMatchesByteByByte) {
                 parser.set_handler(&ref_events);
                 for (;;) {
                     int lookahead = -1;
-                    status = parser.parse_stream(g, &PacketSource::read_byte, &ref, lookahead, Options{Flags(c.flags)}, report);
+                    status = parse_bytewise(parser, g, &PacketSource::read_byte, &ref, lookahead, Options{Flags(c.flags)}, report);
                     if (!loop || status != Status::ok) break;
                     while (ref.taken < ref.data.size() && is_space(static_cast<unsigned char>(ref.data[ref.taken])))
                         ++ref.taken;

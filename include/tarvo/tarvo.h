@@ -101,11 +101,6 @@ public:
     virtual bool end_tag(int element, std::string_view name);
     // The message recorded when an event returned false.
     virtual std::string failure() const;
-    // A file parse calls these around every wait for the file (its opening
-    // and each read of the next block), never with an event in between: a
-    // host with a global lock can let other threads run meanwhile.
-    virtual void before_wait();
-    virtual void after_wait();
 };
 
 // Attribute order. A start tag's attributes are checked, reported and
@@ -228,6 +223,35 @@ TARVO_API Result parse_buffer(const SchemaTable& grammar, std::string_view data,
 TARVO_API Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name,
                              Handler* handler, const Options& options);
 
+// What one read of a document source gives: `size` bytes placed in the
+// buffer, 0 at the end of the document (which must then stay the end); or,
+// when `error` is not 0, a read that failed with that system error number
+// (then `size` is not looked at).
+struct SourceRead {
+    size_t size = 0;
+    int error = 0;
+};
+// Fills `buffer` with up to `capacity` bytes of one document.
+using DocumentSource = std::function<SourceRead(char* buffer, size_t capacity)>;
+
+// Reads one document from `read` as parse_file reads a file holding the
+// same bytes, however they are split among the reads: the same events,
+// messages, records and status, with `name` standing where a file's path
+// stands. A failed read ends the parse as a file that fails to read ends
+// it: what the bytes before it drew stands, and the error of
+// unreadable_result() follows. For a host that opens and reads files its
+// own way (the Python module reads without its interpreter lock).
+TARVO_API Result parse_source(const SchemaTable& grammar, const DocumentSource& read, std::string_view name,
+                             Handler* handler, Flags flags = Flags::strict);
+TARVO_API Result parse_source(const SchemaTable& grammar, const DocumentSource& read, std::string_view name,
+                             Handler* handler, const Options& options);
+
+// The Result of a parse whose document `name` could not be opened, as
+// parse_file gives it for a file: Status::unreadable and the one error
+// "Could not open file NAME for reading", of kind input_output, about no
+// position, with `os_error`.
+TARVO_API Result unreadable_result(std::string_view name, int os_error);
+
 // Fills `buffer` with up to `capacity` bytes, waiting until at least one is
 // there; returns 0 at the end of input (which must then stay the end).
 using ByteSource = std::function<size_t(char* buffer, size_t capacity)>;
@@ -285,3 +309,5 @@ TARVO_API void append_json_chars(std::string& out, std::string_view text);
 
 // Loading, describing and exporting grammars.
 #include "tarvo/grammar.h"
+// Names, attribute declarations and element lookup by index.
+#include "tarvo/lookup.h"

@@ -1,5 +1,6 @@
 // The public entry points: each parse has a report of its own, which its
 // parse loop fills and which becomes the call's Result.
+#include <string>
 #include <string_view>
 
 #include "diag/report.h"
@@ -17,8 +18,6 @@ bool Handler::start_tag(int, std::string_view, std::span<const Attribute>) { ret
 bool Handler::text(int, std::string_view, std::string_view) { return true; }
 bool Handler::end_tag(int, std::string_view) { return true; }
 std::string Handler::failure() const { return "handler failed"; }
-void Handler::before_wait() {}
-void Handler::after_wait() {}
 
 std::span<const SchemaTable* const> grammars() { return {kGrammars, static_cast<size_t>(kGrammarCount)}; }
 
@@ -55,6 +54,25 @@ Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::stri
 Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name, Handler* handler,
                     Flags flags) {
     return parse_buffer(grammar, data, name, handler, Options{flags});
+}
+
+Result parse_source(const SchemaTable& grammar, const DocumentSource& read, std::string_view name, Handler* handler,
+                    const Options& options) {
+    ReportBuilder report;
+    DocumentParser parser;
+    parser.set_handler(handler);
+    Status status = parser.parse_source(grammar, read, std::string(name).c_str(), options, report);
+    return report.finish(status);
+}
+
+Result parse_source(const SchemaTable& grammar, const DocumentSource& read, std::string_view name, Handler* handler,
+                    Flags flags) {
+    return parse_source(grammar, read, name, handler, Options{flags});
+}
+
+Result unreadable_result(std::string_view name, int os_error) {
+    ReportBuilder report;
+    return report.finish(report_unreadable(report, std::string(name).c_str(), os_error));
 }
 
 std::string_view kind_name(DiagnosticKind kind) {

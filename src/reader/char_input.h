@@ -19,10 +19,6 @@
 
 namespace tarvo {
 
-// A source of bytes: the next byte as 0..255, or -1 at the end of input and
-// on every later call.
-using CharReader = int (*)(void* context);
-
 // Line feeds in [b, e).
 long count_newlines(const unsigned char* b, const unsigned char* e);
 
@@ -401,37 +397,49 @@ concept DocumentInput = requires(In in, std::string& spill, std::string_view& vi
     { in.refill() } -> std::same_as<bool>;
 };
 
-// Thrown by FileInput when reading fails (a directory, an I/O error): the
+// Thrown by BlockInput when a read fails (a directory, an I/O error): the
 // parse ends as for a file that cannot be opened. `error` is errno.
 struct ReadFailure {
     int error;
 };
 
-// A document file. Locations for messages come from the data already read,
-// so a message never re-reads the file.
-class FileInput : public BufferedInput<FileInput> {
+// A document read block by block from a source: a file (FileSource), or a
+// host's own reader of the same bytes. Locations for messages come from the
+// data already read, so a message never reads again.
+class BlockInput : public BufferedInput<BlockInput> {
 public:
     static constexpr bool kStream = false;
 
-    // `waits` (may be null) is told before and after every call that can
-    // block: the open and each read.
-    FileInput(const char* path, Handler* waits);
-    ~FileInput();
-    FileInput(const FileInput&) = delete;
-    FileInput& operator=(const FileInput&) = delete;
-
-    bool is_open() const { return file_ != nullptr; }
-    // errno of the failed open.
-    int open_error() const { return open_error_; }
+    explicit BlockInput(const DocumentSource& read) : read_(read), buffer_(new unsigned char[kBufferSize]) {
+        start_buffer(buffer_.get(), 0);
+    }
     bool refill();
 
 private:
     static constexpr size_t kBufferSize = 64 * 1024;
-    Handler* waits_;
-    std::FILE* file_ = nullptr;
+    const DocumentSource& read_;
     std::unique_ptr<unsigned char[]> buffer_;
-    int open_error_ = 0;
     bool eof_ = false;
+};
+
+// A document file, read as a DocumentSource. An open or a read that a
+// signal interrupts is made again: only a real failure ends the document.
+class FileSource {
+public:
+    explicit FileSource(const char* path);
+    ~FileSource();
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    bool is_open() const { return file_ != nullptr; }
+    // errno of the failed open.
+    int open_error() const { return error_; }
+    SourceRead read(char* buffer, size_t capacity);
+
+private:
+    std::FILE* file_ = nullptr;
+    // The error that cut a read short; the next read reports it.
+    int error_ = 0;
 };
 
 // A document held in memory, read in place: one buffer that is never refilled.
@@ -487,28 +495,6 @@ private:
     Take take_;
     std::unique_ptr<unsigned char[]> buffer_;
     bool ended_ = false;
-};
-
-// A character source read one byte per reader call; the byte-by-byte way,
-// kept for sources that cannot be read ahead.
-class CharReaderInput : public BufferedInput<CharReaderInput> {
-public:
-    static constexpr bool kStream = true;
-
-    CharReaderInput(CharReader reader, void* context) : reader_(reader), context_(context) {}
-    bool refill() {
-        leave_buffer(end_);
-        int c = reader_(context_);
-        if (c < 0) return false;
-        byte_ = static_cast<unsigned char>(c);
-        start_buffer(&byte_, 1);
-        return true;
-    }
-
-private:
-    CharReader reader_;
-    void* context_;
-    unsigned char byte_ = 0;
 };
 
 }  // namespace tarvo

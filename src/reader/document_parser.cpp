@@ -251,34 +251,38 @@ Status parse_document(const SchemaTable& table, Input& in, Handler* handler, con
 
 }  // namespace
 
+Status report_unreadable(ReportBuilder& report, const char* name, int os_error) {
+    Details details;
+    details.kind = DiagnosticKind::input_output;
+    details.os_error = os_error;
+    report.begin(Severity::error).append_format("Could not open file %s for reading", name);
+    report.end(details);
+    return Status::unreadable;
+}
+
 Status DocumentParser::parse_file(const SchemaTable& table, const char* path, const Options& options, ReportBuilder& report) {
-    FileInput in(path, handler_);
-    int error = in.open_error();
+    FileSource file(path);
+    if (!file.is_open()) return report_unreadable(report, path, file.open_error());
+    return parse_source(table, [&file](char* buffer, size_t capacity) { return file.read(buffer, capacity); },
+                        path, options, report);
+}
+
+Status DocumentParser::parse_source(const SchemaTable& table, const DocumentSource& read, const char* name,
+                                    const Options& options, ReportBuilder& report) {
+    BlockInput in(read);
     try {
-        if (in.is_open()) return parse_document(table, in, handler_, options, scratch_, report, path);
+        return parse_document(table, in, handler_, options, scratch_, report, name);
     } catch (const ReadFailure& failure) {
         // A directory, or a failing disk: what was read so far stands, the
         // file as a whole could not be read.
-        error = failure.error;
+        return report_unreadable(report, name, failure.error);
     }
-    Details details;
-    details.kind = DiagnosticKind::input_output;
-    details.os_error = error;
-    report.begin(Severity::error).append_format("Could not open file %s for reading", path);
-    report.end(details);
-    return Status::unreadable;
 }
 
 Status DocumentParser::parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name,
                                     const Options& options, ReportBuilder& report) {
     MemoryInput in(data);
     return parse_document(table, in, handler_, options, scratch_, report, name.c_str());
-}
-
-Status DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,
-                                    const Options& options, ReportBuilder& report) {
-    CharReaderInput in(reader, context);
-    return parse_stream(table, in, lookahead, options, report);
 }
 
 }  // namespace tarvo

@@ -33,6 +33,9 @@ struct ParseScratch {
     bool has_doctype = false;
 };
 
+// Files the error of a document `name` that could not be opened or read.
+Status report_unreadable(ReportBuilder& report, const char* name, int os_error);
+
 class DocumentParser {
 public:
     // The handler is not owned; null means no events (all checks still run).
@@ -40,6 +43,11 @@ public:
 
     // Every message goes to `report`.
     Status parse_file(const SchemaTable& table, const char* path, const Options& options, ReportBuilder& report);
+
+    // A document read from `read` as a file holding the same bytes is read;
+    // `name` stands where a file's path stands in messages.
+    Status parse_source(const SchemaTable& table, const DocumentSource& read, const char* name, const Options& options,
+                        ReportBuilder& report);
 
     // A document held in memory, read as a file holding the same bytes;
     // `name` stands where a file's path stands in messages.
@@ -52,10 +60,6 @@ public:
     // complete document and is left alone on failure.
     template <DocumentInput Input>
     Status parse_stream(const SchemaTable& table, Input& input, int& lookahead, const Options& options, ReportBuilder& report);
-
-    // The byte-by-byte form over a reader function.
-    Status parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead, const Options& options,
-                        ReportBuilder& report);
 
 private:
     template <DocumentInput Input, bool Xml>

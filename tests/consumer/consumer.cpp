@@ -6,7 +6,10 @@
 
 struct Counter : tarvo::Handler {
     int elements = 0;
-    bool end_tag(int, std::string_view) override { return ++elements, true; }
+    bool end_tag(int, std::string_view) override {
+        ++elements;
+        return true;
+    }
 };
 
 int main(int argc, char** argv) {

@@ -214,12 +214,7 @@ Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const
     if (!t.is_stdin) return make_report(o.format, t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.parse));
     if (!in.error) return make_report(o.format, t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.parse));
     // Standard input failed as a file that cannot be read fails.
-    const std::string message = "Could not open file " + t.path + " for reading";
-    tarvo::Diagnostic d;
-    d.kind = tarvo::DiagnosticKind::input_output;
-    d.message = message;
-    d.os_error = in.error;
-    return make_report(o.format, t.path, tarvo::Result(tarvo::Status::unreadable, {&d, 1}));
+    return make_report(o.format, t.path, tarvo::unreadable_result(t.path, in.error));
 }
 
 // In the text format a document's warnings go to standard output, its
