@@ -129,3 +129,48 @@ TEST(KeepGoing, ASyntaxErrorStillEndsTheDocument) {
 
 }  // namespace
 }  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+using namespace testing;
+
+// Each problem's record says what it is (code), where (parent, path) and
+// what would do (suggestion); the reader's line after it is its note.
+TEST(Records, CodesPathsAndSuggestions) {
+    const S doc = xml("<Heatmap titel=\"x\">\n<Colors gradient_color_space=\"hsvs\"/>\n"
+                      "<Element id=\"a\" model_file=\"m\" value=\"1\"/><Element id=\"b\" model_file=\"m\" value=\"1\"/>\n"
+                      "<element/><Colors/>\ntext</Heatmap>");
+    Options o;
+    o.max_errors = 0;
+    o.paths = true;
+    Result r = parse_buffer(grammar("heatmap"), doc, "doc.xml", nullptr, o);
+    Lines got;
+    for (const Diagnostic& d : r.diagnostics())
+        got.push_back(S(d.note ? "  note " : "") + S(d.code) + " " + S(d.parent) + " " + S(d.path) + " " +
+                      S(d.suggestion));
+    EXPECT_EQ(got, (Lines{
+                       "unknown-attribute  /Heatmap[1] title",
+                       "  note unknown-attribute  /Heatmap[1] title",
+                       "invalid-value Heatmap /Heatmap[1]/Colors[1] HSVs",
+                       "  note invalid-value Heatmap /Heatmap[1]/Colors[1] HSVs",
+                       "unknown-element Heatmap /Heatmap[1]/element[1] Element",
+                       "  note unknown-element Heatmap /Heatmap[1]/element[1] Element",
+                       "misplaced-element Heatmap /Heatmap[1]/Colors[2] ",
+                       "  note misplaced-element Heatmap /Heatmap[1]/Colors[2] ",
+                       "text-not-allowed  /Heatmap[1] ",
+                       "  note text-not-allowed  /Heatmap[1] ",
+                   }));
+    // Without paths, the same records but for the path.
+    o.paths = false;
+    for (const Diagnostic& d : parse_buffer(grammar("heatmap"), doc, "doc.xml", nullptr, o).diagnostics())
+        EXPECT_TRUE(d.path.empty());
+    // A missing child is its own code; a lone syntax error has no note.
+    r = parse_buffer(grammar("dictionary"), xml("<dictionary><translation></translation></dictionary>"), "d", nullptr);
+    EXPECT_EQ(r.diagnostics()[0].code, "missing-element");
+    r = parse_buffer(grammar("dictionary"), xml("<dictionary/>x"), "d", nullptr);
+    EXPECT_EQ((std::pair{r.diagnostics()[0].code, r.diagnostics()[0].note}), (std::pair{std::string_view("syntax"), false}));
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -21,6 +21,8 @@
 #include "reader/attribute_reader.h"
 #include "reader/document_parser.h"
 #include "reader/entities.h"
+#include "reader/sibling_places.h"
+#include "reader/xml_markup.h"
 #include "reader/xml_text.h"
 
 namespace tarvo {
@@ -78,65 +80,26 @@ public:
         report_.end({}, line, column);
         return Status::invalid;
     }
-    Status xml_expected(int found, const char* expected) {
-        return xml_error("found " + xml::describe(found) + " where " + expected + " expected");
-    }
+    Status xml_expected(int found, const char* expected) { return xml_error(xml::expected(found, expected)); }
 
-    // The pieces of markup other than tags, each after its opening
+    // The markup other than tags (see xml_markup.h), each after its opening
     // characters: a processing instruction after "<?" (at the very start of
     // a document, `at_start`, one named xml is the XML declaration), a
-    // comment after "<!-", a CDATA section after "<![" (its characters join
-    // the text being gathered).
+    // comment after "<!-", a CDATA section after "<![", whose characters join
+    // the text being gathered.
     Status processing_instruction(bool at_start = false) {
-        int c = in_.get();
-        if (!xml::is_name_start_byte(c)) return xml_expected(c, "a processing instruction's target");
-        std::string_view target;
-        c = in_.read_xml_name(s_.attribute_name, target);
-        std::string problem = xml::check_name(target);
-        if (!problem.empty()) return xml_error(problem);
-        if (at_start && target == "xml" && is_space(c)) return xml_declaration();
-        if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l')
-            return xml_error("found a processing instruction named '" + std::string(target) +
-                             "', a name XML reserves; the XML declaration may only open the document");
-        if (c == '?') {
-            if ((c = in_.get()) == '>') return kGoOn;
-            return xml_expected(c, "'>'");
-        }
-        if (!is_space(c)) return xml_expected(c, "whitespace or '?>'");
-        std::string& raw = s_.whitespace;
-        raw.clear();
-        if (!in_.scan_past(raw, "?>")) return xml_expected(-1, "'?>'");
-        problem = xml::finish_run(raw, xml::Run::literal);
-        return problem.empty() ? kGoOn : xml_error(problem);
+        return judged(xml::processing_instruction(in_, s_, at_start));
     }
-
-    Status comment() {
-        int c = in_.get();
-        if (c != '-') return xml_expected(c, "'-' (a comment opens with '<!--')");
-        std::string& raw = s_.whitespace;
-        raw.clear();
-        if (!in_.scan_past(raw, "-->")) return xml_expected(-1, "'-->'");
-        if (raw.find("--") != std::string::npos || (!raw.empty() && raw.back() == '-'))
-            return xml_error("found '--' inside a comment, where XML does not allow it");
-        std::string problem = xml::finish_run(raw, xml::Run::literal);
-        return problem.empty() ? kGoOn : xml_error(problem);
-    }
-
+    Status comment() { return judged(xml::comment(in_, s_.whitespace)); }
     Status cdata_section() {
-        for (char k : std::string_view("CDATA[")) {
-            int c = in_.get();
-            if (c != k) return xml_expected(c, "'<![CDATA['");
-        }
-        std::string& raw = s_.whitespace;
-        raw.clear();
-        if (!in_.scan_past(raw, "]]>")) return xml_expected(-1, "']]>'");
-        std::string problem = xml::finish_run(raw, xml::Run::cdata);
-        if (!problem.empty()) return xml_error(problem);
-        s_.text += raw;
+        Status status = judged(xml::cdata_section(in_, s_.whitespace));
+        if (status != kGoOn) return status;
+        s_.text += s_.whitespace;
         text_blank_ = false;
         text_gathered_ = true;
         return kGoOn;
     }
+    Status judged(const std::string& problem) { return problem.empty() ? kGoOn : xml_error(problem); }
 
     // Markup after '<' and `opener` ('!' or '?'): in the content (`content`
     // set) a CDATA section may stand there too.
@@ -146,42 +109,6 @@ public:
         if (c == '-') return comment();
         if (content && c == '[') return cdata_section();
         return xml_expected(c, content ? "'--' or '[CDATA['" : "'--'");
-    }
-
-    // The XML declaration, after "<?xml" and whitespace: version first (1.x),
-    // then optionally an encoding naming UTF-8 or ASCII and standalone.
-    Status xml_declaration() {
-        AttributeSet& decl = s_.attributes;
-        decl.clear();
-        int c = in_.skip_space();
-        std::string problem;
-        if (!read_xml_attribute_list(in_, c, decl, s_.attribute_name, problem)) return xml_error(problem);
-        if (c != '?') return xml_expected(c, "'?>'");
-        if ((c = in_.get()) != '>') return xml_expected(c, "'>'");
-        static constexpr std::string_view kOrder[] = {"version", "encoding", "standalone"};
-        size_t next = 0;
-        std::vector<const AttributeSet::Entry*> given(static_cast<size_t>(decl.count()));
-        for (const AttributeSet::Entry& e : decl) given[static_cast<size_t>(e.value.order)] = &e;
-        for (const AttributeSet::Entry* e : given) {
-            while (next < 3 && kOrder[next] != e->key) ++next;
-            if (next == 3)
-                return xml_error("found '" + e->key + "' in the XML declaration, where version, encoding and "
-                                 "standalone may stand, in that order");
-        }
-        const AttributeValue* version = decl.get("version");
-        if (!version || given.front() != decl.find_in(dict_bucket("version"), "version"))
-            return xml_error("found an XML declaration without a version first");
-        const std::string& v = version->text;
-        if (v.size() < 3 || v.compare(0, 2, "1.") != 0 ||
-            v.find_first_not_of("0123456789", 2) != std::string::npos)
-            return xml_error("found version '" + v + "' where '1.0' expected");
-        if (const AttributeValue* encoding = decl.get("encoding"); encoding && !xml::is_utf8_encoding(encoding->text))
-            return xml_error("found encoding '" + encoding->text +
-                             "', which this reader does not read; it reads UTF-8 and its ASCII subset");
-        if (const AttributeValue* standalone = decl.get("standalone");
-            standalone && standalone->text != "yes" && standalone->text != "no")
-            return xml_error("found standalone '" + standalone->text + "' where 'yes' or 'no' expected");
-        return kGoOn;
     }
 
     // After the root element: whitespace, comments and processing
@@ -407,43 +334,20 @@ private:
         const int32_t parent = depth - (opening ? 1 : 2);
         if (parent >= 0) d.parent = element_name(table_, (*(stack_.begin() + parent))->element);
         if (!paths_) return;
-        for (int32_t i = 0; i < depth; ++i) {
-            path += '/';
-            path += element_name(table_, (*(stack_.begin() + i))->element);
-            path += '[';
-            path += std::to_string(places_[static_cast<size_t>(i)]);
-            path += ']';
-        }
-        if (opening) {
-            const int32_t element = find_element(table_, name_);
-            path += '/';
-            path += held_name();
-            path += '[';
-            path += std::to_string(count_child(element >= 0 ? element : -2 - static_cast<int64_t>(
-                                                                                 std::hash<std::string_view>{}(name_) >> 2)));
-            path += ']';
-        }
+        auto step = [&path](std::string_view name, uint32_t place) {
+            path.append("/").append(name).append("[").append(std::to_string(place)).append("]");
+        };
+        for (int32_t i = 0; i < depth; ++i)
+            step(element_name(table_, (*(stack_.begin() + i))->element), places_.place(static_cast<size_t>(i)));
+        if (opening)
+            step(held_name(), places_.count_child(SiblingPlaces::key(find_element(table_, name_), name_)));
         d.path = path;
     }
-
-    // The place of a new child of the innermost open element among the
-    // siblings of its name, counted as the children come.
-    uint32_t count_child(int64_t key) {
-        for (size_t i = level_start_.back(); i < counts_.size(); ++i)
-            if (counts_[i].key == key) return ++counts_[i].count;
-        counts_.push_back({key, 1});
-        return 1;
-    }
     [[gnu::always_inline]] void open_child(int32_t element) {
-        if (!paths_) return;
-        places_.push_back(count_child(element));
-        level_start_.push_back(static_cast<uint32_t>(counts_.size()));
+        if (paths_) places_.open(element);
     }
     void close_child() {
-        if (!paths_) return;
-        counts_.resize(level_start_.back());
-        level_start_.pop_back();
-        places_.pop_back();
+        if (paths_) places_.close();
     }
 
     // The loop's line after a refusal whose details are `cause`: `before`,
@@ -749,15 +653,7 @@ private:
     const ContentPosition* previous_ = nullptr;
     int skip_depth_ = -1;
     bool complete_ = false;  // the root element has closed
-    // For paths: the place of each open element among the siblings of its
-    // name, and the children counted so far at each level (see count_child).
-    struct SiblingCount {
-        int64_t key;  // element index; unknown names by their hash, below -1
-        uint32_t count;
-    };
-    std::vector<SiblingCount> counts_;
-    std::vector<uint32_t> level_start_ = {0};
-    std::vector<uint32_t> places_;
+    SiblingPlaces places_;  // for paths, with paths_
     // The XML mode's run of character data being gathered in s_.text.
     bool text_gathered_ = false;
     bool text_blank_ = true;  // whitespace only so far, and no CDATA section
