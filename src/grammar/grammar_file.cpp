@@ -414,19 +414,33 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
     return found.empty();
 }
 
+int read_text_file(const std::string& path, std::string& text) {
+    std::FILE* f = nullptr;
+    do f = std::fopen(path.c_str(), "rb");
+    while (!f && errno == EINTR);
+    if (!f) return errno;
+    char buf[8192];
+    int error = 0;
+    for (;;) {
+        const size_t n = std::fread(buf, 1, sizeof buf, f);
+        text.append(buf, n);
+        if (n == sizeof buf) continue;
+        if (!std::ferror(f)) break;  // the end
+        if (errno != EINTR) {         // a directory opens but cannot be read
+            error = errno ? errno : EIO;
+            break;
+        }
+        std::clearerr(f);  // a signal: read on
+    }
+    std::fclose(f);
+    return error;
+}
+
 bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags,
                        const NameRule& names) {
     std::string text;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    bool ok = f != nullptr;
-    if (f) {
-        char buf[8192];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-        ok = !std::ferror(f);  // a directory opens but cannot be read
-        std::fclose(f);
-    }
-    if (!ok) {
-        diags.push_back({path, 0, std::string("cannot read grammar file: ") + std::strerror(errno)});
+    if (int error = read_text_file(path, text)) {
+        diags.push_back({path, 0, std::string("cannot read grammar file: ") + std::strerror(error)});
         return false;
     }
     return parse_grammar(path, text, out, diags, names);

@@ -75,6 +75,10 @@ extern const NameRule kTagNames;
 bool parse_grammar(const std::string& path, const std::string& text, Grammar& out,
                    std::vector<Diagnostic>& diags, const NameRule& names = kTagNames);
 
+// Reads the whole file at `path` into `text`, retrying where a signal
+// interrupts the wait; returns 0, or the system's error number.
+int read_text_file(const std::string& path, std::string& text);
+
 // Reads `path` and parses it; a file that cannot be read is one diagnostic
 // at line 0.
 bool read_grammar_file(const std::string& path, Grammar& out, std::vector<Diagnostic>& diags,

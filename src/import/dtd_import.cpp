@@ -396,15 +396,8 @@ namespace tarvo {
 
 DtdImport import_dtd(const std::string& path, const std::string& root) {
     std::string text;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    bool ok = f != nullptr;
-    if (f) {
-        char buf[8192];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-        ok = !std::ferror(f);  // a directory opens but cannot be read
-        std::fclose(f);
-    }
-    if (!ok) throw GrammarError({path + ":0: cannot read DTD file: " + std::strerror(errno)});
+    if (int error = grammar_file::read_text_file(path, text))
+        throw GrammarError({path + ":0: cannot read DTD file: " + std::strerror(error)});
     dtd::Imported im;
     std::vector<grammar_file::Diagnostic> diags;
     if (!dtd::import_dtd_text(path, text, root, im, diags)) {
