@@ -5,7 +5,7 @@
 const fs = require("fs");
 const path = require("path");
 
-const dir = process.argv[2];
+const dir = path.resolve(process.argv[2]);
 const need = (name) => require(path.join(dir, "node_modules", name));
 // The schema is draft-04; its language pattern is not a valid Unicode-mode
 // regular expression, hence unicodeRegExp: false.
