@@ -1,5 +1,7 @@
 #include "formats.h"
 
+#include <iterator>
+#include <span>
 #include <string>
 
 namespace tarvo::cli {
@@ -88,6 +90,18 @@ void write_uri(Writer& w, std::string_view name) {
     w.raw(piece);
 }
 
+// The record's names as JSON members after a first one: the element, the
+// attribute, the parent, the path (when `path`), the allowed and the
+// closest allowed names or values.
+void write_names(Writer& w, const tarvo::Diagnostic& d, bool path) {
+    w.raw(",\"element\":").json_or_null(d.element);
+    w.raw(",\"attribute\":").json_or_null(d.attribute);
+    w.raw(",\"parent\":").json_or_null(d.parent);
+    if (path) w.raw(",\"path\":").json_or_null(d.path);
+    w.raw(",\"expected\":").json_list(d.expected);
+    w.raw(",\"suggestion\":").json_or_null(d.suggestion);
+}
+
 void write_physical_location(Writer& w, std::string_view name, const tarvo::Diagnostic& d) {
     w.raw("{\"artifactLocation\":{\"uri\":\"");
     write_uri(w, name);
@@ -124,11 +138,7 @@ void write_sarif_result(Writer& w, std::string_view name, long document, const t
     // and here.
     w.raw(",\"properties\":{\"kind\":\"").raw(tarvo::kind_name(d.kind)).raw("\"");
     if (document > 0) w.raw(",\"document\":" + std::to_string(document));
-    w.raw(",\"element\":").json_or_null(d.element);
-    w.raw(",\"attribute\":").json_or_null(d.attribute);
-    w.raw(",\"parent\":").json_or_null(d.parent);
-    w.raw(",\"expected\":").json_list(d.expected);
-    w.raw(",\"suggestion\":").json_or_null(d.suggestion);
+    write_names(w, d, false);
     if (d.os_error) w.raw(",\"os_error\":" + std::to_string(d.os_error));
     w.raw("}}");
 }
@@ -185,12 +195,7 @@ void write_json(Writer& w, std::string_view name, long document, const tarvo::Re
         w.raw("\",\"kind\":\"").raw(tarvo::kind_name(d.kind));
         w.raw("\",\"code\":").json_or_null(d.code);
         w.raw(",\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column));
-        w.raw(",\"element\":").json_or_null(d.element);
-        w.raw(",\"attribute\":").json_or_null(d.attribute);
-        w.raw(",\"parent\":").json_or_null(d.parent);
-        w.raw(",\"path\":").json_or_null(d.path);
-        w.raw(",\"expected\":").json_list(d.expected);
-        w.raw(",\"suggestion\":").json_or_null(d.suggestion);
+        write_names(w, d, true);
         w.raw(",\"message\":").json(d.message);
         if (d.os_error) w.raw(",\"os_error\":" + std::to_string(d.os_error));
         w.raw(",\"note\":");
