@@ -105,7 +105,7 @@ class ReadErrors(unittest.TestCase):
     def test_a_failed_read_says_so(self):
         for args, expected in [(("--stream", "heatmap", "-"), (3, b"", b"tarvo: cannot read -: Bad file descriptor\n")),
                                (("heatmap", "-"), (3, b"", b"Could not open file <stdin> for reading\n")),
-                               (("--format", "gcc", "heatmap", "-"), (3, b"<stdin>: error: Could not open file <stdin> for reading\n", b""))]:
+                               (("--format", "gcc", "heatmap", "-"), (3, b"<stdin>: error: Could not open file <stdin> for reading [unreadable]\n", b""))]:
             p = subprocess.run([TARVO, "check"] + list(args), stdin=None, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=120)
             self.assertEqual((p.returncode, p.stdout, p.stderr), expected, args)
@@ -125,25 +125,27 @@ UTF8_TABLE = [
 
 
 DOC = b'<?xml version="1.0"?><Heatmap%s</Heatmap>'
-GCC = re.compile(r"^(.+?):(?:(\d+):(\d+):)? (error|warning): (.*?)(?: \(expected: (.*)\))?$")
+# FILE:LINE:COLUMN: error: TEXT (expected: A, B); did you mean 'X'? [code], or note: TEXT
+GCC = re.compile(r"^(.+?):(?:(\d+):(\d+):)? (error|warning|note): (.*?)(?: \(expected: (.*?)\))?(?:; did you mean '(.*)'\?)?"
+                 r"(?: \[([a-z-]+)\])?$")
 ALL_EXAMPLES = sorted(os.path.join(d, f) for d, _, fs in os.walk(EXAMPLES) for f in fs if f.endswith(".xml"))
 
 
 class Check(Temp):
-    # (flags, document body after <Heatmap, records as (severity, kind, line, column, expected))
+    # (flags, document body after <Heatmap, problems as (severity, kind, line, column, expected), whether a note follows)
     RECORDS = [
-        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])] * 2),
-        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])]),
-        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 28, [])] * 2),
-        ([], b'>\n<Colors', [("error", "syntax", 2, 8, [])]),
-        ([], b'>\nhello', [("error", "text_not_allowed", 2, 6, ["Colors", "Element"])] * 2),
-        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 40, [])] * 2),
-        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 8, ["Element"])]),
-        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 6, [])]),
+        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])], True),
+        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])], False),
+        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 28, [])], True),
+        ([], b'>\n<Colors', [("error", "syntax", 2, 8, [])], False),
+        ([], b'>\nhello', [("error", "text_not_allowed", 2, 6, ["Colors", "Element"])], True),
+        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 40, [])], True),
+        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 8, ["Element"])], False),
+        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 6, [])], False),
     ]
 
     def test_gcc_and_json_carry_the_records(self):
-        for flags, body, records in self.RECORDS:
+        for flags, body, records, noted in self.RECORDS:
             path = self.write("d.xml", DOC % body)
             rc_g, gcc, _ = run("check", "--format", "gcc", "heatmap", path, *flags)
             rc_j, js, err = run("check", "--format", "json", "heatmap", path, *flags)
@@ -152,10 +154,13 @@ class Check(Temp):
             self.assertEqual((obj["path"], obj["valid"], obj["status"]), (path, rc_j == 0, ["valid", "invalid"][rc_j]))
             got = [(d["severity"], d["kind"], d["line"], d["column"], d["expected"]) for d in obj["diagnostics"]]
             self.assertEqual(got, records, body)
+            self.assertEqual([d["note"] is not None for d in obj["diagnostics"]], [noted] * len(records), body)
             lines = [GCC.match(l).groups() for l in gcc.decode("utf-8").splitlines()]
-            self.assertEqual([(l[0], l[3], int(l[1]), int(l[2]), l[5].split(", ") if l[5] else []) for l in lines],
-                             [(path, r[0], r[2], r[3], r[4]) for r in records], body)
-            self.assertEqual([l[4] for l in lines], [d["message"] for d in obj["diagnostics"]])
+            problems = [l for l in lines if l[3] != "note"]
+            self.assertEqual([(l[0], l[3], int(l[1]), int(l[2]), l[5].split(", ") if l[5] else [], l[7]) for l in problems],
+                             [(path, r[0], r[2], r[3], r[4], d["code"]) for r, d in zip(records, obj["diagnostics"])], body)
+            self.assertEqual([l[4] for l in problems], [d["message"] for d in obj["diagnostics"]])
+            self.assertEqual([l[4] for l in lines if l[3] == "note"], [d["note"]["message"] for d in obj["diagnostics"] if d["note"]])
 
     def test_max_errors_reports_every_problem_up_to_the_limit(self):
         body = (b'>\n<Colors gradient_color_space="x"/>\n<Element id="i" value="1"/>\n<Nope/>'
@@ -166,8 +171,8 @@ class Check(Temp):
             rc, js, _ = run("check", "--format", "json", "heatmap", path, *args)
             obj = json.loads(js.decode("utf-8"))
             self.assertEqual((rc, obj["status"]), (1, "invalid"), args)
-            self.assertEqual([d["kind"] for d in obj["diagnostics"]], [k for k in kinds[:shown] for _ in (0, 1)], args)
-            self.assertEqual([d["line"] for d in obj["diagnostics"]][1::2], [2, 3, 4, 5][:shown], args)
+            self.assertEqual([d["kind"] for d in obj["diagnostics"]], kinds[:shown], args)
+            self.assertEqual([d["note"]["line"] for d in obj["diagnostics"]], [2, 3, 4, 5][:shown], args)
         # The first error alone is what the module raises.
         rc, _, err = run("check", "--max-errors", "1", "heatmap", path)
         self.assertEqual(err, 'Invalid attribute value \'x\' for attribute \'gradient_color_space\'\n'
@@ -227,7 +232,8 @@ class Check(Temp):
             self.assertEqual(full[0], rc, files)
             self.assertEqual(full[2].splitlines()[-1:] == [summary], len(files) > 1, files)
             quiet = run("check", "-q", "heatmap", *files)
-            self.assertEqual(quiet, (rc, b"", summary + "\n" if rc else ""), files)
+            names = "".join(f + "\n" for f in files if f != HEATMAP).encode()
+            self.assertEqual(quiet, (rc, names, summary + "\n" if rc else ""), files)
         for args in [("--stream", "-r", "heatmap"), ("--stream", "-j", "2", "heatmap"), ("-j", "0", "heatmap", HEATMAP),
                      ("--format", "xml", "heatmap", HEATMAP)]:
             self.assertEqual(run("check", *args)[:2], (2, b""), args)
@@ -362,7 +368,8 @@ class Hostile(Temp):
                 else:
                     objs = [json.loads(l) for l in out.splitlines()]
                     self.assertEqual([o["path"] for o in objs], [decoded(path)] + [decoded(folder + b"/ok.xml")] * (len(args) - 1))
-                    self.assertEqual([d["message"] for d in objs[0]["diagnostics"]], [decoded(m) for m in messages])
+                    self.assertEqual([(d["message"], d["note"]["message"]) for d in objs[0]["diagnostics"]],
+                                     [tuple(decoded(m) for m in messages)])
         for fmt in ["gcc", "json"]:
             _, stream = self.forged(b"<Heatmap/>\n<Heatmap><Nope/></Heatmap>", self.NAME + b".stream")
             rc, out, err = run_raw("check", "--stream", "--format", fmt, "heatmap", stream)
@@ -401,7 +408,7 @@ class Hostile(Temp):
             self.assertEqual((rc, err.splitlines()[0]), (1, wrong_value(text)), value)
             rc, out, err = run_raw("check", "--format", "gcc", "heatmap", path)
             gcc_text = text.replace(rb"\x0d", b" ").replace(rb"\x0a", b" ")  # a line break becomes a space
-            self.assertEqual(out.splitlines()[0].split(b": error: ", 1)[1], wrong_value(gcc_text) + b" (expected: HSVs, HSVl, RGB)",
+            self.assertEqual(out.splitlines()[0].split(b": error: ", 1)[1], wrong_value(gcc_text) + b" (expected: HSVs, HSVl, RGB) [invalid-value]",
                              value)
             for args in [("check", "--format", "json"), ("events",)]:
                 rc, out, err = run_raw(*args, "heatmap", path)
@@ -427,7 +434,7 @@ class Hostile(Temp):
             self.assertEqual(err.splitlines()[0], wrong_value(text), shift)
             rc, out, err = run_raw("check", "--format", "gcc", "heatmap", path)
             self.assertEqual(out.splitlines()[0].split(b": error: ", 1)[1],
-                             wrong_value(text.replace(rb"\x0a", b" ")) + b" (expected: HSVs, HSVl, RGB)", shift)
+                             wrong_value(text.replace(rb"\x0a", b" ")) + b" (expected: HSVs, HSVl, RGB) [invalid-value]", shift)
             rc, out, err = run_raw("check", "--format", "json", "heatmap", path)
             self.assertEqual((controls(out), json.loads(out)["diagnostics"][0]["message"]), ([], decoded(wrong_value(value))), shift)
 
@@ -463,10 +470,10 @@ class Hostile(Temp):
 
 class Arguments(unittest.TestCase):
     def test_fixed_values_refuse_others_listing_them(self):
-        for args, listed in [(("check", "--format", "xml", "heatmap", HEATMAP), "text, gcc, json"),
-                             (("check", "--format", "2", "heatmap", HEATMAP), "text, gcc, json"),
-                             (("check", "--format", "JSON", "heatmap", HEATMAP), "text, gcc, json"),
-                             (("check", "--format", "", "heatmap", HEATMAP), "text, gcc, json"),
+        for args, listed in [(("check", "--format", "xml", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
+                             (("check", "--format", "2", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
+                             (("check", "--format", "JSON", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
+                             (("check", "--format", "", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
                              (("grammar", "--format", "xml", "heatmap"), "text, json, dot"),
                              (("grammar", "--format", "1", "heatmap"), "text, json, dot"),
                              (("export", "--format", "xsd", "heatmap"), "rng, dtd"),

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 
 #include "cli.h"
+#include "formats.h"
 #include "output.h"
 
 namespace tarvo::cli {
@@ -33,13 +34,23 @@ namespace fs = std::filesystem;
 
 const char kCheckFooter[] =
     "Formats:\n"
-    "  text  warnings on standard output, errors on standard error (the default)\n"
-    "  gcc   one line per message on standard output: FILE:LINE:COLUMN: error: TEXT, or warning:,\n"
-    "        with ' (expected: A, B)' where known; a line break in TEXT becomes a space; a file\n"
-    "        that cannot be opened gives FILE: error: TEXT\n"
-    "  json  one object per document and line on standard output: path, valid, status (valid,\n"
-    "        invalid, unreadable), code, diagnostics (severity, kind, line, column, element,\n"
-    "        attribute, expected, message, os_error when there is one)\n"
+    "  text    warnings on standard output, errors on standard error (the default)\n"
+    "  gcc     one line per problem on standard output: FILE:LINE:COLUMN: error: TEXT [code], or\n"
+    "          warning:, with ' (expected: A, B)' and \"; did you mean 'X'?\" where known, then\n"
+    "          FILE:LINE:COLUMN: note: TEXT for the reader's line on where it happened; a line\n"
+    "          break in TEXT becomes a space; a file that cannot be opened gives FILE: error: TEXT\n"
+    "  json    one object per document and line on standard output: path, valid, status (valid,\n"
+    "          invalid, unreadable), code, diagnostics, one per problem (severity, kind, code,\n"
+    "          line, column, element, attribute, parent, path, expected, suggestion, message,\n"
+    "          os_error when there is one, note: line, column and message, or null)\n"
+    "  sarif   one SARIF 2.1.0 log for the whole run on standard output: one rule per code, one\n"
+    "          result per problem, its note as a related location, the closest allowed name or\n"
+    "          value in the message and in the result's properties\n"
+    "  github  one workflow command per problem: ::error file=F,line=L,col=C,title=CODE::TEXT, or\n"
+    "          ::warning, the note as the message's second line\n"
+    "\n"
+    "Codes: unknown-element, misplaced-element, missing-element, unknown-attribute,\n"
+    "missing-attribute, invalid-value, text-not-allowed, syntax, unreadable, callback-failed.\n"
     "\n"
     "Every format writes each control byte of a file name or message (C0, DEL, C1) as \\xHH, json\n"
     "as a \\u escape, so that none starts a line or acts on the terminal; text keeps one message a\n"
@@ -48,114 +59,40 @@ const char kCheckFooter[] =
     "FILE '-' is standard input, called <stdin> in messages. A directory needs -r; its *.xml files\n"
     "are checked in the order of their paths, byte by byte; a FIFO, socket or device among them is\n"
     "not opened but reported unreadable. Without -q, more than one FILE ends with\n"
-    "'N files: V valid, I invalid, U unreadable' on standard error.\n"
+    "'N files: V valid, I invalid, U unreadable' on standard error; with -q, that line comes when\n"
+    "some FILE is not valid, after the names of those.\n"
     "\n"
     "Exit status:\n"
     "  0  every document is valid\n"
-    "  1  some document is invalid\n"
+    "  1  some document is invalid, or has a warning under --werror\n"
     "  2  usage error, unknown grammar, or a grammar file that cannot be loaded\n"
     "  3  some file could not be read, and no document is invalid\n"
     "  4  the output could not be written";
 
-enum class Format { text, gcc, json };
-
 struct CheckOptions {
-    tarvo::Options parse;  // flags and the error limit
+    tarvo::Options parse;  // flags, the error limit, paths for the formats that show them
 
     bool stream = false;
     bool recursive = false;
     bool quiet = false;
+    bool werror = false;
     unsigned jobs = 0;  // 0: not given, one per core
     Format format = Format::text;
     GrammarOperand grammar;
     std::vector<std::string> files;
 };
 
-enum class Outcome { valid, invalid, unreadable };
-
-const char* outcome_name(Outcome o) {
-    return o == Outcome::valid ? "valid" : o == Outcome::invalid ? "invalid" : "unreadable";
-}
-
-Outcome outcome_of(const tarvo::Result& r) {
-    if (r.ok()) return Outcome::valid;
-    return r.status == tarvo::Status::unreadable ? Outcome::unreadable : Outcome::invalid;
-}
-
 // One document's outcome, kept until it is printed.
 struct Report {
     std::string_view name;  // the Target's path
     tarvo::Result result;
-    Outcome outcome = Outcome::valid;
 };
 
-// A valid document's errors (refusals of elements skipped under -E) are not
-// part of its outcome, as a caller of the module never sees them; every
-// format leaves them out alike.
-bool shown(const tarvo::Result& r, const tarvo::Diagnostic& d) {
-    return d.severity == tarvo::Severity::warning || !r.ok();
-}
-
-// The warning or the error text, as the Python module gives it: one message
-// a line. A control byte inside a message is escaped, so every line stays
-// one message.
-void write_text(Writer& w, const tarvo::Result& r, tarvo::Severity severity) {
-    if ((severity == tarvo::Severity::warning ? r.warnings() : r.errors()).empty()) return;
-    for (const tarvo::Diagnostic& d : r.diagnostics())
-        if (d.severity == severity) w.text(d.message).raw("\n");
-}
-
-// NAME:LINE:COLUMN: error: TEXT (expected: A, B), one line per message: a
-// line break inside a message becomes a space. A message about no position
-// (a file that could not be opened) is NAME: error: TEXT.
-void write_gcc(Writer& w, std::string_view name, const tarvo::Result& r) {
-    for (const tarvo::Diagnostic& d : r.diagnostics()) {
-        if (!shown(r, d)) continue;
-        w.text(name);
-        if (d.line > 0) w.raw(':' + std::to_string(d.line) + ':' + std::to_string(d.column));
-        w.raw(d.severity == tarvo::Severity::warning ? ": warning: " : ": error: ");
-        w.text(d.message, Breaks::space);
-        if (!d.expected.empty()) {
-            w.raw(" (expected: ");
-            for (size_t i = 0; i < d.expected.size(); ++i) w.raw(i ? ", " : "").text(d.expected[i]);
-            w.raw(")");
-        }
-        w.raw("\n");
-    }
-}
-
-// One object on one line: the document, its outcome and its records.
-// `document` numbers the documents of a stream; 0 for a file.
-void write_json(Writer& w, std::string_view name, long document, const tarvo::Result& r) {
-    Outcome outcome = outcome_of(r);
-    w.raw("{\"path\":").json(name);
-    if (document > 0) w.raw(",\"document\":" + std::to_string(document));
-    w.raw(",\"valid\":").raw(outcome == Outcome::valid ? "true" : "false");
-    w.raw(",\"status\":\"").raw(outcome_name(outcome));
-    w.raw("\",\"code\":" + std::to_string(static_cast<int>(r.status)) + ",\"diagnostics\":[");
-    bool first = true;
-    for (const tarvo::Diagnostic& d : r.diagnostics()) {
-        if (!shown(r, d)) continue;
-        w.raw(first ? "{" : ",{");
-        first = false;
-        w.raw(d.severity == tarvo::Severity::warning ? "\"severity\":\"warning\"" : "\"severity\":\"error\"");
-        w.raw(",\"kind\":\"").raw(tarvo::kind_name(d.kind));
-        w.raw("\",\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column));
-        w.raw(",\"element\":").json_or_null(d.element);
-        w.raw(",\"attribute\":").json_or_null(d.attribute);
-        w.raw(",\"expected\":").json_list(d.expected);
-        w.raw(",\"message\":").json(d.message);
-        if (d.os_error) w.raw(",\"os_error\":" + std::to_string(d.os_error));
-        w.raw("}");
-    }
-    w.raw("]}\n");
-}
-
-// Every format prints from the Result when the report's turn comes.
-Report make_report(Format, std::string_view name, tarvo::Result r) {
-    Outcome outcome = outcome_of(r);
-    return {name, std::move(r), outcome};
-}
+// What a printed report leaves for the exit status.
+struct Tally {
+    Outcome outcome = Outcome::valid;
+    bool warned = false;
+};
 
 // One document to check: a path, or standard input.
 struct Target {
@@ -210,52 +147,86 @@ std::vector<Target> list_targets(const CheckOptions& o) {
 }
 
 Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const Target& t, const StdinData& in) {
-    if (t.special) return make_report(o.format, t.path, unreadable(t.path, 0));
-    if (!t.is_stdin) return make_report(o.format, t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.parse));
-    if (!in.error) return make_report(o.format, t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.parse));
+    if (t.special) return Report{t.path, unreadable(t.path, 0)};
+    if (!t.is_stdin) return Report{t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.parse)};
+    if (!in.error) return Report{t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.parse)};
     // Standard input failed as a file that cannot be read fails.
-    return make_report(o.format, t.path, tarvo::unreadable_result(t.path, in.error));
+    return Report{t.path, tarvo::unreadable_result(t.path, in.error)};
 }
 
-// In the text format a document's warnings go to standard output, its
-// errors to standard error; `document` numbers the documents of a stream.
-void print_report(Format format, std::string_view name, long document, const tarvo::Result& r) {
-    {
-        Writer out(write_out);
-        switch (format) {
-        case Format::text:
-            write_text(out, r, tarvo::Severity::warning);
-            if (document > 0) out.raw("document " + std::to_string(document) + (r.ok() ? ": valid\n" : ": invalid\n"));
-            break;
-        case Format::gcc: write_gcc(out, name, r); break;
-        case Format::json: write_json(out, name, document, r); break;
+// Writes each report in its turn. In the text format a document's
+// warnings go to standard output, its errors to standard error; a SARIF log
+// holds the results of the whole run, so it opens before the first report
+// and closes after the last. Under -q only the name of each document that
+// is not valid is printed.
+class Printer {
+public:
+    Printer(Format format, bool quiet) : format_(format), quiet_(quiet) {
+        if (format_ == Format::sarif && !quiet_) {
+            Writer out(write_out);
+            sarif_begin(out);
         }
     }
-    // A document's warnings before its errors, as they were found; each
-    // document of a stream as soon as it is read.
-    if (format == Format::text || document > 0) flush_out();
-    if (format == Format::text && !r.ok()) {
-        Writer err(write_err);
-        write_text(err, r, tarvo::Severity::error);
+    ~Printer() {
+        if (format_ == Format::sarif && !quiet_) {
+            Writer out(write_out);
+            sarif_end(out);
+        }
     }
-}
+    Printer(const Printer&) = delete;
+    Printer& operator=(const Printer&) = delete;
 
-void print_report(const CheckOptions& o, const Report& rep) {
-    if (!o.quiet) print_report(o.format, rep.name, 0, rep.result);
-}
+    // `document` numbers the documents of a stream; 0 for a file.
+    Tally print(std::string_view name, long document, const tarvo::Result& r) {
+        const auto ds = r.diagnostics();
+        Tally tally{outcome_of(r), std::any_of(ds.begin(), ds.end(), [](const tarvo::Diagnostic& d) {
+                        return d.severity == tarvo::Severity::warning;
+                    })};
+        if (quiet_) {
+            if (tally.outcome != Outcome::valid) Writer(write_out).text(name).raw("\n");
+            return tally;
+        }
+        {
+            Writer out(write_out);
+            switch (format_) {
+            case Format::text:
+                write_text(out, r, tarvo::Severity::warning);
+                if (document > 0) out.raw("document " + std::to_string(document) + (r.ok() ? ": valid\n" : ": invalid\n"));
+                break;
+            case Format::gcc: write_gcc(out, name, r); break;
+            case Format::json: write_json(out, name, document, r); break;
+            case Format::sarif: write_sarif(out, name, document, r, first_); break;
+            case Format::github: write_github(out, name, r); break;
+            }
+        }
+        // A document's warnings before its errors, as they were found; each
+        // document of a stream as soon as it is read.
+        if (format_ == Format::text || document > 0) flush_out();
+        if (format_ == Format::text && !r.ok()) {
+            Writer err(write_err);
+            write_text(err, r, tarvo::Severity::error);
+        }
+        return tally;
+    }
+
+private:
+    Format format_;
+    bool quiet_;
+    bool first_ = true;  // no SARIF result written yet
+};
 
 // Checks every target, printing each report in list order as soon as it and
-// all before it are done. Returns the reports' outcomes.
-std::vector<Outcome> check_all(const CheckOptions& o, const tarvo::SchemaTable& grammar,
-                               const std::vector<Target>& targets, const StdinData& in) {
-    std::vector<Outcome> outcomes(targets.size());
+// all before it are done. Returns what each report leaves.
+std::vector<Tally> check_all(const CheckOptions& o, const tarvo::SchemaTable& grammar,
+                             const std::vector<Target>& targets, const StdinData& in) {
+    std::vector<Tally> outcomes(targets.size());
+    Printer printer(o.format, o.quiet);
     unsigned jobs = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
     jobs = static_cast<unsigned>(std::min<size_t>(jobs, targets.size()));
     if (jobs <= 1) {
         for (size_t i = 0; i < targets.size(); ++i) {
             Report rep = check_one(o, grammar, targets[i], in);
-            print_report(o, rep);
-            outcomes[i] = rep.outcome;
+            outcomes[i] = printer.print(rep.name, 0, rep.result);
         }
         return outcomes;
     }
@@ -273,8 +244,7 @@ std::vector<Outcome> check_all(const CheckOptions& o, const tarvo::SchemaTable& 
             std::lock_guard<std::mutex> lock(mutex);
             reports[i] = std::move(rep);
             for (; printed < targets.size() && reports[printed]; ++printed) {
-                print_report(o, *reports[printed]);
-                outcomes[printed] = reports[printed]->outcome;
+                outcomes[printed] = printer.print(reports[printed]->name, 0, reports[printed]->result);
                 reports[printed].reset();
             }
         }
@@ -304,6 +274,8 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
         return n;
     });
     int exit_code = kExitValid;
+    bool warned = false;
+    Printer printer(o.format, false);
     for (long n = 1;; ++n) {
         tarvo::Result r = reader.read(grammar, nullptr, o.parse);
         if (read_error) {
@@ -312,7 +284,7 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
             exit_code = kExitUnreadable;
             break;
         }
-        print_report(o.format, shown_name, n, r);
+        warned |= printer.print(shown_name, n, r).warned;
         if (!r.ok()) {
             exit_code = kExitInvalid;
             break;
@@ -320,7 +292,7 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
         if (reader.at_end()) break;
     }
     if (in != stdin) std::fclose(in);
-    return exit_code;
+    return exit_code == kExitValid && o.werror && warned ? kExitInvalid : exit_code;
 }
 
 int run_check(CheckOptions& o) {
@@ -333,16 +305,22 @@ int run_check(CheckOptions& o) {
         if (o.files.size() > 1) throw UsageError("--stream reads one FILE or standard input");
         if (!o.files.empty() && o.files[0] != "-" && is_directory(o.files[0]))
             throw UsageError("'" + o.files[0] + "' is a directory");
+        if (shows_paths(o.format)) o.parse.paths = true;
         return run_stream_check(o, *grammar);
     }
     if (o.files.empty()) throw UsageError("missing FILE");
     std::vector<Target> targets = list_targets(o);
     StdinData in;
     if (std::any_of(targets.begin(), targets.end(), [](const Target& t) { return t.is_stdin; })) in = read_stdin();
-    std::vector<Outcome> outcomes = check_all(o, *grammar, targets, in);
+    if (shows_paths(o.format)) o.parse.paths = true;
+    std::vector<Tally> outcomes = check_all(o, *grammar, targets, in);
 
     size_t counts[3] = {0, 0, 0};
-    for (Outcome x : outcomes) ++counts[static_cast<int>(x)];
+    bool warned = false;
+    for (const Tally& x : outcomes) {
+        ++counts[static_cast<int>(x.outcome)];
+        warned |= x.warned;
+    }
     size_t valid = counts[0], invalid = counts[1], unreadable = counts[2];
     if (o.quiet ? valid != outcomes.size() : outcomes.size() > 1) {
         flush_out();
@@ -350,7 +328,7 @@ int run_check(CheckOptions& o) {
                   std::to_string(valid) + " valid, " + std::to_string(invalid) + " invalid, " +
                   std::to_string(unreadable) + " unreadable\n");
     }
-    return invalid ? kExitInvalid : unreadable ? kExitUnreadable : kExitValid;
+    return invalid || (o.werror && warned) ? kExitInvalid : unreadable ? kExitUnreadable : kExitValid;
 }
 
 }  // namespace
@@ -365,15 +343,22 @@ Runner declare_check(CLI::App& app) {
                    "would (default 20; 0: no limit; 1: stop at the first); a syntax error ends the document")
         ->option_text("N");
     auto set_format = [o](const std::string& f) {
-        o->format = f == "gcc" ? Format::gcc : f == "json" ? Format::json : Format::text;
+        o->format = f == "gcc"      ? Format::gcc
+                    : f == "json"   ? Format::json
+                    : f == "sarif"  ? Format::sarif
+                    : f == "github" ? Format::github
+                                    : Format::text;
     };
     one_of(app.add_option_function<std::string>("--format", set_format, "How to report each document (see below)"),
-           {"text", "gcc", "json"});
+           {"text", "gcc", "json", "sarif", "github"});
+    app.add_flag("--werror", o->werror, "Exit with status 1 when a document has a warning");
     app.add_flag("-r,--recursive", o->recursive, "Check every *.xml file under each directory FILE");
     app.add_option("-j,--jobs", o->jobs, "Check on N threads (default: one per core); the output is the same for every N")
         ->check(CLI::Range(1u, 1024u))
         ->option_text("N");
-    app.add_flag("-q,--quiet", o->quiet, "Print nothing but the summary line, and that only when not all are valid");
+    app.add_flag("-q,--quiet", o->quiet,
+                 "Print only the name of each document that is not valid, one a line, and the summary line when "
+                 "there is one");
     app.add_flag("--stream", o->stream,
                  "FILE (default: standard input) holds documents sent back to back without XML declaration; "
                  "check each until one fails");

@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -136,15 +137,30 @@ Writer& Writer::text(std::string_view s, Breaks breaks) {
     return raw(s.substr(done));
 }
 
-Writer& Writer::json(std::string_view s) {
-    raw("\"");
+Writer& Writer::json(std::string_view s) { return raw("\"").json_chars(s).raw("\""); }
+
+Writer& Writer::json_chars(std::string_view s) {
     while (!s.empty()) {
         size_t end = json_piece_end(s, kBlock);
         append_json_piece(buffer_, s.substr(0, end));
         if (buffer_.size() >= kBlock) flush();
         s.remove_prefix(end);
     }
-    return raw("\"");
+    return *this;
+}
+
+Writer& Writer::workflow(std::string_view s, bool property) {
+    // Every byte escaped here is ASCII, so no piece between two splits a
+    // UTF-8 sequence that text() would judge differently whole.
+    const char* special = property ? "%\r\n:," : "%\r\n";
+    for (size_t at; (at = s.find_first_of(special)) != std::string_view::npos; s.remove_prefix(at + 1)) {
+        text(s.substr(0, at));
+        char escape[4] = {'%', kHex[s[at] >> 4], kHex[s[at] & 15], 0};
+        escape[1] = static_cast<char>(std::toupper(static_cast<unsigned char>(escape[1])));
+        escape[2] = static_cast<char>(std::toupper(static_cast<unsigned char>(escape[2])));
+        raw(escape);
+    }
+    return text(s);
 }
 
 Writer& Writer::json_or_null(std::string_view s) { return s.empty() ? raw("null") : json(s); }

@@ -41,9 +41,16 @@ public:
     Writer& text(std::string_view s, Breaks breaks = Breaks::escape);
     // A JSON string, quotes included; always valid UTF-8.
     Writer& json(std::string_view s);
+    // The same without the quotes: a piece of a JSON string made of several.
+    Writer& json_chars(std::string_view s);
     // A JSON string, or null when `s` is empty.
     Writer& json_or_null(std::string_view s);
     Writer& json_list(std::span<const std::string_view> items);
+    // A value of a workflow command line (`::error file=F::TEXT`): '%', CR
+    // and LF as %25, %0D and %0A, and in a property (`property`) ':' and ','
+    // as %3A and %2C too, so that the value neither ends its command nor
+    // its property; the other control bytes as \xHH, as text() writes them.
+    Writer& workflow(std::string_view s, bool property);
     // Hands on what is gathered.
     void flush();
 
