@@ -88,7 +88,8 @@ struct Attribute {
 class TARVO_API Position {
 public:
     // The line, and the column in bytes from 1, of the last character read:
-    // for a start or end tag its '>', for text the '<' after it.
+    // for a start or end tag its '>' (the '/' of an empty-element
+    // tag at its start), for text the '<' after it.
     virtual void location(long& line, long& column) const = 0;
 
 protected:

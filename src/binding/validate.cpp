@@ -214,7 +214,7 @@ const char kPositionDoc[] = TARVO_DOC(
     "position()",
     "Inside a callback: (line, column) where the reader stands for the event being\n"
     "delivered, the line from 1 and the column in bytes from 1 of the last\n"
-    "character read (for a start or end tag its '>'). Raises RuntimeError outside\n"
-    "a callback.");
+    "character read: for a start or end tag its '>' (an empty-element tag starts at\n"
+    "its '/'), for text the '<' after it. Raises RuntimeError outside a callback.");
 
 }  // namespace tarvo::py
