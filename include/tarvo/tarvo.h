@@ -83,6 +83,19 @@ struct Attribute {
     int rule;  // index among the element's declared attributes, -1 if undeclared
 };
 
+// Where the reader stands, for a handler that asks during an event (see
+// Handler::position).
+class TARVO_API Position {
+public:
+    // The line, and the column in bytes from 1, of the last character read:
+    // for a start or end tag its '>' (the '/' of an empty-element
+    // tag at its start), for text the '<' after it.
+    virtual void location(long& line, long& column) const = 0;
+
+protected:
+    ~Position() = default;
+};
+
 // Receives the events of a parse. `element` is the index of the element's
 // rule in the grammar, so a handler can keep per-element data in a vector.
 // Every view is valid only for the duration of the call. An event returns
@@ -101,6 +114,15 @@ public:
     virtual bool end_tag(int element, std::string_view name);
     // The message recorded when an event returned false.
     virtual std::string failure() const;
+
+    // During an event: where the reader stands; null outside a parse. A
+    // parse sets it when it starts and clears it when it ends, so asking
+    // costs the parse nothing when no handler asks.
+    const Position* position() const { return position_; }
+
+private:
+    friend class PositionScope;
+    const Position* position_ = nullptr;
 };
 
 // Attribute order. A start tag's attributes are checked, reported and

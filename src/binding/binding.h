@@ -6,9 +6,10 @@
 //                  name strings it hands them
 //   parse.cpp      parse(), parse_file(), parse_bytes(): what every parse
 //                  call does, the module's own file reading
+//   validate.cpp   validate() and its Report; position()
 //   sockets.cpp    parse_socket_stream()
 //   errors.cpp     ParseError, Diagnostic, the unreadable-file exceptions
-//   grammars.cpp   grammars(), grammar_info(), load_grammar()
+//   grammars.cpp   grammars(), grammar_info(), load_grammar(), load_dtd()
 //   module.cpp     the method table and the module's creation
 #pragma once
 
@@ -97,33 +98,94 @@ int convert_callbacks(PyObject* object, void* out);
 // null with an exception set when it cannot be made.
 std::unique_ptr<Handler> make_callback_handler(const SchemaTable& grammar, PyObject* callbacks);
 
+// While one lives, position() on this thread answers from `handler`; the
+// parse it stood for before comes back when it goes (a callable may parse
+// too).
+class CurrentParse {
+public:
+    explicit CurrentParse(const Handler* handler);
+    ~CurrentParse();
+    CurrentParse(const CurrentParse&) = delete;
+    CurrentParse& operator=(const CurrentParse&) = delete;
+
+private:
+    const Handler* previous_;
+};
+
+// position(): (line, column) of the event being delivered.
+PyObject* position_entry(PyObject*, PyObject*);
+extern const char kPositionDoc[];
+
 // parse.cpp ------------------------------------------------------------------
 
 // The parse an entry point runs once its arguments are converted: the
 // core's Result, or nothing with a Python exception set.
-using RunParse = std::optional<Result> (*)(void* context, const SchemaTable& grammar, Handler* handler, Flags flags);
+using RunParse = std::optional<Result> (*)(void* context, const SchemaTable& grammar, Handler* handler,
+                                           const Options& options);
+
+// The "O&" converter for max_errors: a non-negative integer that fits an
+// unsigned int, into an `unsigned`.
+int convert_max_errors(PyObject* object, void* out);
+
+// A call's flags argument as Flags; false with ValueError naming the bits
+// that no PARSE_* constant has.
+bool check_flags(int flags, Flags* out);
 
 // What every parse call does: resolve the grammar, check the flags, build
 // the handler, let `run` parse, and turn the outcome into the call's result
 // (the warning text, ParseError, or the exception a callable or a signal
 // handler raised). `path` is the file's path for ParseError's filename, or
 // null.
-PyObject* run_parse(const char* grammar, PyObject* callbacks, int flags, const char* path, RunParse run,
-                    void* context);
+PyObject* run_parse(const char* grammar, PyObject* callbacks, int flags, unsigned max_errors, const char* path,
+                    RunParse run, void* context);
 
 template <class Run>
-PyObject* parse_with_callbacks(const char* grammar, PyObject* callbacks, int flags, const char* path, Run&& run) {
+PyObject* parse_with_callbacks(const char* grammar, PyObject* callbacks, int flags, unsigned max_errors,
+                               const char* path, Run&& run) {
     using R = std::remove_reference_t<Run>;
     return run_parse(
-        grammar, callbacks, flags, path,
-        [](void* context, const SchemaTable& g, Handler* h, Flags f) -> std::optional<Result> {
-            return (*static_cast<R*>(context))(g, h, f);
+        grammar, callbacks, flags, max_errors, path,
+        [](void* context, const SchemaTable& g, Handler* h, const Options& o) -> std::optional<Result> {
+            return (*static_cast<R*>(context))(g, h, o);
         },
         &run);
 }
 
+// Reads the document file at `path` as the core reads a file, opening and
+// reading it without the interpreter lock; nothing when a signal handler
+// raised (its exception is set).
+std::optional<Result> parse_document_file(const SchemaTable& grammar, const char* path, Handler* handler,
+                                          const Options& options);
+
+// The bytes of a buffer object, held for the whole parse. A view of an
+// object with the buffer interface is kept until the end, so a bytearray
+// cannot be resized under the reader. Python 2's array and mmap have only
+// the older buffer interface, which pins nothing: their bytes are copied.
+class DocumentBytes {
+public:
+    DocumentBytes() = default;
+    DocumentBytes(const DocumentBytes&) = delete;
+    DocumentBytes& operator=(const DocumentBytes&) = delete;
+    ~DocumentBytes();
+
+    // False with an exception set when `data` holds no bytes.
+    bool take(PyObject* data);
+    std::string_view bytes() const { return bytes_; }
+    // Whether no one can change the bytes meanwhile: they belong to a bytes
+    // object or are a copy (defined in validate.cpp, which relies on it).
+    bool immutable() const;
+
+private:
+    Py_buffer view_{};
+    bool viewing_ = false;
+    PyObject* copy_ = nullptr;  // owned
+    std::string_view bytes_;
+};
+
 PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs);
 PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs);
+PyObject* validate_entry(PyObject*, PyObject* args, PyObject* kwargs);
+extern const char kValidateDoc[];
 extern const char kParseDoc[];
 extern const char kParseFileDoc[];
 extern const char kBytesDoc[];
@@ -138,8 +200,13 @@ PyObject* parse_socket_stream_bytewise_entry(PyObject*, PyObject* args, PyObject
 
 // errors.cpp -----------------------------------------------------------------
 
-// Adds ParseError and Diagnostic to the module; false with an exception set.
+// Adds ParseError, Diagnostic and Report to the module; false with an
+// exception set.
 bool add_error_types(PyObject* module);
+// A Diagnostic record for `d`; null with an exception set.
+PyObject* diagnostic_record(const Diagnostic& d);
+// The Report type of validate(), ready once add_error_types() succeeded.
+extern PyTypeObject g_report_type;
 // Raises ParseError for a failed parse of the file at `path` (null: the
 // document came from no file).
 void raise_parse_error(const Result& r, const char* path);
@@ -151,6 +218,8 @@ PyObject* rebuild_unreadable_entry(PyObject*, PyObject* args);
 PyObject* grammars_entry(PyObject*, PyObject*);
 PyObject* grammar_info_entry(PyObject*, PyObject* args, PyObject* kwargs);
 PyObject* load_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs);
+PyObject* load_dtd_entry(PyObject*, PyObject* args, PyObject* kwargs);
+extern const char kLoadDtdDoc[];
 extern const char kGrammarsDoc[];
 extern const char kGrammarInfoDoc[];
 extern const char kLoadGrammarDoc[];

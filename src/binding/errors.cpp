@@ -33,8 +33,15 @@ PyStructSequence_Field g_diagnostic_fields[] = {
     {const_cast<char*>("attribute"), const_cast<char*>("the attribute concerned, or None")},
     {const_cast<char*>("expected"), const_cast<char*>("what could have stood there: element names or values")},
     {const_cast<char*>("message"), const_cast<char*>("the message text")},
+    // By name only: the tuple keeps its eight items.
+    {const_cast<char*>("code"), const_cast<char*>("the problem's stable name: 'unknown-element', 'syntax', ...")},
+    {const_cast<char*>("note"), const_cast<char*>("True: the reader's line about where the problem of the record before happened")},
+    {const_cast<char*>("parent"), const_cast<char*>("the element the concerned one stands in, or None")},
+    {const_cast<char*>("path"), const_cast<char*>("the element's path from the root, '/Root/Item[2]', or None")},
+    {const_cast<char*>("suggestion"), const_cast<char*>("the allowed name or value closest to a wrong one, or None")},
     {nullptr, nullptr},
 };
+constexpr Py_ssize_t kDiagnosticFields = 13;
 
 PyStructSequence_Desc g_diagnostic_desc = {
     const_cast<char*>("tarvo.Diagnostic"),
@@ -42,6 +49,22 @@ PyStructSequence_Desc g_diagnostic_desc = {
     g_diagnostic_fields,
     8,
 };
+
+// tarvo.Report: what validate() found.
+PyStructSequence_Field g_report_fields[] = {
+    {const_cast<char*>("valid"), const_cast<char*>("True when the document is valid (status 0)")},
+    {const_cast<char*>("status"), const_cast<char*>("0 valid, 1 invalid, 2 unreadable")},
+    {const_cast<char*>("diagnostics"), const_cast<char*>("every warning and error as a Diagnostic, in the order reported")},
+    {nullptr, nullptr},
+};
+
+PyStructSequence_Desc g_report_desc = {
+    const_cast<char*>("tarvo.Report"),
+    const_cast<char*>("What validate() found about one document."),
+    g_report_fields,
+    3,
+};
+bool g_report_ready = false;
 
 PyTypeObject g_diagnostic_type;
 bool g_diagnostic_ready = false;
@@ -62,13 +85,15 @@ PyObject* position(long value, bool known) {
     return integer(value);
 }
 
-PyObject* diagnostic(const Diagnostic& d) {
+}  // namespace
+
+PyObject* diagnostic_record(const Diagnostic& d) {
     Ref record(PyStructSequence_New(&g_diagnostic_type));
     if (!record.get()) return nullptr;
     std::string_view kind = kind_name(d.kind);
     // A message about no place (a file that could not be opened) has line 0.
     bool placed = d.line > 0;
-    PyObject* fields[8] = {
+    PyObject* fields[kDiagnosticFields] = {
         d.severity == Severity::error ? text("error", 5) : text("warning", 7),
         text(kind.data(), kind.size()),
         position(d.line, placed),
@@ -77,9 +102,14 @@ PyObject* diagnostic(const Diagnostic& d) {
         text_or_none(d.attribute),
         PyTuple_New(static_cast<Py_ssize_t>(d.expected.size())),
         text(d.message.data(), d.message.size()),
+        text_or_none(d.code),
+        PyBool_FromLong(d.note),
+        text_or_none(d.parent),
+        text_or_none(d.path),
+        text_or_none(d.suggestion),
     };
     bool ok = true;
-    for (Py_ssize_t i = 0; i < 8; ++i) {
+    for (Py_ssize_t i = 0; i < kDiagnosticFields; ++i) {
         if (!fields[i]) ok = false;
         PyStructSequence_SET_ITEM(record.get(), i, fields[i]);  // a null one is fine to the destructor
     }
@@ -91,6 +121,10 @@ PyObject* diagnostic(const Diagnostic& d) {
     }
     return record.release();
 }
+
+PyTypeObject g_report_type;
+
+namespace {
 
 // The exception class for a file that could not be read with system error
 // `os_error`: derived from ParseError and from the OSError subclass that the
@@ -223,7 +257,7 @@ void raise_parse_error(const Result& r, const char* path) {
         !set_attribute(e, "filename", (Py_INCREF(filename.get()), filename.get())) ||
         !set_attribute(e, "kind", text_or_none(kind)) ||
         !set_attribute(e, "diagnostics", list_of(r.diagnostics().size(), [&](size_t i) {
-                           return diagnostic(r.diagnostics()[i]);
+                           return diagnostic_record(r.diagnostics()[i]);
                        })))
         return;
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e)), e);
@@ -243,6 +277,20 @@ bool add_error_types(PyObject* module) {
         if (PyErr_Occurred()) return false;
 #endif
         g_diagnostic_ready = true;
+    }
+    if (!g_report_ready) {
+#if TARVO_PY3
+        if (PyStructSequence_InitType2(&g_report_type, &g_report_desc) < 0) return false;
+#else
+        PyStructSequence_InitType(&g_report_type, &g_report_desc);
+        if (PyErr_Occurred()) return false;
+#endif
+        g_report_ready = true;
+    }
+    Py_INCREF(&g_report_type);
+    if (PyModule_AddObject(module, "Report", reinterpret_cast<PyObject*>(&g_report_type)) < 0) {
+        Py_DECREF(&g_report_type);
+        return false;
     }
     Py_INCREF(&g_diagnostic_type);
     if (PyModule_AddObject(module, "Diagnostic", reinterpret_cast<PyObject*>(&g_diagnostic_type)) < 0) {

@@ -1,5 +1,5 @@
-// grammars(), grammar_info() and load_grammar(): the grammars as the
-// module shows them, and grammars read from files at run time.
+// grammars(), grammar_info(), load_grammar() and load_dtd(): the grammars
+// as the module shows them, and grammars read from files at run time.
 #include "binding.h"
 
 #include <exception>
@@ -112,29 +112,19 @@ const char kGrammarInfoDoc[] = TARVO_DOC(
     "entries read \"Name/c\", \"TEXT/c\" or \"END\". The same structure as\n"
     "'tarvo grammar NAME --format json'. Raises ValueError for an unknown name.");
 
-const char* const kLoadGrammarKeywords[] = {"path", nullptr};
+namespace {
 
-PyObject* load_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs) {
-#if TARVO_PY3
-    PyObject* path_bytes = nullptr;
-    if (!parse_arguments(args, kwargs, "O&:load_grammar", kLoadGrammarKeywords, PyUnicode_FSConverter, &path_bytes))
-        return nullptr;
-    Ref path_owner(path_bytes);
-    std::string path = PyBytes_AS_STRING(path_bytes);
-#else
-    char* raw = nullptr;
-    if (!parse_arguments(args, kwargs, "et:load_grammar", kLoadGrammarKeywords, Py_FileSystemDefaultEncoding, &raw))
-        return nullptr;
-    std::string path = raw;
-    PyMem_Free(raw);
-#endif
-    // Reading and checking the file may wait and takes time: other threads
-    // run meanwhile. Registering is quick and is done under the lock.
+// Loads a grammar with `load` and registers it; its name, or null with
+// ValueError for a file that cannot be used or a name already taken.
+// Reading and checking the file may wait and takes time: other threads run
+// meanwhile. Registering is quick and is done under the lock.
+template <class Load>
+PyObject* load_and_register(Load&& load) {
     std::shared_ptr<const SchemaTable> loaded;
     std::exception_ptr failure;
     Py_BEGIN_ALLOW_THREADS
     try {
-        loaded = load_grammar(path);
+        loaded = load();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -155,6 +145,64 @@ PyObject* load_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     return nullptr;
 }
 
+const char* const kLoadGrammarKeywords[] = {"path", nullptr};
+const char* const kLoadDtdKeywords[] = {"path", "loosened", nullptr};
+
+}  // namespace
+
+// The format of a path argument: str, bytes or os.PathLike on Python 3;
+// on Python 2 str, or unicode encoded as the file system expects, as open()
+// does. TARVO_PATH_ARGUMENT(var) names what it fills.
+#if TARVO_PY3
+#define TARVO_PATH_FORMAT "O&"
+#define TARVO_PATH_ARGUMENT(var) PyUnicode_FSConverter, &var
+using PathArgument = PyObject*;
+std::string path_string(PathArgument& converted) {
+    Ref owner(converted);
+    return PyBytes_AS_STRING(converted);
+}
+#else
+#define TARVO_PATH_FORMAT "et"
+#define TARVO_PATH_ARGUMENT(var) Py_FileSystemDefaultEncoding, &var
+using PathArgument = char*;
+std::string path_string(PathArgument& converted) {
+    std::string path = converted;
+    PyMem_Free(converted);
+    return path;
+}
+#endif
+
+PyObject* load_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    PathArgument converted = nullptr;
+    if (!parse_arguments(args, kwargs, TARVO_PATH_FORMAT ":load_grammar", kLoadGrammarKeywords,
+                         TARVO_PATH_ARGUMENT(converted)))
+        return nullptr;
+    std::string path = path_string(converted);
+    return load_and_register([&] { return load_grammar(path); });
+}
+
+PyObject* load_dtd_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    PathArgument converted = nullptr;
+    PyObject* loosened_out = Py_None;
+    if (!parse_arguments(args, kwargs, TARVO_PATH_FORMAT "|O:load_dtd", kLoadDtdKeywords,
+                         TARVO_PATH_ARGUMENT(converted), &loosened_out))
+        return nullptr;
+    std::string path = path_string(converted);
+    if (loosened_out != Py_None && !PyList_Check(loosened_out)) {
+        PyErr_Format(PyExc_TypeError, "loosened must be a list or None, not %.100s", Py_TYPE(loosened_out)->tp_name);
+        return nullptr;
+    }
+    std::vector<std::string> loosened;
+    Ref name(load_and_register([&] { return load_dtd(path, &loosened); }));
+    if (!name.get()) return nullptr;
+    if (loosened_out != Py_None)
+        for (const std::string& line : loosened) {
+            Ref item(text_of(line));
+            if (!item.get() || PyList_Append(loosened_out, item.get()) < 0) return nullptr;
+        }
+    return name.release();
+}
+
 const char kLoadGrammarDoc[] = TARVO_DOC(
     "load_grammar(path)",
     "Read the grammar file at path and register it under the name it declares, for\n"
@@ -163,4 +211,14 @@ const char kLoadGrammarDoc[] = TARVO_DOC(
     "(built in or loaded before), and ValueError with one \"file:line: reason\" per\n"
     "line when the file cannot be read or is not a valid grammar.");
 
+const char kLoadDtdDoc[] = TARVO_DOC(
+    "load_dtd(path, loosened=None)",
+    "Read the DTD at path as a grammar (named after the file) and register it as\n"
+    "load_grammar() does; returns its name. Nothing outside the file is read. When\n"
+    "loosened is a list, a line is appended to it for each place the grammar\n"
+    "checks more loosely than the DTD (\"element NAME: reason\", ...). Raises\n"
+    "ValueError as load_grammar() does, with \"file:line: reason\" lines for a DTD\n"
+    "that cannot be read or used.");
+
 }  // namespace tarvo::py
+

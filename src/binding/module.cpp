@@ -14,7 +14,9 @@ const char kModuleDoc[] =
     "registered for its elements, and returns the warning text or raises\n"
     "ParseError, whose diagnostics are Diagnostic records. The PARSE_* flags\n"
     "tolerate wrong or unknown attributes and misplaced elements. grammars() and\n"
-    "grammar_info() show the grammars; load_grammar() adds one from a grammar file.";
+    "grammar_info() show the grammars; load_grammar() adds one from a grammar file,\n"
+    "load_dtd() one from a DTD. validate() checks a document and returns a Report\n"
+    "instead of raising; position() tells a callback where the reader stands.";
 
 PyMethodDef g_methods[] = {
     {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, kParseDoc},
@@ -24,6 +26,9 @@ PyMethodDef g_methods[] = {
     {"grammars", grammars_entry, METH_NOARGS, kGrammarsDoc},
     {"grammar_info", keywords_function(grammar_info_entry), METH_VARARGS | METH_KEYWORDS, kGrammarInfoDoc},
     {"load_grammar", keywords_function(load_grammar_entry), METH_VARARGS | METH_KEYWORDS, kLoadGrammarDoc},
+    {"load_dtd", keywords_function(load_dtd_entry), METH_VARARGS | METH_KEYWORDS, kLoadDtdDoc},
+    {"validate", keywords_function(validate_entry), METH_VARARGS | METH_KEYWORDS, kValidateDoc},
+    {"position", position_entry, METH_NOARGS, kPositionDoc},
     {"_unreadable", rebuild_unreadable_entry, METH_VARARGS, nullptr},
 #ifdef TARVO_BYTEWISE_SOCKET_READER
     {"_parse_socket_stream_bytewise", keywords_function(parse_socket_stream_bytewise_entry),

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -18,10 +19,6 @@ const SchemaTable* find_grammar_or_raise(const char* name) {
     return grammar;
 }
 
-namespace {
-
-// The Flags of a call's flags argument; false with ValueError naming the
-// bits that no PARSE_* constant has.
 bool check_flags(int flags, Flags* out) {
     const unsigned unknown = static_cast<unsigned>(flags) & ~static_cast<unsigned>(kAllFlags);
     if (unknown) {
@@ -34,20 +31,45 @@ bool check_flags(int flags, Flags* out) {
     return true;
 }
 
-}  // namespace
+int convert_max_errors(PyObject* object, void* out) {
+    // Integers only, as the "i" of flags takes them: no float, no str.
+#if TARVO_PY3
+    bool integer = PyLong_Check(object);
+#else
+    bool integer = PyInt_Check(object) || PyLong_Check(object);
+#endif
+    if (!integer) {
+        PyErr_Format(PyExc_TypeError, "max_errors must be an integer, not %.100s", Py_TYPE(object)->tp_name);
+        return 0;
+    }
+#if TARVO_PY3
+    long long value = PyLong_AsLongLong(object);
+#else
+    long long value = PyLong_Check(object) ? PyLong_AsLongLong(object) : static_cast<long long>(PyInt_AS_LONG(object));
+#endif
+    if (value == -1 && PyErr_Occurred()) return 0;
+    if (value < 0 || value > static_cast<long long>(UINT_MAX)) {
+        PyErr_Format(PyExc_ValueError, "max_errors must be from 0 (no limit) to %u, not %lld", UINT_MAX, value);
+        return 0;
+    }
+    *static_cast<unsigned*>(out) = static_cast<unsigned>(value);
+    return 1;
+}
 
-PyObject* run_parse(const char* grammar_name, PyObject* callbacks, int flags, const char* path, RunParse run,
-                    void* context) {
+PyObject* run_parse(const char* grammar_name, PyObject* callbacks, int flags, unsigned max_errors, const char* path,
+                    RunParse run, void* context) {
     const SchemaTable* grammar = find_grammar_or_raise(grammar_name);
-    Flags checked;
-    if (!grammar || !check_flags(flags, &checked)) return nullptr;
+    Options options;
+    options.max_errors = max_errors;
+    if (!grammar || !check_flags(flags, &options.flags)) return nullptr;
     Result result;
     bool callable_raised = false;
     {
         std::unique_ptr<Handler> handler = make_callback_handler(*grammar, callbacks);
         if (!handler) return nullptr;
+        CurrentParse current(handler.get());
         try {
-            std::optional<Result> outcome = run(context, *grammar, handler.get(), checked);
+            std::optional<Result> outcome = run(context, *grammar, handler.get(), options);
             if (!outcome) {
                 handler.reset();
                 return nullptr;
@@ -118,97 +140,86 @@ private:
     bool raised_ = false;
 };
 
+}  // namespace
+
 std::optional<Result> parse_document_file(const SchemaTable& grammar, const char* path, Handler* handler,
-                                          Flags flags) {
+                                          const Options& options) {
     DocumentFile file;
     int error = file.open(path);
     if (error < 0) return std::nullopt;
     if (error > 0) return unreadable_result(path, error);
     Result result = parse_source(
         grammar, [&file](char* buffer, size_t capacity) { return file.read(buffer, capacity); }, path, handler,
-        flags);
+        options);
     if (file.raised()) return std::nullopt;
     return result;
 }
 
-// parse(grammar, callbacks, path, flags=PARSE_STRICT) and parse_file, the
-// same function. Argument errors name "parse" in every function.
-const char* const kParseKeywords[] = {"grammar", "callbacks", "path", "flags", nullptr};
+namespace {
 
-// parse_bytes(grammar, callbacks, data, flags=PARSE_STRICT, name="<bytes>").
-const char* const kBytesKeywords[] = {"grammar", "callbacks", "data", "flags", "name", nullptr};
+// parse(grammar, callbacks, path, flags=PARSE_STRICT, max_errors=1) and
+// parse_file, the same function. Argument errors name "parse" in every
+// function.
+const char* const kParseKeywords[] = {"grammar", "callbacks", "path", "flags", "max_errors", nullptr};
 
-// The bytes of parse_bytes' data for the whole parse. A view of an object
-// with the buffer interface is kept until the end, so a bytearray cannot
-// be resized under the reader. Python 2's array and mmap have only the
-// older buffer interface, which pins nothing: their bytes are copied.
-class DocumentBytes {
-public:
-    DocumentBytes() = default;
-    DocumentBytes(const DocumentBytes&) = delete;
-    DocumentBytes& operator=(const DocumentBytes&) = delete;
-    ~DocumentBytes() {
-        if (viewing_) PyBuffer_Release(&view_);
-        Py_XDECREF(copy_);
-    }
-
-    // False with an exception set when `data` holds no bytes.
-    bool take(PyObject* data) {
-#if !TARVO_PY3
-        // Text is not bytes: Python 2's unicode would hand out its internal form.
-        if (PyUnicode_Check(data)) {
-            PyErr_SetString(PyExc_TypeError, "data must be bytes or a buffer, not unicode");
-            return false;
-        }
-        if (!PyObject_CheckBuffer(data) && PyObject_CheckReadBuffer(data)) {
-            const void* bytes;
-            Py_ssize_t size;
-            if (PyObject_AsReadBuffer(data, &bytes, &size) < 0) return false;
-            copy_ = PyString_FromStringAndSize(static_cast<const char*>(bytes), size);
-            if (!copy_) return false;
-            bytes_ = std::string_view(PyString_AS_STRING(copy_), static_cast<size_t>(size));
-            return true;
-        }
-#endif
-        if (PyObject_GetBuffer(data, &view_, PyBUF_SIMPLE) < 0) return false;
-        viewing_ = true;
-        bytes_ = std::string_view(static_cast<const char*>(view_.buf), static_cast<size_t>(view_.len));
-        return true;
-    }
-
-    std::string_view bytes() const { return bytes_; }
-
-private:
-    Py_buffer view_{};
-    bool viewing_ = false;
-    PyObject* copy_ = nullptr;  // owned
-    std::string_view bytes_;
-};
+// parse_bytes(grammar, callbacks, data, flags=PARSE_STRICT, name="<bytes>",
+// max_errors=1).
+const char* const kBytesKeywords[] = {"grammar", "callbacks", "data", "flags", "name", "max_errors", nullptr};
 
 }  // namespace
+
+DocumentBytes::~DocumentBytes() {
+    if (viewing_) PyBuffer_Release(&view_);
+    Py_XDECREF(copy_);
+}
+
+bool DocumentBytes::take(PyObject* data) {
+#if !TARVO_PY3
+    // Text is not bytes: Python 2's unicode would hand out its internal form.
+    if (PyUnicode_Check(data)) {
+        PyErr_SetString(PyExc_TypeError, "data must be bytes or a buffer, not unicode");
+        return false;
+    }
+    if (!PyObject_CheckBuffer(data) && PyObject_CheckReadBuffer(data)) {
+        const void* bytes;
+        Py_ssize_t size;
+        if (PyObject_AsReadBuffer(data, &bytes, &size) < 0) return false;
+        copy_ = PyString_FromStringAndSize(static_cast<const char*>(bytes), size);
+        if (!copy_) return false;
+        bytes_ = std::string_view(PyString_AS_STRING(copy_), static_cast<size_t>(size));
+        return true;
+    }
+#endif
+    if (PyObject_GetBuffer(data, &view_, PyBUF_SIMPLE) < 0) return false;
+    viewing_ = true;
+    bytes_ = std::string_view(static_cast<const char*>(view_.buf), static_cast<size_t>(view_.len));
+    return true;
+}
 
 PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     const char* grammar = nullptr;
     PyObject* callbacks = nullptr;
     int flags = 0;
+    unsigned max_errors = 1;
 #if TARVO_PY3
     PyObject* path_bytes = nullptr;
-    if (!parse_arguments(args, kwargs, "sO&O&|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
-                         PyUnicode_FSConverter, &path_bytes, &flags))
+    if (!parse_arguments(args, kwargs, "sO&O&|iO&:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
+                         PyUnicode_FSConverter, &path_bytes, &flags, convert_max_errors, &max_errors))
         return nullptr;
     Ref path_owner(path_bytes);
     const char* path = PyBytes_AS_STRING(path_bytes);
 #else
     // A unicode path is encoded as the file system expects, as open() does.
     char* path = nullptr;
-    if (!parse_arguments(args, kwargs, "sO&et|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
-                         Py_FileSystemDefaultEncoding, &path, &flags))
+    if (!parse_arguments(args, kwargs, "sO&et|iO&:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
+                         Py_FileSystemDefaultEncoding, &path, &flags, convert_max_errors, &max_errors))
         return nullptr;
     std::unique_ptr<char, void (*)(void*)> path_owner(path, PyMem_Free);
 #endif
-    return parse_with_callbacks(grammar, callbacks, flags, path, [&](const SchemaTable& g, Handler* h, Flags f) {
-        return parse_document_file(g, path, h, f);
-    });
+    return parse_with_callbacks(grammar, callbacks, flags, max_errors, path,
+                                [&](const SchemaTable& g, Handler* h, const Options& o) {
+                                    return parse_document_file(g, path, h, o);
+                                });
 }
 
 PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -217,42 +228,46 @@ PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     PyObject* data = nullptr;
     int flags = 0;
     const char* name = "<bytes>";
-    if (!parse_arguments(args, kwargs, "sO&O|is:parse_bytes", kBytesKeywords, &grammar, convert_callbacks,
-                         &callbacks, &data, &flags, &name))
+    unsigned max_errors = 1;
+    if (!parse_arguments(args, kwargs, "sO&O|isO&:parse_bytes", kBytesKeywords, &grammar, convert_callbacks,
+                         &callbacks, &data, &flags, &name, convert_max_errors, &max_errors))
         return nullptr;
     DocumentBytes bytes;
     if (!bytes.take(data)) return nullptr;
-    return parse_with_callbacks(grammar, callbacks, flags, nullptr,
-                                [&](const SchemaTable& g, Handler* h, Flags f) -> std::optional<Result> {
-                                    return parse_buffer(g, bytes.bytes(), name, h, f);
+    return parse_with_callbacks(grammar, callbacks, flags, max_errors, nullptr,
+                                [&](const SchemaTable& g, Handler* h, const Options& o) -> std::optional<Result> {
+                                    return parse_buffer(g, bytes.bytes(), name, h, o);
                                 });
 }
 
 const char kBytesDoc[] = TARVO_DOC(
-    "parse_bytes(grammar, callbacks, data, flags=PARSE_STRICT, name=\"<bytes>\")",
+    "parse_bytes(grammar, callbacks, data, flags=PARSE_STRICT, name=\"<bytes>\", max_errors=1)",
     "Read the document held in data (bytes, bytearray, memoryview, array, mmap or\n"
     "any object with a buffer interface) as parse() reads a file with those\n"
-    "bytes; name stands where a file's path stands in messages. callbacks and\n"
-    "flags are as for parse().\n"
+    "bytes; name stands where a file's path stands in messages. callbacks,\n"
+    "flags and max_errors are as for parse().\n"
     "\n"
     "Returns the warning text. Raises ParseError (its filename None) with the\n"
     "error text when the document is invalid; an exception raised by a callable\n"
     "comes through unchanged.");
 
 #define TARVO_PARSE_DOC(name)                                                                                  \
-    TARVO_DOC(name "(grammar, callbacks, path, flags=PARSE_STRICT)",                                           \
+    TARVO_DOC(name "(grammar, callbacks, path, flags=PARSE_STRICT, max_errors=1)",                                           \
               "Read the document file at path against the built-in grammar named grammar.\n"                   \
               "\n"                                                                                             \
               "callbacks maps element names to a sequence [start, text, end] of callables,\n"                  \
               "called as start(name, attributes), text(name, text) and end(name); shorter\n"                   \
               "sequences and None items are allowed. The key \"*\" gives the sequence for every\n"             \
               "element without an entry of its own. flags combines the PARSE_* constants.\n"                   \
+              "max_errors is how many validity errors are reported before the parse stops\n"                \
+              "(0: no limit); after one, reading goes on as the matching PARSE_* tolerance\n"                \
+              "would, each problem staying an error. A syntax error always ends it.\n"                        \
               "\n"                                                                                             \
               "Returns the warning text (\"\" when there are none). Raises ParseError with the\n"              \
               "error text when the document is invalid or cannot be read; an exception raised\n"               \
               "by a callable, or by a signal handler while the file is waited for, comes\n"                    \
-              "through unchanged. Raises ValueError for an unknown grammar and for flags with\n"               \
-              "bits that no PARSE_* constant has.")
+              "through unchanged. Raises ValueError for an unknown grammar, for flags with\n"                 \
+              "bits that no PARSE_* constant has and for a negative max_errors.")
 
 const char kParseDoc[] = TARVO_PARSE_DOC("parse");
 const char kParseFileDoc[] = TARVO_PARSE_DOC("parse_file");

@@ -81,11 +81,12 @@ size_t read_socket_byte(int32_t fd, char* buffer) {
 }
 #endif
 
-// parse_socket_stream(grammar, callbacks, sock, flags=PARSE_STRICT, loop=0).
+// parse_socket_stream(grammar, callbacks, sock, flags=PARSE_STRICT, loop=0,
+// max_errors=1).
 // Only the bytes of the documents read are taken from the socket (with the
 // whitespace before each); a call returns at the '>' that closes a root
 // element and leaves whatever follows on the socket for the next call.
-const char* const kSocketKeywords[] = {"grammar", "callbacks", "sock", "flags", "loop", nullptr};
+const char* const kSocketKeywords[] = {"grammar", "callbacks", "sock", "flags", "loop", "max_errors", nullptr};
 
 template <bool kBytewise>
 PyObject* read_socket_stream(PyObject* args, PyObject* kwargs) {
@@ -94,11 +95,12 @@ PyObject* read_socket_stream(PyObject* args, PyObject* kwargs) {
     PyObject* socket = nullptr;
     int flags = 0;
     unsigned char loop = 0;
-    if (!parse_arguments(args, kwargs, "sO&O|ib:parse", kSocketKeywords, &grammar, convert_callbacks, &callbacks,
-                         &socket, &flags, &loop))
+    unsigned max_errors = 1;
+    if (!parse_arguments(args, kwargs, "sO&O|ibO&:parse", kSocketKeywords, &grammar, convert_callbacks, &callbacks,
+                         &socket, &flags, &loop, convert_max_errors, &max_errors))
         return nullptr;
-    return parse_with_callbacks(grammar, callbacks, flags, nullptr,
-                                [&](const SchemaTable& g, Handler* h, Flags f) -> std::optional<Result> {
+    return parse_with_callbacks(grammar, callbacks, flags, max_errors, nullptr,
+                                [&](const SchemaTable& g, Handler* h, const Options& f) -> std::optional<Result> {
         int32_t fd;
         if (!socket_handle(socket, &fd)) return std::nullopt;
 #ifdef TARVO_BYTEWISE_SOCKET_READER
@@ -131,7 +133,7 @@ PyObject* parse_socket_stream_bytewise_entry(PyObject*, PyObject* args, PyObject
 #endif
 
 const char kSocketDoc[] = TARVO_DOC(
-    "parse_socket_stream(grammar, callbacks, sock, flags=PARSE_STRICT, loop=0)",
+    "parse_socket_stream(grammar, callbacks, sock, flags=PARSE_STRICT, loop=0, max_errors=1)",
     "Read documents sent back to back over the connected stream socket sock\n"
     "(anything with a fileno() method), each a single root element without XML\n"
     "declaration, separated by optional whitespace.\n"
@@ -141,8 +143,8 @@ const char kSocketDoc[] = TARVO_DOC(
     "documents it reads and the whitespace before them: a call returns as soon as\n"
     "a root element closes, and the next document stays on the socket. Waits for\n"
     "data without holding the interpreter lock. The socket must be in blocking\n"
-    "mode: a receive that fails (a timeout included) raises OSError. callbacks and\n"
-    "flags are as for parse().\n"
+    "mode: a receive that fails (a timeout included) raises OSError. callbacks,\n"
+    "flags and max_errors are as for parse().\n"
     "\n"
     "Returns the warnings of every document read. Raises ParseError with the errors\n"
     "of the first document that fails; an exception raised by a callable, by a\n"

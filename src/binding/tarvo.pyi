@@ -46,6 +46,42 @@ class Diagnostic(structseq[Any], Tuple[str, _Kind, Optional[int], Optional[int],
     def expected(self) -> Tuple[str, ...]: ...
     @property
     def message(self) -> str: ...
+    # The fields below go by name only: the tuple keeps the eight above.
+    # The problem's stable name, for a program to branch on: "unknown-element",
+    # "misplaced-element", "missing-element", "unknown-attribute",
+    # "missing-attribute", "invalid-value", "text-not-allowed", "syntax",
+    # "unreadable", "callback-failed".
+    @property
+    def code(self) -> Optional[str]: ...
+    # True: this record is the reader's line about where the problem of the
+    # record before it happened, one problem said in two messages.
+    @property
+    def note(self) -> bool: ...
+    # The element the concerned one stands in.
+    @property
+    def parent(self) -> Optional[str]: ...
+    # The open elements from the root down to the concerned one, each with
+    # its place among the siblings of its name: "/ToolSet/Menu[2]/Tool[1]".
+    # Set by validate(); None from the parse functions.
+    @property
+    def path(self) -> Optional[str]: ...
+    # For an unknown or misplaced name, an undeclared attribute or a value
+    # outside its list: the allowed name or value closest to it.
+    @property
+    def suggestion(self) -> Optional[str]: ...
+
+@final
+class Report(structseq[Any], Tuple[bool, int, List[Diagnostic]]):
+    """What validate() found about one document."""
+    # True when the document is valid (status 0).
+    @property
+    def valid(self) -> bool: ...
+    # 0 valid, 1 invalid, 2 unreadable.
+    @property
+    def status(self) -> int: ...
+    # Every warning and error, in the order reported, with paths.
+    @property
+    def diagnostics(self) -> List[Diagnostic]: ...
 
 class ParseError(Exception):
     # The individual messages of the failed parse; str(error) is the errors
@@ -58,7 +94,8 @@ class ParseError(Exception):
     offset: Optional[int]
     # The path of the document read; None for sockets and memory.
     filename: Optional[str]
-    # Every message as a record, in the order reported.
+    # Every message as a record, in the order reported: with max_errors
+    # above 1, every problem found up to that many.
     diagnostics: List[Diagnostic]
 # A file that cannot be read raises a class derived from both ParseError
 # and the OSError subclass for its error number (FileNotFoundError,
@@ -80,23 +117,29 @@ _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 class _Socket(Protocol):
     def fileno(self) -> int: ...
 
-def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...) -> str:
+def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ..., max_errors: int = ...) -> str:
     """Read the document file at path against the built-in grammar named
     grammar and call the registered callables for its elements.
+
+    max_errors (default 1) is how many validity errors are reported before
+    the parse stops, 0 for no limit; after one, reading goes on as the
+    matching PARSE_* tolerance would, each problem staying an error. A
+    syntax error always ends the parse.
 
     Returns the warning text ("" when there are none). Raises ParseError
     with the error text when the document is invalid or cannot be read, and
     lets an exception raised by a callable, or by a signal handler while
     the call waits for the file, through unchanged. Raises ValueError for
-    an unknown grammar and for flags with bits no PARSE_* constant has."""
+    an unknown grammar, for flags with bits no PARSE_* constant has and for
+    a negative max_errors."""
     ...
 
-def parse_file(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...) -> str:
+def parse_file(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ..., max_errors: int = ...) -> str:
     """The same function as parse."""
     ...
 
 def parse_bytes(grammar: str, callbacks: Callbacks, data: ReadableBuffer, flags: int = ...,
-                name: str = ...) -> str:
+                name: str = ..., max_errors: int = ...) -> str:
     """Read the document held in data (bytes, bytearray, memoryview, array,
     mmap or any object with a buffer interface) as parse() reads a file
     with those bytes; name (default "<bytes>") stands where a file's path stands in
@@ -108,7 +151,7 @@ def parse_bytes(grammar: str, callbacks: Callbacks, data: ReadableBuffer, flags:
     ...
 
 def parse_socket_stream(grammar: str, callbacks: Callbacks, sock: _Socket, flags: int = ...,
-                        loop: int = ...) -> str:
+                        loop: int = ..., max_errors: int = ...) -> str:
     """Read documents sent back to back over the connected stream socket
     sock (anything with a fileno() method), each a single root element
     without XML declaration, separated by optional whitespace.
@@ -165,4 +208,35 @@ def load_grammar(path: _Path) -> str:
     declares and return that name. Raises ValueError naming the grammar when
     the name is taken, and ValueError with "file:line: reason" lines when the
     file cannot be read or is not a valid grammar."""
+    ...
+
+def load_dtd(path: _Path, loosened: Optional[List[str]] = ...) -> str:
+    """Read the DTD at path as a grammar named after the file, register it
+    as load_grammar() does and return its name. Nothing outside the file is
+    read. When loosened is a list, a line is appended to it for each place
+    the grammar checks more loosely than the DTD ("element NAME: reason",
+    "attribute NAME of ELEMENT: reason"). Raises ValueError as
+    load_grammar() does."""
+    ...
+
+# On Python 3 a str or os.PathLike source is a path and bytes hold the
+# document; on Python 2 str and unicode are paths, and the document's bytes
+# come as bytearray, memoryview or another buffer.
+_Source = Union[str, "os.PathLike[str]", "os.PathLike[bytes]", ReadableBuffer]
+
+def validate(grammar: str, source: _Source, flags: int = ..., max_errors: int = ...) -> Report:
+    """Check one document against the grammar named grammar and report what
+    was found instead of raising: a Report with valid, status (0 valid, 1
+    invalid, 2 unreadable) and every warning and error as a Diagnostic with
+    its path. max_errors as for parse(), without a limit by default. No
+    callables are called; the read and the parse run without the
+    interpreter lock. Raises only for its arguments (ValueError, TypeError)
+    and for a signal handler that raised while the file was read."""
+    ...
+
+def position() -> Tuple[int, int]:
+    """Inside a callback: (line, column) of the last character the reader
+    read for the event, line from 1, column in bytes from 1: a tag's '>'
+    (an empty-element tag's '/' for its start), the '<' after text. Raises
+    RuntimeError outside a callback."""
     ...

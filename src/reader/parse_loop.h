@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "check/attributes.h"
 #include "check/content_model.h"
@@ -30,20 +31,40 @@ namespace tarvo {
 // What the loop's steps return: a Status ends the document, kGoOn reads on.
 inline constexpr Status kGoOn = static_cast<Status>(-1);
 
+// Shows a handler where the reader stands while a run lives (see
+// Handler::position): one pointer stored per run, nothing per event.
+class PositionScope {
+public:
+    PositionScope(Handler* handler, const Position* position) : handler_(handler) {
+        if (handler_) previous_ = std::exchange(handler_->position_, position);
+    }
+    ~PositionScope() {
+        if (handler_) handler_->position_ = previous_;
+    }
+    PositionScope(const PositionScope&) = delete;
+    PositionScope& operator=(const PositionScope&) = delete;
+
+private:
+    Handler* handler_;
+    const Position* previous_ = nullptr;
+};
+
 // `Xml` selects the XML 1.0 reading mode (Flags::xml): a separate
 // instantiation, so the default mode pays nothing for it.
 template <DocumentInput Input, bool Xml = false>
-class ParseRun final {
+class ParseRun final : private Position {
 public:
     ParseRun(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& s,
              ReportBuilder& report, const char* path = nullptr)
         : table_(table), in_(in), handler_(handler), flags_(options.flags), max_errors_(options.max_errors),
           paths_(options.paths), s_(s),
-          report_(report), path_(path) {
+          report_(report), path_(path), position_scope_(handler, this) {
         s_.tag_attributes.begin_document(table);
     }
     ParseRun(const ParseRun&) = delete;
     ParseRun& operator=(const ParseRun&) = delete;
+
+    void location(long& line, long& column) const override { in_.location(line, column); }
 
     // A message of the loop's own: a file message is prefixed with the file
     // and line, a stream message carries no location and starts with a
@@ -643,6 +664,7 @@ private:
     ReportBuilder& report_;
     const char* path_;
     size_t own_body_ = 0;  // where the body of the message being written begins
+    PositionScope position_scope_;
 
     // Whitespace after the last '>', kept for a run of character data that
     // it begins.

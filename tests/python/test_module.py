@@ -14,7 +14,8 @@ class ModuleTest(DocumentTestCase):
                  "PARSE_IGNORE_WRONG_ELEMENTS", "PARSE_XML"]
         self.assertEqual(set(n for n in dir(tarvo) if not n.startswith("_")),
                          set(["parse", "parse_file", "parse_bytes", "parse_socket_stream", "ParseError", "Diagnostic",
-                              "grammars", "grammar_info", "load_grammar"] + flags))
+                              "grammars", "grammar_info", "load_grammar", "load_dtd", "validate", "Report",
+                              "position"] + flags))
         self.assertFalse(hasattr(tarvo, "_parse_socket_stream_bytewise"))  # the benchmark's own build only
         self.assertEqual([getattr(tarvo, n) for n in flags], [0, 1, 2, 4, 8])
         self.assertEqual((tarvo.ParseError.__module__, tarvo.ParseError.__name__, tarvo.ParseError.__bases__),
@@ -41,7 +42,7 @@ class ModuleTest(DocumentTestCase):
         other_string_type = u"Element\u00e9" if PY2 else b"Element"
         cases = [
             ((), TypeError, "parse"), (("heatmap", good), TypeError, "parse"),
-            (("heatmap", good, path, 0, 0), TypeError, "parse"), ((None, good, path, 0), TypeError, ""),
+            (("heatmap", good, path, 0, 1, 0), TypeError, "parse"), ((None, good, path, 0), TypeError, ""),
             (("heatmap", good, None, 0), TypeError, ""), (("heatmap", good, path, "0"), TypeError, ""),
             (("heatmap", [("Heatmap", rec.triple())], path, 0), TypeError, "object is not a dictionary"),
             (("heatmap", dict(list(good.items()) + [(other_string_type, rec.triple())]), path, 0), TypeError,
@@ -54,7 +55,7 @@ class ModuleTest(DocumentTestCase):
             (("heatmap", good, path, -1), ValueError, "unknown flag bits 0xfffffff0 in flags -1"),
         ]
         socket_cases = [
-            (("heatmap", good), TypeError, "parse"), (("heatmap", good, sock, 2, 1, 0), TypeError, "parse"),
+            (("heatmap", good), TypeError, "parse"), (("heatmap", good, sock, 2, 1, 1, 0), TypeError, "parse"),
             (("heatmap", good, sock, 2, 256), OverflowError, ""), (("heatmap", good, sock, 2, -1), OverflowError, ""),
             (("heatmap", [], sock, 2), TypeError, "object is not a dictionary"),
             (("nope", good, sock, 2), ValueError, "unknown grammar 'nope'"),
@@ -135,13 +136,16 @@ class ModuleTest(DocumentTestCase):
         self.assertTrue(tarvo.__doc__)
         with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "VERSION")) as f:
             self.assertEqual(tarvo.__version__, f.read().strip())
-        file_signature = "(grammar, callbacks, path, flags=0)"
+        file_signature = "(grammar, callbacks, path, flags=0, max_errors=1)"
         signatures = {tarvo.parse: file_signature, tarvo.parse_file: file_signature,
-                      tarvo.parse_socket_stream: "(grammar, callbacks, sock, flags=0, loop=0)",
-                      tarvo.parse_bytes: "(grammar, callbacks, data, flags=0, name='<bytes>')"}
+                      tarvo.parse_socket_stream: "(grammar, callbacks, sock, flags=0, loop=0, max_errors=1)",
+                      tarvo.parse_bytes: "(grammar, callbacks, data, flags=0, name='<bytes>', max_errors=1)",
+                      tarvo.validate: "(grammar, source, flags=0, max_errors=0)",
+                      tarvo.load_dtd: "(path, loosened=None)", tarvo.position: "()"}
         for function, signature in signatures.items():
             if PY2:
-                self.assertTrue(function.__doc__.startswith(function.__name__ + "(grammar, callbacks, "))
+                head = signature.split(",")[0].rstrip(")")
+                self.assertTrue(function.__doc__.startswith(function.__name__ + head), function)
             else:
                 import inspect
                 self.assertEqual(str(inspect.signature(function)), signature)

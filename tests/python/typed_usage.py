@@ -43,4 +43,28 @@ def read(path: pathlib.Path, sock: socket.socket) -> List[str]:
             warnings.append("%s %s %s:%s %s %s %s" % (d.severity, d.kind, d.lineno, d.offset, d.element or "",
                                                       d.attribute or "", ", ".join(expected)))
             assert isinstance(d, tarvo.Diagnostic) and d.message == d[-1]
+    try:
+        tarvo.parse_bytes("heatmap", {}, b"<Heatmap/>", tarvo.PARSE_STRICT, "mem", 0)
+        tarvo.parse("heatmap", {}, path, max_errors=3)
+        tarvo.parse_socket_stream("DigitalTwinAPI", {}, sock, max_errors=0)
+    except tarvo.ParseError as error:
+        codes: List[Optional[str]] = [d.code for d in error.diagnostics if not d.note]
+        warnings.extend(c or "" for c in codes)
+    report: tarvo.Report = tarvo.validate("heatmap", path, tarvo.PARSE_XML, max_errors=0)
+    report = tarvo.validate("heatmap", str(path))
+    report = tarvo.validate("heatmap", b"<Heatmap/>")
+    report = tarvo.validate("heatmap", bytearray())
+    report = tarvo.validate(grammar="heatmap", source=memoryview(b""))
+    valid: bool = report.valid
+    status: int = report.status
+    warnings += ["%s %d" % (valid, status)] + [
+        "%s %s %s" % (d.path or "", d.parent or "", d.suggestion or "") for d in report.diagnostics]
+    loosened: List[str] = []
+    warnings += [tarvo.load_dtd(path), tarvo.load_dtd(str(path), loosened=loosened)] + loosened
+
+    def at(name: str, attributes: Dict[str, str]) -> None:
+        line, column = tarvo.position()
+        print(name, line + column)
+
+    tarvo.parse("heatmap", {"*": [at]}, path)
     return warnings + [tarvo.__version__]

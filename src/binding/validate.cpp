@@ -1,0 +1,220 @@
+// validate(): a check that reports instead of raising, with no callbacks,
+// so the whole read and parse runs without the interpreter lock; and
+// position(), where the reader stands during a callback.
+#include "binding.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace tarvo::py {
+namespace {
+
+// The interpreter lock given up for a whole parse. A read that a signal
+// interrupts takes the lock back for as long as the signal's Python handler
+// runs; when that handler raises, the read fails and the call raises the
+// handler's exception.
+class Unlocked {
+public:
+    Unlocked() : state_(PyEval_SaveThread()) {}
+    ~Unlocked() { PyEval_RestoreThread(state_); }
+    Unlocked(const Unlocked&) = delete;
+    Unlocked& operator=(const Unlocked&) = delete;
+
+    // Runs the Python handlers of signals that arrived; false when one raised.
+    bool run_signal_handlers() {
+        PyEval_RestoreThread(state_);
+        bool ok = PyErr_CheckSignals() == 0;
+        state_ = PyEval_SaveThread();
+        if (!ok) raised_ = true;
+        return ok;
+    }
+    bool raised() const { return raised_; }
+
+private:
+    PyThreadState* state_;
+    bool raised_ = false;
+};
+
+// A system call again while a signal interrupts it and its handler does
+// not raise: its result, or -1 with errno set.
+template <class Call>
+long retried(Unlocked& unlocked, Call&& call) {
+    for (;;) {
+        long value = static_cast<long>(call());
+        if (value >= 0 || errno != EINTR) return value;
+        int error = errno;
+        if (!unlocked.run_signal_handlers()) {
+            errno = error;
+            return -1;
+        }
+    }
+}
+
+// Reads the file at `path` without the interpreter lock; nothing when a
+// signal handler raised (its exception is set).
+std::optional<Result> validate_file(const SchemaTable& grammar, const char* path, const Options& options) {
+    Result result;
+    bool raised;
+    {
+        Unlocked unlocked;
+        long fd = retried(unlocked, [path] { return ::open(path, O_RDONLY | O_CLOEXEC); });
+        if (fd < 0) {
+            result = unreadable_result(path, errno);
+        } else {
+            result = parse_source(
+                grammar,
+                [&](char* buffer, size_t capacity) -> SourceRead {
+                    long n = retried(unlocked, [&] { return ::read(static_cast<int>(fd), buffer, capacity); });
+                    if (n < 0) return {0, errno};
+                    return {static_cast<size_t>(n), 0};
+                },
+                path, nullptr, options);
+            ::close(static_cast<int>(fd));
+        }
+        raised = unlocked.raised();
+    }
+    if (raised) return std::nullopt;
+    return result;
+}
+
+std::optional<Result> validate_bytes(const SchemaTable& grammar, PyObject* source, const Options& options) {
+    DocumentBytes bytes;
+    if (!bytes.take(source)) return std::nullopt;
+    // Without the lock another thread may write into a bytearray meanwhile:
+    // only the bytes of an immutable object are read in place.
+    std::string copy;
+    std::string_view data = bytes.bytes();
+    if (!bytes.immutable()) {
+        copy.assign(data);
+        data = copy;
+    }
+    Result result;
+    Py_BEGIN_ALLOW_THREADS
+    result = parse_buffer(grammar, data, "<bytes>", nullptr, options);
+    Py_END_ALLOW_THREADS
+    return result;
+}
+
+PyObject* report(const Result& r) {
+    Ref made(PyStructSequence_New(&g_report_type));
+    if (!made.get()) return nullptr;
+    PyObject* fields[3] = {
+        PyBool_FromLong(r.ok()),
+        integer(static_cast<long>(r.status)),
+        list_of(r.diagnostics().size(), [&](size_t i) { return diagnostic_record(r.diagnostics()[i]); }),
+    };
+    bool ok = true;
+    for (Py_ssize_t i = 0; i < 3; ++i) {
+        if (!fields[i]) ok = false;
+        PyStructSequence_SET_ITEM(made.get(), i, fields[i]);
+    }
+    return ok ? made.release() : nullptr;
+}
+
+// Whether `source` names a file rather than holding the document: str and
+// os.PathLike on Python 3, str and unicode on Python 2 (whose byte string
+// is its path type).
+bool is_path(PyObject* source) {
+#if TARVO_PY3
+    return !PyObject_CheckBuffer(source);
+#else
+    return PyString_Check(source) || PyUnicode_Check(source);
+#endif
+}
+
+const char* const kValidateKeywords[] = {"grammar", "source", "flags", "max_errors", nullptr};
+
+thread_local const Handler* t_current = nullptr;
+
+}  // namespace
+
+bool DocumentBytes::immutable() const {
+    return copy_ || (viewing_ && view_.obj && PyBytes_CheckExact(view_.obj));
+}
+
+PyObject* validate_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    const char* grammar_name = nullptr;
+    PyObject* source = nullptr;
+    int flags = 0;
+    Options options;
+    options.max_errors = 0;
+    options.paths = true;
+    if (!parse_arguments(args, kwargs, "sO|iO&:validate", kValidateKeywords, &grammar_name, &source, &flags,
+                         convert_max_errors, &options.max_errors))
+        return nullptr;
+    const SchemaTable* grammar = find_grammar_or_raise(grammar_name);
+    if (!grammar || !check_flags(flags, &options.flags)) return nullptr;
+    std::optional<Result> result;
+    try {
+        if (is_path(source)) {
+#if TARVO_PY3
+            PyObject* path_bytes = nullptr;
+            if (!PyUnicode_FSConverter(source, &path_bytes)) return nullptr;
+            Ref owner(path_bytes);
+            result = validate_file(*grammar, PyBytes_AS_STRING(path_bytes), options);
+#else
+            Ref encoded(PyUnicode_Check(source) ? PyUnicode_AsEncodedString(source, Py_FileSystemDefaultEncoding, nullptr)
+                                                : (Py_INCREF(source), source));
+            if (!encoded.get()) return nullptr;
+            if (static_cast<size_t>(PyString_GET_SIZE(encoded.get())) != std::strlen(PyString_AS_STRING(encoded.get()))) {
+                PyErr_SetString(PyExc_ValueError, "embedded null character");
+                return nullptr;
+            }
+            result = validate_file(*grammar, PyString_AS_STRING(encoded.get()), options);
+#endif
+        } else {
+            result = validate_bytes(*grammar, source, options);
+        }
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+    if (!result) return nullptr;
+    return report(*result);
+}
+
+const char kValidateDoc[] = TARVO_DOC(
+    "validate(grammar, source, flags=PARSE_STRICT, max_errors=0)",
+    "Check one document against the grammar named grammar and report what was\n"
+    "found instead of raising. source is a path (str or os.PathLike; on Python 2\n"
+    "str or unicode) or the document's bytes (bytes on Python 3, bytearray,\n"
+    "memoryview or any object with a buffer interface). max_errors is as for\n"
+    "parse(), but without a limit by default. No callables are called, and the\n"
+    "whole read and parse runs without the interpreter lock.\n"
+    "\n"
+    "Returns a Report: valid (bool), status (0 valid, 1 invalid, 2 unreadable)\n"
+    "and diagnostics, every warning and error as a Diagnostic with its path.\n"
+    "Raises only for its arguments (ValueError for an unknown grammar or flag\n"
+    "bits, TypeError for a source of another type), and the exception of a\n"
+    "signal handler that raised while the file was read.");
+
+CurrentParse::CurrentParse(const Handler* handler) : previous_(std::exchange(t_current, handler)) {}
+
+CurrentParse::~CurrentParse() { t_current = previous_; }
+
+PyObject* position_entry(PyObject*, PyObject*) {
+    const Position* at = t_current ? t_current->position() : nullptr;
+    if (!at) {
+        PyErr_SetString(PyExc_RuntimeError, "position() is only known inside a callback of a parse");
+        return nullptr;
+    }
+    long line, column;
+    at->location(line, column);
+    return Py_BuildValue("(ll)", line, column);
+}
+
+const char kPositionDoc[] = TARVO_DOC(
+    "position()",
+    "Inside a callback: (line, column) where the reader stands for the event being\n"
+    "delivered, the line from 1 and the column in bytes from 1 of the last\n"
+    "character read: for a start or end tag its '>' (an empty-element tag starts at\n"
+    "its '/'), for text the '<' after it. Raises RuntimeError outside a callback.");
+
+}  // namespace tarvo::py
