@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "api/grammar_model.h"
+#include "export/grammar_model.h"
 #include "tarvo/grammar.h"
 
 // g++ 12 at -O3 warns falsely (-Wrestrict) on "literal" + std::string.

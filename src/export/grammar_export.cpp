@@ -21,7 +21,7 @@
 #include <tuple>
 #include <vector>
 
-#include "api/grammar_model.h"
+#include "export/grammar_model.h"
 #include "tarvo/grammar.h"
 
 namespace tarvo {
