@@ -1,8 +1,12 @@
 // The content model of one element as an automaton: the places reachable
 // inside it (its first list, then each child position and text position
-// whose row applies next) and what may follow at each.
+// whose row applies next) and what may follow at each. Shared by the
+// export and the description, with the work limit both run under.
 #pragma once
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -13,6 +17,58 @@
 namespace tarvo {
 
 inline constexpr int kTextSymbol = -2;  // character data, as a symbol of a content automaton
+
+// How much work an export or a description may do. A content model can be
+// far larger than the grammar (every element may reach every row), so the
+// work is counted: a pool proportional to the grammar's size, shared by
+// all elements, and for each element a reserve of its own, proportional to
+// its definition and spent first, so that one costly element cannot take
+// what the plain ones need. Units are steps: a list entry read, a
+// transition followed, an expression node made. Whatever runs out of it
+// gives up, and its caller writes something simpler that says so.
+class WorkBudget {
+public:
+    explicit WorkBudget(uint64_t pool) : pool_(pool) {}
+    static WorkBudget unlimited() { return WorkBudget(UINT64_MAX); }
+
+    // Starts the work of one element with a reserve of its own.
+    void begin(uint64_t reserve) {
+        reserve_ = reserve;
+        out_ = false;
+    }
+    bool spend(uint64_t n) {
+        if (out_) return false;
+        if (n <= reserve_) {
+            reserve_ -= n;
+            return true;
+        }
+        n -= reserve_;
+        reserve_ = 0;
+        if (n <= pool_) {
+            pool_ -= n;
+            return true;
+        }
+        pool_ = 0;
+        out_ = true;
+        return false;
+    }
+    bool out() const { return out_; }  // spend() has failed since begin()
+
+private:
+    uint64_t pool_;
+    uint64_t reserve_ = 0;
+    bool out_ = false;
+};
+
+// Size of a grammar as the limits count it: one for each element, list,
+// list entry, attribute and allowed value.
+uint64_t element_size(const ElementInfo& e);
+uint64_t grammar_size(const GrammarInfo& g);
+
+// The budgets. Real grammars use a small part of theirs (bench/README.md).
+WorkBudget export_budget(const GrammarInfo& g);
+uint64_t export_reserve(const ElementInfo& e);
+WorkBudget describe_budget(const GrammarInfo& g);
 
 struct ContentModel {
     // Child and text positions reachable inside the element, first seen first.
@@ -29,8 +85,12 @@ struct ContentModel {
 // the start of the content; state i > 0 stands after positions[i - 1].
 struct ContentAutomaton {
     struct State {
-        std::map<int, int> next;  // symbol -> state
-        bool accepting = false;   // the element may close here
+        std::vector<std::pair<int, int>> next;  // (symbol, state), one per symbol, in symbol order
+        bool accepting = false;                 // the element may close here
+        int to(int symbol) const {              // -1: none
+            auto at = std::lower_bound(next.begin(), next.end(), std::make_pair(symbol, INT_MIN));
+            return at != next.end() && at->first == symbol ? at->second : -1;
+        }
     };
     std::vector<State> states;
 };
@@ -44,41 +104,36 @@ inline bool closes_after(const std::vector<ContentItem>& l) {
     return false;
 }
 
-inline ContentModel content_model(const GrammarInfo& g, int element, ContentAutomaton* automaton = nullptr) {
-    ContentModel m;
-    std::map<std::pair<int, int>, int> state_of;  // (element or kTextSymbol, context) -> state
-    std::vector<const std::vector<ContentItem>*> lists{&g.elements[element].first};
-    std::vector<std::string> names{"first"};
-    for (size_t s = 0; s < lists.size(); ++s) {
-        ContentAutomaton::State st;
-        st.accepting = closes_after(*lists[s]);
-        for (const ContentItem& it : *lists[s]) {
-            if (it.kind == ContentItem::kEnd) continue;
-            int symbol = it.kind == ContentItem::kText ? kTextSymbol : it.element;
-            if (symbol == kTextSymbol) m.text_places.push_back(names[s]);
-            auto [pos, fresh] = state_of.emplace(std::make_pair(symbol, it.context), static_cast<int>(lists.size()));
-            if (fresh) {
-                m.positions.push_back(it);
-                lists.push_back(&ContentModel::list_after(g, it));
-                names.push_back("after " + item_text(g, it));
-            }
-            st.next[symbol] = pos->second;
-        }
-        if (automaton) automaton->states.push_back(std::move(st));
-    }
-    return m;
-}
+// Builds the content model of `element`, and its automaton when asked.
+// Elements `skip` marks are left out, as if no list named them. False, the
+// model incomplete, when the budget runs out.
+bool content_model(const GrammarInfo& g, int element, WorkBudget& budget, ContentModel& m,
+                   ContentAutomaton* automaton = nullptr, const std::vector<bool>* skip = nullptr);
+// Without a limit: linear in the size of the grammar.
+ContentModel content_model(const GrammarInfo& g, int element);
 
-// For every element, the elements whose content may hold it.
-inline std::vector<std::vector<int>> parents(const GrammarInfo& g) {
-    std::vector<std::vector<int>> out(g.elements.size());
-    for (int p = 0; p < static_cast<int>(g.elements.size()); ++p) {
-        ContentModel m = content_model(g, p);
-        for (const ContentItem& it : m.positions)
-            if (it.kind == ContentItem::kElement && (out[it.element].empty() || out[it.element].back() != p))
-                out[it.element].push_back(p);
-    }
-    return out;
-}
+// The content models of a grammar's elements, each worked out once for all
+// elements whose first lists are the same (their contents are).
+class ContentModels {
+public:
+    ContentModels(const GrammarInfo& g, WorkBudget& budget) : g_(g), budget_(budget) {}
+    // nullptr when the budget runs out.
+    const ContentModel* of(int element);
+
+private:
+    const GrammarInfo& g_;
+    WorkBudget& budget_;
+    std::map<std::vector<int>, ContentModel> by_first_;
+};
+
+// The key under which elements with the same first list share their work.
+std::vector<int> first_key(const GrammarInfo& g, int element);
+
+// For every element, the elements whose content may hold it; false when the
+// budget runs out.
+bool parents(const GrammarInfo& g, ContentModels& models, std::vector<std::vector<int>>& out);
+// The elements whose content may hold `element`, in index order: one walk
+// back over the grammar's lists, whatever the size of the contents.
+std::vector<int> parents_of(const GrammarInfo& g, int element);
 
 }  // namespace tarvo
