@@ -128,7 +128,7 @@ Export export_dtd(const GrammarInfo& g) {
         for (const AttributeInfo& at : el.attributes) {
             if (!xml_text::is_name(at.name)) {
                 std::string w = "its name is not an XML name, which a DTD cannot hold; left out" +
-                                (at.required ? "; tarvo requires it, so tarvo accepts no " + el.name : std::string());
+                                (at.required ? " (tarvo requires it, so accepts no " + el.name + ")" : std::string());
                 notes += comment("loosened: attribute " + at.name + ": " + w) + "\n";
                 x.loosened.push_back("attribute " + printable(at.name) + " of " + el.name + ": " + w);
                 continue;
