@@ -115,9 +115,10 @@ R Expressions::alt(R a, R b) {
     budget_.spend(kids.size());
     if (kids.empty()) return eps();
     // x | y, x is y?, x; and x, y | x is x, y?. The pair taken is the one a
-    // scan over i, then over j, would meet first.
+    // scan over i, then over j, would meet first. (Past the budget nothing
+    // made is used: no more joining then.)
     size_t best_i = kids.size(), best_j = kids.size();
-    for (size_t j = 0; j < kids.size(); ++j) {
+    for (size_t j = 0; j < kids.size() && !budget_.out(); ++j) {
         R s = kids[j];
         if (s->kind != Re::kSeq) continue;
         for (R end : {s->kids.back(), s->kids.front()}) {

@@ -75,8 +75,9 @@ Content content(const GrammarInfo& g, int e, const std::vector<bool>& skip, Expr
             break;
         }
     if (!r && !budget.out()) {
+        // Written without a check, so paid for by its length.
         r = eliminate_by_degree(a, x);
-        if (r && r->depth > kMaxDepth) r = nullptr;
+        if (r && (r->depth > kMaxDepth || !budget.spend(r->length))) r = nullptr;
     }
     // Too large to write exactly: its children and text in any order.
     if (!r) return {Content::kPattern, x.star(x.any_of(symbols(a, true))), kTooLarge};
