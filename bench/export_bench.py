@@ -13,9 +13,13 @@ The grammars are generated (the same every time):
 Each command runs as its own process; the table gives the wall-clock time,
 the peak memory, the bytes written and the places the export listed as
 loosened. `tarvo grammar --format json` is the cost of reading the grammar
-file and nothing more.
+file and nothing more. With --instructions each runs under callgrind
+instead, which counts the instructions of the export or description call
+alone (the grammar file's reading left out): steady however busy the
+machine is, and about 50 times slower.
 
   python3 bench/export_bench.py [--tarvo build/tarvo] [--timeout 120] [--only dense400,row3000]
+                                [--instructions]
 """
 import argparse
 import os
@@ -63,16 +67,32 @@ GRAMMARS = {
     "sequence2000": lambda: sequence(2000),
 }
 
-# (label, arguments after the grammar file); ELEMENT stands for an element
-# in the middle of the grammar.
+# (label, arguments after the grammar file, the library call that does the
+# work); ELEMENT stands for an element in the middle of the grammar.
 COMMANDS = [
-    ("export rng", ["export", "--format", "rng"]),
-    ("export dtd", ["export", "--format", "dtd"]),
-    ("grammar text", ["grammar", "--format", "text"]),
-    ("grammar dot", ["grammar", "--format", "dot"]),
-    ("grammar json", ["grammar", "--format", "json"]),
-    ("grammar ELEMENT", ["grammar", "ELEMENT"]),
+    ("export rng", ["export", "--format", "rng"], "tarvo::export_rng*"),
+    ("export dtd", ["export", "--format", "dtd"], "tarvo::export_dtd*"),
+    ("grammar text", ["grammar", "--format", "text"], "tarvo::describe_text*"),
+    ("grammar dot", ["grammar", "--format", "dot"], "tarvo::describe_dot*"),
+    ("grammar json", ["grammar", "--format", "json"], "tarvo::describe_json*"),
+    ("grammar ELEMENT", ["grammar", "ELEMENT"], "tarvo::describe_text*"),
 ]
+
+
+def instructions(tarvo, args, function, timeout):
+    """Instructions spent in `function` by one run, or None on timeout."""
+    with tempfile.TemporaryDirectory() as work:
+        out = os.path.join(work, "callgrind.out")
+        try:
+            p = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
+                                "--toggle-collect=" + function, tarvo] + args,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        for line in p.stderr.decode("utf-8", "replace").splitlines():
+            if "Collected :" in line:
+                return int(line.split()[-1])
+        raise SystemExit("no count from callgrind for %s" % " ".join(args))
 
 
 def run(tarvo, args, timeout):
@@ -104,22 +124,34 @@ def main():
     ap.add_argument("--tarvo", default=os.environ.get("TARVO", "build/tarvo"))
     ap.add_argument("--timeout", type=float, default=120.0, help="seconds before a run is stopped")
     ap.add_argument("--only", help="comma-separated grammars (%s)" % ", ".join(GRAMMARS))
+    ap.add_argument("--instructions", action="store_true", help="count instructions under callgrind")
     opts = ap.parse_args()
     names = opts.only.split(",") if opts.only else list(GRAMMARS)
     work = tempfile.mkdtemp(prefix="tarvo-export-bench-")
     try:
-        print("| grammar | file | command | time | peak memory | written | loosened |")
-        print("|---|---:|---|---:|---:|---:|---:|")
+        if opts.instructions:
+            print("| grammar | file | command | instructions |")
+            print("|---|---:|---|---:|")
+        else:
+            print("| grammar | file | command | time | peak memory | written | loosened |")
+            print("|---|---:|---|---:|---:|---:|---:|")
         for name in names:
             path = os.path.join(work, name + ".grammar")
             text = GRAMMARS[name]()
             with open(path, "w") as f:
                 f.write(text)
             element = text.split("\nelement ")[len(text.split("\nelement ")) // 2].split()[1]
-            for label, args in COMMANDS:
+            for label, args, function in COMMANDS:
                 args = [a.replace("ELEMENT", element) for a in args]
-                seconds, mib, written, loosened = run(opts.tarvo, args[:1] + ["--grammar-file", path] + args[1:],
-                                                      opts.timeout)
+                args = args[:1] + ["--grammar-file", path] + args[1:]
+                if opts.instructions:
+                    count = instructions(opts.tarvo, args, function, opts.timeout)
+                    print("| %s | %.0f KB | `%s` | %s |" % (name, len(text) / 1e3, label.replace("ELEMENT", element),
+                                                          "> %.0f s" % opts.timeout if count is None else
+                                                          "{:,}".format(count)))
+                    sys.stdout.flush()
+                    continue
+                seconds, mib, written, loosened = run(opts.tarvo, args, opts.timeout)
                 shown = ("> %.0f s" % opts.timeout, "", "", "") if seconds is None else (
                     "%.2f s" % seconds, "%.0f MiB" % mib, "%.1f MB" % (written / 1e6),
                     str(loosened) if label.startswith("export") else "")

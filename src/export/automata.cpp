@@ -181,7 +181,13 @@ Nfa glushkov(R r, bool& deterministic, WorkBudget& budget) {
     return n;
 }
 
-Inclusion inclusion(const Nfa& a, const Nfa& b, WorkBudget& budget) {
+namespace {
+
+// Walks `a` and `b` together over the contents a document can hold: with
+// `both`, over what either can read, and finds a content one accepts and
+// the other does not (kNo: they differ); otherwise over what `a` can read,
+// and finds a content `a` accepts and `b` does not (kNo: not included).
+Inclusion compare(const Nfa& a, const Nfa& b, bool both, WorkBudget& budget) {
     Subsets as, bs;
     std::unordered_set<uint64_t> seen;  // (a's subset, b's subset, after text)
     std::vector<uint64_t> work;
@@ -200,11 +206,14 @@ Inclusion inclusion(const Nfa& a, const Nfa& b, WorkBudget& budget) {
         const Subset& sa = as[key >> 33];
         const Subset& sb = bs[(key >> 1) & 0xFFFFFFFFu];
         const bool after_text = key & 1;
-        if (accepts(a, sa) && !accepts(b, sb)) return Inclusion::kNo;
-        // Only what `a` can read from here leads anywhere.
+        if (both ? accepts(a, sa) != accepts(b, sb) : accepts(a, sa) && !accepts(b, sb)) return Inclusion::kNo;
+        // Only what is read from here leads anywhere.
         symbols.clear();
         for (int q : sa)
             for (const auto& [symbol, to] : a.states[q].next) symbols.push_back(symbol);
+        if (both)
+            for (int q : sb)
+                for (const auto& [symbol, to] : b.states[q].next) symbols.push_back(symbol);
         std::sort(symbols.begin(), symbols.end());
         symbols.erase(std::unique(symbols.begin(), symbols.end()), symbols.end());
         if (!budget.spend(1 + sa.size() + sb.size() + symbols.size() * (sa.size() + sb.size())))
@@ -212,21 +221,24 @@ Inclusion inclusion(const Nfa& a, const Nfa& b, WorkBudget& budget) {
         for (int symbol : symbols) {
             if (symbol == kTextSymbol && after_text) continue;
             step(a, sa, symbol, na);
-            if (na.empty()) continue;
             step(b, sb, symbol, nb);
+            if (na.empty() && (!both || nb.empty())) continue;
             visit(as.id(na), bs.id(nb), symbol == kTextSymbol);
         }
     }
     return Inclusion::kYes;
 }
 
+}  // namespace
+
+Inclusion inclusion(const Nfa& a, const Nfa& b, WorkBudget& budget) { return compare(a, b, false, budget); }
+
 bool same_language(R r, const Nfa& exact, WorkBudget& budget, bool* deterministic) {
     if (!r || r->depth > kMaxDepth) return false;
     bool d = false;
     Nfa n = glushkov(r, d, budget);
     if (deterministic) *deterministic = d;
-    return !budget.out() && inclusion(n, exact, budget) == Inclusion::kYes &&
-           inclusion(exact, n, budget) == Inclusion::kYes;
+    return !budget.out() && compare(n, exact, true, budget) == Inclusion::kYes;
 }
 
 std::set<int> symbols(const ContentAutomaton& a, bool with_text) {

@@ -1,5 +1,7 @@
 #include "export/xml_text.h"
 
+#include <algorithm>
+
 namespace tarvo::xml_text {
 
 namespace {
@@ -103,8 +105,17 @@ std::string escape(std::string_view s) {
 }
 
 std::string printable(std::string_view s) {
-    static const char kHex[] = "0123456789ABCDEF";
     std::string out;
+    append_printable(out, s);
+    return out;
+}
+
+void append_printable(std::string& out, std::string_view s) {
+    static const char kHex[] = "0123456789ABCDEF";
+    if (std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+        out.append(s);
+        return;
+    }
     for (size_t i = 0; i < s.size();) {
         char32_t cp = 0;
         size_t len = decode(s, i, cp);
@@ -121,7 +132,6 @@ std::string printable(std::string_view s) {
         }
         i += len ? len : 1;
     }
-    return out;
 }
 
 std::string comment(std::string_view s) {

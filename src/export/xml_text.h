@@ -22,6 +22,7 @@ std::string escape(std::string_view s);
 // `s` for people: control characters, characters no XML document may hold
 // and bytes that are not UTF-8 written as \xNN, byte by byte.
 std::string printable(std::string_view s);
+void append_printable(std::string& out, std::string_view s);
 
 // An XML comment saying `s` (made printable; "--" may not stand in one).
 std::string comment(std::string_view s);

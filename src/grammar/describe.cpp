@@ -42,10 +42,31 @@ std::string quoted(std::string_view s) {
     return printable(out + "\"");
 }
 
+// item_text(), made printable, appended to `out`.
+void append_item(std::string& out, const GrammarInfo& g, const ContentItem& it) {
+    if (it.kind == ContentItem::kEnd) {
+        out += "END";
+        return;
+    }
+    if (it.kind == ContentItem::kText)
+        out += "TEXT";
+    else
+        xml_text::append_printable(out, g.elements[it.element].name);
+    out += '/';
+    out += std::to_string(it.context);
+}
+
+void append_list(std::string& out, const GrammarInfo& g, const std::vector<ContentItem>& l) {
+    if (l.empty()) out += "(none)";
+    for (size_t i = 0; i < l.size(); ++i) {
+        if (i) out += ' ';
+        append_item(out, g, l[i]);
+    }
+}
+
 std::string list_text(const GrammarInfo& g, const std::vector<ContentItem>& l) {
-    if (l.empty()) return "(none)";
     std::string out;
-    for (const ContentItem& it : l) out += (out.empty() ? "" : " ") + printable(item_text(g, it));
+    append_list(out, g, l);
     return out;
 }
 
@@ -144,8 +165,13 @@ std::string describe_text(const GrammarInfo& g, int element) {
         out += "  inside: " + inside + "\n";
         out += "  first:  " + list_text(g, el.first) + "\n";
         if (const ContentModel* m = contents.of(e)) {
-            for (const ContentItem& it : m->positions)
-                out += "  after " + printable(item_text(g, it)) + ": " + list_text(g, m->list_after(g, it)) + "\n";
+            for (const ContentItem& it : m->positions) {
+                out += "  after ";
+                append_item(out, g, it);
+                out += ": ";
+                append_list(out, g, m->list_after(g, it));
+                out += '\n';
+            }
             std::string text;
             for (const std::string& place : m->text_places) text += (text.empty() ? "" : "; ") + printable(place);
             out += "  text:   " + (m->text_places.empty() ? std::string("nowhere") : text) + "\n";
@@ -213,9 +239,10 @@ std::string describe_dot(const GrammarInfo& g, int element) {
         const ElementInfo& el = g.elements[e];
         std::string p = "e" + std::to_string(e);
         auto node = [&](const ContentItem& it) {
-            if (it.kind == ContentItem::kEnd) return p + "_end";
-            if (it.kind == ContentItem::kText) return p + "_t" + std::to_string(it.context);
-            return p + "_" + std::to_string(it.element) + "_" + std::to_string(it.context);
+            std::string n = p;
+            if (it.kind == ContentItem::kEnd) return n += "_end";
+            if (it.kind == ContentItem::kText) return n.append("_t").append(std::to_string(it.context));
+            return n.append("_").append(std::to_string(it.element)).append("_").append(std::to_string(it.context));
         };
         out += "  subgraph cluster_" + p + " {\n    label=" + json_string(el.name) + ";\n";
         out += "    " + p + " [label=" + json_string(el.name) + ", shape=box, style=bold];\n";
@@ -239,7 +266,7 @@ std::string describe_dot(const GrammarInfo& g, int element) {
         auto edges = [&](const std::string& from, const std::vector<ContentItem>& l) {
             bool end = false, text = false;
             for (const ContentItem& it : l) {
-                out += "    " + from + " -> " + node(it) + ";\n";
+                out.append("    ").append(from).append(" -> ").append(node(it)).append(";\n");
                 end = end || it.kind == ContentItem::kEnd;
                 text = text || it.kind == ContentItem::kText;
             }
