@@ -2,108 +2,167 @@
 # interpreter's setuptools and a C++20 compiler: no CMake, no network.
 #
 #   pip install --no-build-isolation .      pip wheel --no-build-isolation .
+#   python setup.py sdist                   (a source archive pip builds the same wheel from)
 #
-# The grammar tables are generated the way the CMake build makes them: the
-# grammar compiler (tools/grammarc) is compiled with the same C++ compiler
-# and run over src/schemas into the build directory. Doing it here rather
-# than calling CMake keeps a pip install working on a machine that has a
-# compiler but no CMake, and leaves only one tool between the grammar files
-# and the tables.
+# The sources are the ones CMake compiles: src/sources.txt lists the
+# library's, tools/grammarc/sources.txt the grammar compiler's, and every
+# .cpp file in src/binding is the module's. The grammar tables are generated
+# the way the CMake build makes them: the grammar compiler is built with the
+# same compiler and run over src/schemas into the build directory. Doing it
+# here rather than calling CMake keeps a pip install working on a machine
+# that has a compiler but no CMake.
+#
+# setuptools' own bdist_wheel (70.1 and later) or the wheel package's makes
+# the wheel where either is installed; tools/python/offline_wheel.py stands
+# in where neither is, as in a fresh virtual environment without network.
 #
 # Written for Python 2.7 as well as 3.x: the same file builds the module for
 # every interpreter tarvo supports.
-import base64
 import glob
-import hashlib
+import io
 import os
-import shlex
 import shutil
 import subprocess
 import sys
-import sysconfig
-import zipfile
 
-from setuptools import Command, Extension, setup
+from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-with open(os.path.join(HERE, "VERSION")) as f:
-    VERSION = f.read().strip()
 PY2 = sys.version_info[0] == 2
-SUMMARY = "Validating XML reader over built-in grammars"
+PYTHON_VERSIONS = ["2.7"] + ["3.%d" % minor for minor in range(6, 14)]
+
+
+def read_text(name):
+    with io.open(os.path.join(HERE, name), encoding="utf-8") as f:
+        return f.read()
 
 
 def relative(*parts):
     return os.path.join(*parts).replace(os.sep, "/")
 
 
-def files_under(directory, suffix, skip=()):
+def listed_sources(list_file):
+    """The paths in a source list (one a line from the repository root;
+    blank lines and '#' lines skipped), as CMake's tarvo_source_list reads
+    them."""
+    lines = (line.strip() for line in read_text(list_file).splitlines())
+    return [str(line) for line in lines if line and not line.startswith("#")]  # str: bytes in Python 2
+
+
+def files_under(directory, suffix):
     found = []
     for root, dirs, files in os.walk(os.path.join(HERE, directory)):
-        dirs[:] = sorted(d for d in dirs if d not in skip)
+        dirs.sort()
         found += [os.path.relpath(os.path.join(root, f), HERE) for f in sorted(files) if f.endswith(suffix)]
     return [relative(p) for p in found]
 
 
-# The grammar compiler's sources, as listed in tools/grammarc/CMakeLists.txt.
-GRAMMARC_SOURCES = [relative("tools", "grammarc", "main.cpp"), relative("src", "schema", "grammar_file.cpp")]
-CXX_STANDARD = "-std=c++20"
+VERSION = read_text("VERSION").strip()
+LIBRARY_SOURCES = listed_sources("src/sources.txt")
+GRAMMARC_SOURCES = listed_sources("tools/grammarc/sources.txt")
+MODULE_SOURCES = sorted(relative("src", "binding", os.path.basename(p))
+                        for p in glob.glob(os.path.join(HERE, "src", "binding", "*.cpp")))
+# A changed header rebuilds everything.
+HEADERS = files_under("src", ".h") + files_under("include", ".h")
 
 
-def cxx_command():
-    """The C++ compiler the interpreter was configured with, as a command line."""
-    cxx = os.environ.get("CXX") or sysconfig.get_config_var("CXX") or "c++"
-    return shlex.split(cxx)
+def compile_args(compiler_type, debug):
+    """Compiler options by compiler family: MSVC spells them its own way."""
+    if compiler_type == "msvc":
+        return ["/std:c++20", "/EHsc", "/Zc:__cplusplus", "/utf-8"]
+    args = ["-std=c++20", "-fvisibility=hidden", "-fvisibility-inlines-hidden"]
+    if not debug:
+        # The interpreter's own flags usually carry -g: a module with debug
+        # information is fifteen times the size.
+        args.append("-g0")
+    if PY2:
+        # Python 2 headers use `register` and type-punning casts.
+        args += ["-Wno-register", "-fno-strict-aliasing"]
+    return args
 
 
-def compile_in_parallel(compiler, jobs):
-    """Makes `compiler` (a distutils CCompiler) compile a list of sources
-    `jobs` at a time; an extension's sources are otherwise compiled one by
-    one. Left as it is when the compiler lacks the steps this relies on."""
-    needed = ("_setup_compile", "_get_cc_args", "_compile")
-    if jobs < 2 or not all(hasattr(compiler, n) for n in needed):
-        return
-    from multiprocessing.pool import ThreadPool
+def link_args(compiler_type, debug):
+    if debug or compiler_type == "msvc" or not sys.platform.startswith("linux"):
+        return []
+    return ["-s"]  # no symbol table: only the init function is looked up
 
-    def compile(sources, output_dir=None, macros=None, include_dirs=None, debug=0, extra_preargs=None,
-                extra_postargs=None, depends=None):
-        macros, objects, extra_postargs, pp_opts, build = compiler._setup_compile(
-            output_dir, macros, include_dirs, sources, depends, extra_postargs)
-        cc_args = compiler._get_cc_args(pp_opts, debug, extra_preargs)
 
-        def one(obj):
-            if obj in build:
-                src, ext = build[obj]
-                compiler._compile(obj, src, ext, cc_args, extra_postargs, pp_opts)
-        pool = ThreadPool(jobs)
-        try:
-            pool.map(one, objects)
-        finally:
-            pool.close()
-        return objects
-    compiler.compile = compile
+def newer_than(target, inputs):
+    """Whether `target` is missing or older than any of `inputs`."""
+    if not os.path.exists(target):
+        return True
+    mtime = os.path.getmtime(target)
+    return any(os.path.getmtime(p) > mtime for p in inputs)
+
+
+def cpu_count():
+    try:
+        return os.cpu_count() or 1
+    except AttributeError:  # Python 2
+        import multiprocessing
+        return multiprocessing.cpu_count()
 
 
 class BuildExt(build_ext):
-    """Generates the grammar tables before compiling, and puts the type stub
+    """Generates the grammar tables, compiles the module's sources several at
+    a time (each only when it or a header changed), and puts the type stubs
     beside the module."""
 
     def build_extensions(self):
-        tables = self.generate_grammar_tables()
+        # Python's own flags are for C; the C-only warning they may carry
+        # would be repeated for every C++ source.
+        command = getattr(self.compiler, "compiler_so", None)
+        if isinstance(command, list) and "-Wstrict-prototypes" in command:
+            command.remove("-Wstrict-prototypes")
+        kind = self.compiler.compiler_type
+        for ext in self.extensions:
+            ext.extra_compile_args = compile_args(kind, self.debug)
+            ext.extra_link_args = link_args(kind, self.debug)
+        tables = self.generate_grammar_tables(self.extensions[0])
         for ext in self.extensions:
             if tables not in ext.sources:
                 ext.sources.append(tables)
-        # Python's own flags are for C; the C-only warning they may carry
-        # would be repeated for every C++ source.
-        for attribute in ("compiler_so", "compiler"):
-            command = getattr(self.compiler, attribute, None)
-            if isinstance(command, list) and "-Wstrict-prototypes" in command:
-                command.remove("-Wstrict-prototypes")
-        jobs = int(os.environ.get("TARVO_BUILD_JOBS", "0") or 0) or min(4, cpu_count())
-        compile_in_parallel(self.compiler, jobs)
         build_ext.build_extensions(self)
         if not self.inplace:
             self.copy_stubs(self.build_lib)
+
+    def build_extension(self, ext):
+        # The objects are made here, so the standard step only links them
+        # (and skips that too when they are all older than the module).
+        objects = self.compile_objects(ext, ext.sources)
+        saved = ext.sources, ext.extra_objects, ext.depends
+        ext.sources, ext.extra_objects, ext.depends = [], objects + list(ext.extra_objects or []), ext.depends + objects
+        try:
+            build_ext.build_extension(self, ext)
+        finally:
+            ext.sources, ext.extra_objects, ext.depends = saved
+
+    def compile_objects(self, ext, sources):
+        """Compiles each of `sources` that is newer than its object, or whose
+        headers are, up to TARVO_BUILD_JOBS (default: the cores, at most 4)
+        at a time; returns all the objects."""
+        compiler = self.compiler
+        output_dir = self.build_temp
+        objects = [compiler.object_filenames([s], output_dir=output_dir)[0] for s in sources]
+        stale = [s for s, o in zip(sources, objects) if self.force or newer_than(o, [s] + ext.depends)]
+
+        def compile_one(source):
+            compiler.compile([source], output_dir=output_dir, macros=ext.define_macros, include_dirs=ext.include_dirs,
+                             debug=self.debug, extra_postargs=ext.extra_compile_args, depends=ext.depends)
+
+        jobs = int(os.environ.get("TARVO_BUILD_JOBS", "0") or 0) or min(4, cpu_count())
+        if compiler.compiler_type != "unix" or jobs < 2 or len(stale) < 2:
+            for source in stale:
+                compile_one(source)
+        else:
+            from multiprocessing.pool import ThreadPool
+            pool = ThreadPool(jobs)
+            try:
+                pool.map(compile_one, stale)
+            finally:
+                pool.close()
+        return objects
 
     def get_outputs(self):
         # Listed so that an install's record, and with it pip uninstall,
@@ -112,26 +171,27 @@ class BuildExt(build_ext):
             os.path.join(self.build_lib, "tarvo-stubs", n) for n in ("__init__.pyi", "py.typed")]
         return build_ext.get_outputs(self) + ([] if self.inplace else stubs)
 
-    def generate_grammar_tables(self):
-        out_dir = os.path.join(os.path.abspath(self.build_temp), "generated")
+    def generate_grammar_tables(self, ext):
+        """Builds the grammar compiler with the module's compiler and flags
+        (the source it shares with the library is compiled once) and runs it
+        over src/schemas; returns the generated source's path."""
+        out_dir = os.path.join(self.build_temp, "generated")
         if not os.path.isdir(out_dir):
             os.makedirs(out_dir)
-        grammarc = os.path.join(out_dir, "tarvo-grammarc")
         tables = os.path.join(out_dir, "grammars.cpp")
         schemas = os.path.join(HERE, "src", "schemas")
-        inputs = [os.path.join(HERE, s) for s in GRAMMARC_SOURCES] + glob.glob(os.path.join(schemas, "*"))
-        if os.path.exists(tables) and all(os.path.getmtime(p) <= os.path.getmtime(tables) for p in inputs):
+        inputs = GRAMMARC_SOURCES + ext.depends + glob.glob(os.path.join(schemas, "*"))
+        if not (self.force or newer_than(tables, inputs)):
             return tables
-        self.run_tool(cxx_command() + [CXX_STANDARD, "-O1", "-I", os.path.join(HERE, "src"), "-o", grammarc] +
-                      [os.path.join(HERE, s) for s in GRAMMARC_SOURCES])
-        self.run_tool([grammarc, "--catalogue", os.path.join(schemas, "catalogue.txt"), "--schemas-dir", schemas,
-                       "--output", tables])
-        return tables
-
-    def run_tool(self, command):
+        objects = self.compile_objects(ext, GRAMMARC_SOURCES)
+        grammarc = self.compiler.executable_filename("tarvo-grammarc", output_dir=out_dir)
+        self.compiler.link_executable(objects, "tarvo-grammarc", output_dir=out_dir, target_lang="c++")
+        command = [os.path.abspath(grammarc), "--catalogue", os.path.join(schemas, "catalogue.txt"),
+                   "--schemas-dir", schemas, "--output", tables]
         self.announce(" ".join(command), level=2)
         if subprocess.call(command) != 0:
             raise SystemExit("tarvo: command failed: " + " ".join(command))
+        return tables
 
     def copy_stubs(self, directory):
         """tarvo.pyi beside the module, for tools that look there, and the
@@ -146,126 +206,38 @@ class BuildExt(build_ext):
         open(os.path.join(stubs_package, "py.typed"), "w").close()
 
 
-def cpu_count():
-    try:
-        return os.cpu_count() or 1
-    except AttributeError:  # Python 2
-        import multiprocessing
-        return multiprocessing.cpu_count()
-
-
-def metadata():
-    return "".join(line + "\n" for line in [
-        "Metadata-Version: 2.1", "Name: tarvo", "Version: " + VERSION, "Summary: " + SUMMARY, "License: MIT",
-        "Requires-Python: >=2.7, !=3.0.*, !=3.1.*, !=3.2.*, !=3.3.*, !=3.4.*, !=3.5.*",
-        "Classifier: Programming Language :: C++", "Classifier: Programming Language :: Python :: 2.7",
-        "Classifier: Programming Language :: Python :: 3", "Classifier: License :: OSI Approved :: MIT License",
-        "Classifier: Topic :: Text Processing :: Markup :: XML"])
-
-
-def wheel_tag():
-    python = "cp%d%d" % sys.version_info[:2]
-    soabi = sysconfig.get_config_var("SOABI")
-    if soabi and soabi.startswith("cpython-"):
-        abi = "cp" + soabi.split("-")[1]
-    else:  # Python 2
-        abi = python + ("mu" if sys.maxunicode > 0xFFFF else "m")
-    platform = sysconfig.get_platform().replace("-", "_").replace(".", "_")
-    return "%s-%s-%s" % (python, abi, platform)
-
-
-class BdistWheel(Command):
-    """Builds the wheel when the wheel package is not installed, as in a
-    fresh virtual environment without network: the module, its stubs and
-    the metadata, zipped in the wheel format."""
-
-    description = "build a wheel of the tarvo module"
-    user_options = [("dist-dir=", "d", "directory for the wheel"),
-                    ("bdist-dir=", "b", "ignored"), ("keep-temp", "k", "ignored")]
-    boolean_options = ["keep-temp"]
-
-    def initialize_options(self):
-        self.dist_dir = None
-        self.bdist_dir = None
-        self.keep_temp = False
-
-    def finalize_options(self):
-        self.dist_dir = self.dist_dir or "dist"
-
-    # setuptools' dist_info command (pip's metadata step) calls this.
-    def egg2dist(self, egginfo_path, distinfo_path):
-        if not os.path.isdir(distinfo_path):
-            os.makedirs(distinfo_path)
-        with open(os.path.join(distinfo_path, "METADATA"), "w") as f:
-            f.write(metadata())
-
-    def run(self):
-        self.run_command("build")
-        build_lib = self.get_finalized_command("build").build_platlib
-        dist_info = "tarvo-%s.dist-info" % VERSION
-        files = []
-        for root, dirs, names in os.walk(build_lib):
-            dirs.sort()
-            for name in sorted(names):
-                path = os.path.join(root, name)
-                files.append((os.path.relpath(path, build_lib).replace(os.sep, "/"), path))
-        tag = wheel_tag()
-        generated = [
-            (dist_info + "/METADATA", metadata()),
-            (dist_info + "/WHEEL", "Wheel-Version: 1.0\nGenerator: tarvo setup.py\nRoot-Is-Purelib: false\n"
-                                   "Tag: %s\n" % tag),
-            (dist_info + "/top_level.txt", "tarvo\n"),
-        ]
-        if not os.path.isdir(self.dist_dir):
-            os.makedirs(self.dist_dir)
-        wheel = os.path.join(self.dist_dir, "tarvo-%s-%s.whl" % (VERSION, tag))
-        record = []
-        with zipfile.ZipFile(wheel, "w", zipfile.ZIP_DEFLATED) as z:
-            for name, path in files:
-                with open(path, "rb") as f:
-                    data = f.read()
-                z.writestr(name, data)
-                record.append(record_line(name, data))
-            for name, text in generated:
-                data = text.encode("utf-8")
-                z.writestr(name, data)
-                record.append(record_line(name, data))
-            record.append(dist_info + "/RECORD,,")
-            z.writestr(dist_info + "/RECORD", "".join(line + "\n" for line in record))
-        self.announce("wrote " + wheel, level=2)
-
-
-def record_line(name, data):
-    digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode("ascii")
-    return "%s,sha256=%s,%d" % (name, digest, len(data))
-
-
 commands = {"build_ext": BuildExt}
-try:
-    import wheel.bdist_wheel  # noqa: F401  (the real one is used when it is there)
-except ImportError:
-    commands["bdist_wheel"] = BdistWheel
-
-compile_args = [CXX_STANDARD, "-fvisibility=hidden", "-fvisibility-inlines-hidden"]
-if PY2:
-    # Python 2 headers use `register` and type-punning casts.
-    compile_args += ["-Wno-register", "-fno-strict-aliasing"]
+sys.path.insert(0, os.path.join(HERE, "tools", "python"))
+import offline_wheel  # noqa: E402
+if not offline_wheel.standard_bdist_wheel():
+    commands["bdist_wheel"] = offline_wheel.bdist_wheel
 
 setup(
     name="tarvo",
     version=VERSION,
-    description=SUMMARY,
+    description="Validating XML reader over built-in grammars",
+    long_description=read_text("README.md"),
+    long_description_content_type="text/markdown",
     license="MIT",
+    classifiers=[
+        "Intended Audience :: Developers",
+        "License :: OSI Approved :: MIT License",
+        "Operating System :: POSIX :: Linux",
+        "Programming Language :: C++",
+        "Programming Language :: Python :: 2",
+        "Programming Language :: Python :: 3",
+    ] + ["Programming Language :: Python :: " + v for v in PYTHON_VERSIONS] + [
+        "Programming Language :: Python :: Implementation :: CPython",
+        "Topic :: Text Processing :: Markup :: XML",
+        "Typing :: Typed",
+    ],
     python_requires=">=2.7, !=3.0.*, !=3.1.*, !=3.2.*, !=3.3.*, !=3.4.*, !=3.5.*",
     ext_modules=[Extension(
         "tarvo",
-        # Every library source under src/ and the binding's one.
-        sources=[relative("src", "binding", "module.cpp")] + files_under("src", ".cpp", skip=("binding",)),
-        # A changed header rebuilds the module.
-        depends=files_under("src", ".h") + files_under("include", ".h"),
+        sources=MODULE_SOURCES + LIBRARY_SOURCES,
+        depends=HEADERS,
         include_dirs=[relative("include"), relative("src")],
         define_macros=[("TARVO_VERSION", '"%s"' % VERSION)],
-        extra_compile_args=compile_args,
         language="c++",
     )],
     cmdclass=commands,

@@ -50,9 +50,9 @@ using Runner = std::function<std::string(const std::string& path)>;
 
 class NoopHandler final : public tarvo::Handler {
 public:
-    void start_tag(int, std::string_view, std::span<const tarvo::Attribute>) override {}
-    void text(int, std::string_view, std::string_view) override {}
-    void end_tag(int, std::string_view) override {}
+    bool start_tag(int, std::string_view, std::span<const tarvo::Attribute>) override { return true; }
+    bool text(int, std::string_view, std::string_view) override { return true; }
+    bool end_tag(int, std::string_view) override { return true; }
 };
 
 // The document kinds: the coverage document, or the attribute-heavy walk
@@ -73,17 +73,18 @@ std::string g_dtd_path;  // the DTD the validating contenders use, if any
 const tarvo::SchemaTable& bench_grammar() { return *tarvo::find_grammar(g_kind->grammar); }
 
 std::string tarvo_outcome(const tarvo::Result& r) {
-    if (r.status == tarvo::kStatusOk && r.warnings.empty()) return {};
-    return "status " + std::to_string(r.status) + ": " + (r.errors.empty() ? r.warnings : r.errors);
+    if (r.status == tarvo::Status::ok && r.warnings().empty()) return {};
+    return "status " + std::to_string(static_cast<int>(r.status)) + ": " +
+           std::string(r.errors().empty() ? r.warnings() : r.errors());
 }
 
 std::string run_tarvo_core(const std::string& path) {
-    return tarvo_outcome(tarvo::parse_file(bench_grammar(), path.c_str(), nullptr, tarvo::PARSE_STRICT));
+    return tarvo_outcome(tarvo::parse_file(bench_grammar(), path.c_str(), nullptr, tarvo::Flags::strict));
 }
 
 std::string run_tarvo_handler(const std::string& path) {
     NoopHandler handler;
-    return tarvo_outcome(tarvo::parse_file(bench_grammar(), path.c_str(), &handler, tarvo::PARSE_STRICT));
+    return tarvo_outcome(tarvo::parse_file(bench_grammar(), path.c_str(), &handler, tarvo::Flags::strict));
 }
 
 void XMLCALL expat_start(void*, const XML_Char*, const XML_Char**) {}
@@ -347,12 +348,13 @@ class CountingHandler final : public tarvo::Handler {
 public:
     explicit CountingHandler(const tarvo::SchemaTable& g) : g_(g) {}
     uint64_t starts = 0, ends = 0, texts = 0, short_tags = 0;
-    void start_tag(int element, std::string_view, std::span<const tarvo::Attribute> attributes) override {
+    bool start_tag(int element, std::string_view, std::span<const tarvo::Attribute> attributes) override {
         ++starts;
         if (attributes.size() != static_cast<size_t>(g_.elements[element].attribute_count)) ++short_tags;
+        return true;
     }
-    void text(int, std::string_view, std::string_view) override { ++texts; }
-    void end_tag(int, std::string_view) override { ++ends; }
+    bool text(int, std::string_view, std::string_view) override { return ++texts, true; }
+    bool end_tag(int, std::string_view) override { return ++ends, true; }
 
 private:
     const tarvo::SchemaTable& g_;
@@ -360,9 +362,10 @@ private:
 
 bool verify_events(const std::string& path, const DocumentStats* stats) {
     CountingHandler h(bench_grammar());
-    tarvo::Result r = tarvo::parse_file(bench_grammar(), path.c_str(), &h, tarvo::PARSE_STRICT);
+    tarvo::Result r = tarvo::parse_file(bench_grammar(), path.c_str(), &h, tarvo::Flags::strict);
     if (!r.ok()) {
-        std::fprintf(stderr, "tarvo-bench: tarvo refused the document (status %d):\n%s\n", r.status, r.errors.c_str());
+        std::fprintf(stderr, "tarvo-bench: tarvo refused the document (status %d):\n%.*s\n",
+                     static_cast<int>(r.status), static_cast<int>(r.errors().size()), r.errors().data());
         return false;
     }
     bool ok = h.starts == h.ends && h.short_tags == 0;

@@ -29,6 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         at += n;
         return n;
     });
-    reader.read(*grammar, nullptr, tarvo::PARSE_IGNORE_UNKNOWN_ATTRIBUTES | tarvo::PARSE_IGNORE_WRONG_ELEMENTS);
+    reader.read(*grammar, nullptr, tarvo::Flags::ignore_unknown_attributes | tarvo::Flags::ignore_wrong_elements);
     return 0;
 }

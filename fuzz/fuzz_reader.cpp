@@ -11,8 +11,9 @@
 #include <memory>
 #include <string>
 
+#include "../tests/bytewise_input.h"
 #include "containers/str_buf.h"
-#include "diag/reporter.h"
+#include "diag/report.h"
 #include "fuzz_support.h"
 #include "reader/char_class.h"
 #include "reader/document_parser.h"
@@ -23,12 +24,19 @@ namespace {
 // Folds every event into a string, so two readings can be compared.
 struct Everything : tarvo::Handler {
     std::string seen;
-    void start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
+    bool start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
         seen.append("<").append(name);
         for (const tarvo::Attribute& a : attrs) seen.append(" ").append(a.name).append("=").append(a.value);
+        return true;
     }
-    void text(int, std::string_view, std::string_view text) override { seen.append("|").append(text); }
-    void end_tag(int, std::string_view name) override { seen.append("/").append(name); }
+    bool text(int, std::string_view, std::string_view text) override {
+        seen.append("|").append(text);
+        return true;
+    }
+    bool end_tag(int, std::string_view name) override {
+        seen.append("/").append(name);
+        return true;
+    }
 };
 
 struct Bytes {
@@ -41,25 +49,27 @@ struct Bytes {
 };
 
 // Loop mode, one reader call per byte.
-[[maybe_unused]] std::string read_bytewise(const std::string& doc, const tarvo::SchemaTable& grammar, int flags, size_t& taken) {
-    tarvo::StrBuf warnings, errors;
-    tarvo::Reporter reporter(warnings, errors);
+[[maybe_unused]] std::string read_bytewise(const std::string& doc, const tarvo::SchemaTable& grammar,
+                                           tarvo::Flags flags, size_t& taken) {
+    tarvo::ReportBuilder report;
     Everything h;
     tarvo::DocumentParser parser;
     parser.set_handler(&h);
     Bytes src{doc};
-    int status;
+    tarvo::Status status;
     for (;;) {
         int lookahead = -1;
-        status = parser.parse_stream(grammar, &Bytes::next, &src, lookahead, flags);
-        if (status != 0) break;
+        status = tarvo::parse_bytewise(parser, grammar, &Bytes::next, &src, lookahead, tarvo::Options{flags}, report);
+        if (status != tarvo::Status::ok) break;
         // The whitespace between documents is taken, a next document's
         // first byte only by the parse that reads it.
         while (src.taken < doc.size() && tarvo::is_space(static_cast<unsigned char>(doc[src.taken]))) ++src.taken;
         if (src.taken == doc.size()) break;
     }
     taken = src.taken;
-    return std::to_string(status) + "\n" + warnings.str() + "\n" + errors.str() + "\n" + h.seen;
+    const tarvo::Result r = report.finish(status);
+    return std::to_string(static_cast<int>(status)) + "\n" + std::string(r.warnings()) + "\n" +
+           std::string(r.errors()) + "\n" + h.seen;
 }
 
 // A Result with its records, as text.
@@ -81,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     auto all = tarvo::grammars();
     const tarvo::SchemaTable& grammar = *all[data[0] % all.size()];
-    int flags = (data[0] >> 4) & 7;
+    const auto flags = static_cast<tarvo::Flags>((data[0] >> 4) & 7);
     std::string doc(reinterpret_cast<const char*>(data + 1), size - 1);
 
 #if defined(TARVO_FUZZ_FILE)
@@ -113,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         [&](size_t n) { taken += n; });
     Everything h;
     tarvo::Result r = reader.read(grammar, &h, flags, true);
-    std::string chunked = std::to_string(r.status) + "\n" + r.warnings + "\n" + r.errors + "\n" + h.seen;
+    std::string chunked = std::to_string(static_cast<int>(r.status)) + "\n" + std::string(r.warnings()) + "\n" +
+                          std::string(r.errors()) + "\n" + h.seen;
     size_t bytewise_taken = 0;
     std::string bytewise = read_bytewise(doc, grammar, flags, bytewise_taken);
     if (chunked != bytewise || taken != bytewise_taken) __builtin_trap();

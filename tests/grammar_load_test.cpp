@@ -1,10 +1,15 @@
 // Grammars loaded from their files at run time must be the built-in tables
-// exactly, and read the examples exactly as the built-in ones do.
+// exactly, and read the examples exactly as the built-in ones do; grammar
+// files are untrusted input: any number of names, names chosen to collide,
+// names no document could contain.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 
+#include "grammar/layout.h"
 #include "test_support.h"
 
 namespace tarvo::testing {
@@ -20,29 +25,29 @@ S list_text(const ContentPosition* p, int32_t n) {
 }
 
 // Every field a parse reads, written out; equal texts mean equal tables.
-S slots_text(const int16_t* slots, uint32_t mask) {
-    if (!slots) return " -";
-    S out = " " + std::to_string(mask) + ":";
-    for (uint32_t s = 0; s <= mask; ++s) out += std::to_string(slots[s]) + ",";
+S index_text(const NameIndex& index) {
+    if (!index.slots) return " -";
+    S out = " " + std::to_string(index.mask) + (index.keyed ? " keyed:" : ":");
+    for (uint32_t s = 0; s <= index.mask; ++s)
+        out += (index.slots[s] == kEmptySlot ? S("-") : std::to_string(index.slots[s])) + ",";
     return out;
 }
 
 S dump(const SchemaTable& t) {
-    S out = S(t.name) + "|" + t.source_path + "|" + std::to_string(t.name_mask) + "\n";
-    for (uint32_t s = 0; s <= t.name_mask; ++s) out += std::to_string(t.name_slots[s]) + ",";
+    S out = S(t.name) + "|" + t.source_path + "|" + index_text(t.name_index);
     for (int32_t e = 0; e < t.element_count; ++e) {
         const ElementRule& r = t.elements[e];
         out += "\n" + S(r.name, r.name_length) + " " + std::to_string(r.index) + " first " + list_text(r.first, r.first_count);
         for (int32_t k = 0; k < r.row_count; ++k)
             out += "| row " + std::to_string(r.rows[k].own.element) + "/" + std::to_string(r.rows[k].own.context) +
                    ": " + list_text(r.rows[k].successors, r.rows[k].count);
-        out += "| attribute slots" + slots_text(r.attribute_slots, r.attribute_mask);
+        out += "| attribute slots" + index_text(r.attribute_index);
         for (int32_t a = 0; a < r.attribute_count; ++a) {
             const AttributeRule& ar = r.attributes[a];
             out += "| @" + S(ar.name, ar.name_length) + " b" + std::to_string(ar.bucket) +
                    (ar.default_value ? " =" + S(ar.default_value, ar.default_length) : S(" required"));
             for (int32_t v = 0; v < ar.allowed_count; ++v) out += " '" + S(ar.allowed[v], ar.allowed_lengths[v]) + "'";
-            out += slots_text(ar.value_slots, ar.value_mask);
+            out += index_text(ar.value_index);
         }
     }
     for (int32_t k = 0; k < t.text_row_count; ++k)
@@ -52,7 +57,7 @@ S dump(const SchemaTable& t) {
 }
 
 S outcome(const Result& r, const Lines& events) {
-    S out = std::to_string(r.status) + "\n" + r.warnings + "\n" + r.errors + "\n";
+    S out = std::to_string(static_cast<int>(r.status)) + "\n" + S(r.warnings()) + "\n" + S(r.errors()) + "\n";
     for (const S& e : events) out += e + "\n";
     return out;
 }
@@ -65,8 +70,8 @@ TEST(LoadedGrammar, EveryGrammarFileGivesTheBuiltInTablesAndResults) {
         EXPECT_EQ(dump(*loaded), dump(*builtin)) << info.grammar_file;
         ++grammars_seen;
         for (const auto& entry : fs::directory_iterator(kSource / "examples" / info.name)) {
-            for (int flags : {PARSE_STRICT, PARSE_IGNORE_WRONG_ATTRIBUTES | PARSE_IGNORE_UNKNOWN_ATTRIBUTES |
-                                                PARSE_IGNORE_WRONG_ELEMENTS}) {
+            for (Flags flags : {Flags::strict, Flags::ignore_wrong_attributes | Flags::ignore_unknown_attributes |
+                                                Flags::ignore_wrong_elements}) {
                 Recorder a, b;
                 Result ra = parse_file(*builtin, entry.path().c_str(), &a, flags);
                 Result rb = parse_file(*loaded, entry.path().c_str(), &b, flags);
@@ -89,8 +94,8 @@ TEST(LoadedGrammar, WorksWithTheStreamReader) {
         at += n;
         return n;
     });
-    Result r = reader.read(*g, nullptr, PARSE_STRICT, true);
-    EXPECT_TRUE(r.ok()) << r.errors;
+    Result r = reader.read(*g, nullptr, Flags::strict, true);
+    EXPECT_TRUE(r.ok()) << r.errors();
     EXPECT_TRUE(reader.at_end());
 }
 
@@ -123,6 +128,162 @@ TEST(LoadedGrammar, RegisteredUnderItsOwnNameOnce) {
     EXPECT_THROW(register_grammar(load_grammar(file.path())), std::invalid_argument);
     auto heatmap = load_grammar((kSource / "src/schemas/heatmap.grammar").string());
     EXPECT_THROW(register_grammar(heatmap), std::invalid_argument);
+}
+
+S counter(const char* prefix, int i, const char* suffix = "") {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s%06d%s", prefix, i, suffix);
+    return buf;
+}
+
+// Fourteen bytes, all with the same length and first and last four bytes:
+// one slot for them all under the cheap hash.
+S crafted(int i) {
+    S s = "Cxyz??????zyxC";
+    for (size_t at = 4; at < 10; ++at, i /= 26) s[at] = static_cast<char>('a' + i % 26);
+    return s;
+}
+
+const S kHeader = "grammar many\nsource none\n";
+
+// An index must keep every lookup short: a bounded run of filled slots
+// (what a name not there walks at most), and a keyed hash where the cheap
+// one would not give that.
+void expect_short_runs(const NameIndex& index, bool expect_keyed, const S& what) {
+    ASSERT_TRUE(index.slots) << what;
+    EXPECT_EQ(index.keyed != 0, expect_keyed) << what;
+    const uint32_t bound = index.keyed ? grammar_file::keyed_run_bound(size_t{index.mask} + 1) : grammar_file::kCheapRunBound;
+    EXPECT_LE(grammar_file::longest_run(index), bound) << what;
+}
+
+TEST(LoadedGrammar, ManyNamesAreAllFoundAndNoOtherIs) {
+    struct Case {
+        const char* what;
+        std::function<S(int)> name;
+        bool keyed;  // whether the cheap hash must have been given up
+    } cases[] = {
+        {"short counter", [](int i) { return counter("e", i); }, false},
+        // Only three of the digits and the length reach the cheap hash.
+        {"long counter", [](int i) { return counter("Item", i, "x"); }, true},
+        {"crafted", crafted, true},
+    };
+    for (const Case& c : cases) {
+        // 40,000 elements; one element with 20,000 attributes, one attribute
+        // with 20,000 values: more than 16-bit slots could number.
+        S text = kHeader + "element 0 Wide\n  first END\n  row 0 END\n";
+        for (int i = 0; i < 20000; ++i) text += "  attr " + c.name(i) + " default \"\"\n";
+        text += "  attr listed default \"\" values";
+        for (int i = 0; i < 20000; ++i) text += " \"" + c.name(i) + "\"";
+        text += "\n";
+        for (int i = 1; i < 40000; ++i) text += "element " + std::to_string(i) + " " + c.name(i) + "\n  first END\n  row 0 END\n";
+        TempFile file(text, "many.grammar");
+        auto g = load_grammar(file.path());
+        ASSERT_EQ(g->element_count, 40000) << c.what;
+        const ElementRule& wide = g->elements[0];
+        const AttributeRule& listed = wide.attributes[20000];
+        expect_short_runs(g->name_index, c.keyed, S(c.what) + " elements");
+        expect_short_runs(wide.attribute_index, c.keyed, S(c.what) + " attributes");
+        expect_short_runs(listed.value_index, c.keyed, S(c.what) + " values");
+        for (int i = 1; i < 40000; ++i) ASSERT_EQ(find_element(*g, c.name(i)), i) << c.what << " " << c.name(i);
+        for (int i = 0; i < 20000; ++i) {
+            ASSERT_EQ(find_attribute_rule(wide, c.name(i)), i) << c.what << " " << c.name(i);
+            ASSERT_TRUE(is_allowed_value(listed, c.name(i))) << c.what << " " << c.name(i);
+        }
+        // Names that are not there: more of the same kind, and near misses.
+        for (int i = 40000; i < 60000; ++i) {
+            ASSERT_EQ(find_element(*g, c.name(i)), -1) << c.what << " " << c.name(i);
+            ASSERT_EQ(find_attribute_rule(wide, c.name(i)), -1) << c.what << " " << c.name(i);
+            ASSERT_FALSE(is_allowed_value(listed, c.name(i))) << c.what << " " << c.name(i);
+        }
+        for (const S& near : {c.name(7) + "x", c.name(7).substr(1), S(""), S("Wide "), c.name(0)})
+            EXPECT_EQ(find_element(*g, near), -1) << c.what << " '" << near << "'";
+        // The reader finds them too.
+        const S doc = "<?xml version=\"1.0\"?>\n<" + c.name(39999) + "/>";
+        EXPECT_TRUE(parse_buffer(*g, doc, "doc", nullptr).ok()) << c.what;
+        const S wide_doc = "<?xml version=\"1.0\"?>\n<Wide " + c.name(19999) + "=\"a\" listed=\"" + c.name(5) + "\" " +
+                           c.name(3) + "=\"b\"/>";
+        EXPECT_TRUE(parse_buffer(*g, wide_doc, "doc", nullptr).ok()) << c.what;
+        EXPECT_FALSE(parse_buffer(*g, "<?xml version=\"1.0\"?>\n<" + c.name(40000) + "/>", "doc", nullptr).ok()) << c.what;
+    }
+}
+
+// One refusal, as GrammarError gives it, of the grammar file holding `text`.
+S refusal(const S& text, S& path) {
+    TempFile file(text, "broken.grammar");
+    path = file.path();
+    try {
+        load_grammar(file.path());
+    } catch (const GrammarError& e) {
+        return e.messages().size() == 1 ? e.messages()[0] : S(e.what());
+    }
+    return "(accepted)";
+}
+
+TEST(LoadedGrammar, RepeatsInLongListsAreReportedAtTheirLine) {
+    const int n = 30000;
+    S attributes = kHeader + "element 0 E\n  first END\n  row 0 END\n";
+    for (int i = 0; i < n; ++i) attributes += "  attr " + counter("a", i) + " required\n";
+    S values = kHeader + "element 0 E\n  first END\n  row 0 END\n  attr v required values";
+    S elements = kHeader, list = kHeader + "element 0 E\n  first";
+    for (int i = 0; i < n; ++i) {
+        values += " \"" + counter("v", i) + "\"";
+        elements += "element " + std::to_string(i) + " " + counter("e", i) + "\n  first END\n  row 0 END\n";
+        list.append(" ").append(counter("e", i)).append("/0");
+    }
+    list += " e000000/0\n  row 0 END\n";
+    for (int i = 0; i < n; ++i) list += "element " + std::to_string(i + 1) + " " + counter("e", i) + "\n  first END\n  row 0 END\n";
+    struct Case {
+        S text, message;
+    } cases[] = {
+        {attributes + "  attr a000000 required\n", ":" + std::to_string(n + 6) + ": duplicate attribute 'a000000' in 'E' (also at line 6)"},
+        {values + " \"v000000\"\n", ":6: attribute 'v' lists value \"v000000\" twice"},
+        {elements + "element " + std::to_string(n) + " e000000\n  first END\n  row 0 END\n",
+         ":" + std::to_string(3 * n + 3) + ": duplicate element name 'e000000' (also at line 3)"},
+        {list, ":4: element 'e000000' occurs twice in one list"},
+    };
+    for (const Case& c : cases) {
+        S path;
+        S got = refusal(c.text, path);
+        EXPECT_EQ(got, path + c.message);
+    }
+}
+
+TEST(LoadedGrammar, NamesNoDocumentCouldContainAreRefused) {
+    const S element_rule =
+        "an element name is made of ASCII letters, digits and ':', or is an XML name (read in the XML mode)";
+    const S attribute_rule = "an attribute name is an ASCII letter followed by ASCII letters, digits and '_', or an "
+                             "XML name (read in the XML mode)";
+    struct Case {
+        S element, attribute, message;  // message "": accepted
+    } cases[] = {
+        {"a<b>&c", "id", ":3: element name 'a<b>&c' cannot occur in a document: " + element_rule},
+        {"x>", "id", ":3: element name 'x>' cannot occur in a document: " + element_rule},
+        {"p%ent;", "id", ":3: element name 'p%ent;' cannot occur in a document: " + element_rule},
+        {"\x01" "ctl", "id", ":3: element name '\\x01ctl' cannot occur in a document: " + element_rule},
+        {"bad\xff\\", "id", ":3: element name 'bad\\xff\\x5c' cannot occur in a document: " + element_rule},
+        {"E", "1st", ":6: attribute name '1st' cannot occur in a document: " + attribute_rule},
+        {"E", "on\x7f", ":6: attribute name 'on\\x7f' cannot occur in a document: " + attribute_rule},
+        {"ns:el", "a_b", ""},
+        {"my-el", "data-id", ""},  // XML names: read in the XML mode
+        {"caf\xc3\xa9", "_x", ""},
+        {"E", "a:b", ""},
+        {"9lives", "Z9", ""},
+        {":", "x", ""},
+    };
+    for (const Case& c : cases) {
+        const S text = kHeader + "element 0 " + c.element + "\n  first END\n  row 0 END\n  attr " + c.attribute +
+                       " default \"any <value> & \\\" is fine\" values \"a-b\" \"any <value> & \\\" is fine\"\n";
+        S path;
+        S got = refusal(text, path);
+        EXPECT_EQ(got, c.message.empty() ? S("(accepted)") : path + c.message) << c.element << " " << c.attribute;
+        if (c.message.empty()) {  // and the reader reads them
+            const S doc = "<?xml version=\"1.0\"?>\n<" + c.element + " " + c.attribute + "=\"a-b\"/>";
+            TempFile file(text, "ok.grammar");
+            std::shared_ptr<const SchemaTable> g = load_grammar(file.path());
+            EXPECT_TRUE(parse_buffer(*g, doc, "doc", nullptr).ok() || parse_buffer(*g, doc, "doc", nullptr, Flags::xml).ok())
+                << c.element;
+        }
+    }
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 
 using namespace testing;
 
-constexpr int kWrong = PARSE_IGNORE_WRONG_ATTRIBUTES;
+constexpr int kWrong = bit(Flags::ignore_wrong_attributes);
 
 TEST(LargeGrammars, TellingCases) {
     const S symbol = R"(<Symbol symbolId="1" xCenter="0" yCenter="0" type="sdlState">)";
@@ -129,7 +129,7 @@ TEST(LargeGrammars, TellingCases) {
         refused(R"(<ActivityProgress activityIdentifier="a" startDate="d" activityName="n" runNumber="1" )"
                 R"(initial="yes" final="yes"/>)", in_attributes(invalid("yes", "initial"), "ActivityProgress"), kWrong),
         {"both tolerances: first pass, then second", xml(R"(<LogoutParameters extra="1" closeSession="TRUE"/>)"),
-         kWrong | PARSE_IGNORE_UNKNOWN_ATTRIBUTES, 0, "",
+         kWrong | bit(Flags::ignore_unknown_attributes), 0, "",
          replaced("TRUE", "closeSession") + "\n" + unknown_attribute("extra"),
          {"start LogoutParameters closeSession=true extra=1", "end LogoutParameters"}},
     });

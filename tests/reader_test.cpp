@@ -11,7 +11,7 @@ namespace {
 using namespace testing;
 
 const Lines kEmptyDictionary = {"start dictionary", "end dictionary"};
-constexpr int kSkip = PARSE_IGNORE_WRONG_ELEMENTS;
+constexpr int kSkip = bit(Flags::ignore_wrong_elements);
 
 TEST(Reader, Prolog) {
     run_cases("dictionary", {
@@ -33,9 +33,9 @@ TEST(Reader, Prolog) {
         {"empty file", "", 0, 1, at(1, "found '\xff' where '<' expected")},
     });
     for (const char* path : {"/nonexistent/doc.xml", "/"}) {  // a directory opens but cannot be read
-        Result r = parse_file(grammar("dictionary"), path, nullptr, PARSE_STRICT);
-        EXPECT_EQ(r.status, kStatusCannotOpen);
-        EXPECT_EQ(r.errors, S("Could not open file ") + path + " for reading");
+        Result r = parse_file(grammar("dictionary"), path, nullptr, Flags::strict);
+        EXPECT_EQ(r.status, Status::unreadable);
+        EXPECT_EQ(r.errors(), S("Could not open file ") + path + " for reading");
     }
 }
 
@@ -79,7 +79,7 @@ TEST(Reader, Attributes) {
         accepted("<Heatmap title='a \"b\">c' min_value='1'/>", {start("a \"b\">c", "1"), "end Heatmap"}),
         {"unquoted: opener dropped, ends at whitespace", xml("<Heatmap title=xyz max_value=-5 ></Heatmap>"), 0, 0, "",
          "", {start("yz", "-", "5"), "end Heatmap"}},
-        {"long attribute name tolerated", xml("<Heatmap " + long_name + "=\"v\"/>"), PARSE_IGNORE_UNKNOWN_ATTRIBUTES, 0,
+        {"long attribute name tolerated", xml("<Heatmap " + long_name + "=\"v\"/>"), bit(Flags::ignore_unknown_attributes), 0,
          "", unknown_attribute(long_name), {start("") + " " + long_name + "=v", "end Heatmap"}},
     });
 }
@@ -126,7 +126,7 @@ TEST(Reader, SkippingWrongElements) {
          successor("Colors", 0) + "\n" + at(2, "found 'b' where '>' expected"), ignored("Colors")},
     });
     TempFile f(xml("<translation><source/><source/><target/></translation>"));  // no handler: runs to the end too
-    EXPECT_EQ(parse_file(grammar("dictionary"), f.path().c_str(), nullptr, kSkip).status, kStatusOk);
+    EXPECT_EQ(parse_file(grammar("dictionary"), f.path().c_str(), nullptr, Flags(kSkip)).status, Status::ok);
 }
 
 TEST(Reader, LineNumbers) {
@@ -168,10 +168,10 @@ TEST(Reader, HandlerFailureStopsTheParse) {
                                           {"end source", 0, 5}, {"end dictionary", kSkip, 9}}) {
         Recorder h;
         h.after_event = fail_at(fail_on);
-        Result r = parse_file(grammar("dictionary"), f.path().c_str(), &h, flags);
-        EXPECT_EQ(r.status, kStatusHandlerFailed) << fail_on;
+        Result r = parse_file(grammar("dictionary"), f.path().c_str(), &h, Flags(flags));
+        EXPECT_EQ(r.status, Status::handler_failed) << fail_on;
         EXPECT_EQ(h.events, Lines(all.begin(), all.begin() + events)) << fail_on;
-        EXPECT_EQ(r.errors, S(flags ? unknown("bogus") + "\n" : "") + "callback raised") << fail_on;
+        EXPECT_EQ(r.errors(), S(flags ? unknown("bogus") + "\n" : "") + "callback raised") << fail_on;
     }
 }
 
@@ -186,8 +186,8 @@ TEST(Reader, TagAcrossTheEndOfABuffer) {
         auto outcome = [&](size_t pad) {
             TempFile f(xml(S(pad, ' ') + tag + S(70000, ' ')));  // the refill overwrites the whole buffer
             Recorder r;
-            Result res = parse_file(grammar("heatmap"), f.path().c_str(), &r, PARSE_IGNORE_UNKNOWN_ATTRIBUTES);
-            S all = std::to_string(res.status) + res.warnings + "|" + res.errors;
+            Result res = parse_file(grammar("heatmap"), f.path().c_str(), &r, Flags::ignore_unknown_attributes);
+            S all = std::to_string(static_cast<int>(res.status)) + S(res.warnings()) + "|" + S(res.errors());
             for (const S& e : r.events) all += "\n" + e;
             return all;
         };

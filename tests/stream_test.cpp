@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "diag/reporter.h"
+#include "bytewise_input.h"
+#include "diag/report.h"
 #include "reader/char_class.h"
 #include "reader/document_parser.h"
 #include "test_support.h"
@@ -41,7 +42,7 @@ struct PacketSource {
 // Each case is read byte by byte, with and without loop mode, and then in
 // chunks of several sizes; the messages are those of the loop.
 TEST(Stream, ChunkedReadingMatchesByteByByte) {
-    struct Case { const char* grammar; S data; int status; S errors, warnings = ""; int flags = PARSE_STRICT; };
+    struct Case { const char* grammar; S data; int status; S errors, warnings = ""; int flags = 0; };
     const S ignored = "Invalid element 'target' ignored - trying to continue";
     const Case cases[] = {
         {"dictionary", "<dictionary/>\n<dictionary/>\r\n\t <dictionary></dictionary><dictionary/>\n", 0, ""},
@@ -56,17 +57,17 @@ TEST(Stream, ChunkedReadingMatchesByteByByte) {
          first_child("dictionary") + "\nCharacter data is not allowed here"},
         {"dictionary", "<dictionary><target>x<source/></target><translation><source/><target/></translation>"
                        "</dictionary><dictionary/>",
-         0, first_child("dictionary"), ignored, PARSE_IGNORE_WRONG_ELEMENTS},
+         0, first_child("dictionary"), ignored, bit(Flags::ignore_wrong_elements)},
         {"dictionary", "<dictionary><target x=\"1\"", 1,
          first_child("dictionary") + "\nUnexpected end of file while opening element 'target'", ignored,
-         PARSE_IGNORE_WRONG_ELEMENTS},
+         bit(Flags::ignore_wrong_elements)},
         {"heatmap", "<Heatmap title='a'/><Heatmap><Colors/></Heatmap>  <Heat", 1,
          unknown("Heat") + "\nError while opening element 'Heat'"},
         {"heatmap", "<Heatmap><Colors gradient_color_space=\"rgb\"/><Element model_file=\"m\" id=\"1\" value=\"2\"/>",
-         1, "Unexpected end of file in text", replaced("rgb", "gradient_color_space"), PARSE_IGNORE_WRONG_ATTRIBUTES},
+         1, "Unexpected end of file in text", replaced("rgb", "gradient_color_space"), bit(Flags::ignore_wrong_attributes)},
         {"heatmap", "<Colors a\"x\"/>", 1, "Found '\"' where '=' expected\nError in attributes for element 'Colors'"},
         {"heatmap", "<Heatmap a='1'/>\n<Heatmap b='2'/>\n<Heatmap c='3'/>\n", 0, "",
-         "Unknown attribute 'a'\nUnknown attribute 'b'\nUnknown attribute 'c'", PARSE_IGNORE_UNKNOWN_ATTRIBUTES},
+         "Unknown attribute 'a'\nUnknown attribute 'b'\nUnknown attribute 'c'", bit(Flags::ignore_unknown_attributes)},
     };
     for (const Case& c : cases) {
         const SchemaTable& g = grammar(c.grammar);
@@ -74,38 +75,38 @@ TEST(Stream, ChunkedReadingMatchesByteByByte) {
             // One reader call per byte; in loop mode the whitespace after a
             // document is taken, the next document's first byte is not.
             PacketSource ref{c.data, 1};
-            StrBuf warnings, errors;
+            ReportBuilder report;
             Recorder ref_events;
-            int status;
+            Status status;
             {
-                Reporter reporter(warnings, errors);
                 DocumentParser parser;
                 parser.set_handler(&ref_events);
                 for (;;) {
                     int lookahead = -1;
-                    status = parser.parse_stream(g, &PacketSource::read_byte, &ref, lookahead, c.flags);
-                    if (!loop || status != 0) break;
+                    status = parse_bytewise(parser, g, &PacketSource::read_byte, &ref, lookahead, Options{Flags(c.flags)}, report);
+                    if (!loop || status != Status::ok) break;
                     while (ref.taken < ref.data.size() && is_space(static_cast<unsigned char>(ref.data[ref.taken])))
                         ++ref.taken;
                     if (ref.taken == ref.data.size()) break;
                 }
             }
+            const Result expected = report.finish(status);
             for (size_t packet : {size_t{1}, size_t{2}, size_t{7}, size_t{65536}}) {
                 SCOPED_TRACE(c.data + (loop ? " (loop)" : "") + ", packets of " + std::to_string(packet));
                 PacketSource src{c.data, packet};
                 Recorder rec;
                 auto reader = src.peeking_reader();
-                Result r = reader->read(g, &rec, c.flags, loop);
+                Result r = reader->read(g, &rec, Flags(c.flags), loop);
                 EXPECT_EQ(r.status, status);
-                EXPECT_EQ(r.errors, errors.str());
-                EXPECT_EQ(r.warnings, warnings.str());
+                EXPECT_EQ(r.errors(), expected.errors());
+                EXPECT_EQ(r.warnings(), expected.warnings());
                 EXPECT_EQ(rec.events, ref_events.events);
                 EXPECT_EQ(src.taken, ref.taken);
                 if (!loop) continue;
-                EXPECT_EQ(r.status, c.status);
-                EXPECT_EQ(r.errors, c.errors);
-                EXPECT_EQ(r.warnings, c.warnings);
-                EXPECT_TRUE(r.status || reader->at_end());
+                EXPECT_EQ(static_cast<int>(r.status), c.status);
+                EXPECT_EQ(r.errors(), c.errors);
+                EXPECT_EQ(r.warnings(), c.warnings);
+                EXPECT_TRUE(!r.ok() || reader->at_end());
             }
         }
     }
@@ -115,14 +116,14 @@ TEST(Stream, DocumentEndsAtRootCloseAndAFailingHandlerStopsTheLoop) {
     PacketSource src{"<dictionary/>  <dictionary/>rest<dictionary/>", 64};
     auto reader = src.peeking_reader();
     const SchemaTable& g = grammar("dictionary");
-    EXPECT_EQ(reader->read(g, nullptr, PARSE_STRICT).errors, "");
+    EXPECT_EQ(reader->read(g, nullptr, Flags::strict).errors(), "");
     EXPECT_EQ(src.taken, S("<dictionary/>").size());  // nothing after the root element's '>'
-    EXPECT_EQ(reader->read(g, nullptr, PARSE_STRICT).errors, "");  // its leading whitespace included
+    EXPECT_EQ(reader->read(g, nullptr, Flags::strict).errors(), "");  // its leading whitespace included
     EXPECT_EQ(src.data.substr(src.taken), "rest<dictionary/>");
     EXPECT_FALSE(reader->at_end());
     EXPECT_EQ(src.data.substr(src.taken), "rest<dictionary/>");  // looked at, not taken
-    EXPECT_EQ(reader->read(g, nullptr, PARSE_STRICT).errors, "Found 'r' (114) where '<' expected");
-    EXPECT_EQ(reader->read(g, nullptr, PARSE_STRICT).errors, "Found 'e' (101) where '<' expected");  // moves on
+    EXPECT_EQ(reader->read(g, nullptr, Flags::strict).errors(), "Found 'r' (114) where '<' expected");
+    EXPECT_EQ(reader->read(g, nullptr, Flags::strict).errors(), "Found 'e' (101) where '<' expected");  // moves on
 
     PacketSource three{"<dictionary/><target>t</target><dictionary/>", 64};
     Recorder handler;
@@ -132,9 +133,9 @@ TEST(Stream, DocumentEndsAtRootCloseAndAFailingHandlerStopsTheLoop) {
         three.taken += n;
         return n;
     });
-    Result r = taking.read(g, &handler, PARSE_STRICT, true);
-    EXPECT_EQ(r.status, kStatusHandlerFailed);
-    EXPECT_EQ(r.errors, "callback raised");
+    Result r = taking.read(g, &handler, Flags::strict, true);
+    EXPECT_EQ(r.status, Status::handler_failed);
+    EXPECT_EQ(r.errors(), "callback raised");
     EXPECT_EQ(handler.events, (Lines{"start dictionary", "end dictionary", "start target"}));
 }
 

@@ -19,18 +19,23 @@ using Lines = std::vector<S>;
 const SchemaTable& grammar(std::string_view name);
 
 // Events as text: "start NAME a=1 b=2", "text NAME |data|", "end NAME";
-// `after_event` runs after each one is recorded.
+// `after_event` runs after each one is recorded, and the event fails (with
+// the failure "callback raised") when it returns false.
 class Recorder : public Handler {
 public:
-    void start_tag(int element, std::string_view name, std::span<const Attribute> attributes) override;
-    void text(int element, std::string_view element_name, std::string_view text) override;
-    void end_tag(int element, std::string_view name) override;
+    bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes) override;
+    bool text(int element, std::string_view element_name, std::string_view text) override;
+    bool end_tag(int element, std::string_view name) override;
+    std::string failure() const override { return "callback raised"; }
     Lines events;
-    std::function<void(const S& event)> after_event;
+    std::function<bool(const S& event)> after_event;
+
+private:
+    bool recorded(S event);
 };
 
 // For `after_event`: fails like a host callback that raised, at the events that begin with `prefix`.
-std::function<void(const S&)> fail_at(const S& prefix);
+std::function<bool(const S&)> fail_at(const S& prefix);
 
 // A file in a fresh temporary directory, removed with the object.
 class TempFile {
@@ -48,7 +53,7 @@ inline S xml(const S& body) { return "<?xml version=\"1.0\"?>\n" + body; }
 // A document and what its parse must give; events are checked unless left at their default.
 struct DocCase {
     S what, document;
-    int flags, status;
+    int flags, status;  // as bits and numbers, which tables write shortest
     S errors, warnings = "";
     Lines events = {"(unchecked)"};
 };
@@ -58,6 +63,8 @@ inline DocCase refused(const S& body, const S& errors, int flags = 0) { return {
 inline DocCase accepted(const S& body, const Lines& events = {"(unchecked)"}) {
     return {"", xml(body), 0, 0, "", "", events};
 }
+// A flag as a table's bit.
+constexpr int bit(Flags f) { return static_cast<int>(f); }
 
 // A Result's records, one line each: "E kind LINE:COLUMN <element> @attribute [expected,...]".
 Lines records(const Result& r);

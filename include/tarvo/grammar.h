@@ -30,6 +30,27 @@ private:
 // lives as long as the last copy of the pointer. Throws GrammarError.
 TARVO_API std::shared_ptr<const SchemaTable> load_grammar(const std::string& path);
 
+// A DTD read as a grammar: element declarations become successor lists,
+// attribute-list declarations attribute rules. Nothing outside the file is
+// read (an external entity is listed, never fetched). `grammar` is the text
+// of the equivalent grammar file, named `root` when one is given (it must
+// be a declared element), else after the file; `loosened` names each place
+// the grammar checks more loosely than the DTD, one line each:
+//   "element NAME: reason", "attribute NAME of ELEMENT: reason", ...
+// The grammar file carries them as comments too. Throws GrammarError with
+// "file:line: reason" lines (a content model that is not deterministic, a
+// syntax error, ...).
+struct DtdImport {
+    std::string grammar;
+    std::vector<std::string> loosened;
+};
+TARVO_API DtdImport import_dtd(const std::string& path, const std::string& root = {});
+
+// The tables of import_dtd(path), built as load_grammar() builds them;
+// `loosened`, when given, receives its list.
+TARVO_API std::shared_ptr<const SchemaTable> load_dtd(const std::string& path,
+                                                      std::vector<std::string>* loosened = nullptr);
+
 // Makes `grammar` findable by find_grammar() and listed by all_grammars()
 // under its declared name, for the rest of the process. Throws
 // std::invalid_argument, naming it, when the name is already taken.

@@ -31,17 +31,51 @@ namespace tarvo {
 
 struct SchemaTable;
 
-// Parse flags; bits may be combined, other bits are ignored.
-inline constexpr int PARSE_STRICT = 0;
-inline constexpr int PARSE_IGNORE_WRONG_ATTRIBUTES = 1;    // wrong listed value: warn, use the default
-inline constexpr int PARSE_IGNORE_UNKNOWN_ATTRIBUTES = 2;  // undeclared attribute: warn, keep it
-inline constexpr int PARSE_IGNORE_WRONG_ELEMENTS = 4;      // misplaced element: warn, skip it whole
+// How a parse treats the problems a document may have; flags combine
+// with `|`. The values are those of the Python module's PARSE_* constants.
+enum class Flags : unsigned {
+    strict = 0,
+    ignore_wrong_attributes = 1,    // wrong listed value: warn, use the default
+    ignore_unknown_attributes = 2,  // undeclared attribute: warn, keep it
+    ignore_wrong_elements = 4,      // misplaced element: warn, skip it whole
+    // Read XML 1.0: an optional XML declaration and byte-order mark,
+    // comments, processing instructions, a DOCTYPE (read and skipped),
+    // CDATA sections, character references and XML's names. Without it a
+    // document is read in tarvo's own subset of XML.
+    xml = 8,
+};
+constexpr Flags operator|(Flags a, Flags b) { return Flags(unsigned(a) | unsigned(b)); }
+constexpr Flags operator&(Flags a, Flags b) { return Flags(unsigned(a) & unsigned(b)); }
+// Whether every flag of `flag` is set in `flags`.
+constexpr bool has(Flags flags, Flags flag) { return (flags & flag) == flag; }
+// Every flag a parse knows; other bits are ignored.
+inline constexpr Flags kAllFlags = Flags::ignore_wrong_attributes | Flags::ignore_unknown_attributes |
+                                   Flags::ignore_wrong_elements | Flags::xml;
 
-// Parse status.
-inline constexpr int kStatusOk = 0;
-inline constexpr int kStatusDocumentError = 1;
-inline constexpr int kStatusCannotOpen = 2;
-inline constexpr int kStatusHandlerFailed = 3;
+// How a parse reads and what it tolerates.
+struct Options {
+    Flags flags = Flags::strict;
+    // Validity errors a parse reports before it stops; 0: no limit. After a
+    // validity error it goes on as the matching tolerance would (a wrong
+    // value takes its default, an undeclared attribute is dropped, a
+    // missing mandatory attribute is only reported, a misplaced element is
+    // skipped whole, an element that may not close yet closes, character
+    // data where none may stand is skipped), every problem staying an error
+    // of an invalid document. A syntax error always ends the document. With
+    // 1, the first error ends the parse.
+    unsigned max_errors = 1;
+    // Records carry their element's path from the root (Diagnostic::path),
+    // which costs a little on every start tag.
+    bool paths = false;
+};
+
+// How a parse ended. The numbers are the Python module's and the command's.
+enum class Status : int {
+    ok = 0,
+    invalid = 1,         // the document broke a rule: see the errors
+    unreadable = 2,      // the file could not be opened or read
+    handler_failed = 3,  // a handler call failed
+};
 
 struct Attribute {
     std::string_view name;
@@ -51,22 +85,32 @@ struct Attribute {
 
 // Receives the events of a parse. `element` is the index of the element's
 // rule in the grammar, so a handler can keep per-element data in a vector.
-// Every view is valid only for the duration of the call.
+// Every view is valid only for the duration of the call. An event returns
+// true to go on; false says the handler's own work failed: the parse stops
+// there, records failure() as its last error, and ends with
+// Status::handler_failed.
 class TARVO_API Handler {
 public:
     virtual ~Handler() = default;
-    // Attributes after checking and defaulting, in delivery order.
-    virtual void start_tag(int element, std::string_view name, std::span<const Attribute> attributes);
+    // Attributes after checking and defaulting, in delivery order (see
+    // Attribute order below).
+    virtual bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes);
     // Character data after entity decoding; `element_name` is the name of
     // the innermost open element.
-    virtual void text(int element, std::string_view element_name, std::string_view text);
-    virtual void end_tag(int element, std::string_view name);
-    // A file parse calls these around every wait for the file (its opening
-    // and each read of the next block), never with an event in between: a
-    // host with a global lock can let other threads run meanwhile.
-    virtual void before_wait();
-    virtual void after_wait();
+    virtual bool text(int element, std::string_view element_name, std::string_view text);
+    virtual bool end_tag(int element, std::string_view name);
+    // The message recorded when an event returned false.
+    virtual std::string failure() const;
 };
+
+// Attribute order. A start tag's attributes are checked, reported and
+// delivered in the order of a 32-bucket hash of their names: the bucket of
+// a name is the sum of its bytes after the first, each read as a signed
+// 8-bit value, taken modulo 32 (the low five bits). Within a bucket the
+// attributes given in the tag come first, in the order given (a name given
+// twice keeps its first place and takes the later value), then the
+// declared attributes the tag left out, which take their defaults, in
+// declaration order.
 
 enum class Severity { warning, error };
 
@@ -86,8 +130,9 @@ enum class DiagnosticKind {
 // "syntax", "unknown_element", ...: the enumerator's name.
 TARVO_API std::string_view kind_name(DiagnosticKind kind);
 
-// One warning or error as data, made beside its message text. Its views are
-// valid while the Result that holds it lives; a copy of a Result has its own.
+// One warning or error as data, made beside its message text. Its views
+// point into storage the Result shares among its copies: they stay valid
+// while any copy of the Result that holds the record lives.
 struct Diagnostic {
     Severity severity = Severity::error;
     DiagnosticKind kind = DiagnosticKind::syntax;
@@ -103,33 +148,52 @@ struct Diagnostic {
     std::span<const std::string_view> expected;
     std::string_view message;  // the message text, one of the messages of the texts below
     int os_error = 0;          // for input_output: the system's error number
+    // The problem's stable name, for tools to branch on and to list:
+    // "unknown-element", "misplaced-element", "missing-element",
+    // "unknown-attribute", "missing-attribute", "invalid-value",
+    // "text-not-allowed", "syntax", "unreadable", "callback-failed".
+    std::string_view code;
+    // This record is the reader's own line about where the problem of the
+    // record before it happened ("error while opening element ..."): one
+    // problem, said in two messages. Formats that show one entry per problem
+    // show it as a note of that record.
+    bool note = false;
+    std::string_view parent;  // the element the concerned one stands in, or empty
+    // The elements open from the root down to the concerned one, each with
+    // its place among the siblings of its name: "/ToolSet/Menu[2]/Tool[1]".
+    std::string_view path;
+    // For an unknown or misplaced name, an undeclared attribute or a value
+    // outside its list: the allowed name or value closest to it (a case or a
+    // small spelling difference), or empty.
+    std::string_view suggestion;
 };
 
-struct TARVO_API Result {
-    int status = kStatusOk;
-    std::string warnings;  // messages separated by "\n"
-    std::string errors;
-    // The single messages: views into `warnings` and `errors`.
-    std::vector<std::string_view> warning_messages;
-    std::vector<std::string_view> error_messages;
-    // Every message as a record, warnings and errors in the order reported.
-    std::vector<Diagnostic> diagnostics;
-
-    bool ok() const { return status == kStatusOk; }
+// The outcome of a parse: an ordinary value. Its texts and records are
+// immutable and shared by its copies, so copying one is cheap.
+class TARVO_API Result {
+public:
+    Status status = Status::ok;
 
     Result() = default;
-    Result(const Result& other);
-    Result(Result&& other) noexcept;
-    Result& operator=(const Result& other);
-    Result& operator=(Result&& other) noexcept;
-    ~Result() = default;
+    // A Result holding copies of `records` (their texts, names and expected
+    // lists); the warning and error texts join their messages.
+    Result(Status status, std::span<const Diagnostic> records);
+
+    bool ok() const { return status == Status::ok; }
+    // The messages of each severity, separated by "\n".
+    std::string_view warnings() const;
+    std::string_view errors() const;
+    // The single messages: views into warnings() and errors().
+    std::vector<std::string_view> warning_messages() const;
+    std::vector<std::string_view> error_messages() const;
+    // Every message as a record, warnings and errors in the order reported.
+    std::span<const Diagnostic> diagnostics() const;
+
+    struct Storage;
 
 private:
-    friend class ParseSession;
-    // Points the views at this Result's texts after they moved from `from_*`.
-    void rebase(const char* from_warnings, const char* from_errors);
-    // Names and expected lists the records refer to; shared by copies.
-    std::shared_ptr<const void> names_;
+    friend class ReportBuilder;
+    std::shared_ptr<const Storage> storage_;
 };
 
 // Grammars in registration order.
@@ -145,16 +209,48 @@ TARVO_API int element_count(const SchemaTable& grammar);
 // checked, no event is delivered.
 //
 // Parses on different threads are independent: a parse keeps all its state
-// to itself (report_handler_error() finds the parse of the calling thread),
-// and a grammar is read-only once built, so one grammar serves any number
+// to itself, and a grammar is read-only once built, so one grammar serves any number
 // of parses at once, on any threads.
-TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags);
+TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler,
+                           Flags flags = Flags::strict);
+TARVO_API Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, const Options& options);
 
 // Reads one document held in memory, with the same results as a file
 // holding the same bytes; `name` stands where a file's path stands in
 // messages. `data` must stay valid during the call only.
 TARVO_API Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name,
-                              Handler* handler, int flags);
+                             Handler* handler, Flags flags = Flags::strict);
+TARVO_API Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name,
+                             Handler* handler, const Options& options);
+
+// What one read of a document source gives: `size` bytes placed in the
+// buffer, 0 at the end of the document (which must then stay the end); or,
+// when `error` is not 0, a read that failed with that system error number
+// (then `size` is not looked at).
+struct SourceRead {
+    size_t size = 0;
+    int error = 0;
+};
+// Fills `buffer` with up to `capacity` bytes of one document.
+using DocumentSource = std::function<SourceRead(char* buffer, size_t capacity)>;
+
+// Reads one document from `read` as parse_file reads a file holding the
+// same bytes, however they are split among the reads: the same events,
+// messages, records and status, with `name` standing where a file's path
+// stands. A failed read ends the parse as a file that fails to read ends
+// it: what the bytes before it drew stands, and the error of
+// unreadable_result() follows. For a host that opens and reads files its
+// own way (the Python module reads without its interpreter lock).
+TARVO_API Result parse_source(const SchemaTable& grammar, const DocumentSource& read, std::string_view name,
+                             Handler* handler, Flags flags = Flags::strict);
+TARVO_API Result parse_source(const SchemaTable& grammar, const DocumentSource& read, std::string_view name,
+                             Handler* handler, const Options& options);
+
+// The Result of a parse whose document `name` could not be opened, as
+// parse_file gives it for a file: Status::unreadable and the one error
+// "Could not open file NAME for reading", of kind input_output, about no
+// position, with `os_error`.
+TARVO_API Result unreadable_result(std::string_view name, int os_error);
 
 // Fills `buffer` with up to `capacity` bytes, waiting until at least one is
 // there; returns 0 at the end of input (which must then stay the end).
@@ -184,7 +280,8 @@ public:
     // the whitespace between documents; the first byte of a document that
     // is not read is never taken. The messages of all documents read
     // accumulate in the one Result, whose status is that of the last one.
-    Result read(const SchemaTable& grammar, Handler* handler, int flags, bool loop = false);
+    Result read(const SchemaTable& grammar, Handler* handler, Flags flags = Flags::strict, bool loop = false);
+    Result read(const SchemaTable& grammar, Handler* handler, const Options& options, bool loop = false);
 
     // Skips the whitespace after the last document and tells whether the
     // source ends there, waiting for the next byte if none is there yet.
@@ -194,12 +291,6 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// For handlers whose own work failed (a host callback that raised): writes
-// `message` as an error of the parse running on this thread, which then
-// stops with kStatusHandlerFailed. Returns false when no parse is running
-// on this thread.
-TARVO_API bool report_handler_error(const std::string& message);
 
 TARVO_API const char* version();
 
@@ -218,3 +309,5 @@ TARVO_API void append_json_chars(std::string& out, std::string_view text);
 
 // Loading, describing and exporting grammars.
 #include "tarvo/grammar.h"
+// Names, attribute declarations and element lookup by index.
+#include "tarvo/lookup.h"

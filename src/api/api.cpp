@@ -1,11 +1,11 @@
-// The public entry points: a parse owns its texts and its Reporter, which
-// is registered for the calling thread while the parse runs.
+// The public entry points: each parse has a report of its own, which its
+// parse loop fills and which becomes the call's Result.
+#include <string>
 #include <string_view>
 
-#include "diag/reporter.h"
+#include "diag/report.h"
 #include "reader/document_parser.h"
 #include "schema/schema_table.h"
-#include "session.h"
 #include "tarvo/tarvo.h"
 
 #ifndef TARVO_VERSION
@@ -14,11 +14,10 @@
 
 namespace tarvo {
 
-void Handler::start_tag(int, std::string_view, std::span<const Attribute>) {}
-void Handler::text(int, std::string_view, std::string_view) {}
-void Handler::end_tag(int, std::string_view) {}
-void Handler::before_wait() {}
-void Handler::after_wait() {}
+bool Handler::start_tag(int, std::string_view, std::span<const Attribute>) { return true; }
+bool Handler::text(int, std::string_view, std::string_view) { return true; }
+bool Handler::end_tag(int, std::string_view) { return true; }
+std::string Handler::failure() const { return "handler failed"; }
 
 std::span<const SchemaTable* const> grammars() { return {kGrammars, static_cast<size_t>(kGrammarCount)}; }
 
@@ -31,28 +30,49 @@ std::string_view element_name(const SchemaTable& grammar, int element) {
 
 int element_count(const SchemaTable& grammar) { return grammar.element_count; }
 
-Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, int flags) {
-    ParseSession session;
+Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, const Options& options) {
+    ReportBuilder report;
     DocumentParser parser;
     parser.set_handler(handler);
-    return session.finish(parser.parse_file(grammar, path, flags));
+    Status status = parser.parse_file(grammar, path, options, report);
+    return report.finish(status);
+}
+
+Result parse_file(const SchemaTable& grammar, const char* path, Handler* handler, Flags flags) {
+    return parse_file(grammar, path, handler, Options{flags});
 }
 
 Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name, Handler* handler,
-                    int flags) {
-    ParseSession session;
+                    const Options& options) {
+    ReportBuilder report;
     DocumentParser parser;
     parser.set_handler(handler);
-    return session.finish(parser.parse_buffer(grammar, data, std::string(name), flags));
+    Status status = parser.parse_buffer(grammar, data, std::string(name), options, report);
+    return report.finish(status);
 }
 
-bool report_handler_error(const std::string& message) {
-    Reporter* r = current_reporter();
-    if (!r) return false;
-    Details details;
-    details.kind = DiagnosticKind::handler_failed;
-    r->add_error(message, details);
-    return true;
+Result parse_buffer(const SchemaTable& grammar, std::string_view data, std::string_view name, Handler* handler,
+                    Flags flags) {
+    return parse_buffer(grammar, data, name, handler, Options{flags});
+}
+
+Result parse_source(const SchemaTable& grammar, const DocumentSource& read, std::string_view name, Handler* handler,
+                    const Options& options) {
+    ReportBuilder report;
+    DocumentParser parser;
+    parser.set_handler(handler);
+    Status status = parser.parse_source(grammar, read, std::string(name).c_str(), options, report);
+    return report.finish(status);
+}
+
+Result parse_source(const SchemaTable& grammar, const DocumentSource& read, std::string_view name, Handler* handler,
+                    Flags flags) {
+    return parse_source(grammar, read, name, handler, Options{flags});
+}
+
+Result unreadable_result(std::string_view name, int os_error) {
+    ReportBuilder report;
+    return report.finish(report_unreadable(report, std::string(name).c_str(), os_error));
 }
 
 std::string_view kind_name(DiagnosticKind kind) {
@@ -68,59 +88,6 @@ std::string_view kind_name(DiagnosticKind kind) {
     case DiagnosticKind::handler_failed: return "handler_failed";
     }
     return "syntax";
-}
-
-namespace {
-
-// `view` moved with its text from `from` to `to`.
-void rebase_view(std::string_view& view, const char* from, const std::string& to) {
-    move_view(view, from, to.size(), to.data());
-}
-
-}  // namespace
-
-void Result::rebase(const char* from_warnings, const char* from_errors) {
-    if (from_warnings == warnings.data() && from_errors == errors.data()) return;
-    for (std::string_view& m : warning_messages) rebase_view(m, from_warnings, warnings);
-    for (std::string_view& m : error_messages) rebase_view(m, from_errors, errors);
-    // A record's names may be views into either text.
-    for (Diagnostic& d : diagnostics)
-        for (std::string_view* v : {&d.message, &d.element, &d.attribute}) {
-            rebase_view(*v, from_warnings, warnings);
-            rebase_view(*v, from_errors, errors);
-        }
-}
-
-Result::Result(const Result& other) { *this = other; }
-
-Result::Result(Result&& other) noexcept { *this = std::move(other); }
-
-Result& Result::operator=(const Result& other) {
-    if (this == &other) return *this;
-    status = other.status;
-    warnings = other.warnings;
-    errors = other.errors;
-    warning_messages = other.warning_messages;
-    error_messages = other.error_messages;
-    diagnostics = other.diagnostics;
-    names_ = other.names_;
-    rebase(other.warnings.data(), other.errors.data());
-    return *this;
-}
-
-Result& Result::operator=(Result&& other) noexcept {
-    if (this == &other) return *this;
-    const char* from_warnings = other.warnings.data();
-    const char* from_errors = other.errors.data();
-    status = other.status;
-    warnings = std::move(other.warnings);
-    errors = std::move(other.errors);
-    warning_messages = std::move(other.warning_messages);
-    error_messages = std::move(other.error_messages);
-    diagnostics = std::move(other.diagnostics);
-    names_ = std::move(other.names_);
-    rebase(from_warnings, from_errors);
-    return *this;
 }
 
 const char* version() { return TARVO_VERSION; }

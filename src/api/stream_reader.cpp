@@ -4,7 +4,7 @@
 
 #include "reader/document_parser.h"
 #include "reader/parse_loop.h"
-#include "session.h"
+#include "diag/report.h"
 #include "tarvo/tarvo.h"
 
 namespace tarvo {
@@ -16,9 +16,9 @@ struct StreamReader::Impl {
 
     explicit Impl(SourceInput in) : input(std::move(in)) {}
 
-    int read_one(const SchemaTable& grammar, int flags) {
+    Status read_one(const SchemaTable& grammar, const Options& options, ReportBuilder& report) {
         int lookahead = -1;
-        return parser.parse_stream(grammar, input, lookahead, flags);
+        return parser.parse_stream(grammar, input, lookahead, options, report);
     }
 
     // Whitespace after a document is consumed; the first byte of the next
@@ -43,14 +43,18 @@ bool StreamReader::at_end() const {
     return end;
 }
 
-Result StreamReader::read(const SchemaTable& grammar, Handler* handler, int flags, bool loop) {
-    ParseSession session;
+Result StreamReader::read(const SchemaTable& grammar, Handler* handler, Flags flags, bool loop) {
+    return read(grammar, handler, Options{flags}, loop);
+}
+
+Result StreamReader::read(const SchemaTable& grammar, Handler* handler, const Options& options, bool loop) {
+    ReportBuilder report;
     impl_->parser.set_handler(handler);
-    int status;
-    do status = impl_->read_one(grammar, flags);
-    while (loop && status == kStatusOk && !impl_->ends_here());
+    Status status;
+    do status = impl_->read_one(grammar, options, report);
+    while (loop && status == Status::ok && !impl_->ends_here());
     impl_->input.commit();
-    return session.finish(status);
+    return report.finish(status);
 }
 
 }  // namespace tarvo

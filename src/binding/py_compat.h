@@ -1,5 +1,5 @@
 // The few places where Python 2.7 and Python 3 differ for this module, so
-// that module.cpp is written once. Included before any other header: Python.h
+// that the module is written once. Included before any other header: Python.h
 // must come first.
 #pragma once
 
@@ -156,10 +156,32 @@ inline PyObject* call(PyObject* fn, PyObject** args, size_t n, PyObject* tuple) 
 template <class... Out>
 inline bool parse_arguments(PyObject* args, PyObject* kwargs, const char* format, const char* const* keywords,
                             Out... out) {
-    if (!kwargs || PyDict_Size(kwargs) == 0) return PyArg_ParseTuple(args, const_cast<char*>(format), out...) != 0;
-    // Python 2 and early 3.x declare both without const.
-    return PyArg_ParseTupleAndKeywords(args, kwargs, const_cast<char*>(format), const_cast<char**>(keywords),
-                                       out...) != 0;
+    bool ok;
+    if (!kwargs || PyDict_Size(kwargs) == 0)
+        ok = PyArg_ParseTuple(args, const_cast<char*>(format), out...) != 0;
+    else  // Python 2 and early 3.x declare both without const.
+        ok = PyArg_ParseTupleAndKeywords(args, kwargs, const_cast<char*>(format), const_cast<char**>(keywords),
+                                         out...) != 0;
+#if !TARVO_PY3
+    // A string holding a NUL byte (a grammar name, a path) names nothing:
+    // refused with ValueError on every version, as Python 3 refuses it.
+    if (!ok && PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyObject *type, *value, *trace;
+        PyErr_Fetch(&type, &value, &trace);
+        PyObject* message = value ? PyObject_Str(value) : nullptr;
+        bool nul = message && PyString_Check(message) && std::strstr(PyString_AS_STRING(message), "without null bytes");
+        Py_XDECREF(message);
+        if (nul) {
+            Py_XDECREF(type);
+            Py_XDECREF(value);
+            Py_XDECREF(trace);
+            PyErr_SetString(PyExc_ValueError, "embedded null character");
+        } else {
+            PyErr_Restore(type, value, trace);
+        }
+    }
+#endif
+    return ok;
 }
 
 // A METH_VARARGS | METH_KEYWORDS function as the PyCFunction a method table holds.

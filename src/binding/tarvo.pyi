@@ -17,6 +17,7 @@ PARSE_STRICT: int
 PARSE_IGNORE_WRONG_ATTRIBUTES: int
 PARSE_IGNORE_UNKNOWN_ATTRIBUTES: int
 PARSE_IGNORE_WRONG_ELEMENTS: int
+PARSE_XML: int
 
 _Kind = Literal["syntax", "unknown_element", "misplaced_element", "unknown_attribute", "wrong_attribute_value",
                 "missing_attribute", "text_not_allowed", "input_output", "handler_failed"]
@@ -85,7 +86,9 @@ def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...) -> 
 
     Returns the warning text ("" when there are none). Raises ParseError
     with the error text when the document is invalid or cannot be read, and
-    lets an exception raised by a callable through unchanged."""
+    lets an exception raised by a callable, or by a signal handler while
+    the call waits for the file, through unchanged. Raises ValueError for
+    an unknown grammar and for flags with bits no PARSE_* constant has."""
     ...
 
 def parse_file(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...) -> str:
@@ -94,9 +97,9 @@ def parse_file(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ...
 
 def parse_bytes(grammar: str, callbacks: Callbacks, data: ReadableBuffer, flags: int = ...,
                 name: str = ...) -> str:
-    """Read the document held in data (bytes, bytearray, memoryview or any
-    object with the buffer interface) as parse() reads a file with those
-    bytes; name (default "<bytes>") stands where a file's path stands in
+    """Read the document held in data (bytes, bytearray, memoryview, array,
+    mmap or any object with a buffer interface) as parse() reads a file
+    with those bytes; name (default "<bytes>") stands where a file's path stands in
     messages.
 
     Returns the warning text. Raises ParseError (its filename None) with the

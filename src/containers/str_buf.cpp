@@ -4,34 +4,6 @@
 
 namespace tarvo {
 
-std::string vformat_message(const char* format, va_list args) {
-    va_list again;
-    va_copy(again, args);
-    char small[256];
-    int n = std::vsnprintf(small, sizeof small, format, args);
-    std::string out;
-    if (n < 0) {
-        va_end(again);
-        return out;
-    }
-    if (static_cast<size_t>(n) < sizeof small) {
-        out.assign(small, static_cast<size_t>(n));
-    } else {
-        out.resize(static_cast<size_t>(n));
-        std::vsnprintf(out.data(), out.size() + 1, format, again);
-    }
-    va_end(again);
-    return out;
-}
-
-std::string format_message(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string out = vformat_message(format, args);
-    va_end(args);
-    return out;
-}
-
 void StrBuf::append_vformat(const char* format, va_list args) {
     va_list again;
     va_copy(again, args);

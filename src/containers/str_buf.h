@@ -35,13 +35,6 @@ public:
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     }
 
-    // -1, 0 or 1, comparing bytes as unsigned; a proper prefix is smaller.
-    int compare(const StrBuf& other) const {
-        int r = text_.compare(other.text_);  // char_traits<char> compares as unsigned char
-        return r < 0 ? -1 : r > 0 ? 1 : 0;
-    }
-
-    std::string take_copy() const { return text_; }
     // Hands the text over and leaves the buffer empty.
     std::string release() {
         std::string out = std::move(text_);
@@ -65,9 +58,5 @@ private:
 
     std::string text_;
 };
-
-// printf-style formatting into a string of whatever length it needs.
-std::string format_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string vformat_message(const char* format, va_list args);
 
 }  // namespace tarvo

@@ -51,21 +51,6 @@ public:
     int32_t count() const { return static_cast<int32_t>(live_); }
     bool is_empty() const { return live_ == 0; }
 
-    // Inserts or replaces; returns the stored value. A replaced value keeps
-    // its place in the key order.
-    V& set(std::string_view key, V value) { return set_in(dict_bucket(key), key, std::move(value)); }
-
-    // As set(), with the bucket already known (precomputed for grammar names).
-    V& set_in(uint32_t bucket, std::string_view key, V value) {
-        if (Entry* e = find_in(bucket, key)) {
-            e->value = std::move(value);
-            return e->value;
-        }
-        Entry& e = append(bucket, key);
-        e.value = std::move(value);
-        return e.value;
-    }
-
     // Appends a new entry for a key the caller knows to be absent and returns
     // it for filling in place (the reader's way of avoiding copies).
     Entry& append(uint32_t bucket, std::string_view key) {
@@ -94,7 +79,6 @@ public:
         Entry* e = find_in(dict_bucket(key), key);
         return e ? &e->value : nullptr;
     }
-    bool has(std::string_view key) const { return get(key) != nullptr; }
 
     Entry* find_in(uint32_t bucket, std::string_view key) {
         if (indexed_) return index_find(key);
@@ -104,30 +88,6 @@ public:
     }
     const Entry* find_in(uint32_t bucket, std::string_view key) const {
         return const_cast<StrDict*>(this)->find_in(bucket, key);
-    }
-
-    // Unlinks the entry; the last pool entry moves into its slot.
-    void remove(std::string_view key) {
-        uint32_t b = dict_bucket(key);
-        int32_t prev = -1, i = head_[b];
-        while (i >= 0 && pool_[i].key != key) prev = i, i = pool_[i].next;
-        if (i < 0) return;
-        unlink(b, prev, i);
-        int32_t last = static_cast<int32_t>(live_) - 1;
-        if (i != last) relocate(last, i);
-        --live_;
-        if (indexed_) {
-            drop_index();
-            if (live_ > kIndexFrom) build_index();
-        }
-    }
-
-    // Copies of all keys in key order.
-    std::vector<std::string> keys() const {
-        std::vector<std::string> out;
-        out.reserve(live_);
-        for (const Entry& e : *this) out.push_back(e.key);
-        return out;
     }
 
     void clear() {
@@ -233,31 +193,6 @@ private:
     void reset_buckets() {
         for (int b = 0; b < kDictBuckets; ++b) head_[b] = tail_[b] = -1;
     }
-    void unlink(uint32_t b, int32_t prev, int32_t i) {
-        int32_t nx = pool_[i].next;
-        if (prev < 0)
-            head_[b] = nx;
-        else
-            pool_[prev].next = nx;
-        if (tail_[b] == i) tail_[b] = prev;
-    }
-    // Moves pool entry `from` to the free slot `to`, keeping its place in
-    // its chain.
-    void relocate(int32_t from, int32_t to) {
-        std::swap(pool_[from], pool_[to]);
-        uint32_t b = dict_bucket(pool_[to].key);
-        if (tail_[b] == from) tail_[b] = to;
-        if (head_[b] == from) {
-            head_[b] = to;
-            return;
-        }
-        for (int32_t i = head_[b]; i >= 0; i = pool_[i].next)
-            if (pool_[i].next == from) {
-                pool_[i].next = to;
-                return;
-            }
-    }
-
     std::vector<Entry> pool_;
     size_t live_ = 0;
     int32_t head_[kDictBuckets];

@@ -8,7 +8,8 @@
 
 #include "reader/char_class.h"
 #include "reader/entities.h"
-#include "schema/attributes.h"
+#include "reader/xml_text.h"
+#include "check/attributes.h"
 
 namespace tarvo {
 
@@ -17,11 +18,14 @@ namespace tarvo {
 inline ValueTarget attribute_target(AttributeSet& set, std::string_view name) {
     uint32_t bucket = dict_bucket(name);
     AttributeSet::Entry* entry = set.find_in(bucket, name);
-    if (!entry) entry = &set.append(bucket, name);
-    entry->value.rule = -1;
-    return {&entry->value.text, nullptr};
+    const bool again = entry != nullptr;
+    if (!again) {
+        entry = &set.append(bucket, name);
+        entry->value.order = set.count() - 1;
+    }
+    return {&entry->value.text, nullptr, again};
 }
-inline ValueTarget attribute_target(TagAttributes& tag, std::string_view name) { return tag.target(name); }
+[[gnu::always_inline]] inline ValueTarget attribute_target(TagAttributes& tag, std::string_view name) { return tag.target(name); }
 
 // Called once a value is kept as a view of the input's buffer: from then
 // on the views are copied out before the buffer is reused.
@@ -79,6 +83,55 @@ bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name
         if (amp) decode_entities(value);
         lookahead = in.skip_space();
     }
+    return true;
+}
+
+// The XML reading mode's attribute list: XML names, '=' with optional
+// whitespace around it, a value in single or double quotes finished as an
+// attribute value (references replaced, whitespace normalised), whitespace
+// between attributes. `lookahead` holds the first character of the list on
+// entry and the first one after it on return: the caller judges it ('>' or
+// "/>" after a tag's list, "?>" after the XML declaration's). Returns false
+// with the first problem in `problem` as a sentence.
+template <class Input, class Sink>
+bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name, std::string& problem) {
+    int c = lookahead;
+    while (xml::is_name_start_byte(c)) {
+        std::string_view key;
+        c = in.read_xml_name(name, key);
+        if (xml::has_high_byte(key)) {
+            problem = xml::check_name(key);
+            if (!problem.empty()) return false;
+        }
+        ValueTarget target = attribute_target(out, key);
+        if (target.again) return problem = "attribute '" + std::string(key) + "' is given twice", false;
+        if (is_space(c)) c = in.skip_space();
+        if (c != '=') return problem = "found " + xml::describe(c) + " where '=' expected", false;
+        const int quote = in.skip_space();
+        if (quote != '"' && quote != '\'')
+            return problem = "found " + xml::describe(quote) + " where a quoted value expected", false;
+        if (!target.view || !(quote == '"' ? in.template xml_value_in_buffer<'"'>(*target.view)
+                                           : in.template xml_value_in_buffer<'\''>(*target.view))) {
+            std::string& value = *target.text;
+            value.clear();
+            bool special = false;
+            const int end = quote == '"' ? in.template scan_xml<'"', false>(value, special)
+                                         : in.template scan_xml<'\'', false>(value, special);
+            if (end < 0) return problem = "found end of input where the value's closing quote expected", false;
+            if (special) {
+                problem = xml::finish_run(value, xml::Run::attribute);
+                if (!problem.empty()) return false;
+            }
+        } else {
+            watch_views(in, out);
+        }
+        c = in.get();
+        if (is_space(c))
+            c = in.skip_space();
+        else if (xml::is_name_start_byte(c))
+            return problem = "found " + xml::describe(c) + " where whitespace expected between attributes", false;
+    }
+    lookahead = c;
     return true;
 }
 

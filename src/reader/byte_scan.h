@@ -80,7 +80,7 @@ inline const unsigned char* skip_space(const unsigned char* p, const unsigned ch
 // First byte that cannot continue a name: not an ASCII letter or digit and
 // not `Extra`.
 template <unsigned char Extra>
-inline const unsigned char* skip_name(const unsigned char* p, const unsigned char* e) {
+[[gnu::always_inline]] inline const unsigned char* skip_name(const unsigned char* p, const unsigned char* e) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
     using namespace detail;
     for (; e - p >= 16; p += 16) {
@@ -98,7 +98,7 @@ inline const unsigned char* skip_name(const unsigned char* p, const unsigned cha
 // First byte equal to `Stop` or NUL, or a carriage return when `Cr` is set,
 // or an '&' when `Amp` is set.
 template <unsigned char Stop, bool Cr, bool Amp>
-inline const unsigned char* find_stop(const unsigned char* p, const unsigned char* e) {
+[[gnu::always_inline]] inline const unsigned char* find_stop(const unsigned char* p, const unsigned char* e) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
     using namespace detail;
     for (; e - p >= 16; p += 16) {
@@ -111,6 +111,50 @@ inline const unsigned char* find_stop(const unsigned char* p, const unsigned cha
     }
 #endif
     while (p < e && *p != Stop && *p != 0 && !(Cr && *p == '\r') && !(Amp && *p == '&')) ++p;
+    return p;
+}
+
+// The XML reading mode's names: first byte that is not an ASCII letter or
+// digit, '-', '.', '_', ':' or part of a multi-byte UTF-8 sequence.
+inline bool is_xml_name_byte(unsigned char c) {
+    return is_alnum(c) || c == '-' || c == '.' || c == '_' || c == ':' || c >= 0x80;
+}
+[[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e) {
+    // Most names are letters and digits, which the plain scan settles.
+    p = skip_name<':'>(p, e);
+    if (p < e && (*p == '-' || *p == '.' || *p == '_' || *p >= 0x80)) [[unlikely]]
+        while (p < e && is_xml_name_byte(*p)) ++p;
+    return p;
+}
+
+// The XML reading mode's runs: first byte equal to `Stop` or one that needs
+// a closer look: '&', '<', a byte of a multi-byte sequence, and a control
+// character; in text (`Text`) also ']', while tab and line feed pass there
+// (in a value they become spaces).
+template <unsigned char Stop, bool Text>
+inline const unsigned char* find_xml_stop(const unsigned char* p, const unsigned char* e) {
+    auto special = [](unsigned char c) {
+        return c == Stop || c < 0x20 || c >= 0x80 || c == '&' || c == '<' || (Text && c == ']');
+    };
+#if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
+    using namespace detail;
+    for (; e - p >= 16; p += 16) {
+        Block v = load(p);
+        // Printable ASCII is [0x20, 0x80): one range test marks the rest.
+        Block printable = in_range(v, 0x20, 0x60);
+        if constexpr (Text) printable = either(printable, either(eq(v, splat('\t')), eq(v, splat('\n'))));
+        Block hit = either(either(eq(v, splat(Stop)), eq(v, splat('&'))), eq(v, splat('<')));
+        if constexpr (Text) hit = either(hit, eq(v, splat(']')));
+#if TARVO_SCAN_SSE2
+        hit = either(hit, _mm_xor_si128(printable, splat(0xFF)));
+#else
+        hit = either(hit, vmvnq_u8(printable));
+#endif
+        unsigned i = first(hit);
+        if (i < 16) return p + i;
+    }
+#endif
+    while (p < e && !(special(*p) && !(Text && (*p == '\t' || *p == '\n')))) ++p;
     return p;
 }
 

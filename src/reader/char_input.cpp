@@ -21,51 +21,44 @@ long count_newlines(const unsigned char* b, const unsigned char* e) {
     return total;
 }
 
-namespace {
-
-// Runs `call` between the handler's before_wait and after_wait.
-template <class Call>
-auto waiting(Handler* waits, Call&& call) {
-    if (waits) waits->before_wait();
-    auto result = call();
-    if (waits) waits->after_wait();
-    return result;
+bool BlockInput::refill() {
+    if (eof_) return false;
+    leave_buffer(end_);
+    SourceRead got = read_(reinterpret_cast<char*>(buffer_.get()), kBufferSize);
+    if (got.error) throw ReadFailure{got.error};
+    if (got.size == 0) {
+        eof_ = true;  // the end of input stays the end
+        return false;
+    }
+    start_buffer(buffer_.get(), std::min(got.size, kBufferSize));
+    return true;
 }
 
-}  // namespace
-
-FileInput::FileInput(const char* path, Handler* waits) : waits_(waits) {
-    // errno is taken at once: the wait's end may run code that changes it.
-    file_ = waiting(waits, [this, path] {
-        std::FILE* f = std::fopen(path, "rb");
-        if (!f) open_error_ = errno;
-        return f;
-    });
-    if (!file_) return;
-    buffer_.reset(new unsigned char[kBufferSize]);
-    start_buffer(buffer_.get(), 0);
+FileSource::FileSource(const char* path) {
+    do {
+        file_ = std::fopen(path, "rb");
+        error_ = file_ ? 0 : errno;
+    } while (error_ == EINTR);
 }
 
-FileInput::~FileInput() {
+FileSource::~FileSource() {
     if (file_) std::fclose(file_);
 }
 
-bool FileInput::refill() {
-    if (eof_ || !file_) return false;
-    leave_buffer(end_);
-    int error = 0;
-    size_t n = waiting(waits_, [this, &error] {
-        size_t got = std::fread(buffer_.get(), 1, kBufferSize, file_);
-        if (got == 0 && std::ferror(file_)) error = errno;
-        return got;
-    });
-    if (n == 0) {
-        if (std::ferror(file_)) throw ReadFailure{error};
-        eof_ = true;
-        return false;
+SourceRead FileSource::read(char* buffer, size_t capacity) {
+    if (error_) return {0, error_};
+    for (;;) {
+        errno = 0;
+        size_t got = std::fread(buffer, 1, capacity, file_);
+        if (!std::ferror(file_)) return {got, 0};
+        int error = errno ? errno : EIO;
+        std::clearerr(file_);
+        if (error != EINTR) {
+            if (got == 0) return {0, error};
+            error_ = error;  // the bytes before the failure count first
+        }
+        if (got > 0) return {got, 0};
     }
-    start_buffer(buffer_.get(), n);
-    return true;
 }
 
 }  // namespace tarvo

@@ -5,6 +5,7 @@
 // only in how they refill the buffer.
 #pragma once
 
+#include <concepts>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -17,10 +18,6 @@
 #include "tarvo/tarvo.h"
 
 namespace tarvo {
-
-// A source of bytes: the next byte as 0..255, or -1 at the end of input and
-// on every later call.
-using CharReader = int (*)(void* context);
 
 // Line feeds in [b, e).
 long count_newlines(const unsigned char* b, const unsigned char* e);
@@ -83,6 +80,102 @@ public:
         int c = next_buffer() ? read_run<InClass>(spill) : -1;
         name = spill;
         return c;
+    }
+
+    // The XML reading mode's name: the character read last and the name
+    // bytes after it, shown as read_name() shows its name.
+    [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name) {
+        const unsigned char* start = cur_ - 1;
+        const unsigned char* p = scan::skip_xml_name(cur_, end_);
+        if (p < end_) {
+            cur_ = p + 1;
+            name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+            return *p;
+        }
+        spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
+        cur_ = end_;
+        int c = -1;
+        while (next_buffer()) {
+            p = scan::skip_xml_name(cur_, end_);
+            spill.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+            if (p < end_) {
+                cur_ = p + 1;
+                c = *p;
+                break;
+            }
+            cur_ = end_;
+        }
+        name = spill;
+        return c;
+    }
+
+    // The XML reading mode's runs: appends the bytes up to `Stop` (consumed
+    // and returned; -1 when the input ends first) to `out`, and sets
+    // `special` when one of them needs a closer look (see find_xml_stop).
+    template <unsigned char Stop, bool Text>
+    int scan_xml(std::string& out, bool& special) {
+        for (;;) {
+            const unsigned char* p =
+                special ? reinterpret_cast<const unsigned char*>(scan::find_byte(
+                              reinterpret_cast<const char*>(cur_), reinterpret_cast<const char*>(end_), Stop))
+                        : scan::find_xml_stop<Stop, Text>(cur_, end_);
+            out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+            cur_ = p;
+            if (p < end_) {
+                if (*p == Stop) {
+                    ++cur_;
+                    return Stop;
+                }
+                special = true;
+                continue;
+            }
+            if (!next_buffer()) return -1;
+        }
+    }
+
+    // An XML value up to `Stop` that lies wholly in the buffer and needs no
+    // work: shown in `value`, consumed with its `Stop`; else nothing is
+    // consumed and the result is false.
+    template <unsigned char Stop>
+    bool xml_value_in_buffer(std::string_view& value) {
+        const unsigned char* p = scan::find_xml_stop<Stop, false>(cur_, end_);
+        if (p == end_ || *p != Stop) return false;
+        value = std::string_view(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+        cur_ = p + 1;
+        return true;
+    }
+
+    // The next byte if the buffer holds it, without consuming it; -2 when
+    // finding out would need a refill.
+    int peek_in_buffer() const { return cur_ < end_ ? *cur_ : -2; }
+
+    // Appends every byte up to `stop` to `out`, as it is; returns `stop`
+    // (consumed) or -1 when the input ends first.
+    int scan_raw(std::string& out, char stop) {
+        for (;;) {
+            const char* b = reinterpret_cast<const char*>(cur_);
+            const char* p = scan::find_byte(b, reinterpret_cast<const char*>(end_), stop);
+            out.append(b, static_cast<size_t>(p - b));
+            if (p < reinterpret_cast<const char*>(end_)) {
+                cur_ = reinterpret_cast<const unsigned char*>(p) + 1;
+                return static_cast<unsigned char>(stop);
+            }
+            cur_ = end_;
+            if (!next_buffer()) return -1;
+        }
+    }
+
+    // Appends bytes to `out` up to the first `end` (consumed, not appended);
+    // false when the input ends first.
+    bool scan_past(std::string& out, std::string_view end) {
+        for (;;) {
+            if (scan_raw(out, end.back()) < 0) return false;
+            out.push_back(end.back());
+            if (out.size() >= end.size() && std::string_view(out).substr(out.size() - end.size()) == end) {
+                out.resize(out.size() - end.size());
+                return true;
+            }
+        }
     }
 
     // A value up to `Stop` that lies wholly in the buffer and needs no work
@@ -283,37 +376,70 @@ private:
     int pending_ = -1;                        // last byte of the buffer left behind, not yet counted
 };
 
-// Thrown by FileInput when reading fails (a directory, an I/O error): the
+// What the parse loop asks of an input: single bytes, the bulk scans of
+// names, whitespace, text and values, where the reader stands, a hook run
+// before the buffer is reused, and whether the input is a stream of
+// back-to-back documents (kStream) or one document that must end after its
+// root element. BufferedInput provides all but kStream and refill().
+template <class In>
+concept DocumentInput = requires(In in, std::string& spill, std::string_view& view, bool& amp, long& number) {
+    { In::kStream } -> std::convertible_to<bool>;
+    { in.get() } -> std::same_as<int>;
+    { in.skip_space() } -> std::same_as<int>;
+    { in.read_space(spill, view) } -> std::same_as<int>;
+    { in.template read_name<':', is_element_name_char>(spill, view) } -> std::same_as<int>;
+    { in.template scan_until<'<', true>(spill, amp) } -> std::same_as<int>;
+    { in.template value_in_buffer<'"'>(view) } -> std::same_as<bool>;
+    { in.scan_until_space(spill) } -> std::same_as<int>;
+    { in.location(number, number) };
+    { in.line_number() } -> std::same_as<long>;
+    { in.on_refill(static_cast<void (*)(void*)>(nullptr), static_cast<void*>(nullptr)) };
+    { in.refill() } -> std::same_as<bool>;
+};
+
+// Thrown by BlockInput when a read fails (a directory, an I/O error): the
 // parse ends as for a file that cannot be opened. `error` is errno.
 struct ReadFailure {
     int error;
 };
 
-// A document file. Locations for messages come from the data already read,
-// so a message never re-reads the file.
-class FileInput : public BufferedInput<FileInput> {
+// A document read block by block from a source: a file (FileSource), or a
+// host's own reader of the same bytes. Locations for messages come from the
+// data already read, so a message never reads again.
+class BlockInput : public BufferedInput<BlockInput> {
 public:
     static constexpr bool kStream = false;
 
-    // `waits` (may be null) is told before and after every call that can
-    // block: the open and each read.
-    FileInput(const char* path, Handler* waits);
-    ~FileInput();
-    FileInput(const FileInput&) = delete;
-    FileInput& operator=(const FileInput&) = delete;
-
-    bool is_open() const { return file_ != nullptr; }
-    // errno of the failed open.
-    int open_error() const { return open_error_; }
+    explicit BlockInput(const DocumentSource& read) : read_(read), buffer_(new unsigned char[kBufferSize]) {
+        start_buffer(buffer_.get(), 0);
+    }
     bool refill();
 
 private:
     static constexpr size_t kBufferSize = 64 * 1024;
-    Handler* waits_;
-    std::FILE* file_ = nullptr;
+    const DocumentSource& read_;
     std::unique_ptr<unsigned char[]> buffer_;
-    int open_error_ = 0;
     bool eof_ = false;
+};
+
+// A document file, read as a DocumentSource. An open or a read that a
+// signal interrupts is made again: only a real failure ends the document.
+class FileSource {
+public:
+    explicit FileSource(const char* path);
+    ~FileSource();
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    bool is_open() const { return file_ != nullptr; }
+    // errno of the failed open.
+    int open_error() const { return error_; }
+    SourceRead read(char* buffer, size_t capacity);
+
+private:
+    std::FILE* file_ = nullptr;
+    // The error that cut a read short; the next read reports it.
+    int error_ = 0;
 };
 
 // A document held in memory, read in place: one buffer that is never refilled.
@@ -369,28 +495,6 @@ private:
     Take take_;
     std::unique_ptr<unsigned char[]> buffer_;
     bool ended_ = false;
-};
-
-// A character source read one byte per reader call; the byte-by-byte way,
-// kept for sources that cannot be read ahead.
-class CharReaderInput : public BufferedInput<CharReaderInput> {
-public:
-    static constexpr bool kStream = true;
-
-    CharReaderInput(CharReader reader, void* context) : reader_(reader), context_(context) {}
-    bool refill() {
-        leave_buffer(end_);
-        int c = reader_(context_);
-        if (c < 0) return false;
-        byte_ = static_cast<unsigned char>(c);
-        start_buffer(&byte_, 1);
-        return true;
-    }
-
-private:
-    CharReader reader_;
-    void* context_;
-    unsigned char byte_ = 0;
 };
 
 }  // namespace tarvo

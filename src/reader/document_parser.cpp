@@ -10,15 +10,14 @@ bool is_letter(int c, char lower) { return c == lower || c == lower - 'a' + 'A';
 
 // The XML declaration and the one optional declaration opened by "<!",
 // up to the first character of the first element's tag.
-template <class Input>
+template <DocumentInput Input>
 class Prolog {
 public:
     Prolog(ParseRun<Input>& run, Input& in, ParseScratch& s, const char* path)
         : run_(run), in_(in), s_(s), path_(path) {}
 
-    // Returns a status, or ParseRun::kContinue with `c` set for the main
-    // loop; `inside_tag` tells whether the first tag's '<' is already read.
-    int read(int& c, bool& inside_tag) {
+    // Returns a status, or kGoOn with `c` set for the main loop; `inside_tag` tells whether the first tag's '<' is already read.
+    Status read(int& c, bool& inside_tag) {
         c = in_.skip_space();
         if (c != '<') return fail("found '%c' where '<' expected", c);
         c = in_.get();
@@ -37,11 +36,11 @@ public:
         if (lookahead != '?') return fail("found '%c' where '?' expected", lookahead);
         c = in_.get();
         if (c != '>') return fail("found '%c' where '>' expected", c);
-        if (!attributes_ok) return 1;
+        if (!attributes_ok) return Status::invalid;
         if (const AttributeValue* version = decl.get("version")) {
             if (version->text != "1.0") return fail("XML version is not 1.0; cannot parse");
-        } else if (Reporter* r = run_.reporter()) {
-            r->warning("File %s: no version in XML declaration; assuming 1.0", path_);
+        } else {
+            run_.plain(Severity::warning, {}, "File %s: no version in XML declaration; assuming 1.0", path_);
         }
         c = in_.skip_space();
         if (c != '<') return fail("found '%c' where '<' expected", c);
@@ -52,22 +51,21 @@ public:
             c = in_.skip_space();
             if (c != '<') return fail("found '%c' where '<' expected", c);
             inside_tag = false;
-            return ParseRun<Input>::kContinue;
+            return kGoOn;
         }
         // A '<' with nothing after it opens no root element: the file was cut.
         if (c < 0) return fail("unexpected end of file before the root element");
         inside_tag = true;
-        return ParseRun<Input>::kContinue;
+        return kGoOn;
     }
 
 private:
     template <class... Args>
-    int fail(const char* format, Args... args) {
+    Status fail(const char* format, Args... args) {
         if constexpr (sizeof...(Args) == 0)
-            run_.error("%s", format);  // a message without arguments is not a format
+            return run_.error("%s", format);  // a message without arguments is not a format
         else
-            run_.error(format, args...);
-        return 1;
+            return run_.error(format, args...);
     }
 
     ParseRun<Input>& run_;
@@ -76,48 +74,215 @@ private:
     const char* path_;
 };
 
-template <class Input>
-int parse_document(const SchemaTable& table, Input& in, Handler* handler, int flags, ParseScratch& scratch,
-                   const char* path) {
-    ParseRun<Input> run(table, in, handler, flags, scratch, path);
+// The XML mode's prolog: an optional byte-order mark and XML declaration,
+// then comments, processing instructions, whitespace and at most one
+// DOCTYPE declaration, which is kept, up to the root element's name.
+template <DocumentInput Input>
+class XmlProlog {
+public:
+    XmlProlog(ParseRun<Input, true>& run, Input& in, ParseScratch& s) : run_(run), in_(in), s_(s) {}
+
+    Status read(int& c, bool& inside_tag) {
+        s_.has_doctype = false;
+        s_.doctype_name.clear();
+        s_.doctype_system.clear();
+        s_.doctype_public.clear();
+        s_.internal_subset.clear();
+        c = in_.get();
+        if (c == 0xEF) {
+            if (in_.get() != 0xBB || in_.get() != 0xBF) return run_.xml_error("found a byte-order mark cut short");
+            c = in_.get();
+        }
+        for (bool first = true;; first = false) {
+            if (is_space(c)) {
+                c = in_.skip_space();
+                first = false;  // the XML declaration stands at the very start
+            }
+            if (c != '<') return run_.xml_expected(c, c < 0 ? "the root element" : "'<'");
+            c = in_.get();
+            Status status;
+            if (c == '?') {
+                status = run_.processing_instruction(first);
+            } else if (c == '!') {
+                c = in_.get();
+                if (c == '-')
+                    status = run_.comment();
+                else if (c == 'D' && !s_.has_doctype)
+                    status = doctype();
+                else
+                    return run_.xml_expected(c, s_.has_doctype ? "'--'" : "'--' or 'DOCTYPE'");
+            } else if (xml::is_name_start_byte(c)) {
+                run_.start_content();
+                inside_tag = true;
+                return kGoOn;
+            } else {
+                return run_.xml_expected(c, "the root element's name");
+            }
+            if (status != kGoOn) return status;
+            c = in_.get();
+        }
+    }
+
+private:
+    // <!DOCTYPE Name (SYSTEM "s" | PUBLIC "p" "s")? ([ internal subset ])? >,
+    // after "<!D".
+    Status doctype() {
+        int c;
+        for (char k : std::string_view("OCTYPE")) {
+            if ((c = in_.get()) != k) return run_.xml_expected(c, "'<!DOCTYPE'");
+        }
+        if (!is_space(c = in_.get())) return run_.xml_expected(c, "whitespace");
+        c = in_.skip_space();
+        if (!xml::is_name_start_byte(c)) return run_.xml_expected(c, "the document type's name");
+        std::string_view name;
+        c = in_.read_xml_name(s_.attribute_name, name);
+        s_.doctype_name.assign(name);
+        std::string problem = xml::check_name(s_.doctype_name);
+        if (!problem.empty()) return run_.xml_error(problem);
+        s_.has_doctype = true;
+        if (is_space(c)) c = in_.skip_space();
+        if (c == 'S' || c == 'P') {
+            const bool is_public = c == 'P';
+            for (char k : std::string_view(is_public ? "UBLIC" : "YSTEM")) {
+                if ((c = in_.get()) != k) return run_.xml_expected(c, "'SYSTEM' or 'PUBLIC'");
+            }
+            if (is_public) {
+                Status status = literal(s_.doctype_public);
+                if (status != kGoOn) return status;
+            }
+            Status status = literal(s_.doctype_system);
+            if (status != kGoOn) return status;
+            c = in_.skip_space();
+        }
+        if (c == '[') {
+            Status status = internal_subset();
+            if (status != kGoOn) return status;
+            c = in_.skip_space();
+        }
+        return c == '>' ? kGoOn : run_.xml_expected(c, "'>'");
+    }
+
+    // Whitespace, then a quoted literal.
+    Status literal(std::string& out) {
+        int c = in_.get();
+        if (!is_space(c)) return run_.xml_expected(c, "whitespace");
+        c = in_.skip_space();
+        if (c != '"' && c != '\'') return run_.xml_expected(c, "a quoted literal");
+        if (in_.scan_raw(out, static_cast<char>(c)) < 0) return run_.xml_expected(-1, "the literal's closing quote");
+        return kGoOn;
+    }
+
+    // The declarations up to ']', kept as they stand for an importer and
+    // otherwise only read: quoted strings, comments and processing
+    // instructions may hold '>' and ']'.
+    Status internal_subset() {
+        std::string& out = s_.internal_subset;
+        for (;;) {
+            int c = in_.get();
+            if (c < 0) return run_.xml_expected(-1, "']' closing the internal subset");
+            if (c == ']') return kGoOn;
+            out.push_back(static_cast<char>(c));
+            if (c == '"' || c == '\'') {
+                if (in_.scan_raw(out, static_cast<char>(c)) < 0) return run_.xml_expected(-1, "the closing quote");
+                out.push_back(static_cast<char>(c));
+            } else if (c == '<') {
+                std::string_view end = ">";
+                int d = in_.get();
+                if (d < 0) return run_.xml_expected(-1, "a declaration");
+                out.push_back(static_cast<char>(d));
+                if (d == '?') {
+                    end = "?>";
+                } else if (d == '!') {
+                    int e = in_.get();
+                    if (e < 0) return run_.xml_expected(-1, "a declaration");
+                    out.push_back(static_cast<char>(e));
+                    if (e == '-') end = "-->";
+                }
+                if (end == ">") {
+                    // A declaration: quoted strings may hold '>'.
+                    for (;;) {
+                        int k = in_.get();
+                        if (k < 0) return run_.xml_expected(-1, "'>' closing the declaration");
+                        out.push_back(static_cast<char>(k));
+                        if (k == '>') break;
+                        if (k == '"' || k == '\'') {
+                            if (in_.scan_raw(out, static_cast<char>(k)) < 0)
+                                return run_.xml_expected(-1, "the closing quote");
+                            out.push_back(static_cast<char>(k));
+                        }
+                    }
+                } else {
+                    if (!in_.scan_past(out, end)) return run_.xml_expected(-1, std::string("'") .append(end).append("'").c_str());
+                    out.append(end);
+                }
+            } else if (c != '%' && c != ';' && !is_space(c) && !xml::is_name_byte(c)) {
+                return run_.xml_expected(c, "a declaration, a parameter-entity reference or ']'");
+            }
+        }
+    }
+
+    ParseRun<Input, true>& run_;
+    Input& in_;
+    ParseScratch& s_;
+};
+
+template <DocumentInput Input>
+Status parse_xml_document(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& scratch,
+                          ReportBuilder& report, const char* path) {
+    ParseRun<Input, true> run(table, in, handler, options, scratch, report, path);
     int c = -1;
     bool inside_tag = false;
-    int status = Prolog<Input>(run, in, scratch, path).read(c, inside_tag);
-    if (status != ParseRun<Input>::kContinue) return status;
+    Status status = XmlProlog<Input>(run, in, scratch).read(c, inside_tag);
+    if (status != kGoOn) return status;
+    return run.run(c, inside_tag);
+}
+
+template <DocumentInput Input>
+Status parse_document(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& scratch,
+                      ReportBuilder& report, const char* path) {
+    if (has(options.flags, Flags::xml)) return parse_xml_document(table, in, handler, options, scratch, report, path);
+    ParseRun<Input> run(table, in, handler, options, scratch, report, path);
+    int c = -1;
+    bool inside_tag = false;
+    Status status = Prolog<Input>(run, in, scratch, path).read(c, inside_tag);
+    if (status != kGoOn) return status;
     return run.run(c, inside_tag);
 }
 
 }  // namespace
 
-int DocumentParser::parse_file(const SchemaTable& table, const char* path, int flags) {
-    FileInput in(path, handler_);
-    int error = in.open_error();
+Status report_unreadable(ReportBuilder& report, const char* name, int os_error) {
+    Details details;
+    details.kind = DiagnosticKind::input_output;
+    details.os_error = os_error;
+    report.begin(Severity::error).append_format("Could not open file %s for reading", name);
+    report.end(details);
+    return Status::unreadable;
+}
+
+Status DocumentParser::parse_file(const SchemaTable& table, const char* path, const Options& options, ReportBuilder& report) {
+    FileSource file(path);
+    if (!file.is_open()) return report_unreadable(report, path, file.open_error());
+    return parse_source(table, [&file](char* buffer, size_t capacity) { return file.read(buffer, capacity); },
+                        path, options, report);
+}
+
+Status DocumentParser::parse_source(const SchemaTable& table, const DocumentSource& read, const char* name,
+                                    const Options& options, ReportBuilder& report) {
+    BlockInput in(read);
     try {
-        if (in.is_open()) return parse_document(table, in, handler_, flags, scratch_, path);
+        return parse_document(table, in, handler_, options, scratch_, report, name);
     } catch (const ReadFailure& failure) {
         // A directory, or a failing disk: what was read so far stands, the
         // file as a whole could not be read.
-        error = failure.error;
+        return report_unreadable(report, name, failure.error);
     }
-    if (Reporter* r = current_reporter()) {
-        Details details;
-        details.kind = DiagnosticKind::input_output;
-        details.os_error = error;
-        r->add_error(format_message("Could not open file %s for reading", path), details);
-    }
-    return 2;
 }
 
-int DocumentParser::parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name,
-                                 int flags) {
+Status DocumentParser::parse_buffer(const SchemaTable& table, std::string_view data, const std::string& name,
+                                    const Options& options, ReportBuilder& report) {
     MemoryInput in(data);
-    return parse_document(table, in, handler_, flags, scratch_, name.c_str());
-}
-
-int DocumentParser::parse_stream(const SchemaTable& table, CharReader reader, void* context, int& lookahead,
-                                 int flags) {
-    CharReaderInput in(reader, context);
-    return parse_stream(table, in, lookahead, flags);
+    return parse_document(table, in, handler_, options, scratch_, report, name.c_str());
 }
 
 }  // namespace tarvo

@@ -2,90 +2,152 @@
 // (Input::kStream false) carries a location for messages and is followed by
 // a trailing-data check; a stream policy ends the document at the '>' that
 // closes its root element and reads nothing after it.
+//
+// The loop is the only place that reports: the checks it calls return what
+// they refused, and the loop words each refusal, files it in its report,
+// and adds the line that says where it happened.
 #pragma once
 
 #include <cstdarg>
 #include <string>
 #include <string_view>
 
+#include "check/attributes.h"
+#include "check/content_model.h"
 #include "containers/ptr_stack.h"
 #include "containers/str_buf.h"
-#include "diag/reporter.h"
+#include "diag/messages.h"
+#include "diag/report.h"
 #include "reader/attribute_reader.h"
 #include "reader/document_parser.h"
 #include "reader/entities.h"
-#include "schema/attributes.h"
-#include "schema/content_model.h"
+#include "reader/sibling_places.h"
+#include "reader/xml_markup.h"
+#include "reader/xml_text.h"
 
 namespace tarvo {
 
-template <class Input>
-class ParseRun final : public Locator {
-public:
-    // Result of reading one tag: go on with the next cycle, or stop.
-    static constexpr int kContinue = -1;
+// What the loop's steps return: a Status ends the document, kGoOn reads on.
+inline constexpr Status kGoOn = static_cast<Status>(-1);
 
-    ParseRun(const SchemaTable& table, Input& in, Handler* handler, int flags, ParseScratch& s,
-             const char* path = nullptr)
-        : table_(table), in_(in), handler_(handler), flags_(flags), s_(s), path_(path),
-          reporter_(current_reporter()) {
+// `Xml` selects the XML 1.0 reading mode (Flags::xml): a separate
+// instantiation, so the default mode pays nothing for it.
+template <DocumentInput Input, bool Xml = false>
+class ParseRun final {
+public:
+    ParseRun(const SchemaTable& table, Input& in, Handler* handler, const Options& options, ParseScratch& s,
+             ReportBuilder& report, const char* path = nullptr)
+        : table_(table), in_(in), handler_(handler), flags_(options.flags), max_errors_(options.max_errors),
+          paths_(options.paths), s_(s),
+          report_(report), path_(path) {
         s_.tag_attributes.begin_document(table);
-        if (reporter_) {
-            outer_locator_ = reporter_->locator();
-            reporter_->set_locator(this);
-        }
-    }
-    ~ParseRun() {
-        if (reporter_) reporter_->set_locator(outer_locator_);
     }
     ParseRun(const ParseRun&) = delete;
     ParseRun& operator=(const ParseRun&) = delete;
 
-    Reporter* reporter() const { return reporter_; }
-    void locate(long& line, long& column) override { in_.location(line, column); }
-
-    // Messages: a file message is prefixed with the file and line, a stream
-    // message carries no location and starts with a capital letter.
-    void error(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (!reporter_) return;
+    // A message of the loop's own: a file message is prefixed with the file
+    // and line, a stream message carries no location and starts with a
+    // capital letter.
+    [[gnu::cold, gnu::noinline]] Status error(const char* format, ...) __attribute__((format(printf, 2, 3))) {
         va_list args;
         va_start(args, format);
         report(Severity::error, {}, format, args);
         va_end(args);
+        return Status::invalid;
     }
-    void warning(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (!reporter_) return;
+
+    // A message without the loop's prefix, located where the reader stands.
+    [[gnu::cold, gnu::noinline]] void plain(Severity severity, const Details& details, const char* format, ...)
+        __attribute__((format(printf, 4, 5))) {
         va_list args;
         va_start(args, format);
-        report(Severity::warning, {}, format, args);
+        report_.begin(severity).append_vformat(format, args);
         va_end(args);
+        file(details);
     }
 
-    // Errors reported so far: taken before a check, so that the message that
-    // follows a refusal can carry what the refusal's record says.
-    uint32_t mark() const { return reporter_ ? reporter_->error_count() : 0; }
-
-    // A message about the current element after a check since `mark`: it
-    // takes the kind, attribute and expected list of the check's refusal, or
-    // `kind` when the check reported nothing.
-    [[gnu::cold, gnu::noinline]] void follow_up(Severity severity, uint32_t mark, DiagnosticKind kind,
-                                                const char* format) __attribute__((format(printf, 5, 0))) {
-        if (!reporter_) return;
-        Details details;
-        details.kind = kind;
-        if (const Diagnostic* cause = reporter_->last_error_since(mark)) {
-            details.kind = cause->kind;
-            details.attribute = cause->attribute;
-            details.expected = cause->expected;
+    // A syntax error of the XML reading mode, which names the column too.
+    [[gnu::cold, gnu::noinline]] Status xml_error(const std::string& what) {
+        StrBuf& text = report_.begin(Severity::error);
+        const size_t body = text.length();
+        long line, column;
+        in_.location(line, column);
+        if constexpr (!Input::kStream) text.append_format("File %s, line %ld, column %ld: ", path_, line, column);
+        text.append(what);
+        if constexpr (Input::kStream) {
+            if (text.length() > body) text.capitalize_at(body);
         }
-        details.element = held_name();
-        report_format(severity, details, format, name());
+        report_.end({}, line, column);
+        return Status::invalid;
+    }
+    Status xml_expected(int found, const char* expected) { return xml_error(xml::expected(found, expected)); }
+
+    // The markup other than tags (see xml_markup.h), each after its opening
+    // characters: a processing instruction after "<?" (at the very start of
+    // a document, `at_start`, one named xml is the XML declaration), a
+    // comment after "<!-", a CDATA section after "<![", whose characters join
+    // the text being gathered.
+    Status processing_instruction(bool at_start = false) {
+        return judged(xml::processing_instruction(in_, s_, at_start));
+    }
+    Status comment() { return judged(xml::comment(in_, s_.whitespace)); }
+    Status cdata_section() {
+        Status status = judged(xml::cdata_section(in_, s_.whitespace));
+        if (status != kGoOn) return status;
+        s_.text += s_.whitespace;
+        text_blank_ = false;
+        text_gathered_ = true;
+        return kGoOn;
+    }
+    Status judged(const std::string& problem) { return problem.empty() ? kGoOn : xml_error(problem); }
+
+    // Markup after '<' and `opener` ('!' or '?'): in the content (`content`
+    // set) a CDATA section may stand there too.
+    Status markup(int opener, bool content) {
+        if (opener == '?') return processing_instruction();
+        int c = in_.get();
+        if (c == '-') return comment();
+        if (content && c == '[') return cdata_section();
+        return xml_expected(c, content ? "'--' or '[CDATA['" : "'--'");
+    }
+
+    // After the root element: whitespace, comments and processing
+    // instructions only.
+    Status xml_trailing(int c) {
+        for (;;) {
+            if (is_space(c)) c = in_.skip_space();
+            if (c < 0) return Status::ok;
+            if (c != '<') return xml_expected(c, "the end of the document (only comments, processing instructions "
+                                                 "and whitespace may follow the root element)");
+            c = in_.get();
+            if (c != '!' && c != '?')
+                return xml_expected(c, "'!--' or '?' (only comments, processing instructions and whitespace may "
+                                       "follow the root element)");
+            Status status = markup(c, false);
+            if (status != kGoOn) return status;
+            c = in_.get();
+        }
+    }
+
+    // The root element's tag is read next: whatever was gathered before it
+    // is no run of character data.
+    void start_content() {
+        s_.text.clear();
+        text_gathered_ = false;
+        text_blank_ = true;
     }
 
     // The main loop. `c` is the current character; when `inside_tag` is set
     // the '<' of the first tag has been read and `c` is the first character
-    // after it other than whitespace.
-    int run(int c, bool inside_tag) {
+    // after it other than whitespace (in the XML mode, the one right after it).
+    Status run(int c, bool inside_tag) {
+        const Status status = Xml ? run_xml(c, inside_tag) : run_plain(c, inside_tag);
+        // A document read to its end after errors the parse went on after.
+        return status == Status::ok && errors_ > 0 ? Status::invalid : status;
+    }
+
+private:
+    Status run_plain(int c, bool inside_tag) {
         bool read_whitespace = false;
         for (;;) {
             bool tag = inside_tag;
@@ -99,33 +161,148 @@ public:
                 }
             }
             if (tag) {
-                int status = read_tag(c);
-                if (status != kContinue) return status;
+                Status status = read_tag(c);
+                if (status != kGoOn) return status;
                 read_whitespace = true;
                 continue;
             }
             if constexpr (!Input::kStream) {
                 if (complete_) return trailing(c);
             }
-            int status = character_data(c);
-            if (status != kContinue) return status;
+            Status status = character_data(c);
+            if (status != kGoOn) return status;
             c = '<';
             read_whitespace = false;
         }
     }
 
 private:
-    // Writes one message straight into its text, without a temporary copy.
-    [[gnu::cold, gnu::noinline]] void report(Severity severity, const Details& details, const char* format,
-                                             va_list args) __attribute__((format(printf, 4, 0))) {
-        StrBuf& text = reporter_->begin(severity, details);
-        size_t body = text.length();
-        if constexpr (!Input::kStream) text.append_format("File %s, line %ld: ", path_, in_.line_number());
-        text.append_vformat(format, args);
-        if constexpr (Input::kStream) {
-            if (text.length() > body) text.capitalize_at(body);
+    // The XML mode's loop: character data is gathered across comments,
+    // processing instructions and CDATA sections and checked as one run
+    // when the next tag comes.
+    Status run_xml(int c, bool inside_tag) {
+        bool after_tag = false;
+        for (;;) {
+            if (!inside_tag) {
+                if (after_tag) {
+                    // Whitespace after a tag, as the default loop reads it:
+                    // mostly it only separates two tags.
+                    whitespace_ = {};
+                    c = in_.read_space(s_.whitespace, whitespace_);
+                    if (c == '<') {
+                        // Kept while a run may go on past markup that follows.
+                        const int next = in_.peek_in_buffer();
+                        if (!whitespace_.empty() && (text_gathered_ || next == '!' || next == '?' || next == -2)) {
+                            s_.text += whitespace_;
+                            text_gathered_ = true;
+                        }
+                        whitespace_ = {};
+                    }
+                }
+                if constexpr (!Input::kStream) {
+                    if (complete_) return xml_trailing(c);
+                }
+                if (c != '<') {
+                    Status status = gather_text(c);
+                    if (status != kGoOn) return status;
+                }
+                c = in_.get();
+            }
+            inside_tag = false;
+            after_tag = false;
+            if (c == '!' || c == '?') {
+                Status status = markup(c, true);
+                if (status != kGoOn) return status;
+                c = in_.get();
+                continue;
+            }
+            if (text_gathered_) {
+                Status status = flush_text();
+                if (status != kGoOn) return status;
+            }
+            Status status = read_tag(c);
+            if (status != kGoOn) return status;
+            after_tag = true;
         }
-        reporter_->end();
+    }
+
+    // Character data from `c` (not '<'; the whitespace before it is in
+    // `whitespace_`) up to the next '<' (consumed), finished and added to the
+    // run being gathered.
+    Status gather_text(int c) {
+        std::string& text = s_.text;
+        const size_t start = text.size();
+        text += whitespace_;  // read just before `c`, still valid
+        whitespace_ = {};
+        bool special = true;
+        if (c >= 0) {
+            text.push_back(static_cast<char>(c));
+            special = (c < 0x20 && c != '\t' && c != '\n') || c == '&' || c == ']' || c >= 0x80;
+        }
+        if (c < 0 || in_.template scan_xml<'<', true>(text, special) < 0) {
+            if (stack_.is_empty()) return xml_expected(-1, complete_ ? "the end of the document" : "the root element");
+            return xml_error("found end of input where the end tag of '" +
+                             std::string(element_name(table_, top()->element)) + "' expected");
+        }
+        text_gathered_ = true;
+        if (text_blank_) text_blank_ = blank_from(start);
+        if (special) {
+            std::string problem = xml::finish_run(text, xml::Run::text, start);
+            if (!problem.empty()) return xml_error(problem);
+        }
+        return kGoOn;
+    }
+
+    bool blank_from(size_t start) const {
+        for (size_t i = start; i < s_.text.size(); ++i)
+            if (!is_space(static_cast<unsigned char>(s_.text[i]))) return false;
+        return true;
+    }
+
+    // The run gathered before a tag: whitespace alone is no character data,
+    // anything else is checked and delivered as one text event.
+    Status flush_text() {
+        text_gathered_ = false;
+        const bool blank = text_blank_;
+        text_blank_ = true;
+        if (blank) {
+            s_.text.clear();
+            return kGoOn;
+        }
+        Status status = deliver_text(false);
+        s_.text.clear();
+        return status;
+    }
+
+    // Files the message begun in the report, with where the reader stands.
+    void file(const Details& details) {
+        long line, column;
+        in_.location(line, column);
+        report_.end(details, line, column);
+    }
+
+    // A message of the loop's own is written in three steps: begin_own()
+    // writes the file's prefix and returns the text, the caller appends
+    // the body, end_own() capitalises a stream message and files it.
+    StrBuf& begin_own(Severity severity) {
+        StrBuf& text = report_.begin(severity);
+        own_body_ = text.length();
+        if constexpr (!Input::kStream) text.append_format("File %s, line %ld: ", path_, in_.line_number());
+        return text;
+    }
+    void end_own(const Details& details) {
+        if constexpr (Input::kStream) {
+            StrBuf& text = report_.text_being_written();
+            if (text.length() > own_body_) text.capitalize_at(own_body_);
+        }
+        file(details);
+    }
+
+    // Writes one message straight into its text, without a temporary copy.
+    void report(Severity severity, const Details& details, const char* format, va_list args)
+        __attribute__((format(printf, 4, 0))) {
+        begin_own(severity).append_vformat(format, args);
+        end_own(details);
     }
     void report_format(Severity severity, const Details& details, const char* format, ...)
         __attribute__((format(printf, 4, 5))) {
@@ -133,6 +310,61 @@ private:
         va_start(args, format);
         report(severity, details, format, args);
         va_end(args);
+    }
+
+    // A content-model refusal: its own message, then the loop's line about
+    // the current element, which carries the refusal's kind and expected
+    // list.
+    // `opening`: the refused element is a start tag's, not open yet.
+    [[gnu::cold, gnu::noinline]] void refused(const ContentRefusal& refusal, Severity severity, bool opening,
+                                              const char* before, const char* after = "'") {
+        Details cause = refusal_details(table_, refusal, s_.expected);
+        place(cause, opening);
+        word_refusal(table_, refusal, report_.begin(Severity::error));
+        file(cause);
+        follow_up(severity, cause, before, after);
+    }
+
+    // Where the concerned element stands: its parent and its path from the
+    // root. It is the open element, or with `opening` the start tag's.
+    void place(Details& d, bool opening) {
+        std::string& path = s_.path;
+        path.clear();
+        const int32_t depth = stack_.count();
+        const int32_t parent = depth - (opening ? 1 : 2);
+        if (parent >= 0) d.parent = element_name(table_, (*(stack_.begin() + parent))->element);
+        if (!paths_) return;
+        auto step = [&path](std::string_view name, uint32_t place) {
+            path.append("/").append(name).append("[").append(std::to_string(place)).append("]");
+        };
+        for (int32_t i = 0; i < depth; ++i)
+            step(element_name(table_, (*(stack_.begin() + i))->element), places_.place(static_cast<size_t>(i)));
+        if (opening)
+            step(held_name(), places_.count_child(SiblingPlaces::key(find_element(table_, name_), name_)));
+        d.path = path;
+    }
+    [[gnu::always_inline]] void open_child(int32_t element) {
+        if (paths_) places_.open(element);
+    }
+    void close_child() {
+        if (paths_) places_.close();
+    }
+
+    // The loop's line after a refusal whose details are `cause`: `before`,
+    // the current tag's name, `after`. The name is appended as it is, not
+    // through a format, whatever its length.
+    void follow_up(Severity severity, const Details& cause, const char* before, const char* after = "'") {
+        Details details = cause;
+        details.element = held_name();
+        details.note = true;
+        naming(severity, details, before, after);
+    }
+    void naming(Severity severity, const Details& details, const char* before, const char* after) {
+        StrBuf& text = begin_own(severity);
+        text.append(before);
+        text.append(held_name());
+        text.append(after);
+        end_own(details);
     }
 
     // The current tag's name for a message: copied out of the read buffer,
@@ -144,7 +376,10 @@ private:
         }
         return s_.name;
     }
-    const char* name() { return held_name().c_str(); }
+    [[gnu::cold, gnu::noinline]] Status end_of_file_in_tag() {
+        naming(Severity::error, {}, "unexpected end of file while opening element '", "'");
+        return Status::invalid;
+    }
     // Once the tag's element is known its name is the grammar's, which stays
     // put while the buffer moves on.
     void name_from_grammar(int32_t element) {
@@ -153,216 +388,261 @@ private:
     }
     const ContentPosition* top() const { return stack_.top(); }
 
-    // Runs a handler call and tells whether the call itself failed.
-    template <class Call>
-    bool deliver(Call&& call) {
-        uint32_t before = reporter_ ? reporter_->error_count() : 0;
-        call();
-        return reporter_ && reporter_->error_count() != before;
+    // A handler call returned false: its failure is the parse's last error.
+    [[gnu::cold, gnu::noinline]] Status handler_failed() {
+        Details details;
+        details.kind = DiagnosticKind::handler_failed;
+        report_.begin(Severity::error).append(handler_->failure());
+        file(details);
+        return Status::handler_failed;
     }
 
-    int read_tag(int& c) {
+    // After '/' and "/>": the next character, and in the default mode the
+    // next one other than whitespace.
+    int after_slash() { return Xml ? in_.get() : in_.skip_space(); }
+
+    Status read_tag(int& c) {
         bool end_tag = false;
         if (c == '/') {
             end_tag = true;
-            c = in_.skip_space();
+            c = after_slash();
         }
         // A view of the buffer (or of s_.name when it crossed a refill),
         // valid until the next refill.
         name_ = {};
-        if (is_element_name_char(c)) c = in_.template read_name<':', is_element_name_char>(s_.name, name_);
-        int status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
-        if (status != kContinue) return status;
-        if (c != '>') {
-            error("found '%c' where '>' expected", c);
-            return 1;
+        if constexpr (Xml) {
+            if (!xml::is_name_start_byte(c)) return xml_expected(c, "an element name");
+            c = in_.read_xml_name(s_.name, name_);
+            if (xml::has_high_byte(name_)) {
+                std::string problem = xml::check_name(name_);
+                if (!problem.empty()) return xml_error(problem);
+            }
+            if (end_tag && is_space(c)) c = in_.skip_space();
+        } else {
+            if (is_element_name_char(c)) c = in_.template read_name<':', is_element_name_char>(s_.name, name_);
         }
+        Status status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
+        if (status != kGoOn) return status;
+        if (c != '>') return Xml ? xml_expected(c, "'>'") : error("found '%c' where '>' expected", c);
         if constexpr (Input::kStream) {
-            if (complete_) return 0;
+            if (complete_) return Status::ok;
         }
-        return kContinue;
+        return kGoOn;
     }
 
-    int close_tag() {
+    Status close_tag() {
         if (skip_depth_ >= 0) {
             --skip_depth_;
-            return kContinue;
+            return kGoOn;
         }
-        uint32_t before = mark();
-        if (stack_.is_empty() || !accept_end_tag(table_, name_, top(), previous_)) {
-            follow_up(Severity::error, before, DiagnosticKind::syntax, "error while closing element '%s'");
-            return 1;
+        if (stack_.is_empty()) {
+            follow_up(Severity::error, {}, "error while closing element '");
+            return Status::invalid;
         }
+        ContentRefusal refusal;
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
         previous_ = stack_.pop();
+        close_child();
         if (handler_) {
             name_from_grammar(previous_->element);
-            if (deliver([&] { handler_->end_tag(previous_->element, name_); })) return 3;
+            if (!handler_->end_tag(previous_->element, name_)) return handler_failed();
         }
         if (stack_.is_empty()) complete_ = true;
-        return kContinue;
+        return kGoOn;
     }
 
-    int skipped_start_tag(int& c) {
+    Status skipped_start_tag(int& c) {
         held_name();
         int last = c;
         while (c != '>') {
             last = c;
             c = in_.skip_space();
-            if (c < 0) {
-                error("unexpected end of file while opening element '%s'", name());
-                return 1;
-            }
+            if (c < 0) return end_of_file_in_tag();
         }
         if (last != '/') ++skip_depth_;
-        return kContinue;
+        return kGoOn;
     }
 
-    int start_tag(int& c) {
-        uint32_t before = mark();
-        const ContentPosition* pos = accept_start_tag(table_, name_, top(), previous_);
-        if (!pos) {
-            held_name();
-            if (!(flags_ & PARSE_IGNORE_WRONG_ELEMENTS)) {
-                follow_up(Severity::error, before, DiagnosticKind::misplaced_element, "error while opening element '%s'");
-                return 1;
-            }
-            follow_up(Severity::warning, before, DiagnosticKind::misplaced_element,
-                      "invalid element '%s' ignored - trying to continue");
-            skip_depth_ = 0;
-            while (c != '>' && c != '/') {
-                if (c < 0) {
-                    error("unexpected end of file while opening element '%s'", name());
-                    return 1;
-                }
-                c = in_.skip_space();
-            }
-            return after_start_tag(c);
-        }
+    Status start_tag(int& c) {
+        ContentRefusal refusal;
+        const ContentPosition* pos = accept_start_tag(table_, name_, top(), previous_, refusal);
+        if (!pos) return refused_start_tag(refusal, c);
         name_from_grammar(pos->element);
         stack_.push(pos);
+        open_child(pos->element);
         previous_ = nullptr;
         if (is_space(c)) c = in_.skip_space();
-        AttributeSet& attrs = s_.attributes;
         TagAttributes& tag = s_.tag_attributes;
-        tag.start(table_, pos->element, attrs);
+        tag.start(table_, pos->element);
         // Values may be views of the input's buffer until the tag is done.
         struct Unwatch {
             Input& in;
             ~Unwatch() { in.on_refill(nullptr, nullptr); }
         } unwatch{in_};
-        if (c != '>' && c != '/') {
+        if constexpr (Xml) {
+            std::string problem;
+            if (!read_xml_attribute_list(in_, c, tag, s_.attribute_name, problem)) return xml_error(problem);
+            if (c != '>' && c != '/') return xml_expected(c, "an attribute name, '>' or '/>'");
+        } else if (c != '>' && c != '/') {
             int lookahead = c;
             bool ok = read_attribute_list(in_, lookahead, tag, s_.attribute_name, [this](int ch) {
                 error("found '%c' where '=' expected", ch);
             });
             c = lookahead;
             if (!ok) {
-                follow_up(Severity::error, before, DiagnosticKind::syntax, "error in attributes for element '%s'");
-                return 1;
+                follow_up(Severity::error, {}, "error in attributes for element '");
+                return Status::invalid;
             }
         }
-        before = mark();
-        if (!(tag.moved() ? check_attributes(table_, pos->element, attrs, flags_) : tag.check(flags_))) {
-            follow_up(Severity::error, before, DiagnosticKind::syntax, "error in attributes for element '%s'");
-            return 1;
-        }
+        for (AttributeProblem p = tag.next_problem(); p.kind != AttributeProblem::Kind::none; p = tag.next_problem())
+            if (!tolerate(tag, pos->element, p)) return Status::invalid;
         if (handler_) {
-            std::span<const Attribute> delivered;
-            if (tag.moved()) {
-                s_.delivered.clear();
-                for (const AttributeSet::Entry& e : attrs)
-                    s_.delivered.push_back({e.key, e.value.text, e.value.rule});
-                delivered = s_.delivered;
-            } else {
-                delivered = tag.deliver(s_.delivered);
-            }
-            if (deliver([&] { handler_->start_tag(pos->element, name_, delivered); })) return 3;
+            std::span<const Attribute> delivered = tag.deliver(s_.delivered);
+            if (!handler_->start_tag(pos->element, name_, delivered)) return handler_failed();
         }
         return after_start_tag(c);
     }
 
-    int after_start_tag(int& c) {
+    // Reports an attribute problem; tells whether the flags tolerate it (a
+    // wrong value then takes its default, an undeclared name is kept).
+    [[gnu::cold, gnu::noinline]] bool tolerate(TagAttributes& tag, int32_t element, const AttributeProblem& p) {
+        const ElementRule& e = table_.elements[element];
+        bool tolerated = false;
+        if (p.kind == AttributeProblem::Kind::wrong_value)
+            tolerated = has(flags_, Flags::ignore_wrong_attributes) && e.attributes[p.rule].default_value;
+        else if (p.kind == AttributeProblem::Kind::unknown)
+            tolerated = has(flags_, Flags::ignore_unknown_attributes);
+        Details cause = attribute_details(e, p, s_.expected);
+        place(cause, false);
+        word_attribute_problem(e, p, tolerated, report_.begin(tolerated ? Severity::warning : Severity::error));
+        file(cause);
+        if (tolerated) {
+            if (p.kind == AttributeProblem::Kind::wrong_value) tag.use_default(p.rule);
+            return true;
+        }
+        follow_up(Severity::error, cause, "error in attributes for element '");
+        if (!keep_going()) return false;
+        // On as the matching tolerance would go.
+        if (p.kind == AttributeProblem::Kind::wrong_value && e.attributes[p.rule].default_value)
+            tag.use_default(p.rule);
+        else if (p.kind == AttributeProblem::Kind::unknown)
+            tag.drop_undeclared();
+        else if (p.kind == AttributeProblem::Kind::missing)
+            tag.leave_out(p.rule);
+        return true;
+    }
+
+    // After a validity error: whether the parse goes on, counting the error.
+    bool keep_going() {
+        if (max_errors_ == 1) return false;
+        ++errors_;
+        return max_errors_ == 0 || errors_ < max_errors_;
+    }
+
+    [[gnu::cold, gnu::noinline]] Status refused_start_tag(const ContentRefusal& refusal, int& c) {
+        held_name();
+        if (!has(flags_, Flags::ignore_wrong_elements)) {
+            refused(refusal, Severity::error, true, "error while opening element '");
+            if (!keep_going()) return Status::invalid;
+        } else {
+            refused(refusal, Severity::warning, true, "invalid element '", "' ignored - trying to continue");
+        }
+        skip_depth_ = 0;
+        while (c != '>' && c != '/') {
+            if (c < 0) return end_of_file_in_tag();
+            c = in_.skip_space();
+        }
+        return after_start_tag(c);
+    }
+
+    Status after_start_tag(int& c) {
         if (is_space(c)) c = in_.skip_space();
-        if (c != '/') return kContinue;
+        if (c != '/') return kGoOn;
         if (skip_depth_ >= 0) {
             --skip_depth_;
-            c = in_.skip_space();
-            return kContinue;
+            c = after_slash();
+            return kGoOn;
         }
-        uint32_t before = mark();
-        if (!accept_end_tag(table_, name_, top(), previous_)) {
-            follow_up(Severity::error, before, DiagnosticKind::syntax, "error while closing element '%s'");
-            return 1;
-        }
-        if (handler_ && deliver([&] { handler_->end_tag(top()->element, name_); })) return 3;
+        ContentRefusal refusal;
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
+        if (handler_ && !handler_->end_tag(top()->element, name_)) return handler_failed();
         previous_ = stack_.pop();
+        close_child();
         if (stack_.is_empty()) complete_ = true;
-        c = in_.skip_space();
-        return kContinue;
+        c = after_slash();
+        return kGoOn;
     }
 
-    [[gnu::cold, gnu::noinline]] void refuse_text(uint32_t mark) {
-        if (!reporter_) return;
+    // An end tag refused: reports it; an element missing a child closes all
+    // the same when the parse goes on, a close tag of another name never.
+    [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal) {
+        refused(refusal, Severity::error, false, "error while closing element '");
+        return refusal.reason == ContentRefusal::Reason::missing && keep_going();
+    }
+
+    [[gnu::cold, gnu::noinline]] Status refuse_text(const ContentRefusal* refusal) {
         Details details;
-        details.kind = DiagnosticKind::text_not_allowed;
-        if (const Diagnostic* cause = reporter_->last_error_since(mark)) {
-            details.element = cause->element;
-            details.expected = cause->expected;
+        if (refusal) {
+            details = refusal_details(table_, *refusal, s_.expected);
+            place(details, false);
+            word_refusal(table_, *refusal, report_.begin(Severity::error));
+            file(details);
+            details.note = true;
         }
+        details.kind = DiagnosticKind::text_not_allowed;
         report_format(Severity::error, details, "character data is not allowed here");
+        return refusal && keep_going() ? kGoOn : Status::invalid;  // the text is skipped
     }
 
-    int trailing(int c) {
-        for (; c >= 0; c = in_.get()) {
-            if (!is_space(c)) {
-                error("trailing garbage at end of file");
-                return 1;
-            }
-        }
-        return 0;
+    Status trailing(int c) {
+        for (; c >= 0; c = in_.get())
+            if (!is_space(c)) return error("trailing garbage at end of file");
+        return Status::ok;
     }
 
     // A run of character data starting at `c` (not '<'), up to the next '<'.
-    int character_data(int c) {
+    Status character_data(int c) {
         std::string& text = s_.text;
         text.clear();
         for (char w : whitespace_)  // read just before `c`, still valid
             if (w != '\r') text.push_back(w);
-        if (c < 0) {
-            error("unexpected end of file in text");
-            return 1;
-        }
+        if (c < 0) return error("unexpected end of file in text");
         if (c != '\r' && c != 0) text.push_back(static_cast<char>(c));
         bool amp = c == '&';
-        if (in_.template scan_until<'<', true>(text, amp) < 0) {
-            error("unexpected end of file in text");
-            return 1;
-        }
-        if (skip_depth_ >= 0) return kContinue;
-        uint32_t before = mark();
-        const ContentPosition* pos = stack_.is_empty() ? nullptr : accept_text(table_, top(), previous_);
-        if (!pos) {
-            refuse_text(before);
-            return 1;
-        }
+        if (in_.template scan_until<'<', true>(text, amp) < 0) return error("unexpected end of file in text");
+        return deliver_text(amp);
+    }
+
+    // Checks the run of character data in s_.text against the content model
+    // and delivers it; `amp` says it may hold references still to decode.
+    Status deliver_text(bool amp) {
+        std::string& text = s_.text;
+        if (skip_depth_ >= 0) return kGoOn;
+        if (stack_.is_empty()) return refuse_text(nullptr);
+        ContentRefusal refusal;
+        const ContentPosition* pos = accept_text(table_, top(), previous_, refusal);
+        if (!pos) return refuse_text(&refusal);
         previous_ = pos;
         if (handler_) {
             if (amp) decode_entities(text);
             const ElementRule& open = table_.elements[top()->element];
             std::string_view open_name(open.name, open.name_length);
-            if (deliver([&] { handler_->text(open.index, open_name, text); })) return 3;
+            if (!handler_->text(open.index, open_name, text)) return handler_failed();
         }
-        return kContinue;
+        return kGoOn;
     }
 
     const SchemaTable& table_;
     Input& in_;
     Handler* handler_;
-    const int flags_;
+    const Flags flags_;
+    const unsigned max_errors_;
+    const bool paths_;
+    unsigned errors_ = 0;  // validity errors reported
     ParseScratch& s_;
+    ReportBuilder& report_;
     const char* path_;
-    Reporter* reporter_;
-    Locator* outer_locator_ = nullptr;
+    size_t own_body_ = 0;  // where the body of the message being written begins
 
     // Whitespace after the last '>', kept for a run of character data that
     // it begins.
@@ -373,18 +653,30 @@ private:
     const ContentPosition* previous_ = nullptr;
     int skip_depth_ = -1;
     bool complete_ = false;  // the root element has closed
+    SiblingPlaces places_;  // for paths, with paths_
+    // The XML mode's run of character data being gathered in s_.text.
+    bool text_gathered_ = false;
+    bool text_blank_ = true;  // whitespace only so far, and no CDATA section
 };
 
-template <class Input>
-int DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, int flags) {
-    ParseRun<Input> run(table, input, handler_, flags, scratch_);
+template <DocumentInput Input>
+Status DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
+                                    ReportBuilder& report) {
+    if (has(options.flags, Flags::xml)) return parse_stream_in<Input, true>(table, input, lookahead, options, report);
+    return parse_stream_in<Input, false>(table, input, lookahead, options, report);
+}
+
+template <DocumentInput Input, bool Xml>
+Status DocumentParser::parse_stream_in(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
+                                       ReportBuilder& report) {
+    ParseRun<Input, Xml> run(table, input, handler_, options, scratch_, report);
     int c = (lookahead < 0 || is_space(lookahead)) ? input.skip_space() : lookahead;
     if (c != '<') {
-        if (Reporter* r = run.reporter()) r->error("Found '%c' (%d) where '<' expected", c, c);
-        return 1;
+        run.plain(Severity::error, {}, "Found '%c' (%d) where '<' expected", c, c);
+        return Status::invalid;
     }
-    int status = run.run(c, false);
-    if (status == 0) lookahead = -1;
+    Status status = run.run(c, false);
+    if (status == Status::ok) lookahead = -1;
     return status;
 }
 

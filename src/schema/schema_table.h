@@ -1,11 +1,14 @@
-// Compiled grammar tables. Every grammar is static, read-only data produced
-// at build time by tarvo-grammarc from src/schemas/*.grammar; nothing here is
-// ever allocated or freed at run time.
+// Grammar tables. A built-in grammar is static, read-only data produced at
+// build time by tarvo-grammarc from src/schemas/*.grammar; a grammar loaded
+// at run time owns the same layout (src/grammar/layout.h lays out both).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+
+#include "containers/sip_hash.h"
 
 namespace tarvo {
 
@@ -26,6 +29,22 @@ struct SuccessorRow {
     const ContentPosition* successors;
 };
 
+// Open-addressed index of names (element names, an element's attribute
+// names, an attribute's allowed values): slot -> entry, kEmptySlot for an
+// empty slot, a power-of-two number of slots (mask = size - 1), at most
+// half of them filled. Names hash with name_hash(), or, where `keyed` is set, with
+// SipHash-1-3 under the key held in the four words before slots[0]: the
+// layout takes the cheap hash only when no run of filled slots, which a
+// lookup may walk to its end, exceeds a small bound. (The key lies with
+// the slots so that the index, and the rules that hold one, stay small.)
+inline constexpr uint32_t kEmptySlot = UINT32_MAX;
+
+struct NameIndex {
+    const uint32_t* slots;  // nullptr: no index, the list is searched in order
+    uint32_t mask;
+    uint32_t keyed;        // 0: name_hash()
+};
+
 struct AttributeRule {
     const char* name;
     uint32_t name_length;
@@ -37,10 +56,8 @@ struct AttributeRule {
     const uint32_t* allowed_lengths;
     const char* default_value;       // nullptr: mandatory
     uint32_t default_length;
-    // Open-addressed index of the allowed values (as for element names);
-    // nullptr for a short list, which is searched in order.
-    const int16_t* value_slots;
-    uint32_t value_mask;
+    // Index of the allowed values; none for a short list.
+    NameIndex value_index;
 };
 
 struct ElementRule {
@@ -53,9 +70,8 @@ struct ElementRule {
     const SuccessorRow* rows;
     int32_t attribute_count;
     const AttributeRule* attributes;
-    // Open-addressed index of the attribute names; nullptr for a short list.
-    const int16_t* attribute_slots;
-    uint32_t attribute_mask;
+    // Index of the attribute names; none for a short list.
+    NameIndex attribute_index;
 };
 
 struct SchemaTable {
@@ -65,35 +81,45 @@ struct SchemaTable {
     const ElementRule* elements;
     int32_t text_row_count;
     const SuccessorRow* text_rows;
-    // Open-addressed index from element name to element index (-1: empty
-    // slot); its size is a power of two, mask = size - 1.
-    const int16_t* name_slots;
-    uint32_t name_mask;
+    // Index of the element names; always there (one empty slot when the
+    // grammar has no element).
+    NameIndex name_index;
     // Where the grammar file lies: in the source tree for a built-in grammar,
     // the path it was loaded from otherwise.
     const char* grammar_file;
 };
 
-// Hash used by the element-name index; the generator uses the same one.
-// It reads the length and four bytes rather than every byte: names of one
-// grammar differ in those, and a collision only costs one more probe.
-constexpr uint32_t name_hash(std::string_view s) {
-    uint32_t h = static_cast<uint32_t>(s.size()) * 0x9E3779B1u;
-    if (!s.empty()) {
-        const size_t n = s.size();
-        const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(s[i])); };
-        h ^= byte(0) | byte(n - 1) << 8 | byte(n / 2) << 16 | byte(n / 4) << 24;
-        h *= 0x85EBCA6Bu;
-        h ^= h >> 13;
-        h *= 0xC2B2AE35u;
-        h ^= h >> 16;
+// Four bytes as a little-endian number whatever the machine, so that tables
+// compiled on one machine work on any other.
+inline uint32_t four_bytes(const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::big)
+        v = v >> 24 | (v >> 8 & 0xFF00u) | (v << 8 & 0xFF0000u) | v << 24;
+    return v;
+}
+
+// The cheap hash of the name indexes: the length and the first and last
+// four bytes (all of a name of up to eight), mixed by one multiplication.
+// Names of one grammar mostly differ there; where they do not, the layout
+// hashes that index with a key instead.
+inline uint32_t name_hash(std::string_view s) {
+    const size_t n = s.size();
+    const auto byte = [&](size_t i) { return uint32_t{static_cast<unsigned char>(s[i])}; };
+    uint32_t head = 0, tail = 0;
+    if (n >= 4) {
+        head = four_bytes(s.data());
+        tail = four_bytes(s.data() + n - 4);
+    } else if (n) {
+        head = byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
     }
-    return h;
+    const uint64_t x = (uint64_t{tail} << 32 | head) ^ n;
+    return static_cast<uint32_t>(((x ^ x >> 32) * 0x9E3779B97F4A7C15ull) >> 32);
 }
 
 // Whether `a` and `b` hold the same bytes. Names and listed values are
 // short: word compares inline beat a library call.
-inline bool same_text(std::string_view a, const char* b, size_t b_length) {
+[[gnu::always_inline]] inline bool same_text(std::string_view a, const char* b, size_t b_length) {
     const size_t n = a.size();
     if (n != b_length) return false;
     const char* p = a.data();
@@ -116,36 +142,66 @@ inline bool same_text(std::string_view a, const char* b, size_t b_length) {
     return n == 0 || (p[0] == b[0] && p[n / 2] == b[n / 2] && p[n - 1] == b[n - 1]);
 }
 
-// Lists this long or longer get an open-addressed index (`*_slots`);
-// shorter ones are searched in order, which costs no more.
+// Lists this long or longer get an index; shorter ones are searched in
+// order, which costs no more.
 inline constexpr int32_t kIndexedListLength = 8;
 
-// Probes an open-addressed index of names: `text_of(i)` gives entry i. The
-// first entry of a name given twice is the one found.
+// The key of a keyed index, from the four words before its slots.
+inline HashKey index_key(const NameIndex& index) {
+    const uint32_t* w = index.slots - 4;
+    return {w[0] | uint64_t{w[1]} << 32, w[2] | uint64_t{w[3]} << 32};
+}
+
+inline uint32_t keyed_name_hash(const HashKey& key, std::string_view name) {
+    return static_cast<uint32_t>(sip_hash13(key, name));
+}
+
+// Probes an index from the slot `hash` selects: `text_of(i)` gives entry i.
+// The first entry of a name given twice is the one found.
 template <class TextOf>
-inline int32_t probe_slots(const int16_t* slots, uint32_t mask, std::string_view name, TextOf&& text_of) {
-    for (uint32_t slot = name_hash(name) & mask;; slot = (slot + 1) & mask) {
-        int32_t i = slots[slot];
-        if (i < 0) return -1;
+inline int32_t probe_from(const NameIndex& index, uint32_t hash, std::string_view name, TextOf&& text_of) {
+    const uint32_t* slots = index.slots;
+    const uint32_t mask = index.mask;
+    for (uint32_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const uint32_t i = slots[slot];
+        if (i == kEmptySlot) return -1;
         std::string_view t = text_of(i);
-        if (same_text(name, t.data(), t.size())) return i;
+        if (same_text(name, t.data(), t.size())) return static_cast<int32_t>(i);
     }
+}
+
+// Out of line: only an index whose names defeat the cheap hash is keyed,
+// and the lookups of every other one stay as small as they were.
+[[gnu::noinline, gnu::cold]] inline uint32_t keyed_index_hash(const NameIndex& index, std::string_view name) {
+    return keyed_name_hash(index_key(index), name);
+}
+
+template <class TextOf>
+inline int32_t probe_index(const NameIndex& index, std::string_view name, TextOf&& text_of) {
+    uint32_t hash = name_hash(name);
+    if (index.keyed) [[unlikely]]
+        hash = keyed_index_hash(index, name);
+    return probe_from(index, hash, name, text_of);
 }
 
 // Index of the element called `name`, or -1.
 inline int32_t find_element(const SchemaTable& t, std::string_view name) {
-    if (t.element_count == 0) return -1;
-    return probe_slots(t.name_slots, t.name_mask, name, [&](int32_t i) {
+    return probe_index(t.name_index, name, [&](uint32_t i) {
         return std::string_view(t.elements[i].name, t.elements[i].name_length);
     });
 }
 
-// Index of the attribute rule called `name` within `e`, or -1.
+// Index of the attribute rule called `name` within `e`, or -1. A long list
+// is looked up out of line, so that the inline part stays small enough to
+// be inlined where a tag's names are read.
+[[gnu::noinline]] inline int32_t find_indexed_attribute_rule(const ElementRule& e, std::string_view name) {
+    return probe_index(e.attribute_index, name, [&](uint32_t i) {
+        return std::string_view(e.attributes[i].name, e.attributes[i].name_length);
+    });
+}
+
 inline int32_t find_attribute_rule(const ElementRule& e, std::string_view name) {
-    if (e.attribute_slots)
-        return probe_slots(e.attribute_slots, e.attribute_mask, name, [&](int32_t i) {
-            return std::string_view(e.attributes[i].name, e.attributes[i].name_length);
-        });
+    if (e.attribute_index.slots) return find_indexed_attribute_rule(e, name);
     for (int32_t i = 0; i < e.attribute_count; ++i) {
         const AttributeRule& r = e.attributes[i];
         if (same_text(name, r.name, r.name_length)) return i;
@@ -155,8 +211,8 @@ inline int32_t find_attribute_rule(const ElementRule& e, std::string_view name) 
 
 // Whether `value` is one of the rule's allowed values (which it has).
 inline bool is_allowed_value(const AttributeRule& r, std::string_view value) {
-    if (r.value_slots)
-        return probe_slots(r.value_slots, r.value_mask, value, [&](int32_t i) {
+    if (r.value_index.slots)
+        return probe_index(r.value_index, value, [&](uint32_t i) {
                    return std::string_view(r.allowed[i], r.allowed_lengths[i]);
                }) >= 0;
     for (int32_t i = 0; i < r.allowed_count; ++i)

@@ -4,7 +4,9 @@ import json
 import os
 import re
 import subprocess
+import socket
 import tempfile
+import threading
 import unittest
 
 TARVO = os.environ.get("TARVO", "build/tarvo")
@@ -13,9 +15,24 @@ HEATMAP = os.path.join(EXAMPLES, "heatmap", "order_handling_durations.xml")
 DICTIONARY = b'<?xml version="1.0"?><dictionary><translation><source>%s</source><target>t</target></translation></dictionary>'
 
 
+def run_raw(*args, stdin=b"", stdout=subprocess.PIPE, timeout=120):
+    p = subprocess.run([TARVO] + list(args), input=stdin, stdout=stdout, stderr=subprocess.PIPE, timeout=timeout)
+    return p.returncode, p.stdout, p.stderr
+
+
 def run(*args, stdin=b"", stdout=subprocess.PIPE):
-    p = subprocess.run([TARVO] + list(args), input=stdin, stdout=stdout, stderr=subprocess.PIPE, timeout=120)
-    return p.returncode, p.stdout, p.stderr.decode("utf-8", "replace")
+    rc, out, err = run_raw(*args, stdin=stdin, stdout=stdout)
+    return rc, out, err.decode("utf-8", "replace")
+
+
+def decoded(data):
+    """Bytes as tarvo's JSON strings hold them: UTF-8 where well-formed, else each byte as the code point of its value."""
+    return re.sub("[\udc80-\udcff]", lambda m: chr(ord(m.group()) - 0xdc00), data.decode("utf-8", "surrogateescape"))
+
+
+def controls(data, allowed="\n"):
+    """The control characters in output: C0 but `allowed`, DEL and C1, whether UTF-8 encoded or a byte on its own."""
+    return [c for c in decoded(data) if (c < " " and c not in allowed) or "\x7f" <= c <= "\x9f"]
 
 
 class Temp(unittest.TestCase):
@@ -88,7 +105,7 @@ class ReadErrors(unittest.TestCase):
     def test_a_failed_read_says_so(self):
         for args, expected in [(("--stream", "heatmap", "-"), (3, b"", b"tarvo: cannot read -: Bad file descriptor\n")),
                                (("heatmap", "-"), (3, b"", b"Could not open file <stdin> for reading\n")),
-                               (("--format", "gcc", "heatmap", "-"), (3, b"<stdin>: error: Could not open file <stdin> for reading\n", b""))]:
+                               (("--format", "gcc", "heatmap", "-"), (3, b"<stdin>: error: Could not open file <stdin> for reading [unreadable]\n", b""))]:
             p = subprocess.run([TARVO, "check"] + list(args), stdin=None, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=120)
             self.assertEqual((p.returncode, p.stdout, p.stderr), expected, args)
@@ -108,25 +125,27 @@ UTF8_TABLE = [
 
 
 DOC = b'<?xml version="1.0"?><Heatmap%s</Heatmap>'
-GCC = re.compile(r"^(.+?):(?:(\d+):(\d+):)? (error|warning): (.*?)(?: \(expected: (.*)\))?$")
+# FILE:LINE:COLUMN: error: TEXT (expected: A, B); did you mean 'X'? [code], or note: TEXT
+GCC = re.compile(r"^(.+?):(?:(\d+):(\d+):)? (error|warning|note): (.*?)(?: \(expected: (.*?)\))?(?:; did you mean '(.*)'\?)?"
+                 r"(?: \[([a-z-]+)\])?$")
 ALL_EXAMPLES = sorted(os.path.join(d, f) for d, _, fs in os.walk(EXAMPLES) for f in fs if f.endswith(".xml"))
 
 
 class Check(Temp):
-    # (flags, document body after <Heatmap, records as (severity, kind, line, column, expected))
+    # (flags, document body after <Heatmap, problems as (severity, kind, line, column, expected), whether a note follows)
     RECORDS = [
-        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])] * 2),
-        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])]),
-        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 28, [])] * 2),
-        ([], b'>\n<Colors', [("error", "syntax", 2, 8, [])]),
-        ([], b'>\nhello', [("error", "text_not_allowed", 2, 6, ["Colors", "Element"])] * 2),
-        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 40, [])] * 2),
-        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 8, ["Element"])]),
-        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 6, [])]),
+        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])], True),
+        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])], False),
+        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 28, [])], True),
+        ([], b'>\n<Colors', [("error", "syntax", 2, 8, [])], False),
+        ([], b'>\nhello', [("error", "text_not_allowed", 2, 6, ["Colors", "Element"])], True),
+        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 40, [])], True),
+        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 8, ["Element"])], False),
+        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 6, [])], False),
     ]
 
     def test_gcc_and_json_carry_the_records(self):
-        for flags, body, records in self.RECORDS:
+        for flags, body, records, noted in self.RECORDS:
             path = self.write("d.xml", DOC % body)
             rc_g, gcc, _ = run("check", "--format", "gcc", "heatmap", path, *flags)
             rc_j, js, err = run("check", "--format", "json", "heatmap", path, *flags)
@@ -135,10 +154,31 @@ class Check(Temp):
             self.assertEqual((obj["path"], obj["valid"], obj["status"]), (path, rc_j == 0, ["valid", "invalid"][rc_j]))
             got = [(d["severity"], d["kind"], d["line"], d["column"], d["expected"]) for d in obj["diagnostics"]]
             self.assertEqual(got, records, body)
+            self.assertEqual([d["note"] is not None for d in obj["diagnostics"]], [noted] * len(records), body)
             lines = [GCC.match(l).groups() for l in gcc.decode("utf-8").splitlines()]
-            self.assertEqual([(l[0], l[3], int(l[1]), int(l[2]), l[5].split(", ") if l[5] else []) for l in lines],
-                             [(path, r[0], r[2], r[3], r[4]) for r in records], body)
-            self.assertEqual([l[4] for l in lines], [d["message"] for d in obj["diagnostics"]])
+            problems = [l for l in lines if l[3] != "note"]
+            self.assertEqual([(l[0], l[3], int(l[1]), int(l[2]), l[5].split(", ") if l[5] else [], l[7]) for l in problems],
+                             [(path, r[0], r[2], r[3], r[4], d["code"]) for r, d in zip(records, obj["diagnostics"])], body)
+            self.assertEqual([l[4] for l in problems], [d["message"] for d in obj["diagnostics"]])
+            self.assertEqual([l[4] for l in lines if l[3] == "note"], [d["note"]["message"] for d in obj["diagnostics"] if d["note"]])
+
+    def test_max_errors_reports_every_problem_up_to_the_limit(self):
+        body = (b'>\n<Colors gradient_color_space="x"/>\n<Element id="i" value="1"/>\n<Nope/>'
+                b'\n<Element model_file="m" id="i" value="1" bogus="1"/>')
+        path = self.write("d.xml", DOC % body)
+        kinds = ["wrong_attribute_value", "missing_attribute", "unknown_element", "unknown_attribute"]
+        for args, shown in [([], 4), (["--max-errors", "0"], 4), (["--max-errors", "3"], 3), (["--max-errors", "1"], 1)]:
+            rc, js, _ = run("check", "--format", "json", "heatmap", path, *args)
+            obj = json.loads(js.decode("utf-8"))
+            self.assertEqual((rc, obj["status"]), (1, "invalid"), args)
+            self.assertEqual([d["kind"] for d in obj["diagnostics"]], kinds[:shown], args)
+            self.assertEqual([d["note"]["line"] for d in obj["diagnostics"]], [2, 3, 4, 5][:shown], args)
+        # The first error alone is what the module raises.
+        rc, _, err = run("check", "--max-errors", "1", "heatmap", path)
+        self.assertEqual(err, 'Invalid attribute value \'x\' for attribute \'gradient_color_space\'\n'
+                              'File %s, line 2: error in attributes for element \'Colors\'\n' % path)
+        rc, _, err = run("check", "--max-errors", "many", "heatmap", path)
+        self.assertEqual(rc, 2)
 
     def test_every_format_is_the_same_for_every_job_count(self):
         for fmt in ["text", "gcc", "json"]:
@@ -192,7 +232,8 @@ class Check(Temp):
             self.assertEqual(full[0], rc, files)
             self.assertEqual(full[2].splitlines()[-1:] == [summary], len(files) > 1, files)
             quiet = run("check", "-q", "heatmap", *files)
-            self.assertEqual(quiet, (rc, b"", summary + "\n" if rc else ""), files)
+            names = "".join(f + "\n" for f in files if f != HEATMAP).encode()
+            self.assertEqual(quiet, (rc, names, summary + "\n" if rc else ""), files)
         for args in [("--stream", "-r", "heatmap"), ("--stream", "-j", "2", "heatmap"), ("-j", "0", "heatmap", HEATMAP),
                      ("--format", "xml", "heatmap", HEATMAP)]:
             self.assertEqual(run("check", *args)[:2], (2, b""), args)
@@ -266,12 +307,13 @@ class Grammars(Temp):
             self.assertEqual(run(*args), (2, b"", broken + ":4: unknown element 'b'\n"), args)
 
     def test_grammar_json_is_utf8_whatever_the_file_holds(self):
-        path = self.write("bytes.grammar", b'grammar bytes\nsource none\nelement 0 caf\xc3\xa9\n  first END\n'
+        # Names are ASCII (a document could contain no other); values are free.
+        path = self.write("bytes.grammar", b'grammar bytes\nsource none\nelement 0 cafe\n  first END\n'
                                            b'  row 0 (none)\n  attr a default "\xff\xc0\xaf" values "\xff\xc0\xaf" "\xed\xa0\x80"\n')
         rc, out, err = run("grammar", "--format", "json", "--grammar-file", path)
         self.assertEqual(rc, 0, err)
         e = json.loads(out.decode("utf-8"))["elements"][0]
-        self.assertEqual((e["name"], e["attributes"][0]["values"]), (u"caf\u00e9", [u"\u00ff\u00c0\u00af", u"\u00ed\u00a0\u0080"]))
+        self.assertEqual((e["name"], e["attributes"][0]["values"]), (u"cafe", [u"\u00ff\u00c0\u00af", u"\u00ed\u00a0\u0080"]))
 
     def test_grammar_usage_errors(self):
         for args, text in [(("grammar", "heatmap", "Nope"), "no element 'Nope'"), (("export", "heatmap"), "--format"),
@@ -279,6 +321,189 @@ class Grammars(Temp):
             rc, out, err = run(*args)
             self.assertEqual((rc, out), (2, b""), args)
             self.assertIn(text, err, args)
+
+def colors(value):
+    return b'<?xml version="1.0"?><Heatmap><Colors gradient_color_space="%s"/></Heatmap>' % value
+
+
+def wrong_value(value):
+    return b"Invalid attribute value '%s' for attribute 'gradient_color_space'" % value
+
+
+class Hostile(Temp):
+    """File names and messages from outside: no line of their own, no control sequence."""
+    NAME = b"b\nx.xml:1:1: error: forged diagnostic\r\ny\x1b]0;t\x07\x9b2J\xc2\x85\x7f.xml"
+    ESCAPED = rb"b\x0ax.xml:1:1: error: forged diagnostic\x0d\x0ay\x1b]0;t\x07\x9b2J\xc2\x85\x7f.xml"
+    VALUE = b"\x1b[2J\nx.xml:9:9: error: forged"
+
+    def forged(self, data, name=NAME):
+        folder = os.path.join(self.dir.name.encode(), b"t")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return folder, path
+
+    def test_a_forged_name_stays_in_its_record_in_every_format(self):
+        folder, path = self.forged(colors(self.VALUE))
+        with open(HEATMAP, "rb") as f:
+            self.forged(f.read(), b"ok.xml")
+        messages = [wrong_value(self.VALUE), b"File %s, line 2: error in attributes for element 'Colors'" % path]
+        for args in [(path,), ("-r", folder)]:
+            for fmt in ["text", "gcc", "json"]:
+                runs = [run_raw("check", "-j", jobs, "--format", fmt, "heatmap", *args) for jobs in ["1", "3"]]
+                self.assertEqual(runs[0], runs[1], (args, fmt))
+                rc, out, err = runs[0]
+                self.assertEqual((rc, controls(out), controls(err)), (1, [], []), (args, fmt))
+                if fmt == "text":
+                    self.assertEqual(err.splitlines()[:2], [wrong_value(rb"\x1b[2J\x0ax.xml:9:9: error: forged"),
+                                                            b"File %s/%s, line 2: error in attributes for element 'Colors'"
+                                                            % (folder, self.ESCAPED)])
+                elif fmt == "gcc":
+                    # The name itself holds ":1:1: error: ", which no reader can tell
+                    # from the real one; all that matters is that it starts no line.
+                    name = folder + b"/" + self.ESCAPED + b":"
+                    self.assertEqual([bool(l.startswith(name) and GCC.match("n:" + l[len(name):].decode()))
+                                      for l in out.splitlines()], [True, True])
+                else:
+                    objs = [json.loads(l) for l in out.splitlines()]
+                    self.assertEqual([o["path"] for o in objs], [decoded(path)] + [decoded(folder + b"/ok.xml")] * (len(args) - 1))
+                    self.assertEqual([(d["message"], d["note"]["message"]) for d in objs[0]["diagnostics"]],
+                                     [tuple(decoded(m) for m in messages)])
+        for fmt in ["gcc", "json"]:
+            _, stream = self.forged(b"<Heatmap/>\n<Heatmap><Nope/></Heatmap>", self.NAME + b".stream")
+            rc, out, err = run_raw("check", "--stream", "--format", fmt, "heatmap", stream)
+            self.assertEqual((rc, len(out.splitlines()), controls(out), err), (1, 2, [], b""), fmt)
+            if fmt == "gcc":
+                self.assertTrue(out.splitlines()[1].startswith(folder + b"/" + self.ESCAPED + b".stream:2:"))
+            else:
+                self.assertEqual(json.loads(out.splitlines()[1])["path"], decoded(stream))
+        rc, out, err = run_raw("events", "heatmap", path)
+        self.assertEqual((rc, controls(out), err), (1, [], b""))
+        self.assertEqual(json.loads(out.splitlines()[-1])["errors"], [decoded(m) for m in messages])
+
+    def test_usage_messages_quote_names_without_controls(self):
+        folder, path = self.forged(b"")
+        for rc, args in [(2, ("check", "heatmap", folder)), (2, ("check", b"no\x1b[2J\nsuch", HEATMAP)), (2, ("frob\x1b[2J",)),
+                         (2, ("check", "--format", b"\x9bx\ny", "heatmap", HEATMAP)),
+                         (3, ("check", "--stream", "heatmap", path + b".none")), (2, ("grammar", "--grammar-file", path + b".none"))]:
+            got = run_raw(*args)
+            self.assertEqual((got[0], got[1], controls(got[2])), (rc, b"", []), args)
+
+    # (bytes of a wrong attribute value, as its message writes them in text, or None: unchanged)
+    ESCAPES = [
+        (b"\x1b[31m", rb"\x1b[31m"), (b"a\tb\x01", rb"a\x09b\x01"), (b"\x7f", rb"\x7f"),
+        (b"\xc2\x9b\xc2\x80", rb"\xc2\x9b\xc2\x80"), (b"\x9b\x85", rb"\x9b\x85"),   # C1: UTF-8 form, lone bytes
+        (b"\xe0\x9b\x80", b"\xe0" + rb"\x9b\x80"), (b"\xed\xa0\x80", b"\xed\xa0" + rb"\x80"),  # ill-formed: bytes alone
+        (b"\xed\x9b\x80\xe2\x82\xac\xc3\xa9\xf0\x9f\x98\x80", None),  # well-formed, bytes 0x80-0x9f inside
+        (b"\xff\xa0\xc3\\x41", None),  # not controls: backslashes stay as they are
+        (b"a\r\nb", rb"a\x0d\x0ab"),
+    ]
+
+    def test_control_bytes_in_messages(self):
+        for value, text in self.ESCAPES:
+            text = value if text is None else text
+            path = self.write("v.xml", colors(value))
+            rc, out, err = run_raw("check", "heatmap", path)
+            self.assertEqual((rc, err.splitlines()[0]), (1, wrong_value(text)), value)
+            rc, out, err = run_raw("check", "--format", "gcc", "heatmap", path)
+            gcc_text = text.replace(rb"\x0d", b" ").replace(rb"\x0a", b" ")  # a line break becomes a space
+            self.assertEqual(out.splitlines()[0].split(b": error: ", 1)[1], wrong_value(gcc_text) + b" (expected: HSVs, HSVl, RGB) [invalid-value]",
+                             value)
+            for args in [("check", "--format", "json"), ("events",)]:
+                rc, out, err = run_raw(*args, "heatmap", path)
+                self.assertEqual(controls(out), [], (value, args))
+                last = json.loads(out.splitlines()[-1])
+                message = last["diagnostics"][0]["message"] if args[0] == "check" else last["errors"][0]
+                self.assertEqual(message, decoded(wrong_value(value)), (value, args))
+        # Character references of the XML mode make the same bytes.
+        path = self.write("v.xml", colors(b"a&#x9b;&#10;&#x85;&#x7f;b"))
+        rc, out, err = run_raw("check", "-X", "heatmap", path)
+        self.assertEqual((rc, err.splitlines()[0]), (1, wrong_value(rb"a\xc2\x9b\x0a\xc2\x85\x7fb")))
+
+    def test_long_messages_are_escaped_in_pieces(self):
+        # Escapes and multi-byte characters across the 64 KiB marks of the message.
+        prefix = len(wrong_value(b"").split(b"'")[0]) + 1
+        for shift in range(6):
+            parts = [(b"a" * (65536 - prefix - shift - 3), None), (b"\xc2\x85\xe2\x82\xac\x1b", rb"\xc2\x85" + b"\xe2\x82\xac" + rb"\x1b"),
+                     (b"b" * 65530, None), (b"\x9b\xf0\x9f\x98\x80\x0a", rb"\x9b" + b"\xf0\x9f\x98\x80" + rb"\x0a")]
+            value = b"".join(p for p, _ in parts)
+            text = b"".join(p if e is None else e for p, e in parts)
+            path = self.write("v.xml", colors(value))
+            rc, out, err = run_raw("check", "heatmap", path)
+            self.assertEqual(err.splitlines()[0], wrong_value(text), shift)
+            rc, out, err = run_raw("check", "--format", "gcc", "heatmap", path)
+            self.assertEqual(out.splitlines()[0].split(b": error: ", 1)[1],
+                             wrong_value(text.replace(rb"\x0a", b" ")) + b" (expected: HSVs, HSVl, RGB) [invalid-value]", shift)
+            rc, out, err = run_raw("check", "--format", "json", "heatmap", path)
+            self.assertEqual((controls(out), json.loads(out)["diagnostics"][0]["message"]), ([], decoded(wrong_value(value))), shift)
+
+    def test_recursive_opens_regular_files_only(self):
+        with open(HEATMAP, "rb") as f:
+            valid = f.read()
+        self.write("t/a.xml", valid)
+        root = os.path.join(self.dir.name, "t")
+        os.mkfifo(os.path.join(root, "fifo.xml"))
+        os.symlink("nowhere.xml", os.path.join(root, "gone.xml"))
+        os.symlink("fifo.xml", os.path.join(root, "link.xml"))
+        sock = socket.socket(socket.AF_UNIX)
+        self.addCleanup(sock.close)
+        sock.bind(os.path.join(root, "sock.xml"))
+        rc, out, err = run_raw("check", "-r", "--format", "json", "heatmap", root, timeout=30)
+        got = [(os.path.basename(o["path"]), o["status"], [(d["kind"], d.get("os_error")) for d in o["diagnostics"]])
+               for o in map(json.loads, out.splitlines())]
+        unreadable = [("input_output", None)]
+        self.assertEqual(got, [("a.xml", "valid", []), ("fifo.xml", "unreadable", unreadable),
+                               ("gone.xml", "unreadable", [("input_output", 2)]),  # ENOENT: reported when opened
+                               ("link.xml", "unreadable", unreadable), ("sock.xml", "unreadable", unreadable)])
+        self.assertEqual((rc, err), (3, b"5 files: 1 valid, 0 invalid, 4 unreadable\n"))
+        # Named on the command line, a FIFO is read as before.
+        fifo = os.path.join(root, "fifo.xml")
+        def write():
+            with open(fifo, "wb") as f:
+                f.write(valid)
+        writer = threading.Thread(target=write)
+        writer.start()
+        self.assertEqual(run("check", "heatmap", fifo)[0], 0)
+        writer.join()
+
+
+class Arguments(unittest.TestCase):
+    def test_fixed_values_refuse_others_listing_them(self):
+        for args, listed in [(("check", "--format", "xml", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
+                             (("check", "--format", "2", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
+                             (("check", "--format", "JSON", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
+                             (("check", "--format", "", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
+                             (("grammar", "--format", "xml", "heatmap"), "text, json, dot"),
+                             (("grammar", "--format", "1", "heatmap"), "text, json, dot"),
+                             (("export", "--format", "xsd", "heatmap"), "rng, dtd"),
+                             (("export", "--format", "0", "heatmap"), "rng, dtd")]:
+            value = args[args.index("--format") + 1]
+            self.assertEqual(run(*args), (2, b"", "tarvo: --format: '%s' is not one of %s\nRun 'tarvo %s --help' for usage.\n"
+                                          % (value, listed, args[0])), args)
+
+    def test_help_lists_the_exit_statuses_of_each_command(self):
+        for args, statuses in [((), "01234"), (("check",), "01234"), (("events",), "01234"), (("grammars",), "024"),
+                               (("grammar",), "024"), (("export",), "024")]:
+            rc, out, err = run(*args, "--help")
+            table = out.decode().split("Exit status:\n")[1]
+            self.assertEqual("".join(re.findall(r"^  (\d)  ", table, re.M)), statuses, args)
+
+    def test_events_exit_status_and_standard_input(self):
+        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
+        missing = os.path.join(EXAMPLES, "missing.xml")
+        for path, rc in [(HEATMAP, 0), (invalid, 1), (missing, 3)]:
+            from_file = run("events", "heatmap", path)
+            self.assertEqual(from_file[0], rc, path)
+            with open(path if rc != 3 else os.devnull, "rb") as f:
+                data = f.read()
+            if rc != 3:  # '-' reads standard input as a file with those bytes
+                self.assertEqual(run("events", "heatmap", "-", stdin=data),
+                                 (rc, from_file[1].replace(path.encode(), b"<stdin>"), ""), path)
+        p = subprocess.run([TARVO, "events", "heatmap", "-"], stdin=None, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=120)
+        self.assertEqual(p.returncode, 3)
+        self.assertEqual(json.loads(p.stdout)["errors"], ["Could not open file <stdin> for reading"])
 
 
 if __name__ == "__main__":

@@ -6,7 +6,10 @@
 
 struct Counter : tarvo::Handler {
     int elements = 0;
-    void end_tag(int, std::string_view) override { ++elements; }
+    bool end_tag(int, std::string_view) override {
+        ++elements;
+        return true;
+    }
 };
 
 int main(int argc, char** argv) {
@@ -14,7 +17,7 @@ int main(int argc, char** argv) {
     const tarvo::SchemaTable* grammar = tarvo::find_grammar("heatmap");
     if (!grammar) return 2;
     Counter counter;
-    tarvo::Result r = tarvo::parse_file(*grammar, argv[1], &counter, tarvo::PARSE_STRICT);
+    tarvo::Result r = tarvo::parse_file(*grammar, argv[1], &counter, tarvo::Flags::strict);
     std::printf("tarvo %s: %s, %d elements, C++ %ld\n", tarvo::version(), r.ok() ? "valid" : "invalid",
                 counter.elements, static_cast<long>(__cplusplus));
     return r.ok() ? 0 : 1;

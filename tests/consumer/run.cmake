@@ -10,6 +10,9 @@
 # subdirectory: builds the consumer with add_subdirectory(SOURCE) and tarvo
 #   as a shared library, with the tarvo command beside it, which must work
 #   with only the exported API.
+# python: installs BUILD into a prefix and builds the Python module from
+#   SOURCE/src/binding against it (python/), for the interpreter -DPYTHON=...,
+#   then imports it and reads a document.
 cmake_minimum_required(VERSION 3.25)
 foreach(var MODE SOURCE BUILD WORK GENERATOR CXX)
   if(NOT DEFINED ${var})
@@ -81,6 +84,17 @@ elseif(MODE STREQUAL "subdirectory")
     message(FATAL_ERROR "libtarvo.so exports internal symbols:\n${output}")
   endif()
   step("the tarvo command on the shared library" "${dir}/tarvo/tarvo" check heatmap "${document}")
+elseif(MODE STREQUAL "python")
+  step("install" "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${WORK}/installed")
+  set(dir "${WORK}/python")
+  step("python: configure" "${CMAKE_COMMAND}" -S "${CMAKE_CURRENT_LIST_DIR}/python" -B "${dir}" ${consumer_args}
+       -DCMAKE_PREFIX_PATH=${WORK}/installed -DTARVO_BINDING_DIR=${SOURCE}/src/binding -DPython3_EXECUTABLE=${PYTHON})
+  step("python: build" "${CMAKE_COMMAND}" --build "${dir}")
+  step("python: import and parse" "${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/python/check.py" "${dir}" "${document}")
+  if(NOT output MATCHES "^tarvo ${version}: valid, 7 elements\n$")
+    message(FATAL_ERROR "python: the module printed '${output}'")
+  endif()
+  message(STATUS "python: ${output}")
 else()
-  message(FATAL_ERROR "run.cmake: MODE must be package or subdirectory")
+  message(FATAL_ERROR "run.cmake: MODE must be package, subdirectory or python")
 endif()

@@ -3,15 +3,16 @@
 // The operands are first turned into the list of documents (standard input,
 // files, the *.xml files under directories), so that a usage error stops the
 // run before anything is checked. The documents are then checked on -j
-// threads; each one's output is made whole in memory and printed in list
-// order, so the output does not depend on the number of threads.
+// threads; each one's Result is kept until all before it are printed, then
+// printed in list order, so the output does not depend on the number of
+// threads. A report is written in pieces from the texts the Result holds,
+// never made whole in memory.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,7 +23,8 @@
 #include <sys/stat.h>
 
 #include "cli.h"
-#include "json.h"
+#include "formats.h"
+#include "output.h"
 
 namespace tarvo::cli {
 
@@ -30,179 +32,93 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What standard input is called in messages and reports.
-const char kStdinName[] = "<stdin>";
-
 const char kCheckFooter[] =
     "Formats:\n"
-    "  text  warnings on standard output, errors on standard error (the default)\n"
-    "  gcc   one line per message on standard output: FILE:LINE:COLUMN: error: TEXT, or warning:,\n"
-    "        with ' (expected: A, B)' where known; a line break in TEXT becomes a space; a file\n"
-    "        that cannot be opened gives FILE: error: TEXT\n"
-    "  json  one object per document and line on standard output: path, valid, status (valid,\n"
-    "        invalid, unreadable), code, diagnostics (severity, kind, line, column, element,\n"
-    "        attribute, expected, message, os_error when there is one)\n"
+    "  text    warnings on standard output, errors on standard error (the default)\n"
+    "  gcc     one line per problem on standard output: FILE:LINE:COLUMN: error: TEXT [code], or\n"
+    "          warning:, with ' (expected: A, B)' and \"; did you mean 'X'?\" where known, then\n"
+    "          FILE:LINE:COLUMN: note: TEXT for the reader's line on where it happened; a line\n"
+    "          break in TEXT becomes a space; a file that cannot be opened gives FILE: error: TEXT\n"
+    "  json    one object per document and line on standard output: path, valid, status (valid,\n"
+    "          invalid, unreadable), code, diagnostics, one per problem (severity, kind, code,\n"
+    "          line, column, element, attribute, parent, path, expected, suggestion, message,\n"
+    "          os_error when there is one, note: line, column and message, or null)\n"
+    "  sarif   one SARIF 2.1.0 log for the whole run on standard output: one rule per code, one\n"
+    "          result per problem, its note as a related location, the closest allowed name or\n"
+    "          value in the message and in the result's properties\n"
+    "  github  one workflow command per problem: ::error file=F,line=L,col=C,title=CODE::TEXT, or\n"
+    "          ::warning, the note as the message's second line\n"
+    "\n"
+    "Codes: unknown-element, misplaced-element, missing-element, unknown-attribute,\n"
+    "missing-attribute, invalid-value, text-not-allowed, syntax, unreadable, callback-failed.\n"
+    "\n"
+    "Every format writes each control byte of a file name or message (C0, DEL, C1) as \\xHH, json\n"
+    "as a \\u escape, so that none starts a line or acts on the terminal; text keeps one message a\n"
+    "line.\n"
     "\n"
     "FILE '-' is standard input, called <stdin> in messages. A directory needs -r; its *.xml files\n"
-    "are checked in the order of their paths, byte by byte. Without -q, more than one FILE ends with\n"
-    "'N files: V valid, I invalid, U unreadable' on standard error.\n"
+    "are checked in the order of their paths, byte by byte; a FIFO, socket or device among them is\n"
+    "not opened but reported unreadable. Without -q, more than one FILE ends with\n"
+    "'N files: V valid, I invalid, U unreadable' on standard error; with -q, that line comes when\n"
+    "some FILE is not valid, after the names of those.\n"
     "\n"
     "Exit status:\n"
     "  0  every document is valid\n"
-    "  1  some document is invalid\n"
-    "  2  usage error or unknown grammar\n"
+    "  1  some document is invalid, or has a warning under --werror\n"
+    "  2  usage error, unknown grammar, or a grammar file that cannot be loaded\n"
     "  3  some file could not be read, and no document is invalid\n"
     "  4  the output could not be written";
 
-enum class Format { text, gcc, json };
-
 struct CheckOptions {
-    int flags = PARSE_STRICT;
+    tarvo::Options parse;  // flags, the error limit, paths for the formats that show them
+
     bool stream = false;
     bool recursive = false;
     bool quiet = false;
+    bool werror = false;
     unsigned jobs = 0;  // 0: not given, one per core
     Format format = Format::text;
     GrammarOperand grammar;
     std::vector<std::string> files;
 };
 
-enum class Outcome { valid, invalid, unreadable };
-
-const char* outcome_name(Outcome o) {
-    return o == Outcome::valid ? "valid" : o == Outcome::invalid ? "invalid" : "unreadable";
-}
-
-Outcome outcome_of(const tarvo::Result& r) {
-    if (r.ok()) return Outcome::valid;
-    return r.status == kStatusCannotOpen ? Outcome::unreadable : Outcome::invalid;
-}
-
-// What checking one document printed: `out` goes to standard output, then
-// `err` to standard error.
+// One document's outcome, kept until it is printed.
 struct Report {
-    std::string out, err;
-    Outcome outcome = Outcome::valid;
+    std::string_view name;  // the Target's path
+    tarvo::Result result;
 };
 
-void append_line(std::string& to, std::string_view text) {
-    if (text.empty()) return;
-    to += text;
-    to += '\n';
-}
-
-// The same for a text that is not needed elsewhere: it is moved rather
-// than copied, so a long message is not held twice.
-void take_line(std::string& to, std::string&& text) {
-    if (text.empty()) return;
-    if (!to.empty()) return append_line(to, text);
-    text += '\n';
-    to = std::move(text);
-}
-
-// A valid document's errors (refusals of elements skipped under -E) are not
-// part of its outcome, as a caller of the module never sees them; every
-// format leaves them out alike.
-bool shown(const tarvo::Result& r, const tarvo::Diagnostic& d) {
-    return d.severity == tarvo::Severity::warning || !r.ok();
-}
-
-// NAME:LINE:COLUMN: error: TEXT (expected: A, B), one line per message: a
-// line break inside a message becomes a space. A message about no position
-// (a file that could not be opened) is NAME: error: TEXT.
-void append_gcc(std::string& out, std::string_view name, const tarvo::Result& r) {
-    for (const tarvo::Diagnostic& d : r.diagnostics) {
-        if (!shown(r, d)) continue;
-        out += name;
-        if (d.line > 0) out += ':' + std::to_string(d.line) + ':' + std::to_string(d.column);
-        out += d.severity == tarvo::Severity::warning ? ": warning: " : ": error: ";
-        for (char c : d.message) out += c == '\n' || c == '\r' ? ' ' : c;
-        if (!d.expected.empty()) {
-            out += " (expected: ";
-            for (size_t i = 0; i < d.expected.size(); ++i) {
-                if (i) out += ", ";
-                out += d.expected[i];
-            }
-            out += ')';
-        }
-        out += '\n';
-    }
-}
-
-void append_json_name(std::string& out, std::string_view name) {
-    if (name.empty())
-        out += "null";
-    else
-        append_json_string(out, name);
-}
-
-// One object on one line: the document, its outcome and its records.
-// `document` numbers the documents of a stream; 0 for a file.
-void append_json(std::string& out, std::string_view name, long document, const tarvo::Result& r) {
-    Outcome outcome = outcome_of(r);
-    out += "{\"path\":";
-    append_json_string(out, name);
-    if (document > 0) out += ",\"document\":" + std::to_string(document);
-    out += ",\"valid\":";
-    out += outcome == Outcome::valid ? "true" : "false";
-    out += ",\"status\":\"";
-    out += outcome_name(outcome);
-    out += "\",\"code\":" + std::to_string(r.status) + ",\"diagnostics\":[";
-    bool first = true;
-    for (const tarvo::Diagnostic& d : r.diagnostics) {
-        if (!shown(r, d)) continue;
-        out += first ? "{" : ",{";
-        first = false;
-        out += d.severity == tarvo::Severity::warning ? "\"severity\":\"warning\"" : "\"severity\":\"error\"";
-        out += ",\"kind\":\"";
-        out += tarvo::kind_name(d.kind);
-        out += "\",\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column);
-        out += ",\"element\":";
-        append_json_name(out, d.element);
-        out += ",\"attribute\":";
-        append_json_name(out, d.attribute);
-        out += ",\"expected\":" + json_list(d.expected) + ",\"message\":";
-        append_json_string(out, d.message);
-        if (d.os_error) out += ",\"os_error\":" + std::to_string(d.os_error);
-        out += '}';
-    }
-    out += "]}\n";
-}
-
-Report make_report(Format format, std::string_view name, tarvo::Result r) {
-    Report rep;
-    rep.outcome = outcome_of(r);
-    switch (format) {
-    case Format::text:
-        take_line(rep.out, std::move(r.warnings));
-        if (!r.ok()) take_line(rep.err, std::move(r.errors));
-        break;
-    case Format::gcc: append_gcc(rep.out, name, r); break;
-    case Format::json: append_json(rep.out, name, 0, r); break;
-    }
-    return rep;
-}
+// What a printed report leaves for the exit status.
+struct Tally {
+    Outcome outcome = Outcome::valid;
+    bool warned = false;
+};
 
 // One document to check: a path, or standard input.
 struct Target {
     std::string path;
     bool is_stdin = false;
+    bool special = false;  // not a regular file: reported unreadable, never opened
 };
 
 // Every *.xml file under `dir`, and every directory under it that cannot
 // be listed (its check then reports it unreadable, so nothing is passed over
-// in silence). Links to directories are not followed: no cycles.
-void collect(const fs::path& dir, std::vector<std::string>& found) {
+// in silence). Links to directories are not followed: no cycles. A FIFO, a
+// socket or a device (or a link to one) is marked special: opening it could
+// wait for ever.
+void collect(const fs::path& dir, std::vector<Target>& found) {
     std::error_code ec;
     fs::directory_iterator it(dir, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         std::error_code type_ec;
-        if (it->is_directory(type_ec) && !it->is_symlink(type_ec))
+        if (it->is_directory(type_ec) && !it->is_symlink(type_ec)) {
             collect(it->path(), found);
-        else if (it->path().extension() == ".xml")
-            found.push_back(it->path().string());
+        } else if (it->path().extension() == ".xml") {
+            bool special = !it->is_regular_file(type_ec) && it->is_other(type_ec);
+            found.push_back({it->path().string(), false, special});
+        }
     }
-    if (ec) found.push_back(dir.string());
+    if (ec) found.push_back({dir.string()});
 }
 
 // stat() rather than std::filesystem: no path is split for each FILE.
@@ -221,71 +137,96 @@ std::vector<Target> list_targets(const CheckOptions& o) {
         } else if (!o.recursive) {
             throw UsageError("'" + file + "' is a directory; -r checks the *.xml files under it");
         } else {
-            std::vector<std::string> found;
+            std::vector<Target> found;
             collect(file, found);
-            std::sort(found.begin(), found.end());
-            for (std::string& path : found) targets.push_back({std::move(path)});
+            std::sort(found.begin(), found.end(), [](const Target& a, const Target& b) { return a.path < b.path; });
+            for (Target& t : found) targets.push_back(std::move(t));
         }
     }
     return targets;
 }
 
-// All of standard input, or the error number of a failed read.
-struct StdinData {
-    std::string bytes;
-    int error = 0;
+Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const Target& t, const StdinData& in) {
+    if (t.special) return Report{t.path, unreadable(t.path, 0)};
+    if (!t.is_stdin) return Report{t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.parse)};
+    if (!in.error) return Report{t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.parse)};
+    // Standard input failed as a file that cannot be read fails.
+    return Report{t.path, tarvo::unreadable_result(t.path, in.error)};
+}
+
+// Writes each report in its turn. In the text format a document's
+// warnings go to standard output, its errors to standard error; a SARIF log
+// holds the results of the whole run, so it opens before the first report
+// and closes after the last. Under -q only the name of each document that
+// is not valid is printed.
+class Printer {
+public:
+    Printer(Format format, bool quiet) : format_(format), quiet_(quiet) {
+        if (format_ == Format::sarif && !quiet_) {
+            Writer out(write_out);
+            sarif_begin(out);
+        }
+    }
+    ~Printer() {
+        if (format_ == Format::sarif && !quiet_) {
+            Writer out(write_out);
+            sarif_end(out);
+        }
+    }
+    Printer(const Printer&) = delete;
+    Printer& operator=(const Printer&) = delete;
+
+    // `document` numbers the documents of a stream; 0 for a file.
+    Tally print(std::string_view name, long document, const tarvo::Result& r) {
+        const auto ds = r.diagnostics();
+        Tally tally{outcome_of(r), std::any_of(ds.begin(), ds.end(), [](const tarvo::Diagnostic& d) {
+                        return d.severity == tarvo::Severity::warning;
+                    })};
+        if (quiet_) {
+            if (tally.outcome != Outcome::valid) Writer(write_out).text(name).raw("\n");
+            return tally;
+        }
+        {
+            Writer out(write_out);
+            switch (format_) {
+            case Format::text:
+                write_text(out, r, tarvo::Severity::warning);
+                if (document > 0) out.raw("document " + std::to_string(document) + (r.ok() ? ": valid\n" : ": invalid\n"));
+                break;
+            case Format::gcc: write_gcc(out, name, r); break;
+            case Format::json: write_json(out, name, document, r); break;
+            case Format::sarif: write_sarif(out, name, document, r, first_); break;
+            case Format::github: write_github(out, name, r); break;
+            }
+        }
+        // A document's warnings before its errors, as they were found; each
+        // document of a stream as soon as it is read.
+        if (format_ == Format::text || document > 0) flush_out();
+        if (format_ == Format::text && !r.ok()) {
+            Writer err(write_err);
+            write_text(err, r, tarvo::Severity::error);
+        }
+        return tally;
+    }
+
+private:
+    Format format_;
+    bool quiet_;
+    bool first_ = true;  // no SARIF result written yet
 };
 
-StdinData read_stdin() {
-    StdinData d;
-    char buf[65536];
-    errno = 0;
-    for (;;) {
-        size_t n = std::fread(buf, 1, sizeof buf, stdin);
-        d.bytes.append(buf, n);
-        if (n < sizeof buf) break;
-    }
-    if (std::ferror(stdin)) d.error = errno ? errno : EIO;
-    return d;
-}
-
-Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const Target& t, const StdinData& in) {
-    if (!t.is_stdin) return make_report(o.format, t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.flags));
-    if (!in.error) return make_report(o.format, t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.flags));
-    // Standard input failed as a file that cannot be read fails.
-    tarvo::Result r;
-    r.status = kStatusCannotOpen;
-    r.errors = "Could not open file " + t.path + " for reading";
-    r.error_messages.push_back(r.errors);
-    tarvo::Diagnostic d;
-    d.kind = tarvo::DiagnosticKind::input_output;
-    d.message = r.errors;
-    d.os_error = in.error;
-    r.diagnostics.push_back(d);
-    return make_report(o.format, t.path, std::move(r));
-}
-
-void print_report(const CheckOptions& o, const Report& rep) {
-    if (o.quiet) return;
-    write_out(rep.out);
-    if (o.format == Format::text) {
-        flush_out();  // a document's warnings before its errors, as they were found
-        write_err(rep.err);
-    }
-}
-
 // Checks every target, printing each report in list order as soon as it and
-// all before it are done. Returns the reports' outcomes.
-std::vector<Outcome> check_all(const CheckOptions& o, const tarvo::SchemaTable& grammar,
-                               const std::vector<Target>& targets, const StdinData& in) {
-    std::vector<Outcome> outcomes(targets.size());
+// all before it are done. Returns what each report leaves.
+std::vector<Tally> check_all(const CheckOptions& o, const tarvo::SchemaTable& grammar,
+                             const std::vector<Target>& targets, const StdinData& in) {
+    std::vector<Tally> outcomes(targets.size());
+    Printer printer(o.format, o.quiet);
     unsigned jobs = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
     jobs = static_cast<unsigned>(std::min<size_t>(jobs, targets.size()));
     if (jobs <= 1) {
         for (size_t i = 0; i < targets.size(); ++i) {
             Report rep = check_one(o, grammar, targets[i], in);
-            print_report(o, rep);
-            outcomes[i] = rep.outcome;
+            outcomes[i] = printer.print(rep.name, 0, rep.result);
         }
         return outcomes;
     }
@@ -303,8 +244,7 @@ std::vector<Outcome> check_all(const CheckOptions& o, const tarvo::SchemaTable& 
             std::lock_guard<std::mutex> lock(mutex);
             reports[i] = std::move(rep);
             for (; printed < targets.size() && reports[printed]; ++printed) {
-                print_report(o, *reports[printed]);
-                outcomes[printed] = reports[printed]->outcome;
+                outcomes[printed] = printer.print(reports[printed]->name, 0, reports[printed]->result);
                 reports[printed].reset();
             }
         }
@@ -322,7 +262,7 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
     const std::string shown_name = name == "-" ? std::string(kStdinName) : name;
     std::FILE* in = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
     if (!in) {
-        std::fprintf(stderr, "tarvo: cannot open %s for reading\n", name.c_str());
+        report_error("tarvo: cannot open " + name + " for reading");
         return kExitUnreadable;
     }
     // A failed read (a closed standard input) is not the end of the
@@ -334,38 +274,25 @@ int run_stream_check(const CheckOptions& o, const tarvo::SchemaTable& grammar) {
         return n;
     });
     int exit_code = kExitValid;
+    bool warned = false;
+    Printer printer(o.format, false);
     for (long n = 1;; ++n) {
-        tarvo::Result r = reader.read(grammar, nullptr, o.flags);
+        tarvo::Result r = reader.read(grammar, nullptr, o.parse);
         if (read_error) {
             flush_out();
-            std::fprintf(stderr, "tarvo: cannot read %s: %s\n", name.c_str(), std::strerror(read_error));
+            report_error("tarvo: cannot read " + name + ": " + std::strerror(read_error));
             exit_code = kExitUnreadable;
             break;
         }
-        std::string out;
-        switch (o.format) {
-        case Format::text:
-            append_line(out, r.warnings);
-            out += "document " + std::to_string(n) + (r.ok() ? ": valid\n" : ": invalid\n");
-            break;
-        case Format::gcc: append_gcc(out, shown_name, r); break;
-        case Format::json: append_json(out, shown_name, n, r); break;
-        }
-        write_out(out);
-        flush_out();
+        warned |= printer.print(shown_name, n, r).warned;
         if (!r.ok()) {
-            if (o.format == Format::text) {
-                std::string err;
-                append_line(err, r.errors);
-                write_err(err);
-            }
             exit_code = kExitInvalid;
             break;
         }
         if (reader.at_end()) break;
     }
     if (in != stdin) std::fclose(in);
-    return exit_code;
+    return exit_code == kExitValid && o.werror && warned ? kExitInvalid : exit_code;
 }
 
 int run_check(CheckOptions& o) {
@@ -378,16 +305,22 @@ int run_check(CheckOptions& o) {
         if (o.files.size() > 1) throw UsageError("--stream reads one FILE or standard input");
         if (!o.files.empty() && o.files[0] != "-" && is_directory(o.files[0]))
             throw UsageError("'" + o.files[0] + "' is a directory");
+        if (shows_paths(o.format)) o.parse.paths = true;
         return run_stream_check(o, *grammar);
     }
     if (o.files.empty()) throw UsageError("missing FILE");
     std::vector<Target> targets = list_targets(o);
     StdinData in;
     if (std::any_of(targets.begin(), targets.end(), [](const Target& t) { return t.is_stdin; })) in = read_stdin();
-    std::vector<Outcome> outcomes = check_all(o, *grammar, targets, in);
+    if (shows_paths(o.format)) o.parse.paths = true;
+    std::vector<Tally> outcomes = check_all(o, *grammar, targets, in);
 
     size_t counts[3] = {0, 0, 0};
-    for (Outcome x : outcomes) ++counts[static_cast<int>(x)];
+    bool warned = false;
+    for (const Tally& x : outcomes) {
+        ++counts[static_cast<int>(x.outcome)];
+        warned |= x.warned;
+    }
     size_t valid = counts[0], invalid = counts[1], unreadable = counts[2];
     if (o.quiet ? valid != outcomes.size() : outcomes.size() > 1) {
         flush_out();
@@ -395,7 +328,7 @@ int run_check(CheckOptions& o) {
                   std::to_string(valid) + " valid, " + std::to_string(invalid) + " invalid, " +
                   std::to_string(unreadable) + " unreadable\n");
     }
-    return invalid ? kExitInvalid : unreadable ? kExitUnreadable : kExitValid;
+    return invalid || (o.werror && warned) ? kExitInvalid : unreadable ? kExitUnreadable : kExitValid;
 }
 
 }  // namespace
@@ -403,16 +336,29 @@ int run_check(CheckOptions& o) {
 Runner declare_check(CLI::App& app) {
     auto o = std::make_shared<CheckOptions>();
     app.footer(kCheckFooter);
-    add_parse_flags(app, o->flags);
-    app.add_option("--format", o->format, "How to report each document (see below)")
-        ->transform(CLI::CheckedTransformer(
-            std::map<std::string, Format>{{"text", Format::text}, {"gcc", Format::gcc}, {"json", Format::json}}))
-        ->option_text("text|gcc|json");
+    add_parse_flags(app, o->parse.flags);
+    o->parse.max_errors = 20;
+    app.add_option("--max-errors", o->parse.max_errors,
+                   "Report up to N validity errors of a document, going on after each as the matching tolerance "
+                   "would (default 20; 0: no limit; 1: stop at the first); a syntax error ends the document")
+        ->option_text("N");
+    auto set_format = [o](const std::string& f) {
+        o->format = f == "gcc"      ? Format::gcc
+                    : f == "json"   ? Format::json
+                    : f == "sarif"  ? Format::sarif
+                    : f == "github" ? Format::github
+                                    : Format::text;
+    };
+    one_of(app.add_option_function<std::string>("--format", set_format, "How to report each document (see below)"),
+           {"text", "gcc", "json", "sarif", "github"});
+    app.add_flag("--werror", o->werror, "Exit with status 1 when a document has a warning");
     app.add_flag("-r,--recursive", o->recursive, "Check every *.xml file under each directory FILE");
     app.add_option("-j,--jobs", o->jobs, "Check on N threads (default: one per core); the output is the same for every N")
         ->check(CLI::Range(1u, 1024u))
         ->option_text("N");
-    app.add_flag("-q,--quiet", o->quiet, "Print nothing but the summary line, and that only when not all are valid");
+    app.add_flag("-q,--quiet", o->quiet,
+                 "Print only the name of each document that is not valid, one a line, and the summary line when "
+                 "there is one");
     app.add_flag("--stream", o->stream,
                  "FILE (default: standard input) holds documents sent back to back without XML declaration; "
                  "check each until one fails");

@@ -1,5 +1,6 @@
 // The pieces the `tarvo` commands share: the command table's entry type,
-// exit statuses, the parse flags, grammar lookup and the output streams.
+// exit statuses, option values, the parse flags, grammar lookup, standard
+// input and the output streams.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -38,6 +39,7 @@ Runner declare_events(CLI::App& app);
 Runner declare_grammars(CLI::App& app);
 Runner declare_grammar(CLI::App& app);
 Runner declare_export(CLI::App& app);
+Runner declare_import_dtd(CLI::App& app);
 
 // A usage error found after parsing (a missing operand, options that do not
 // go together); reported like a parsing error.
@@ -45,16 +47,21 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Makes `option` refuse every value but `values`, with a one-line message
+// that lists them; its help shows them as A|B|C.
+CLI::Option* one_of(CLI::Option* option, std::vector<std::string> values);
+
 // -A, -U and -E, the tolerances of every command that parses.
-void add_parse_flags(CLI::App& app, int& flags);
+void add_parse_flags(CLI::App& app, tarvo::Flags& flags);
 
 // The grammar called `name`; an unknown name is reported with the list of
 // known ones and the returned pointer is null.
 const tarvo::SchemaTable* find_grammar_or_report(const std::string& name);
 
-// The GRAMMAR operand, or a grammar file given with --grammar-file instead.
+// The GRAMMAR operand, or a grammar file given with --grammar-file (or a
+// DTD with --dtd) instead.
 struct GrammarOperand {
-    std::string name, file;
+    std::string name, file, dtd;
 
     // Adds the GRAMMAR positional (first of the command's operands) and --grammar-file.
     void declare(CLI::App& app);
@@ -66,10 +73,32 @@ struct GrammarOperand {
     std::shared_ptr<const tarvo::SchemaTable> resolve() const;
 };
 
+// What standard input is called in messages and reports.
+inline constexpr char kStdinName[] = "<stdin>";
+
+// All of standard input, or the error number of a failed read.
+struct StdinData {
+    std::string bytes;
+    int error = 0;
+};
+StdinData read_stdin();
+
+// The outcome of a document that could not be read: status unreadable and
+// the message of a file that cannot be opened, "Could not open file NAME
+// for reading", with the system's error number (0 for none).
+tarvo::Result unreadable(const std::string& name, int os_error);
+
+// "tarvo: DTD: checked more loosely than the DTD at PLACE" on standard
+// error for each place an imported DTD's grammar is looser.
+void report_loosened(const std::string& dtd, const std::vector<std::string>& loosened);
+
 // Standard output and error. A write that fails is remembered, so the command
 // runs to its end and then exits with kExitOutputFailed and the reason.
 void write_out(std::string_view text);
 void write_err(std::string_view text);
+// A message and a line break on standard error, the message's control
+// bytes escaped: it may quote a path or a name that came from outside.
+void report_error(std::string_view message);
 // Writes pending standard output, so that what follows on standard error
 // comes after it.
 void flush_out();

@@ -3,86 +3,64 @@
 #include <string>
 
 #include "cli.h"
-#include "json.h"
+#include "output.h"
 
 namespace tarvo::cli {
 
 namespace {
 
+const char kEventsFooter[] =
+    "Every string is valid UTF-8 and escapes each control character (C0, DEL, C1).\n"
+    "FILE '-' is standard input, called <stdin> in messages.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the document is valid\n"
+    "  1  the document is invalid\n"
+    "  2  usage error, unknown grammar, or a grammar file that cannot be loaded\n"
+    "  3  the file could not be read\n"
+    "  4  the output could not be written";
+
 struct EventsOptions {
-    int flags = PARSE_STRICT;
+    tarvo::Flags flags = tarvo::Flags::strict;
     GrammarOperand grammar;
     std::string file;
 };
 
+// Each event is one line; a long name, value or text is written in pieces
+// as it is escaped, so no line is held whole.
 class JsonEvents : public tarvo::Handler {
 public:
-    void start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
-        line_ = "{\"event\":\"start\",\"name\":";
-        put_string(name);
-        line_ += ",\"attributes\":{";
-        for (size_t i = 0; i < attrs.size(); ++i) {
-            if (i) line_ += ',';
-            put_string(attrs[i].name);
-            line_ += ':';
-            put_string(attrs[i].value);
-        }
-        emit("}}");
+    bool start_tag(int, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
+        out_.raw("{\"event\":\"start\",\"name\":").json(name).raw(",\"attributes\":{");
+        for (size_t i = 0; i < attrs.size(); ++i) out_.raw(i ? "," : "").json(attrs[i].name).raw(":").json(attrs[i].value);
+        return line_end("}}\n");
     }
-    void text(int, std::string_view element, std::string_view text) override {
-        line_ = "{\"event\":\"text\",\"name\":";
-        put_string(element);
-        line_ += ",\"text\":";
-        put_string(text);
-        emit("}");
+    bool text(int, std::string_view element, std::string_view text) override {
+        out_.raw("{\"event\":\"text\",\"name\":").json(element).raw(",\"text\":").json(text);
+        return line_end("}\n");
     }
-    void end_tag(int, std::string_view name) override {
-        line_ = "{\"event\":\"end\",\"name\":";
-        put_string(name);
-        emit("}");
+    bool end_tag(int, std::string_view name) override {
+        out_.raw("{\"event\":\"end\",\"name\":").json(name);
+        return line_end("}\n");
     }
 
     // The outcome line: validity, status and every message.
     void outcome(const tarvo::Result& r) {
-        line_ = "{\"event\":\"outcome\",\"valid\":";
-        line_ += r.ok() ? "true" : "false";
-        line_ += ",\"status\":" + std::to_string(r.status) + ",\"warnings\":";
-        put_list(r.warning_messages);
-        line_ += ",\"errors\":";
-        put_list(r.error_messages);
-        emit("}");
+        out_.raw("{\"event\":\"outcome\",\"valid\":").raw(r.ok() ? "true" : "false");
+        out_.raw(",\"status\":" + std::to_string(static_cast<int>(r.status)) + ",\"warnings\":");
+        out_.json_list(r.warning_messages()).raw(",\"errors\":").json_list(r.error_messages());
+        line_end("}\n");
     }
 
 private:
-    void put_list(std::span<const std::string_view> items) {
-        line_ += '[';
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (i) line_ += ',';
-            put_string(items[i]);
-        }
-        line_ += ']';
+    // Each line is handed on whole as it ends, so a reader of the output
+    // (a terminal, a pipe) gets every event as soon as it is made.
+    bool line_end(const char* tail) {
+        out_.raw(tail).flush();
+        return true;
     }
-    // A long string goes out in pieces, so that the line never holds a
-    // second copy of all of it.
-    void put_string(std::string_view s) {
-        constexpr size_t kPiece = 1 << 16;
-        line_ += '"';
-        while (s.size() > kPiece) {
-            size_t end = json_piece_end(s, kPiece);
-            append_json_chars(line_, s.substr(0, end));
-            write_out(line_);
-            line_.clear();
-            s.remove_prefix(end);
-        }
-        append_json_chars(line_, s);
-        line_ += '"';
-    }
-    void emit(const char* tail) {
-        line_ += tail;
-        line_ += '\n';
-        write_out(line_);
-    }
-    std::string line_;
+
+    Writer out_{write_out};
 };
 
 int run_events(EventsOptions& o) {
@@ -94,18 +72,26 @@ int run_events(EventsOptions& o) {
     std::shared_ptr<const tarvo::SchemaTable> grammar = o.grammar.resolve();
     if (!grammar) return kExitUsage;
     JsonEvents events;
-    tarvo::Result r = tarvo::parse_file(*grammar, o.file.c_str(), &events, o.flags);
+    tarvo::Result r;
+    if (o.file != "-") {
+        r = tarvo::parse_file(*grammar, o.file.c_str(), &events, o.flags);
+    } else if (StdinData in = read_stdin(); in.error) {
+        r = unreadable(kStdinName, in.error);
+    } else {
+        r = tarvo::parse_buffer(*grammar, in.bytes, kStdinName, &events, o.flags);
+    }
     events.outcome(r);
-    return r.ok() ? kExitValid : kExitInvalid;
+    return r.ok() ? kExitValid : r.status == tarvo::Status::unreadable ? kExitUnreadable : kExitInvalid;
 }
 
 }  // namespace
 
 Runner declare_events(CLI::App& app) {
     auto o = std::make_shared<EventsOptions>();
+    app.footer(kEventsFooter);
     add_parse_flags(app, o->flags);
     o->grammar.declare(app);
-    app.add_option("FILE", o->file, "The document to read");
+    app.add_option("FILE", o->file, "The document to read; '-' is standard input");
     return [o] { return run_events(*o); };
 }
 

@@ -15,30 +15,56 @@ void GrammarOperand::declare(CLI::App& app) {
     app.add_option("GRAMMAR", name, "A grammar by name (see 'tarvo grammars')");
     app.add_option("--grammar-file", file, "Use the grammar in this grammar file; no GRAMMAR is written then")
         ->type_name("PATH");
+    app.add_option("--dtd", dtd, "Use the grammar this DTD gives (see 'tarvo import-dtd'); no GRAMMAR is written then")
+        ->type_name("PATH");
 }
 
 void GrammarOperand::shift_into(std::vector<std::string>& rest) {
-    if (file.empty() || name.empty()) return;
+    if ((file.empty() && dtd.empty()) || name.empty()) return;
     rest.insert(rest.begin(), name);
     name.clear();
 }
 
 std::shared_ptr<const tarvo::SchemaTable> GrammarOperand::resolve() const {
+    if (!file.empty() && !dtd.empty()) throw UsageError("--grammar-file and --dtd do not go together");
+    if (!dtd.empty()) {
+        try {
+            std::vector<std::string> loosened;
+            std::shared_ptr<const tarvo::SchemaTable> t = tarvo::load_dtd(dtd, &loosened);
+            report_loosened(dtd, loosened);
+            return t;
+        } catch (const tarvo::GrammarError& e) {
+            report_error(e.what());
+            return nullptr;
+        }
+    }
     if (!file.empty()) {
         try {
             return tarvo::load_grammar(file);
         } catch (const tarvo::GrammarError& e) {
-            write_err(std::string(e.what()) + "\n");
+            report_error(e.what());
             return nullptr;
         }
     }
     if (name.empty()) throw UsageError("GRAMMAR is required (or --grammar-file PATH)");
     const tarvo::SchemaTable* g = find_grammar_or_report(name);
-    // A built-in grammar is static: the pointer shares no ownership.
+    // A registered grammar lives as long as the process: the pointer shares no ownership.
     return g ? std::shared_ptr<const tarvo::SchemaTable>(std::shared_ptr<void>(), g) : nullptr;
 }
 
 namespace {
+
+const char kGrammarFooter[] =
+    "Exit status:\n"
+    "  0  the description was written\n"
+    "  2  usage error, unknown grammar or ELEMENT, or a grammar file that cannot be loaded\n"
+    "  4  the output could not be written";
+
+const char kExportFooter[] =
+    "Exit status:\n"
+    "  0  the schema was written\n"
+    "  2  usage error, unknown grammar, or a grammar file that cannot be loaded\n"
+    "  4  the schema could not be written (standard output, or the -o FILE)";
 
 struct GrammarOptions {
     GrammarOperand grammar;
@@ -59,7 +85,7 @@ int run_grammar(GrammarOptions& o) {
         for (size_t i = 0; i < g.elements.size(); ++i)
             if (g.elements[i].name == operands[0]) index = static_cast<int>(i);
         if (index < 0) {
-            write_err("tarvo: grammar '" + g.name + "' has no element '" + operands[0] + "'\n");
+            report_error("tarvo: grammar '" + g.name + "' has no element '" + operands[0] + "'");
             return kExitUsage;
         }
     }
@@ -90,13 +116,13 @@ int run_export(ExportOptions& o) {
         int err = errno;
         if (f && std::fclose(f) != 0 && ok) ok = false, err = errno;
         if (!ok) {
-            write_err("tarvo: cannot write " + o.output + ": " + std::strerror(err) + "\n");
+            report_error("tarvo: cannot write " + o.output + ": " + std::strerror(err));
             return kExitOutputFailed;
         }
     }
     // Wherever the schema accepts more than tarvo, say so, every time.
     for (const std::string& l : x.loosened)
-        write_err("tarvo: the " + o.format + " schema of " + g.name + " accepts more than tarvo at " + l + "\n");
+        report_error("tarvo: the " + o.format + " schema of " + g.name + " accepts more than tarvo at " + l);
     return kExitValid;
 }
 
@@ -104,19 +130,19 @@ int run_export(ExportOptions& o) {
 
 Runner declare_grammar(CLI::App& app) {
     auto o = std::make_shared<GrammarOptions>();
+    app.footer(kGrammarFooter);
     o->grammar.declare(app);
     app.add_option("ELEMENT", o->element, "Describe only this element");
-    app.add_option("--format", o->format, "text (default), json, or dot (a Graphviz graph per element)")
-        ->check(CLI::IsMember({"text", "json", "dot"}));
+    one_of(app.add_option("--format", o->format, "text (default), json, or dot (a Graphviz graph per element)"),
+           {"text", "json", "dot"});
     return [o] { return run_grammar(*o); };
 }
 
 Runner declare_export(CLI::App& app) {
     auto o = std::make_shared<ExportOptions>();
+    app.footer(kExportFooter);
     o->grammar.declare(app);
-    app.add_option("--format", o->format, "rng (RELAX NG, XML syntax) or dtd")
-        ->required()
-        ->check(CLI::IsMember({"rng", "dtd"}));
+    one_of(app.add_option("--format", o->format, "rng (RELAX NG, XML syntax) or dtd"), {"rng", "dtd"})->required();
     app.add_option("-o,--output", o->output, "Write the schema here instead of standard output")->type_name("FILE");
     return [o] { return run_export(*o); };
 }

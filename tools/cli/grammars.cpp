@@ -70,6 +70,12 @@ int run_grammars() {
 
 }  // namespace
 
-Runner declare_grammars(CLI::App&) { return run_grammars; }
+Runner declare_grammars(CLI::App& app) {
+    app.footer("Exit status:\n"
+               "  0  the list was written\n"
+               "  2  usage error\n"
+               "  4  the output could not be written");
+    return run_grammars;
+}
 
 }  // namespace tarvo::cli

@@ -1,10 +1,12 @@
 // tarvo-grammarc: compiles the grammars listed in a catalogue into one C++
 // source of static tables (see src/schema/schema_table.h), so that the reader
-// starts with every grammar in place and never builds one at run time.
+// starts with every grammar in place and never builds one at run time. The
+// tables are laid out by src/grammar/layout.cpp, as load_grammar() lays out
+// a grammar file at run time; this only prints them.
 //
 //   tarvo-grammarc --catalogue FILE [--schemas-dir DIR] (--output FILE | --check)
-#include "containers/str_dict.h"  // the attribute set's buckets, precomputed per rule
-#include "schema/grammar_file.h"
+#include "grammar/grammar_file.h"
+#include "grammar/layout.h"
 #include "schema/schema_table.h"
 
 #include <cstdio>
@@ -19,6 +21,11 @@ namespace fs = std::filesystem;
 using namespace tarvo::grammar_file;
 
 namespace {
+
+// The seed of a built-in grammar's keyed indexes, should one need them: any
+// fixed value, so that a build gives the same tables every time; the
+// layout checks their runs as it does at run time.
+constexpr tarvo::HashKey kBuildSeed = {0x7461727630677261ull, 0x6d6d61727374626cull};
 
 bool read_file(const fs::path& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
@@ -52,144 +59,115 @@ std::string literal(std::string_view s) {
     return out + "\"";
 }
 
-std::string position(int32_t element, int32_t context) {
-    std::string e = element == tarvo::POSITION_END    ? "POSITION_END"
-                    : element == tarvo::POSITION_TEXT ? "POSITION_TEXT"
-                                                      : std::to_string(element);
-    return "{" + e + ", " + std::to_string(context) + "}";
+struct Position {
+    tarvo::ContentPosition p;
+};
+std::ostream& operator<<(std::ostream& o, Position x) {
+    if (x.p.element == tarvo::POSITION_END)
+        o << "{POSITION_END, ";
+    else if (x.p.element == tarvo::POSITION_TEXT)
+        o << "{POSITION_TEXT, ";
+    else
+        o << "{" << x.p.element << ", ";
+    return o << x.p.context << "}";
 }
 
-class Emitter {
+// A pointer into one of the layout's arrays: that array plus the offset.
+struct Ref {
+    const std::string& prefix;
+    const char* array;
+    ptrdiff_t offset;  // -1: nullptr
+};
+std::ostream& operator<<(std::ostream& o, const Ref& r) {
+    if (r.offset < 0) return o << "nullptr";
+    return o << r.prefix << "_" << r.array << " + " << r.offset;
+}
+
+// Prints a laid-out grammar as static data: each array of the layout as one
+// array named after it, and every pointer into one as that array plus the
+// offset. Nothing here decides where anything goes.
+class Printer {
 public:
-    explicit Emitter(std::ostream& out) : out_(out) {}
-    void grammar(const Grammar& g, const std::string& p);
+    Printer(std::ostream& out, const TableLayout& t, const std::string& prefix) : out_(out), t_(t), p_(prefix) {}
+
+    void print() {
+        std::ostream& o = out_;
+        o << "\n// " << literal(t_.table.name) << " from " << literal(t_.source.entry) << "\n";
+        array("ContentPosition", "positions", t_.positions,
+              [&](std::ostream& e, const tarvo::ContentPosition& c) { e << Position{c}; });
+        array("const char*", "values", t_.values, [&](std::ostream& e, const char* const& v) {
+            e << literal({v, t_.value_lengths[static_cast<size_t>(&v - t_.values.data())]});
+        });
+        array("uint32_t", "value_lengths", t_.value_lengths, [](std::ostream& e, uint32_t n) { e << n; });
+        array("uint32_t", "slots", t_.slots, [](std::ostream& e, uint32_t s) {
+            if (s == tarvo::kEmptySlot)
+                e << "~0u";
+            else
+                e << s << "u";
+        });
+        array("SuccessorRow", "rows", t_.rows, [&](std::ostream& e, const tarvo::SuccessorRow& r) {
+            e << "{" << Position{r.own} << ", " << r.count << ", " << ref(r.successors, t_.positions, "positions") << "}";
+        });
+        array("AttributeRule", "attributes", t_.attributes, [&](std::ostream& e, const tarvo::AttributeRule& r) {
+            e << "{" << literal({r.name, r.name_length}) << ", " << r.name_length << ", " << r.bucket << ", "
+              << r.allowed_count << ", " << ref(r.allowed, t_.values, "values") << ", "
+              << ref(r.allowed_lengths, t_.value_lengths, "value_lengths") << ", "
+              << (r.default_value ? literal({r.default_value, r.default_length}) : "nullptr") << ", "
+              << r.default_length << ", ";
+            index(e, r.value_index);
+            e << "}";
+        });
+        array("ElementRule", "elements", t_.elements, [&](std::ostream& e, const tarvo::ElementRule& r) {
+            e << "{" << literal({r.name, r.name_length}) << ", " << r.name_length << ", " << r.index << ", "
+              << r.first_count << ", " << ref(r.first, t_.positions, "positions") << ", " << r.row_count << ", "
+              << ref(r.rows, t_.rows, "rows") << ", " << r.attribute_count << ", "
+              << ref(r.attributes, t_.attributes, "attributes") << ", ";
+            index(e, r.attribute_index);
+            e << "}";
+        });
+        const tarvo::SchemaTable& t = t_.table;
+        o << "constexpr SchemaTable " << p_ << "_table = {" << literal(t.name) << ", " << literal(t.source_path) << ", "
+          << t.element_count << ", " << ref(t.elements, t_.elements, "elements") << ", " << t.text_row_count << ", "
+          << ref(t.text_rows, t_.rows, "rows") << ", ";
+        index(o, t.name_index);
+        o << ", " << literal(t.grammar_file) << "};\n";
+    }
 
 private:
-    // Emits the positions of `l` as array `name`; returns what a table
-    // refers to it by (nullptr for an empty list, which has no array).
-    std::string list(const List& l, const std::string& name);
-    std::string rows(const std::vector<List>& rows, int32_t own, const std::string& name);
-    std::string attributes(const Element& e, const std::string& name);
-    std::string name_slots(const Grammar& g, const std::string& name, uint32_t& mask);
-    // Emits `slots` as array `name`; nullptr when there is no index.
-    std::string slot_array(const std::vector<int16_t>& slots, const std::string& name);
+    // `name` as an array of `type`, the entries that `item` prints for the
+    // items of `v` in lines of about 100 columns; none when `v` is empty.
+    template <class T, class Item>
+    void array(const char* type, const char* name, const std::vector<T>& v, Item&& item) {
+        if (v.empty()) return;
+        out_ << "constexpr " << type << " " << p_ << "_" << name << "[] = {";
+        size_t column = 100;
+        for (const T& x : v) {
+            std::ostringstream entry;
+            item(entry, x);
+            const std::string text = entry.str();
+            if (column + text.size() > 100) {
+                out_ << "\n   ";
+                column = 3;
+            }
+            out_ << " " << text << ",";
+            column += text.size() + 2;
+        }
+        out_ << "\n};\n";
+    }
+
+    template <class T>
+    Ref ref(const T* p, const std::vector<T>& v, const char* array) const {
+        return {p_, array, p ? p - v.data() : -1};
+    }
+
+    void index(std::ostream& o, const tarvo::NameIndex& ix) const {
+        o << "{" << ref(ix.slots, t_.slots, "slots") << ", " << ix.mask << "u, " << ix.keyed << "}";
+    }
 
     std::ostream& out_;
+    const TableLayout& t_;
+    const std::string& p_;
 };
-
-std::string Emitter::list(const List& l, const std::string& name) {
-    if (l.empty()) return "nullptr";
-    out_ << "constexpr ContentPosition " << name << "[] = {";
-    for (size_t i = 0; i < l.size(); ++i) {
-        const Entry& en = l[i];
-        int32_t element = en.kind == Entry::Kind::End    ? tarvo::POSITION_END
-                          : en.kind == Entry::Kind::Text ? tarvo::POSITION_TEXT
-                                                         : en.element;
-        // END names the close of the parent, not a place with successors.
-        int32_t context = en.kind == Entry::Kind::End ? -1 : en.context;
-        out_ << (i ? ", " : "") << position(element, context);
-    }
-    out_ << "};\n";
-    return name;
-}
-
-std::string Emitter::rows(const std::vector<List>& rows, int32_t own, const std::string& name) {
-    if (rows.empty()) return "nullptr";
-    std::vector<std::string> refs;
-    for (size_t r = 0; r < rows.size(); ++r) refs.push_back(list(rows[r], name + std::to_string(r)));
-    out_ << "constexpr SuccessorRow " << name << "s[] = {\n";
-    for (size_t r = 0; r < rows.size(); ++r)
-        out_ << "    {" << position(own, static_cast<int32_t>(r)) << ", " << rows[r].size() << ", " << refs[r]
-             << "},\n";
-    out_ << "};\n";
-    return name + "s";
-}
-
-std::string Emitter::attributes(const Element& e, const std::string& name) {
-    if (e.attributes.empty()) return "nullptr";
-    std::vector<std::string> value_refs;
-    std::vector<uint32_t> value_masks;
-    for (size_t i = 0; i < e.attributes.size(); ++i) {
-        uint32_t mask = 0;
-        value_refs.push_back(slot_array(value_slots(e.attributes[i], mask), name + std::to_string(i) + "_value_slots"));
-        value_masks.push_back(mask);
-    }
-    for (size_t i = 0; i < e.attributes.size(); ++i) {
-        const Attribute& a = e.attributes[i];
-        if (a.values.empty()) continue;
-        std::string v = name + std::to_string(i) + "_values";
-        out_ << "constexpr const char* " << v << "[] = {";
-        for (size_t k = 0; k < a.values.size(); ++k) out_ << (k ? ", " : "") << literal(a.values[k]);
-        out_ << "};\nconstexpr uint32_t " << v << "_lengths[] = {";
-        for (size_t k = 0; k < a.values.size(); ++k) out_ << (k ? ", " : "") << a.values[k].size();
-        out_ << "};\n";
-    }
-    out_ << "constexpr AttributeRule " << name << "s[] = {\n";
-    for (size_t i = 0; i < e.attributes.size(); ++i) {
-        const Attribute& a = e.attributes[i];
-        std::string v = name + std::to_string(i) + "_values";
-        out_ << "    {" << literal(a.name) << ", " << a.name.size() << ", " << tarvo::dict_bucket(a.name) << ", "
-             << a.values.size() << ", ";
-        if (a.values.empty())
-            out_ << "nullptr, nullptr, ";
-        else
-            out_ << v << ", " << v << "_lengths, ";
-        if (a.required)
-            out_ << "nullptr, 0, ";
-        else
-            out_ << literal(a.default_value) << ", " << a.default_value.size() << ", ";
-        out_ << value_refs[i] << ", " << value_masks[i] << "},\n";
-    }
-    out_ << "};\n";
-    return name + "s";
-}
-
-std::string Emitter::name_slots(const Grammar& g, const std::string& name, uint32_t& mask) {
-    return slot_array(build_name_slots(g, mask), name);
-}
-
-std::string Emitter::slot_array(const std::vector<int16_t>& slots, const std::string& name) {
-    if (slots.empty()) return "nullptr";
-    out_ << "constexpr int16_t " << name << "[] = {";
-    for (size_t i = 0; i < slots.size(); ++i) out_ << (i ? (i % 16 ? ", " : ",\n    ") : "") << slots[i];
-    out_ << "};\n";
-    return name;
-}
-
-void Emitter::grammar(const Grammar& g, const std::string& p) {
-    // Quoted like a literal, so that no byte of a name can disturb the comment.
-    out_ << "\n// " << literal(g.name) << " from " << literal(g.entry) << "\n";
-    std::vector<std::string> firsts, rowrefs, attrrefs, attrslots;
-    std::vector<uint32_t> attrmasks;
-    for (size_t i = 0; i < g.elements.size(); ++i) {
-        const Element& e = g.elements[i];
-        std::string q = p + "_e" + std::to_string(i);
-        firsts.push_back(list(e.first, q + "_first"));
-        rowrefs.push_back(rows(e.rows, static_cast<int32_t>(i), q + "_row"));
-        attrrefs.push_back(attributes(e, q + "_attr"));
-        uint32_t mask = 0;
-        attrslots.push_back(slot_array(attribute_slots(e, mask), q + "_attr_slots"));
-        attrmasks.push_back(mask);
-    }
-    std::string elements = "nullptr";
-    if (!g.elements.empty()) {
-        elements = p + "_elements";
-        out_ << "constexpr ElementRule " << elements << "[] = {\n";
-        for (size_t i = 0; i < g.elements.size(); ++i) {
-            const Element& e = g.elements[i];
-            out_ << "    {" << literal(e.name) << ", " << e.name.size() << ", " << i << ", " << e.first.size() << ", "
-                 << firsts[i] << ", " << e.rows.size() << ", " << rowrefs[i] << ", " << e.attributes.size() << ", "
-                 << attrrefs[i] << ", " << attrslots[i] << ", " << attrmasks[i] << "},\n";
-        }
-        out_ << "};\n";
-    }
-    std::string text_rows = rows(g.text_rows, tarvo::POSITION_TEXT, p + "_text_row");
-    uint32_t mask = 0;
-    std::string slots = name_slots(g, p + "_name_slots", mask);
-    out_ << "constexpr SchemaTable " << p << "_table = {" << literal(g.name) << ", " << literal(g.source) << ", "
-         << g.elements.size() << ", " << elements << ", " << g.text_rows.size() << ", " << text_rows << ", " << slots
-         << ", " << mask << ", " << literal("src/schemas/" + g.entry) << "};\n";
-}
 
 // Leaves an unchanged file alone so that its dependants are not rebuilt, and
 // never leaves a half-written one behind.
@@ -290,11 +268,13 @@ int main(int argc, char** argv) {
            "#include \"schema/schema_table.h\"\n\n"
            "namespace tarvo {\n"
            "namespace {\n";
-    Emitter emit(out);
     for (size_t i = 0; i < grammars.size(); ++i) {
         // Appended, not "g" + to_string(i): g++ 12 -O3 warns falsely (-Wrestrict) on that form.
         std::string prefix = "g";
-        emit.grammar(grammars[i], prefix += std::to_string(i));
+        prefix += std::to_string(i);
+        std::string file = "src/schemas/" + grammars[i].entry;
+        TableLayout t(std::move(grammars[i]), std::move(file), kBuildSeed);
+        Printer(out, t, prefix).print();
     }
     out << "\n}  // namespace\n\nconst SchemaTable* const kGrammars[] = {\n";
     for (size_t i = 0; i < grammars.size(); ++i) out << "    &g" << i << "_table,\n";

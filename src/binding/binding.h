@@ -1,0 +1,158 @@
+// What the parts of the extension module share. The module is written
+// against tarvo's public headers alone, so it builds against an installed
+// library as well as in the source tree.
+//
+//   callbacks.cpp  the Handler that calls the callables, and the per-grammar
+//                  name strings it hands them
+//   parse.cpp      parse(), parse_file(), parse_bytes(): what every parse
+//                  call does, the module's own file reading
+//   sockets.cpp    parse_socket_stream()
+//   errors.cpp     ParseError, Diagnostic, the unreadable-file exceptions
+//   grammars.cpp   grammars(), grammar_info(), load_grammar()
+//   module.cpp     the method table and the module's creation
+#pragma once
+
+#include "py_compat.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <type_traits>
+
+#include "tarvo/tarvo.h"
+
+namespace tarvo::py {
+
+// Owns one reference.
+class Ref {
+public:
+    explicit Ref(PyObject* o = nullptr) : o_(o) {}
+    ~Ref() { Py_XDECREF(o_); }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    PyObject* get() const { return o_; }
+    PyObject* release() {
+        PyObject* o = o_;
+        o_ = nullptr;
+        return o;
+    }
+
+private:
+    PyObject* o_;
+};
+
+// A list made by `item(i)` for i < n; null with the exception set on failure.
+template <class Item>
+PyObject* list_of(size_t n, Item&& item) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list.get()) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* o = item(i);
+        if (!o) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), o);
+    }
+    return list.release();
+}
+
+// The grammar registered as `name`, or null with ValueError "unknown grammar
+// 'NAME'" set.
+const SchemaTable* find_grammar_or_raise(const char* name);
+
+// Waits in a system call without the interpreter lock. See blocking().
+struct Wait {
+    long value;   // what the call returned
+    int error;    // errno when it returned -1
+    bool raised;  // a signal handler raised: its exception is set, `value` is to be given up
+};
+
+// Runs `call` (a system call: -1 and errno on failure) without the
+// interpreter lock, again whenever a signal interrupts it and the signal's
+// Python handler returns. Handlers of signals that arrived during a call
+// that succeeded run too, before anything else is done: an exception they
+// raise is what the parse call raises, not a surprise at some later line of
+// the caller.
+template <class Call>
+Wait blocking(Call&& call) {
+    for (;;) {
+        long value;
+        int error;
+        Py_BEGIN_ALLOW_THREADS
+        value = static_cast<long>(call());
+        error = errno;
+        Py_END_ALLOW_THREADS
+        if (PyErr_CheckSignals() < 0) return {value, error, true};
+        if (value >= 0 || error != EINTR) return {value, value < 0 ? error : 0, false};
+    }
+}
+
+// callbacks.cpp ------------------------------------------------------------
+
+// The "O&" converter for the callbacks argument: a dictionary with string
+// keys.
+int convert_callbacks(PyObject* object, void* out);
+
+// The handler that delivers a parse's events to the values of `callbacks`;
+// null with an exception set when it cannot be made.
+std::unique_ptr<Handler> make_callback_handler(const SchemaTable& grammar, PyObject* callbacks);
+
+// parse.cpp ------------------------------------------------------------------
+
+// The parse an entry point runs once its arguments are converted: the
+// core's Result, or nothing with a Python exception set.
+using RunParse = std::optional<Result> (*)(void* context, const SchemaTable& grammar, Handler* handler, Flags flags);
+
+// What every parse call does: resolve the grammar, check the flags, build
+// the handler, let `run` parse, and turn the outcome into the call's result
+// (the warning text, ParseError, or the exception a callable or a signal
+// handler raised). `path` is the file's path for ParseError's filename, or
+// null.
+PyObject* run_parse(const char* grammar, PyObject* callbacks, int flags, const char* path, RunParse run,
+                    void* context);
+
+template <class Run>
+PyObject* parse_with_callbacks(const char* grammar, PyObject* callbacks, int flags, const char* path, Run&& run) {
+    using R = std::remove_reference_t<Run>;
+    return run_parse(
+        grammar, callbacks, flags, path,
+        [](void* context, const SchemaTable& g, Handler* h, Flags f) -> std::optional<Result> {
+            return (*static_cast<R*>(context))(g, h, f);
+        },
+        &run);
+}
+
+PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs);
+PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs);
+extern const char kParseDoc[];
+extern const char kParseFileDoc[];
+extern const char kBytesDoc[];
+
+// sockets.cpp ----------------------------------------------------------------
+
+PyObject* parse_socket_stream_entry(PyObject*, PyObject* args, PyObject* kwargs);
+extern const char kSocketDoc[];
+#ifdef TARVO_BYTEWISE_SOCKET_READER
+PyObject* parse_socket_stream_bytewise_entry(PyObject*, PyObject* args, PyObject* kwargs);
+#endif
+
+// errors.cpp -----------------------------------------------------------------
+
+// Adds ParseError and Diagnostic to the module; false with an exception set.
+bool add_error_types(PyObject* module);
+// Raises ParseError for a failed parse of the file at `path` (null: the
+// document came from no file).
+void raise_parse_error(const Result& r, const char* path);
+// _unreadable(errno, message, filename), for pickling.
+PyObject* rebuild_unreadable_entry(PyObject*, PyObject* args);
+
+// grammars.cpp ---------------------------------------------------------------
+
+PyObject* grammars_entry(PyObject*, PyObject*);
+PyObject* grammar_info_entry(PyObject*, PyObject* args, PyObject* kwargs);
+PyObject* load_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs);
+extern const char kGrammarsDoc[];
+extern const char kGrammarInfoDoc[];
+extern const char kLoadGrammarDoc[];
+
+}  // namespace tarvo::py

@@ -1,0 +1,260 @@
+// parse(), parse_file() and parse_bytes(), and what every parse call does
+// once its arguments are converted.
+#include "binding.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+namespace tarvo::py {
+
+const SchemaTable* find_grammar_or_raise(const char* name) {
+    const SchemaTable* grammar = find_grammar(name);
+    if (!grammar) PyErr_Format(PyExc_ValueError, "unknown grammar '%s'", name);
+    return grammar;
+}
+
+namespace {
+
+// The Flags of a call's flags argument; false with ValueError naming the
+// bits that no PARSE_* constant has.
+bool check_flags(int flags, Flags* out) {
+    const unsigned unknown = static_cast<unsigned>(flags) & ~static_cast<unsigned>(kAllFlags);
+    if (unknown) {
+        char bits[16];
+        std::snprintf(bits, sizeof bits, "%#x", unknown);
+        PyErr_Format(PyExc_ValueError, "unknown flag bits %s in flags %d", bits, flags);
+        return false;
+    }
+    *out = static_cast<Flags>(flags);
+    return true;
+}
+
+}  // namespace
+
+PyObject* run_parse(const char* grammar_name, PyObject* callbacks, int flags, const char* path, RunParse run,
+                    void* context) {
+    const SchemaTable* grammar = find_grammar_or_raise(grammar_name);
+    Flags checked;
+    if (!grammar || !check_flags(flags, &checked)) return nullptr;
+    Result result;
+    bool callable_raised = false;
+    {
+        std::unique_ptr<Handler> handler = make_callback_handler(*grammar, callbacks);
+        if (!handler) return nullptr;
+        try {
+            std::optional<Result> outcome = run(context, *grammar, handler.get(), checked);
+            if (!outcome) {
+                handler.reset();
+                return nullptr;
+            }
+            result = std::move(*outcome);
+        } catch (const std::bad_alloc&) {
+            handler.reset();
+            return PyErr_NoMemory();
+        } catch (...) {
+            handler.reset();
+            PyErr_SetString(PyExc_RuntimeError, "could not create parser");
+            return nullptr;
+        }
+        // Seen before the handler goes: releasing the registered values may
+        // run Python code.
+        callable_raised = result.status == Status::handler_failed && PyErr_Occurred();
+    }
+    if (callable_raised && PyErr_Occurred()) return nullptr;
+    if (result.status != Status::ok) {
+        raise_parse_error(result, path);
+        return nullptr;
+    }
+    return text(result.warnings().data(), result.warnings().size());
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Files. The module opens and reads a document file itself, so that every
+// wait for it (the open, each read) happens without the interpreter lock:
+// other threads run meanwhile, one of them perhaps the writer of a FIFO
+// being read. The core parses what it reads exactly as it parses a file.
+
+class DocumentFile {
+public:
+    DocumentFile() = default;
+    DocumentFile(const DocumentFile&) = delete;
+    DocumentFile& operator=(const DocumentFile&) = delete;
+    ~DocumentFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    // Opens `path`: 0, or the errno of a failed open, or -1 when a signal
+    // handler raised (its exception is set).
+    int open(const char* path) {
+        Wait w = blocking([path] { return ::open(path, O_RDONLY | O_CLOEXEC); });
+        if (w.value >= 0) fd_ = static_cast<int>(w.value);
+        return w.raised ? -1 : w.error;
+    }
+
+    // One read as the core asks for it. When a signal handler raised, the
+    // read fails, so that the parse stops at once; the call then raises
+    // the handler's exception.
+    SourceRead read(char* buffer, size_t capacity) {
+        Wait w = blocking([this, buffer, capacity] { return ::read(fd_, buffer, capacity); });
+        if (w.raised) {
+            raised_ = true;
+            return {0, EINTR};
+        }
+        if (w.value < 0) return {0, w.error};
+        return {static_cast<size_t>(w.value), 0};
+    }
+
+    bool raised() const { return raised_; }
+
+private:
+    int fd_ = -1;
+    bool raised_ = false;
+};
+
+std::optional<Result> parse_document_file(const SchemaTable& grammar, const char* path, Handler* handler,
+                                          Flags flags) {
+    DocumentFile file;
+    int error = file.open(path);
+    if (error < 0) return std::nullopt;
+    if (error > 0) return unreadable_result(path, error);
+    Result result = parse_source(
+        grammar, [&file](char* buffer, size_t capacity) { return file.read(buffer, capacity); }, path, handler,
+        flags);
+    if (file.raised()) return std::nullopt;
+    return result;
+}
+
+// parse(grammar, callbacks, path, flags=PARSE_STRICT) and parse_file, the
+// same function. Argument errors name "parse" in every function.
+const char* const kParseKeywords[] = {"grammar", "callbacks", "path", "flags", nullptr};
+
+// parse_bytes(grammar, callbacks, data, flags=PARSE_STRICT, name="<bytes>").
+const char* const kBytesKeywords[] = {"grammar", "callbacks", "data", "flags", "name", nullptr};
+
+// The bytes of parse_bytes' data for the whole parse. A view of an object
+// with the buffer interface is kept until the end, so a bytearray cannot
+// be resized under the reader. Python 2's array and mmap have only the
+// older buffer interface, which pins nothing: their bytes are copied.
+class DocumentBytes {
+public:
+    DocumentBytes() = default;
+    DocumentBytes(const DocumentBytes&) = delete;
+    DocumentBytes& operator=(const DocumentBytes&) = delete;
+    ~DocumentBytes() {
+        if (viewing_) PyBuffer_Release(&view_);
+        Py_XDECREF(copy_);
+    }
+
+    // False with an exception set when `data` holds no bytes.
+    bool take(PyObject* data) {
+#if !TARVO_PY3
+        // Text is not bytes: Python 2's unicode would hand out its internal form.
+        if (PyUnicode_Check(data)) {
+            PyErr_SetString(PyExc_TypeError, "data must be bytes or a buffer, not unicode");
+            return false;
+        }
+        if (!PyObject_CheckBuffer(data) && PyObject_CheckReadBuffer(data)) {
+            const void* bytes;
+            Py_ssize_t size;
+            if (PyObject_AsReadBuffer(data, &bytes, &size) < 0) return false;
+            copy_ = PyString_FromStringAndSize(static_cast<const char*>(bytes), size);
+            if (!copy_) return false;
+            bytes_ = std::string_view(PyString_AS_STRING(copy_), static_cast<size_t>(size));
+            return true;
+        }
+#endif
+        if (PyObject_GetBuffer(data, &view_, PyBUF_SIMPLE) < 0) return false;
+        viewing_ = true;
+        bytes_ = std::string_view(static_cast<const char*>(view_.buf), static_cast<size_t>(view_.len));
+        return true;
+    }
+
+    std::string_view bytes() const { return bytes_; }
+
+private:
+    Py_buffer view_{};
+    bool viewing_ = false;
+    PyObject* copy_ = nullptr;  // owned
+    std::string_view bytes_;
+};
+
+}  // namespace
+
+PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    const char* grammar = nullptr;
+    PyObject* callbacks = nullptr;
+    int flags = 0;
+#if TARVO_PY3
+    PyObject* path_bytes = nullptr;
+    if (!parse_arguments(args, kwargs, "sO&O&|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
+                         PyUnicode_FSConverter, &path_bytes, &flags))
+        return nullptr;
+    Ref path_owner(path_bytes);
+    const char* path = PyBytes_AS_STRING(path_bytes);
+#else
+    // A unicode path is encoded as the file system expects, as open() does.
+    char* path = nullptr;
+    if (!parse_arguments(args, kwargs, "sO&et|i:parse", kParseKeywords, &grammar, convert_callbacks, &callbacks,
+                         Py_FileSystemDefaultEncoding, &path, &flags))
+        return nullptr;
+    std::unique_ptr<char, void (*)(void*)> path_owner(path, PyMem_Free);
+#endif
+    return parse_with_callbacks(grammar, callbacks, flags, path, [&](const SchemaTable& g, Handler* h, Flags f) {
+        return parse_document_file(g, path, h, f);
+    });
+}
+
+PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    const char* grammar = nullptr;
+    PyObject* callbacks = nullptr;
+    PyObject* data = nullptr;
+    int flags = 0;
+    const char* name = "<bytes>";
+    if (!parse_arguments(args, kwargs, "sO&O|is:parse_bytes", kBytesKeywords, &grammar, convert_callbacks,
+                         &callbacks, &data, &flags, &name))
+        return nullptr;
+    DocumentBytes bytes;
+    if (!bytes.take(data)) return nullptr;
+    return parse_with_callbacks(grammar, callbacks, flags, nullptr,
+                                [&](const SchemaTable& g, Handler* h, Flags f) -> std::optional<Result> {
+                                    return parse_buffer(g, bytes.bytes(), name, h, f);
+                                });
+}
+
+const char kBytesDoc[] = TARVO_DOC(
+    "parse_bytes(grammar, callbacks, data, flags=PARSE_STRICT, name=\"<bytes>\")",
+    "Read the document held in data (bytes, bytearray, memoryview, array, mmap or\n"
+    "any object with a buffer interface) as parse() reads a file with those\n"
+    "bytes; name stands where a file's path stands in messages. callbacks and\n"
+    "flags are as for parse().\n"
+    "\n"
+    "Returns the warning text. Raises ParseError (its filename None) with the\n"
+    "error text when the document is invalid; an exception raised by a callable\n"
+    "comes through unchanged.");
+
+#define TARVO_PARSE_DOC(name)                                                                                  \
+    TARVO_DOC(name "(grammar, callbacks, path, flags=PARSE_STRICT)",                                           \
+              "Read the document file at path against the built-in grammar named grammar.\n"                   \
+              "\n"                                                                                             \
+              "callbacks maps element names to a sequence [start, text, end] of callables,\n"                  \
+              "called as start(name, attributes), text(name, text) and end(name); shorter\n"                   \
+              "sequences and None items are allowed. The key \"*\" gives the sequence for every\n"             \
+              "element without an entry of its own. flags combines the PARSE_* constants.\n"                   \
+              "\n"                                                                                             \
+              "Returns the warning text (\"\" when there are none). Raises ParseError with the\n"              \
+              "error text when the document is invalid or cannot be read; an exception raised\n"               \
+              "by a callable, or by a signal handler while the file is waited for, comes\n"                    \
+              "through unchanged. Raises ValueError for an unknown grammar and for flags with\n"               \
+              "bits that no PARSE_* constant has.")
+
+const char kParseDoc[] = TARVO_PARSE_DOC("parse");
+const char kParseFileDoc[] = TARVO_PARSE_DOC("parse_file");
+
+}  // namespace tarvo::py

@@ -1,0 +1,63 @@
+// The XML 1.0 reading mode's rules for names, characters and references.
+// Each check returns what it found wrong as a sentence for a message, or an
+// empty string; the parse loop files it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace tarvo::xml {
+
+// Whether `c` (one byte, or -1) may start or continue a name: the ASCII
+// NameStartChar and NameChar sets, and every byte of a multi-byte UTF-8
+// sequence, which check_name() then decodes.
+inline bool is_name_start_byte(int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+}
+inline bool is_name_byte(int c) {
+    return is_name_start_byte(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+// Whether `s` holds a byte of a multi-byte sequence; eight bytes a step.
+inline bool has_high_byte(std::string_view s) {
+    size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        if (w & 0x8080808080808080u) return true;
+    }
+    for (; i < s.size(); ++i)
+        if (static_cast<unsigned char>(s[i]) >= 0x80) return true;
+    return false;
+}
+
+// Problems of a name read by those classes: a code point outside
+// NameStartChar (first) or NameChar, or malformed UTF-8.
+std::string check_name(std::string_view name);
+
+// How a run of characters is finished in place.
+enum class Run {
+    text,       // line ends become "\n"; "]]>" may not appear
+    attribute,  // line ends and every whitespace character become " "; '<' may not appear
+    cdata,      // line ends become "\n"; no references
+    literal,    // only checked: comments and processing instructions
+};
+
+// Checks that `run`, from `from` on, holds only characters XML allows (well-formed UTF-8,
+// no control characters but tab, line feed and carriage return, no
+// U+FFFE/U+FFFF), normalises its line ends and whitespace, and replaces
+// the references (&lt; &gt; &amp; &quot; &apos; &#N; &#xH;) by their
+// characters. Returns the problem found first, or "".
+std::string finish_run(std::string& run, Run kind, size_t from = 0);
+
+// Whether `encoding`, the value of an XML declaration's encoding, names
+// UTF-8 or a subset of it.
+bool is_utf8_encoding(std::string_view encoding);
+
+// The found character of a message: 'c' for a printable ASCII character,
+// "end of input", or the byte's value.
+std::string describe(int c);
+
+}  // namespace tarvo::xml
