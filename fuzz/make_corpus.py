@@ -60,11 +60,10 @@ def shaped_grammars():
                              for i, c in enumerate(seq)]),
         "row": grammar("row", [("root", " ".join(c + "/0" for c in seq) + " END", ["(none)"], [])] +
                        [(c, "END", ["END"], []) for c in seq]),
-        "names": grammar("a<b>&c", [("p", "x>/0 a:b/0 TEXT/0 END", ["(none)"],
-                                     ['a<b required', 'k default "x\x01" values "1" "--" "\udcff"']),
-                                    ("x>", "END", ["END p%ent;/0"], ['xmlns required']),
-                                    ("p%ent;", "END", ["END"], []),
-                                    ("a:b", "p/0", ["TEXT/0 END"], ['c:d default "<&>"'])], ["x>/0 END"]),
+        "names": grammar("a<b>&c", [("p", "x:y/0 a:b/0 TEXT/0 END", ["(none)"],
+                                     ['xmlns default "u"', 'k default "x\x01" values "1" "--" "\udcff" "<&>"']),
+                                    ("x:y", "END", ["END a:b/0"], ['v default "a\tb\rc"']),
+                                    ("a:b", "p/0", ["TEXT/0 END"], ['c default "<&>"'])], ["x:y/0 END"]),
     }
 
 

@@ -89,8 +89,9 @@ Content content(const GrammarInfo& g, int e, const std::vector<bool>& skip, Expr
 
 // Whether an attribute can stand in the schema with at least one value.
 std::string unwritable(const AttributeInfo& at) {
-    if (!xml_text::is_ncname(at.name) || at.name == "xmlns")
+    if (!xml_text::is_ncname(at.name))
         return "its name cannot stand in a RELAX NG schema (it is not an XML name without a colon)";
+    if (at.name == "xmlns") return "a RELAX NG schema cannot declare an attribute named xmlns";
     if (!at.values.empty() && std::none_of(at.values.begin(), at.values.end(), xml_text::is_chars))
         return "none of its values can stand in an XML document";
     return "";
