@@ -74,13 +74,15 @@ struct Bytes {
 
 // A Result with its records, as text.
 [[maybe_unused]] std::string result_text(const tarvo::Result& r) {
-    std::string out = std::to_string(r.status) + "\n" + r.warnings + "\n" + r.errors;
-    for (const tarvo::Diagnostic& d : r.diagnostics) {
+    std::string out = std::to_string(static_cast<int>(r.status)) + "\n" + std::string(r.warnings()) + "\n" +
+                      std::string(r.errors());
+    for (const tarvo::Diagnostic& d : r.diagnostics()) {
         out.append("\n").append(std::to_string(static_cast<int>(d.severity))).append(" ");
-        out.append(tarvo::kind_name(d.kind)).append(" ").append(std::to_string(d.line)).append(":");
-        out.append(std::to_string(d.column)).append(" <").append(d.element).append("> @").append(d.attribute);
+        out.append(tarvo::kind_name(d.kind)).append(" ").append(d.code).append(" ");
+        out.append(std::to_string(d.line)).append(":").append(std::to_string(d.column));
+        out.append(" <").append(d.element).append("> @").append(d.attribute).append(" in ").append(d.path);
         for (std::string_view e : d.expected) out.append(" ").append(e);
-        out.append(" | ").append(d.message);
+        out.append(d.note ? " (note) | " : " | ").append(d.message);
     }
     return out;
 }
