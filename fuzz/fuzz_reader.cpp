@@ -1,10 +1,14 @@
-// libFuzzer targets over the document reader, built twice: TARVO_FUZZ_FILE
-// reads the bytes as a document file, TARVO_FUZZ_STREAM as a stream of
+// libFuzzer targets over the document reader, built three times:
+// TARVO_FUZZ_FILE reads the bytes as a document file, TARVO_FUZZ_BUFFER as
+// a document in memory and as a file, TARVO_FUZZ_STREAM as a stream of
 // documents, once in chunks and once byte by byte. The first byte chooses
 // the grammar and the flags. The reader must never crash, hang or read out
-// of bounds, and reading a stream in chunks must give exactly what reading
-// it byte by byte gives, down to the bytes taken from the source.
+// of bounds; a document in memory must give exactly what the same bytes in
+// a file give; and reading a stream in chunks must give exactly what
+// reading it byte by byte gives, down to the bytes taken from the source.
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "../tests/bytewise_input.h"
@@ -68,6 +72,21 @@ struct Bytes {
            std::string(r.errors()) + "\n" + h.seen;
 }
 
+// A Result with its records, as text.
+[[maybe_unused]] std::string result_text(const tarvo::Result& r) {
+    std::string out = std::to_string(static_cast<int>(r.status)) + "\n" + std::string(r.warnings()) + "\n" +
+                      std::string(r.errors());
+    for (const tarvo::Diagnostic& d : r.diagnostics()) {
+        out.append("\n").append(std::to_string(static_cast<int>(d.severity))).append(" ");
+        out.append(tarvo::kind_name(d.kind)).append(" ").append(d.code).append(" ");
+        out.append(std::to_string(d.line)).append(":").append(std::to_string(d.column));
+        out.append(" <").append(d.element).append("> @").append(d.attribute).append(" in ").append(d.path);
+        for (std::string_view e : d.expected) out.append(" ").append(e);
+        out.append(d.note ? " (note) | " : " | ").append(d.message);
+    }
+    return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -77,11 +96,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto flags = static_cast<tarvo::Flags>((data[0] >> 4) & 7);
     std::string doc(reinterpret_cast<const char*>(data + 1), size - 1);
 
-#ifdef TARVO_FUZZ_FILE
+#if defined(TARVO_FUZZ_FILE)
     std::string path = tarvo_fuzz::write_scratch_file(doc);
     if (!path.empty()) {
         Everything h;
         tarvo::parse_file(grammar, path.c_str(), &h, flags);
+    }
+#elif defined(TARVO_FUZZ_BUFFER)
+    std::string path = tarvo_fuzz::write_scratch_file(doc);
+    if (!path.empty()) {
+        // Exactly the document's bytes, so that a read past them is caught.
+        std::unique_ptr<char[]> bytes(new char[doc.size()]);
+        std::memcpy(bytes.get(), doc.data(), doc.size());
+        Everything in_memory, in_file;
+        std::string a = result_text(tarvo::parse_buffer(grammar, {bytes.get(), doc.size()}, path, &in_memory, flags));
+        std::string b = result_text(tarvo::parse_file(grammar, path.c_str(), &in_file, flags));
+        if (a != b || in_memory.seen != in_file.seen) __builtin_trap();
     }
 #else
     // Packets of 1 to 5 bytes, looked at before they are taken.
