@@ -316,17 +316,6 @@ private:
 
 TARVO_API const char* version();
 
-// Appends `text` to `out` as a JSON string, quotes included. Well-formed
-// UTF-8 is copied; every byte that is not part of a well-formed sequence (a
-// stray continuation byte, an overlong form, a surrogate, a code point above
-// U+10FFFF, a sequence cut short) is written as the code point of the same
-// value, so the result is always valid UTF-8 and no byte is lost. Every
-// JSON text tarvo writes makes its strings with this.
-TARVO_API void append_json_string(std::string& out, std::string_view text);
-// The same without the quotes, for a long string written out in pieces; a
-// piece must not end inside a well-formed UTF-8 sequence.
-TARVO_API void append_json_chars(std::string& out, std::string_view text);
-
 }  // namespace tarvo
 
 // Loading, describing and exporting grammars.

@@ -2,7 +2,8 @@
 #include <string>
 #include <string_view>
 
-#include "tarvo/tarvo.h"
+#include "tarvo/json.h"
+
 
 namespace tarvo {
 

@@ -14,6 +14,7 @@
 #include "export/grammar_model.h"
 #include "export/xml_text.h"
 #include "tarvo/grammar.h"
+#include "tarvo/json.h"
 
 // g++ 12 at -O3 warns falsely (-Wrestrict) on "literal" + std::string.
 #if defined(__GNUC__) && !defined(__clang__)

@@ -99,6 +99,8 @@ void write_err(std::string_view text);
 // A message and a line break on standard error, the message's control
 // bytes escaped: it may quote a path or a name that came from outside.
 void report_error(std::string_view message);
+// A grammar file's problems, one line each.
+void report_errors(const tarvo::GrammarError& e);
 // Writes pending standard output, so that what follows on standard error
 // comes after it.
 void flush_out();

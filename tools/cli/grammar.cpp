@@ -34,7 +34,7 @@ std::shared_ptr<const tarvo::SchemaTable> GrammarOperand::resolve() const {
             report_loosened(dtd, loosened);
             return t;
         } catch (const tarvo::GrammarError& e) {
-            report_error(e.what());
+            report_errors(e);
             return nullptr;
         }
     }
@@ -42,7 +42,7 @@ std::shared_ptr<const tarvo::SchemaTable> GrammarOperand::resolve() const {
         try {
             return tarvo::load_grammar(file);
         } catch (const tarvo::GrammarError& e) {
-            report_error(e.what());
+            report_errors(e);
             return nullptr;
         }
     }

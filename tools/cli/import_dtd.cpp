@@ -21,7 +21,7 @@ int run_import(const ImportOptions& o) {
     try {
         x = tarvo::import_dtd(o.dtd, o.root);
     } catch (const tarvo::GrammarError& e) {
-        report_error(e.what());
+        report_errors(e);
         return kExitUsage;
     }
     if (o.output.empty() || o.output == "-") {

@@ -73,6 +73,10 @@ void write_err(std::string_view text) { std::fwrite(text.data(), 1, text.size(),
 
 void report_error(std::string_view message) { write_err(escape_controls(message) + "\n"); }
 
+void report_errors(const tarvo::GrammarError& e) {
+    for (const std::string& m : e.messages()) report_error(m);
+}
+
 void flush_out() {
     errno = 0;
     if (std::fflush(stdout) != 0 && g_write_errno == 0) g_write_errno = errno ? errno : EIO;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "tarvo/json.h"
 #include "tarvo/tarvo.h"
 
 namespace tarvo::cli {
