@@ -163,8 +163,8 @@ TEST(Records, CodesPathsAndSuggestions) {
                    }));
     // Without paths, the same records but for the path.
     o.paths = false;
-    for (const Diagnostic& d : parse_buffer(grammar("heatmap"), doc, "doc.xml", nullptr, o).diagnostics())
-        EXPECT_TRUE(d.path.empty());
+    const Result without = parse_buffer(grammar("heatmap"), doc, "doc.xml", nullptr, o);
+    for (const Diagnostic& d : without.diagnostics()) EXPECT_TRUE(d.path.empty());
     // A missing child is its own code; a lone syntax error has no note.
     r = parse_buffer(grammar("dictionary"), xml("<dictionary><translation></translation></dictionary>"), "d", nullptr);
     EXPECT_EQ(r.diagnostics()[0].code, "missing-element");

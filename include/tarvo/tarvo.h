@@ -191,7 +191,9 @@ struct Diagnostic {
 };
 
 // The outcome of a parse: an ordinary value. Its texts and records are
-// immutable and shared by its copies, so copying one is cheap.
+// immutable and shared by its copies, so copying one is cheap. What its
+// accessors return is valid while a copy lives: keep the Result in a
+// variable before iterating over its diagnostics().
 class TARVO_API Result {
 public:
     Status status = Status::ok;
