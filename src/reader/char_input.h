@@ -193,7 +193,7 @@ public:
     // The first character after the current one that is not whitespace
     // (consumed), or -1. Mostly there is none, or one space, before it: those
     // are settled inline, longer runs in the out-of-line scan.
-    int skip_space() {
+    [[gnu::always_inline]] int skip_space() {
         const unsigned char* p = cur_;
         if (end_ - p >= 2) {
             if (!is_space(p[0])) {
