@@ -81,10 +81,12 @@ TEST(KeepGoing, EveryMistakeOnceInDocumentOrder) {
                 EXPECT_EQ(h.events, events);
                 // The reader's lines name each copy's line, in order: 3, 4, ...
                 size_t line = 3 + static_cast<size_t>(m.later);
-                for (const Diagnostic& d : r.diagnostics())
-                    if (d.message.starts_with("File"))
+                for (const Diagnostic& d : r.diagnostics()) {
+                    if (d.message.starts_with("File")) {
                         EXPECT_TRUE(d.message.starts_with("File doc.xml, line " + std::to_string(line++) + ":"))
                             << d.message;
+                    }
+                }
             }
             // With a limit the parse ends at the limit's error, as the default ends at the first.
             Options o;
