@@ -3,6 +3,7 @@
 // own, for the tools around the library; parsing needs none of it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -19,5 +20,8 @@ TARVO_API void append_json_string(std::string& out, std::string_view text);
 // The same without the quotes, for a long string written out in pieces; a
 // piece must not end inside a well-formed UTF-8 sequence.
 TARVO_API void append_json_chars(std::string& out, std::string_view text);
+// The length of the well-formed UTF-8 sequence `text` starts with, by the
+// judgement above, or 0.
+TARVO_API size_t utf8_sequence_length(std::string_view text);
 
 }  // namespace tarvo

@@ -2,38 +2,12 @@
 #include <string>
 #include <string_view>
 
+#include "containers/utf8.h"
 #include "tarvo/json.h"
-
 
 namespace tarvo {
 
 namespace {
-
-// Length of the well-formed UTF-8 sequence at the start of `s` (whose first
-// byte is at least 0x80), or 0.
-size_t utf8_sequence(std::string_view s) {
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned char c = byte(0);
-    size_t len;
-    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0) low = 0xA0;   // shorter forms are overlong
-        if (c == 0xED) high = 0x9F;  // U+D800..U+DFFF are surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0) low = 0x90;
-        if (c == 0xF4) high = 0x8F;  // beyond U+10FFFF
-    } else {
-        return 0;
-    }
-    if (s.size() < len || byte(1) < low || byte(1) > high) return 0;
-    for (size_t i = 2; i < len; ++i)
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-    return len;
-}
 
 void append_escape(std::string& out, unsigned char c) {
     static const char kHex[] = "0123456789abcdef";
@@ -44,11 +18,17 @@ void append_escape(std::string& out, unsigned char c) {
 
 }  // namespace
 
+size_t utf8_sequence_length(std::string_view text) {
+    uint32_t cp;
+    return text.empty() ? 0 : decode_utf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), cp);
+}
+
 void append_json_chars(std::string& out, std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            size_t len = utf8_sequence(text.substr(i));
+            uint32_t cp;
+            size_t len = decode_utf8(reinterpret_cast<const unsigned char*>(text.data()) + i, text.size() - i, cp);
             if (len == 0) {
                 append_escape(out, c);  // the code point of the same value
                 ++i;

@@ -1,5 +1,7 @@
 #include "reader/xml_text.h"
 
+#include "containers/utf8.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -9,15 +11,19 @@ namespace {
 
 bool ascii_name_start(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':'; }
 
-bool start_code_point(uint32_t c) {
+}  // namespace
+
+bool is_name_start_code_point(uint32_t c) {
+    if (c < 0x80) return ascii_name_start(static_cast<int>(c));
     return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
            (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) ||
            (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
            (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
 }
 
-bool name_code_point(uint32_t c) {
-    return start_code_point(c) || c == 0xB7 || (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+bool is_name_code_point(uint32_t c) {
+    if (c < 0x80) return is_name_byte(static_cast<int>(c));
+    return is_name_start_code_point(c) || c == 0xB7 || (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
 bool is_char(uint32_t c) {
@@ -25,35 +31,7 @@ bool is_char(uint32_t c) {
            (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// The code point of the well-formed UTF-8 sequence at `p` (first byte at
-// least 0x80) and its length, or 0 for a malformed one.
-size_t decode(const unsigned char* p, size_t n, uint32_t& cp) {
-    const unsigned char c = p[0];
-    size_t len;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        cp = c & 0x0F;
-        if (c == 0xE0) low = 0xA0;
-        if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        cp = c & 0x07;
-        if (c == 0xF0) low = 0x90;
-        if (c == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (n < len || p[1] < low || p[1] > high) return 0;
-    for (size_t i = 1; i < len; ++i) {
-        if (i > 1 && (p[i] < 0x80 || p[i] > 0xBF)) return 0;
-        cp = cp << 6 | (p[i] & 0x3F);
-    }
-    return len;
-}
+namespace {
 
 // `cp` as UTF-8 into `out`; returns its length.
 size_t put_utf8(char* out, uint32_t cp) {
@@ -85,7 +63,7 @@ std::string code_point_text(uint32_t cp) {
     return buf;
 }
 
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+std::string quoted(std::string_view s) { return std::string("'").append(s).append("'"); }
 
 // The reference at the start of `s` ('&' first): its replacement in `out`
 // (`size` bytes), its length in `length`; or the problem.
@@ -148,11 +126,10 @@ std::string check_name(std::string_view name) {
         uint32_t cp = p[i];
         size_t len = 1;
         if (cp >= 0x80) {
-            len = decode(p + i, n - i, cp);
+            len = decode_utf8(p + i, n - i, cp);
             if (!len) return "name " + quoted(name) + " is not well-formed UTF-8";
         }
-        const bool ok = i == 0 ? (cp < 0x80 ? ascii_name_start(static_cast<int>(cp)) : start_code_point(cp))
-                               : (cp < 0x80 ? is_name_byte(static_cast<int>(cp)) : name_code_point(cp));
+        const bool ok = i == 0 ? is_name_start_code_point(cp) : is_name_code_point(cp);
         if (!ok)
             return "name " + quoted(name) + " has " + code_point_text(cp) + ", which XML does not allow " +
                    (i == 0 ? "at the start of a name" : "in a name");
@@ -175,7 +152,7 @@ std::string finish_run(std::string& run, Run kind, size_t from) {
         }
         if (c >= 0x80) {
             uint32_t cp;
-            const size_t len = decode(p + i, n - i, cp);
+            const size_t len = decode_utf8(p + i, n - i, cp);
             if (!len) return "found a byte that is not well-formed UTF-8 (" + describe(c) + ")";
             if (!is_char(cp)) return "found " + code_point_text(cp) + ", which XML does not allow";
             for (size_t k = 0; k < len; ++k) p[w++] = p[i + k];

@@ -33,6 +33,11 @@ inline bool has_high_byte(std::string_view s) {
     return false;
 }
 
+// XML's classes of code points: NameStartChar, NameChar and Char.
+bool is_name_start_code_point(uint32_t c);
+bool is_name_code_point(uint32_t c);
+bool is_char(uint32_t c);
+
 // Problems of a name read by those classes: a code point outside
 // NameStartChar (first) or NameChar, or malformed UTF-8.
 std::string check_name(std::string_view name);

@@ -17,29 +17,6 @@ constexpr size_t kBlock = 1 << 16;
 
 const char kHex[] = "0123456789abcdef";
 
-// Length of the well-formed UTF-8 sequence that `s` starts with, or 0; the
-// forms are those of the Unicode standard's table of well-formed sequences.
-size_t sequence_length(std::string_view s) {
-    struct Form {
-        unsigned char first_low, first_high, second_low, second_high;
-        size_t length;
-    };
-    static constexpr Form kForms[] = {
-        {0xc2, 0xdf, 0x80, 0xbf, 2}, {0xe0, 0xe0, 0xa0, 0xbf, 3}, {0xe1, 0xec, 0x80, 0xbf, 3},
-        {0xed, 0xed, 0x80, 0x9f, 3}, {0xee, 0xef, 0x80, 0xbf, 3}, {0xf0, 0xf0, 0x90, 0xbf, 4},
-        {0xf1, 0xf3, 0x80, 0xbf, 4}, {0xf4, 0xf4, 0x80, 0x8f, 4},
-    };
-    auto at = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    for (const Form& f : kForms) {
-        if (at(0) < f.first_low || at(0) > f.first_high) continue;
-        if (s.size() < f.length || at(1) < f.second_low || at(1) > f.second_high) return 0;
-        for (size_t i = 2; i < f.length; ++i)
-            if (at(i) < 0x80 || at(i) > 0xbf) return 0;
-        return f.length;
-    }
-    return 0;
-}
-
 // Where the next control of `s` at or after `from` begins (s.size() if
 // there is none), and in `length` how many bytes it takes: two for the
 // UTF-8 form of a C1 control, else one.
@@ -61,7 +38,7 @@ size_t next_control(std::string_view s, size_t from, size_t& length) {
             ++i;
             continue;
         }
-        size_t n = sequence_length(s.substr(i));
+        size_t n = tarvo::utf8_sequence_length(s.substr(i));
         if (n == 0 && c <= 0x9f) return i;  // a C1 control byte on its own
         if (n == 2 && c == 0xc2 && static_cast<unsigned char>(s[i + 1]) <= 0x9f) {
             length = 2;
