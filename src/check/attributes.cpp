@@ -44,7 +44,7 @@ AttributeProblem TagAttributes::next_undeclared() {
     const size_t at = static_cast<size_t>(cursor_ - rule_->attribute_count);
     if (at == 0) {
         unchecked_.clear();
-        for (const AttributeSet::Entry& entry : undeclared_) unchecked_.push_back(&entry);
+        for (AttributeSet::Entry& entry : undeclared_) unchecked_.push_back(&entry);
     }
     if (at >= unchecked_.size()) return {};
     ++cursor_;

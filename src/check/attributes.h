@@ -123,11 +123,12 @@ public:
     // delivery.
     void drop_undeclared() {
         const size_t at = static_cast<size_t>(cursor_ - rule_->attribute_count);
-        const_cast<AttributeSet::Entry*>(unchecked_[at - 1])->value.dropped = true;
+        unchecked_[at - 1]->value.dropped = true;
         dropped_ = true;
     }
-    // Leaves declared `rule`, which has no value, out of delivery.
-    void leave_out(int32_t) { dropped_ = true; }
+    // Leaves the declared attributes that have no value (a missing one
+    // reported) out of delivery.
+    void leave_out_missing() { dropped_ = true; }
 
     // Makes declared `rule` take its default: a wrong value tolerated.
     void use_default(int32_t rule) {
@@ -161,7 +162,7 @@ private:
     bool dropped_ = false;  // something is left out of delivery
     std::vector<Slot> slots_;
     AttributeSet undeclared_;
-    std::vector<const AttributeSet::Entry*> unchecked_;  // undeclared names in delivery order
+    std::vector<AttributeSet::Entry*> unchecked_;  // undeclared names in delivery order
     std::vector<uint64_t> keys_;                       // scratch
     // By element, made when the element is first delivered: its rule
     // indices by name bucket (rule order within a bucket), and for each

@@ -549,7 +549,7 @@ private:
         else if (p.kind == AttributeProblem::Kind::unknown)
             tag.drop_undeclared();
         else if (p.kind == AttributeProblem::Kind::missing)
-            tag.leave_out(p.rule);
+            tag.leave_out_missing();
         return true;
     }
 
