@@ -98,8 +98,9 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
     int c = lookahead;
     while (xml::is_name_start_byte(c)) {
         std::string_view key;
-        c = in.read_xml_name(name, key);
-        if (xml::has_high_byte(key)) {
+        bool high;
+        c = in.read_xml_name(name, key, high);
+        if (high) [[unlikely]] {
             problem = xml::check_name(key);
             if (!problem.empty()) return false;
         }

@@ -42,6 +42,14 @@ inline unsigned first_unmarked(Block m) {
     unsigned bits = ~static_cast<unsigned>(_mm_movemask_epi8(m)) & 0xFFFFu;
     return bits ? static_cast<unsigned>(__builtin_ctz(bits)) : 16;
 }
+// Whether a byte before index `n` (at most 16) is marked.
+inline bool has_marked_before(Block m, unsigned n) {
+    return (static_cast<unsigned>(_mm_movemask_epi8(m)) & ((1u << n) - 1)) != 0;
+}
+// Bytes of 0x80 and above; and those with the bytes below 0x20: one signed
+// compare, as those are the negative ones.
+inline Block high_bytes(Block v) { return _mm_cmplt_epi8(v, _mm_setzero_si128()); }
+inline Block control_or_high(Block v) { return _mm_cmplt_epi8(v, splat(0x20)); }
 #elif TARVO_SCAN_NEON
 using Block = uint8x16_t;
 inline Block load(const unsigned char* p) { return vld1q_u8(p); }
@@ -58,6 +66,9 @@ inline unsigned first(Block m) {
     return bits ? static_cast<unsigned>(__builtin_ctzll(bits)) / 4 : 16;
 }
 inline unsigned first_unmarked(Block m) { return first(vmvnq_u8(m)); }
+inline bool has_marked_before(Block m, unsigned n) { return first(m) < n; }
+inline Block high_bytes(Block v) { return vcgeq_u8(v, splat(0x80)); }
+inline Block control_or_high(Block v) { return vmvnq_u8(in_range(v, 0x20, 0x60)); }
 #endif
 
 }  // namespace detail
@@ -115,46 +126,49 @@ template <unsigned char Stop, bool Cr, bool Amp>
 }
 
 // The XML reading mode's names: first byte that is not an ASCII letter or
-// digit, '-', '.', '_', ':' or part of a multi-byte UTF-8 sequence.
+// digit, '-', '.', '_', ':' or part of a multi-byte UTF-8 sequence. `high`
+// is set when the name holds such a byte, which only then needs decoding.
 inline bool is_xml_name_byte(unsigned char c) {
     return is_alnum(c) || c == '-' || c == '.' || c == '_' || c == ':' || c >= 0x80;
 }
-[[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e) {
-    // Most names are letters and digits, which the plain scan settles.
-    p = skip_name<':'>(p, e);
-    if (p < e && (*p == '-' || *p == '.' || *p == '_' || *p >= 0x80)) [[unlikely]]
-        while (p < e && is_xml_name_byte(*p)) ++p;
-    return p;
-}
-
-// The XML reading mode's runs: first byte equal to `Stop` or one that needs
-// a closer look: '&', '<', a byte of a multi-byte sequence, and a control
-// character; in text (`Text`) also ']', while tab and line feed pass there
-// (in a value they become spaces).
-template <unsigned char Stop, bool Text>
-inline const unsigned char* find_xml_stop(const unsigned char* p, const unsigned char* e) {
-    auto special = [](unsigned char c) {
-        return c == Stop || c < 0x20 || c >= 0x80 || c == '&' || c == '<' || (Text && c == ']');
-    };
+[[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e,
+                                                                 bool& high) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
     using namespace detail;
     for (; e - p >= 16; p += 16) {
         Block v = load(p);
-        // Printable ASCII is [0x20, 0x80): one range test marks the rest.
-        Block printable = in_range(v, 0x20, 0x60);
-        if constexpr (Text) printable = either(printable, either(eq(v, splat('\t')), eq(v, splat('\n'))));
-        Block hit = either(either(eq(v, splat(Stop)), eq(v, splat('&'))), eq(v, splat('<')));
-        if constexpr (Text) hit = either(hit, eq(v, splat(']')));
-#if TARVO_SCAN_SSE2
-        hit = either(hit, _mm_xor_si128(printable, splat(0xFF)));
-#else
-        hit = either(hit, vmvnq_u8(printable));
+        Block lower = either(v, splat(0x20));  // folds A-Z onto a-z
+        // "-." then "/" is no name byte, "0-9:" are: two ranges around it.
+        Block ok = either(either(in_range(lower, 'a', 26), in_range(v, '0', 11)),
+                          either(either(in_range(v, '-', 2), eq(v, splat('_'))), high_bytes(v)));
+        unsigned i = first_unmarked(ok);
+        if (has_marked_before(high_bytes(v), i)) high = true;
+        if (i < 16) return p + i;
+    }
 #endif
+    for (; p < e && is_xml_name_byte(*p); ++p)
+        if (*p >= 0x80) high = true;
+    return p;
+}
+
+// The XML reading mode's runs: first byte equal to `Stop` or one that needs
+// a closer look: '&', '<', a byte of a multi-byte sequence, any control
+// character, in text (`Text`) also ']'. Tab and line feed stop the scan
+// too; in text the caller lets them pass (in a value they become spaces).
+template <unsigned char Stop, bool Text>
+[[gnu::always_inline]] inline const unsigned char* find_xml_stop(const unsigned char* p, const unsigned char* e) {
+#if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
+    using namespace detail;
+    for (; e - p >= 16; p += 16) {
+        Block v = load(p);
+        Block hit = either(either(eq(v, splat(Stop)), eq(v, splat('&'))), control_or_high(v));
+        if constexpr (Stop != '<') hit = either(hit, eq(v, splat('<')));
+        if constexpr (Text) hit = either(hit, eq(v, splat(']')));
         unsigned i = first(hit);
         if (i < 16) return p + i;
     }
 #endif
-    while (p < e && !(special(*p) && !(Text && (*p == '\t' || *p == '\n')))) ++p;
+    while (p < e && !(*p == Stop || *p < 0x20 || *p >= 0x80 || *p == '&' || *p == '<' || (Text && *p == ']'))) ++p;
     return p;
 }
 

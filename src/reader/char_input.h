@@ -83,35 +83,24 @@ public:
     }
 
     // The XML reading mode's name: the character read last and the name
-    // bytes after it, shown as read_name() shows its name.
-    [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name) {
+    // bytes after it, shown as read_name() shows its name. `high` is set
+    // when the name holds a byte of a multi-byte sequence.
+    [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name, bool& high) {
         const unsigned char* start = cur_ - 1;
-        const unsigned char* p = scan::skip_xml_name(cur_, end_);
-        if (p < end_) {
+        high = *start >= 0x80;
+        const unsigned char* p = scan::skip_xml_name(cur_, end_, high);
+        if (p < end_) [[likely]] {
             cur_ = p + 1;
             name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
             return *p;
         }
-        spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
-        cur_ = end_;
-        int c = -1;
-        while (next_buffer()) {
-            p = scan::skip_xml_name(cur_, end_);
-            spill.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
-            if (p < end_) {
-                cur_ = p + 1;
-                c = *p;
-                break;
-            }
-            cur_ = end_;
-        }
-        name = spill;
-        return c;
+        return read_xml_name_across(spill, name, high, start);
     }
 
     // The XML reading mode's runs: appends the bytes up to `Stop` (consumed
     // and returned; -1 when the input ends first) to `out`, and sets
     // `special` when one of them needs a closer look (see find_xml_stop).
+    // In text (`Text`) tab and line feed need none.
     template <unsigned char Stop, bool Text>
     int scan_xml(std::string& out, bool& special) {
         for (;;) {
@@ -119,6 +108,12 @@ public:
                 special ? reinterpret_cast<const unsigned char*>(scan::find_byte(
                               reinterpret_cast<const char*>(cur_), reinterpret_cast<const char*>(end_), Stop))
                         : scan::find_xml_stop<Stop, Text>(cur_, end_);
+            if (Text && p < end_ && (*p == '\n' || *p == '\t')) {
+                ++p;
+                out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+                cur_ = p;
+                continue;
+            }
             out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
             cur_ = p;
             if (p < end_) {
@@ -137,7 +132,7 @@ public:
     // work: shown in `value`, consumed with its `Stop`; else nothing is
     // consumed and the result is false.
     template <unsigned char Stop>
-    bool xml_value_in_buffer(std::string_view& value) {
+    [[gnu::always_inline]] bool xml_value_in_buffer(std::string_view& value) {
         const unsigned char* p = scan::find_xml_stop<Stop, false>(cur_, end_);
         if (p == end_ || *p != Stop) return false;
         value = std::string_view(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
@@ -319,6 +314,26 @@ public:
             if (c < 0 || is_space(c)) return c;
             if (c != 0) out.push_back(static_cast<char>(c));
         }
+    }
+
+private:
+    [[gnu::noinline]] int read_xml_name_across(std::string& spill, std::string_view& name, bool& high,
+                                               const unsigned char* start) {
+        spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
+        cur_ = end_;
+        int c = -1;
+        while (next_buffer()) {
+            const unsigned char* p = scan::skip_xml_name(cur_, end_, high);
+            spill.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+            if (p < end_) {
+                cur_ = p + 1;
+                c = *p;
+                break;
+            }
+            cur_ = end_;
+        }
+        name = spill;
+        return c;
     }
 
 protected:

@@ -198,28 +198,18 @@ private:
     }
 
 private:
-    // The XML mode's loop: character data is gathered across comments,
-    // processing instructions and CDATA sections and checked as one run
-    // when the next tag comes.
+    // The XML mode's loop, shaped like the default one: mostly a run of
+    // character data ends at a tag and is checked there. Only when a
+    // comment, processing instruction or CDATA section follows does the run
+    // go on past it (gather_past_markup).
     Status run_xml(int c, bool inside_tag) {
         bool after_tag = false;
         for (;;) {
             if (!inside_tag) {
-                if (after_tag) {
-                    // Whitespace after a tag, as the default loop reads it:
-                    // mostly it only separates two tags.
-                    whitespace_ = {};
-                    c = in_.read_space(s_.whitespace, whitespace_);
-                    if (c == '<') {
-                        // Kept while a run may go on past markup that follows.
-                        const int next = in_.peek_in_buffer();
-                        if (!whitespace_.empty() && (text_gathered_ || next == '!' || next == '?' || next == -2)) {
-                            s_.text += whitespace_;
-                            text_gathered_ = true;
-                        }
-                        whitespace_ = {};
-                    }
-                }
+                // Whitespace after a tag, as the default loop reads it:
+                // mostly it only separates two tags.
+                whitespace_ = {};
+                if (after_tag) c = in_.read_space(s_.whitespace, whitespace_);
                 if constexpr (!Input::kStream) {
                     if (complete_) return xml_trailing(c);
                 }
@@ -228,23 +218,43 @@ private:
                     if (status != kGoOn) return status;
                 }
                 c = in_.get();
+                if (c == '!' || c == '?') [[unlikely]] {
+                    if (!text_gathered_ && !whitespace_.empty()) {
+                        // The whitespace may begin a run that goes on past the markup.
+                        s_.text.assign(whitespace_);
+                        text_gathered_ = true;
+                    }
+                    Status status = gather_past_markup(c);
+                    if (status != kGoOn) return status;
+                } else if (text_gathered_) {
+                    Status status = flush_text();
+                    if (status != kGoOn) return status;
+                }
             }
             inside_tag = false;
-            after_tag = false;
-            if (c == '!' || c == '?') {
-                Status status = markup(c, true);
-                if (status != kGoOn) return status;
-                c = in_.get();
-                continue;
-            }
-            if (text_gathered_) {
-                Status status = flush_text();
-                if (status != kGoOn) return status;
-            }
             Status status = read_tag(c);
             if (status != kGoOn) return status;
             after_tag = true;
         }
+    }
+
+    // Markup in the content, `c` being the character after its '<', and the
+    // character data and markup after it, up to the '<' of the next tag; `c`
+    // is then the character after that '<'. The run gathered is checked as
+    // one.
+    [[gnu::noinline]] Status gather_past_markup(int& c) {
+        do {
+            Status status = markup(c, true);
+            if (status != kGoOn) return status;
+            c = in_.get();
+            if (c != '<') {
+                whitespace_ = {};
+                status = gather_text(c);
+                if (status != kGoOn) return status;
+            }
+            c = in_.get();
+        } while (c == '!' || c == '?');
+        return text_gathered_ ? flush_text() : kGoOn;
     }
 
     // Character data from `c` (not '<'; the whitespace before it is in
@@ -433,8 +443,9 @@ private:
         name_ = {};
         if constexpr (Xml) {
             if (!xml::is_name_start_byte(c)) return xml_expected(c, "an element name");
-            c = in_.read_xml_name(s_.name, name_);
-            if (xml::has_high_byte(name_)) {
+            bool high;
+            c = in_.read_xml_name(s_.name, name_, high);
+            if (high) [[unlikely]] {
                 std::string problem = xml::check_name(name_);
                 if (!problem.empty()) return xml_error(problem);
             }
@@ -501,9 +512,11 @@ private:
             ~Unwatch() { in.on_refill(nullptr, nullptr); }
         } unwatch{in_};
         if constexpr (Xml) {
-            std::string problem;
-            if (!read_xml_attribute_list(in_, c, tag, s_.attribute_name, problem)) return xml_error(problem);
-            if (c != '>' && c != '/') return xml_expected(c, "an attribute name, '>' or '/>'");
+            if (c != '>' && c != '/') {
+                std::string problem;
+                if (!read_xml_attribute_list(in_, c, tag, s_.attribute_name, problem)) return xml_error(problem);
+                if (c != '>' && c != '/') return xml_expected(c, "an attribute name, '>' or '/>'");
+            }
         } else if (c != '>' && c != '/') {
             int lookahead = c;
             bool ok = read_attribute_list(in_, lookahead, tag, s_.attribute_name, [this](int ch) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -18,19 +17,6 @@ inline bool is_name_start_byte(int c) {
 }
 inline bool is_name_byte(int c) {
     return is_name_start_byte(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-// Whether `s` holds a byte of a multi-byte sequence; eight bytes a step.
-inline bool has_high_byte(std::string_view s) {
-    size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t w;
-        std::memcpy(&w, s.data() + i, 8);
-        if (w & 0x8080808080808080u) return true;
-    }
-    for (; i < s.size(); ++i)
-        if (static_cast<unsigned char>(s[i]) >= 0x80) return true;
-    return false;
 }
 
 // XML's classes of code points: NameStartChar, NameChar and Char.
