@@ -86,6 +86,10 @@ bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name
     return true;
 }
 
+[[gnu::cold, gnu::noinline]] inline std::string given_twice(std::string_view name) {
+    return "attribute '" + std::string(name) + "' is given twice";
+}
+
 // The XML reading mode's attribute list: XML names, '=' with optional
 // whitespace around it, a value in single or double quotes finished as an
 // attribute value (references replaced, whitespace normalised), whitespace
@@ -105,12 +109,14 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
             if (!problem.empty()) return false;
         }
         ValueTarget target = attribute_target(out, key);
-        if (target.again) return problem = "attribute '" + std::string(key) + "' is given twice", false;
+        if (target.again) [[unlikely]]
+            return problem = given_twice(key), false;
         if (is_space(c)) c = in.skip_space();
-        if (c != '=') return problem = "found " + xml::describe(c) + " where '=' expected", false;
+        if (c != '=') [[unlikely]]
+            return problem = xml::expected(c, "'='"), false;
         const int quote = in.skip_space();
         if (quote != '"' && quote != '\'')
-            return problem = "found " + xml::describe(quote) + " where a quoted value expected", false;
+            return problem = xml::expected(quote, "a quoted value"), false;
         if (!target.view || !(quote == '"' ? in.template xml_value_in_buffer<'"'>(*target.view)
                                            : in.template xml_value_in_buffer<'\''>(*target.view))) {
             std::string& value = *target.text;
@@ -118,7 +124,7 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
             bool special = false;
             const int end = quote == '"' ? in.template scan_xml<'"', false>(value, special)
                                          : in.template scan_xml<'\'', false>(value, special);
-            if (end < 0) return problem = "found end of input where the value's closing quote expected", false;
+            if (end < 0) return problem = xml::expected(end, "the value's closing quote"), false;
             if (special) {
                 problem = xml::finish_run(value, xml::Run::attribute);
                 if (!problem.empty()) return false;
@@ -130,7 +136,7 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
         if (is_space(c))
             c = in.skip_space();
         else if (xml::is_name_start_byte(c))
-            return problem = "found " + xml::describe(c) + " where whitespace expected between attributes", false;
+            return problem = xml::expected(c, "whitespace between attributes"), false;
     }
     lookahead = c;
     return true;

@@ -131,7 +131,9 @@ template <unsigned char Stop, bool Cr, bool Amp>
 inline bool is_xml_name_byte(unsigned char c) {
     return is_alnum(c) || c == '-' || c == '.' || c == '_' || c == ':' || c >= 0x80;
 }
-[[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e,
+// Most names are ASCII letters, digits and ':', which the plain scan
+// settles; a name that goes on past that takes the full class.
+[[gnu::noinline]] inline const unsigned char* skip_xml_name_rest(const unsigned char* p, const unsigned char* e,
                                                                  bool& high) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
     using namespace detail;
@@ -148,6 +150,13 @@ inline bool is_xml_name_byte(unsigned char c) {
 #endif
     for (; p < e && is_xml_name_byte(*p); ++p)
         if (*p >= 0x80) high = true;
+    return p;
+}
+[[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e,
+                                                                 bool& high) {
+    p = skip_name<':'>(p, e);
+    if (p < e && (*p == '-' || *p == '.' || *p == '_' || *p >= 0x80)) [[unlikely]]
+        return skip_xml_name_rest(p, e, high);
     return p;
 }
 

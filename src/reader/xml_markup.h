@@ -13,9 +13,6 @@
 
 namespace tarvo::xml {
 
-inline std::string expected(int found, const char* what) {
-    return "found " + describe(found) + " where " + what + " expected";
-}
 
 // A comment after "<!-"; its characters are checked and dropped.
 template <class Input>

@@ -1,9 +1,11 @@
 #include "reader/xml_text.h"
 
 #include "containers/utf8.h"
+#include "reader/byte_scan.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace tarvo::xml {
 
@@ -144,12 +146,15 @@ std::string finish_run(std::string& run, Run kind, size_t from) {
     // Written in place: nothing is replaced by more bytes than it takes.
     size_t w = from;
     for (size_t i = from; i < n;) {
-        const unsigned char c = p[i];
-        if (c >= 0x20 && c < 0x80 && c != '&' && c != ']' && c != '<') {
-            p[w++] = c;
-            ++i;
+        // Bytes that need no work are taken in bulk.
+        const size_t plain = static_cast<size_t>(scan::find_xml_stop<'&', true>(p + i, p + n) - (p + i));
+        if (plain) {
+            if (w != i) std::memmove(p + w, p + i, plain);
+            w += plain;
+            i += plain;
             continue;
         }
+        const unsigned char c = p[i];
         if (c >= 0x80) {
             uint32_t cp;
             const size_t len = decode_utf8(p + i, n - i, cp);
@@ -190,6 +195,10 @@ bool is_utf8_encoding(std::string_view e) {
     std::string lower;
     for (char c : e) lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
     return lower == "utf-8" || lower == "utf8" || lower == "us-ascii" || lower == "ascii";
+}
+
+std::string expected(int found, const char* what) {
+    return "found " + describe(found) + " where " + what + " expected";
 }
 
 std::string describe(int c) {
