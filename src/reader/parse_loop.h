@@ -260,7 +260,7 @@ private:
     // Character data from `c` (not '<'; the whitespace before it is in
     // `whitespace_`) up to the next '<' (consumed), finished and added to the
     // run being gathered.
-    Status gather_text(int c) {
+    [[gnu::always_inline]] Status gather_text(int c) {
         std::string& text = s_.text;
         const size_t start = text.size();
         text += whitespace_;  // read just before `c`, still valid
