@@ -136,7 +136,7 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
         if (is_space(c))
             c = in.skip_space();
         else if (xml::is_name_start_byte(c))
-            return problem = xml::expected(c, "whitespace between attributes"), false;
+            return problem = "found " + xml::describe(c) + " where whitespace expected between attributes", false;
     }
     lookahead = c;
     return true;
