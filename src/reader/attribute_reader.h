@@ -132,10 +132,9 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
         } else {
             watch_views(in, out);
         }
-        c = in.get();
-        if (is_space(c))
-            c = in.skip_space();
-        else if (xml::is_name_start_byte(c))
+        bool spaced;
+        c = in.skip_space(spaced);
+        if (!spaced && xml::is_name_start_byte(c)) [[unlikely]]
             return problem = "found " + xml::describe(c) + " where whitespace expected between attributes", false;
     }
     lookahead = c;

@@ -155,8 +155,7 @@ inline bool is_xml_name_byte(unsigned char c) {
 [[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e,
                                                                  bool& high) {
     p = skip_name<':'>(p, e);
-    if (p < e && (*p == '-' || *p == '.' || *p == '_' || *p >= 0x80)) [[unlikely]]
-        return skip_xml_name_rest(p, e, high);
+    if (p < e && is_xml_name_rest_byte(*p)) [[unlikely]] return skip_xml_name_rest(p, e, high);
     return p;
 }
 

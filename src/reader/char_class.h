@@ -8,7 +8,7 @@
 namespace tarvo {
 
 namespace detail {
-enum : uint8_t { kSpace = 1, kAlpha = 2, kDigit = 4, kXmlNameStart = 8 };
+enum : uint8_t { kSpace = 1, kAlpha = 2, kDigit = 4, kXmlNameStart = 8, kXmlNameRest = 16 };
 constexpr std::array<uint8_t, 257> make_classes() {
     std::array<uint8_t, 257> t{};  // index 0 is end of input (-1)
     for (int c = 0; c < 256; ++c) {
@@ -19,6 +19,8 @@ constexpr std::array<uint8_t, 257> make_classes() {
         // The XML reading mode's name starts: ASCII letters, '_', ':', and
         // any byte of a multi-byte sequence (decoded and judged later).
         if ((v & kAlpha) || c == '_' || c == ':' || c >= 0x80) v |= kXmlNameStart;
+        // Name bytes other than letters, digits and ':'.
+        if (c == '-' || c == '.' || c == '_' || c >= 0x80) v |= kXmlNameRest;
         t[static_cast<size_t>(c) + 1] = v;
     }
     return t;
@@ -33,6 +35,7 @@ inline bool is_alnum(int c) {
     return detail::kClasses[static_cast<size_t>(c + 1)] & (detail::kAlpha | detail::kDigit);
 }
 inline bool is_xml_name_start_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameStart; }
+inline bool is_xml_name_rest_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameRest; }
 // Characters of an element name after the first: letters, digits and ':'.
 inline bool is_element_name_char(int c) { return is_alnum(c) || c == ':'; }
 // Characters of an attribute name after the first: letters, digits and '_'.

@@ -203,6 +203,26 @@ public:
         return skip_space_run();
     }
 
+    // skip_space(), telling whether whitespace came before the character.
+    [[gnu::always_inline]] int skip_space(bool& spaced) {
+        const unsigned char* p = cur_;
+        if (end_ - p >= 2) {
+            if (!is_space(p[0])) {
+                cur_ = p + 1;
+                spaced = false;
+                return p[0];
+            }
+            if (p[0] == ' ' && !is_space(p[1])) {
+                cur_ = p + 2;
+                spaced = true;
+                return p[1];
+            }
+        }
+        int c = get();
+        spaced = is_space(c);
+        return spaced ? skip_space() : c;
+    }
+
     [[gnu::noinline]] int skip_space_run() {
         for (;;) {
             const unsigned char* p = scan::skip_space(cur_, end_);
