@@ -102,7 +102,7 @@ public:
     // `special` when one of them needs a closer look (see find_xml_stop).
     // In text (`Text`) tab and line feed need none.
     template <unsigned char Stop, bool Text>
-    int scan_xml(std::string& out, bool& special) {
+    [[gnu::always_inline]] int scan_xml(std::string& out, bool& special) {
         for (;;) {
             const unsigned char* p =
                 special ? reinterpret_cast<const unsigned char*>(scan::find_byte(
