@@ -176,7 +176,9 @@ template <unsigned char Stop, bool Text>
         if (i < 16) return p + i;
     }
 #endif
-    while (p < e && !(*p == Stop || *p < 0x20 || *p >= 0x80 || *p == '&' || *p == '<' || (Text && *p == ']'))) ++p;
+    constexpr uint8_t stops =
+        Text ? tarvo::detail::kXmlRunStop | tarvo::detail::kXmlBracket : tarvo::detail::kXmlRunStop;
+    while (p < e && *p != Stop && !(tarvo::detail::kClasses[*p + 1u] & stops)) ++p;
     return p;
 }
 

@@ -8,7 +8,15 @@
 namespace tarvo {
 
 namespace detail {
-enum : uint8_t { kSpace = 1, kAlpha = 2, kDigit = 4, kXmlNameStart = 8, kXmlNameRest = 16 };
+enum : uint8_t {
+    kSpace = 1,
+    kAlpha = 2,
+    kDigit = 4,
+    kXmlNameStart = 8,
+    kXmlNameRest = 16,
+    kXmlRunStop = 32,  // a byte an XML value or text run must look at
+    kXmlBracket = 64,  // ']', which text must look at too
+};
 constexpr std::array<uint8_t, 257> make_classes() {
     std::array<uint8_t, 257> t{};  // index 0 is end of input (-1)
     for (int c = 0; c < 256; ++c) {
@@ -21,6 +29,8 @@ constexpr std::array<uint8_t, 257> make_classes() {
         if ((v & kAlpha) || c == '_' || c == ':' || c >= 0x80) v |= kXmlNameStart;
         // Name bytes other than letters, digits and ':'.
         if (c == '-' || c == '.' || c == '_' || c >= 0x80) v |= kXmlNameRest;
+        if (c < 0x20 || c >= 0x80 || c == '&' || c == '<') v |= kXmlRunStop;
+        if (c == ']') v |= kXmlBracket;
         t[static_cast<size_t>(c) + 1] = v;
     }
     return t;

@@ -263,7 +263,7 @@ private:
     [[gnu::always_inline]] Status gather_text(int c) {
         std::string& text = s_.text;
         const size_t start = text.size();
-        text += whitespace_;  // read just before `c`, still valid
+        if (!whitespace_.empty()) text += whitespace_;  // read just before `c`, still valid
         whitespace_ = {};
         bool special = true;
         if (c >= 0) {
