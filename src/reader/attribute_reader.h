@@ -102,7 +102,7 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
     int c = lookahead;
     while (xml::is_name_start_byte(c)) {
         std::string_view key;
-        bool high;
+        bool high = c >= 0x80;
         c = in.read_xml_name(name, key, high);
         if (high) [[unlikely]] {
             problem = xml::check_name(key);

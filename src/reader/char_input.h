@@ -84,10 +84,10 @@ public:
 
     // The XML reading mode's name: the character read last and the name
     // bytes after it, shown as read_name() shows its name. `high` is set
-    // when the name holds a byte of a multi-byte sequence.
+    // when the bytes after the first hold a byte of a multi-byte sequence
+    // (the caller has judged the first).
     [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name, bool& high) {
         const unsigned char* start = cur_ - 1;
-        high = *start >= 0x80;
         const unsigned char* p = scan::skip_xml_name(cur_, end_, high);
         if (p < end_) [[likely]] {
             cur_ = p + 1;

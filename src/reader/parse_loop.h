@@ -446,7 +446,7 @@ private:
         name_ = {};
         if constexpr (Xml) {
             if (!xml::is_name_start_byte(c)) return xml_expected(c, "an element name");
-            bool high;
+            bool high = c >= 0x80;
             c = in_.read_xml_name(s_.name, name_, high);
             if (high) [[unlikely]] {
                 std::string problem = xml::check_name(name_);
