@@ -90,6 +90,19 @@ bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name
     return "attribute '" + std::string(name) + "' is given twice";
 }
 
+// An XML value after its opening `quote` that needs work or crosses a
+// refill: read into `value` and finished.
+template <class Input>
+[[gnu::noinline]] bool read_xml_value(Input& in, int quote, std::string& value, std::string& problem) {
+    value.clear();
+    bool special = false;
+    const int end = quote == '"' ? in.template scan_xml<'"', false>(value, special)
+                                 : in.template scan_xml<'\'', false>(value, special);
+    if (end < 0) return problem = xml::expected(end, "the value's closing quote"), false;
+    if (special) problem = xml::finish_run(value, xml::Run::attribute);
+    return problem.empty();
+}
+
 // The XML reading mode's attribute list: XML names, '=' with optional
 // whitespace around it, a value in single or double quotes finished as an
 // attribute value (references replaced, whitespace normalised), whitespace
@@ -115,23 +128,17 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
         if (c != '=') [[unlikely]]
             return problem = xml::expected(c, "'='"), false;
         const int quote = in.skip_space();
-        if (quote != '"' && quote != '\'')
+        bool in_buffer;
+        if (quote == '"')
+            in_buffer = target.view && in.template xml_value_in_buffer<'"'>(*target.view);
+        else if (quote == '\'') [[unlikely]]
+            in_buffer = target.view && in.template xml_value_in_buffer<'\''>(*target.view);
+        else [[unlikely]]
             return problem = xml::expected(quote, "a quoted value"), false;
-        if (!target.view || !(quote == '"' ? in.template xml_value_in_buffer<'"'>(*target.view)
-                                           : in.template xml_value_in_buffer<'\''>(*target.view))) {
-            std::string& value = *target.text;
-            value.clear();
-            bool special = false;
-            const int end = quote == '"' ? in.template scan_xml<'"', false>(value, special)
-                                         : in.template scan_xml<'\'', false>(value, special);
-            if (end < 0) return problem = xml::expected(end, "the value's closing quote"), false;
-            if (special) {
-                problem = xml::finish_run(value, xml::Run::attribute);
-                if (!problem.empty()) return false;
-            }
-        } else {
+        if (in_buffer)
             watch_views(in, out);
-        }
+        else if (!read_xml_value(in, quote, *target.text, problem))
+            return false;
         bool spaced;
         c = in.skip_space(spaced);
         if (!spaced && xml::is_name_start_byte(c)) [[unlikely]]
