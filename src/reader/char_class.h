@@ -46,6 +46,11 @@ inline bool is_alnum(int c) {
 }
 inline bool is_xml_name_start_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameStart; }
 inline bool is_xml_name_rest_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameRest; }
+// Bytes a run of XML text must look at (a tab or line feed needs no work,
+// but is one of them).
+inline bool is_xml_text_stop(int c) {
+    return detail::kClasses[static_cast<size_t>(c + 1)] & (detail::kXmlRunStop | detail::kXmlBracket);
+}
 // Characters of an element name after the first: letters, digits and ':'.
 inline bool is_element_name_char(int c) { return is_alnum(c) || c == ':'; }
 // Characters of an attribute name after the first: letters, digits and '_'.

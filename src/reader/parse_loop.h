@@ -268,7 +268,7 @@ private:
         bool special = true;
         if (c >= 0) {
             text.push_back(static_cast<char>(c));
-            special = (c < 0x20 && c != '\t' && c != '\n') || c == '&' || c == ']' || c >= 0x80;
+            special = is_xml_text_stop(c);  // a tab or line feed here comes after markup: judged all the same
         }
         if (c < 0 || in_.template scan_xml<'<', true>(text, special) < 0) {
             if (stack_.is_empty()) return xml_expected(-1, complete_ ? "the end of the document" : "the root element");
