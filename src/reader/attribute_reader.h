@@ -115,18 +115,18 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
     int c = lookahead;
     while (xml::is_name_start_byte(c)) {
         std::string_view key;
-        bool high = c >= 0x80;
-        c = in.read_xml_name(name, key, high);
-        if (high) [[unlikely]] {
-            problem = xml::check_name(key);
-            if (!problem.empty()) return false;
-        }
+        c = in.read_xml_name(name, key, [&problem](std::string_view k) {
+            problem = xml::check_name(k);
+            return problem.empty();
+        });
         ValueTarget target = attribute_target(out, key);
         if (target.again) [[unlikely]]
             return problem = given_twice(key), false;
         if (is_space(c)) c = in.skip_space();
-        if (c != '=') [[unlikely]]
-            return problem = xml::expected(c, "'='"), false;
+        if (c != '=') [[unlikely]] {
+            if (c != kRefusedName) problem = xml::expected(c, "'='");
+            return false;
+        }
         const int quote = in.skip_space();
         bool in_buffer;
         if (quote == '"')

@@ -22,6 +22,9 @@ namespace tarvo {
 // Line feeds in [b, e).
 long count_newlines(const unsigned char* b, const unsigned char* e);
 
+// What read_xml_name() returns for a name its judge refused.
+inline constexpr int kRefusedName = -3;
+
 template <class Derived>
 class BufferedInput {
 public:
@@ -83,18 +86,22 @@ public:
     }
 
     // The XML reading mode's name: the character read last and the name
-    // bytes after it, shown as read_name() shows its name. `high` is set
-    // when the bytes after the first hold a byte of a multi-byte sequence
-    // (the caller has judged the first).
-    [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name, bool& high) {
+    // bytes after it, shown as read_name() shows its name. A name that
+    // holds a multi-byte sequence is shown to `judge` (bool(string_view)),
+    // and when it refuses the name the result is kRefusedName. Most names
+    // are ASCII letters, digits and ':', settled by the plain scan.
+    template <class Judge>
+    [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name, Judge&& judge) {
         const unsigned char* start = cur_ - 1;
-        const unsigned char* p = scan::skip_xml_name(cur_, end_, high);
-        if (p < end_) [[likely]] {
+        if (*start >= 0x80) [[unlikely]]
+            return read_unusual_xml_name(spill, name, judge, start, start);
+        const unsigned char* p = scan::skip_name<':'>(cur_, end_);
+        if (p < end_ && !is_xml_name_rest_byte(*p)) [[likely]] {
             cur_ = p + 1;
             name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
             return *p;
         }
-        return read_xml_name_across(spill, name, high, start);
+        return read_unusual_xml_name(spill, name, judge, start, p);
     }
 
     // The XML reading mode's runs: appends the bytes up to `Stop` (consumed
@@ -337,23 +344,34 @@ public:
     }
 
 private:
-    [[gnu::noinline]] int read_xml_name_across(std::string& spill, std::string_view& name, bool& high,
-                                               const unsigned char* start) {
-        spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
-        cur_ = end_;
+    // read_xml_name() past its plain part, which ends at `p`: the other
+    // name bytes, across refills.
+    template <class Judge>
+    [[gnu::noinline]] int read_unusual_xml_name(std::string& spill, std::string_view& name, Judge& judge,
+                                                const unsigned char* start, const unsigned char* p) {
+        bool high = false;
         int c = -1;
-        while (next_buffer()) {
-            const unsigned char* p = scan::skip_xml_name(cur_, end_, high);
-            spill.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
-            if (p < end_) {
-                cur_ = p + 1;
-                c = *p;
-                break;
-            }
+        if (p < end_) p = scan::skip_xml_name_rest(p, end_, high);
+        if (p < end_) {
+            cur_ = p + 1;
+            name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+            c = *p;
+        } else {
+            spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
             cur_ = end_;
+            while (next_buffer()) {
+                p = scan::skip_xml_name(cur_, end_, high);
+                spill.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+                if (p < end_) {
+                    cur_ = p + 1;
+                    c = *p;
+                    break;
+                }
+                cur_ = end_;
+            }
+            name = spill;
         }
-        name = spill;
-        return c;
+        return high && !judge(name) ? kRefusedName : c;
     }
 
 protected:

@@ -135,8 +135,7 @@ private:
         c = in_.skip_space();
         if (!xml::is_name_start_byte(c)) return run_.xml_expected(c, "the document type's name");
         std::string_view name;
-        bool high = false;  // the name is checked whole
-        c = in_.read_xml_name(s_.attribute_name, name, high);
+        c = in_.read_xml_name(s_.attribute_name, name, [](std::string_view) { return true; });  // checked below
         s_.doctype_name.assign(name);
         std::string problem = xml::check_name(s_.doctype_name);
         if (!problem.empty()) return run_.xml_error(problem);

@@ -121,6 +121,9 @@ public:
         return kGoOn;
     }
     Status judged(const std::string& problem) { return problem.empty() ? kGoOn : xml_error(problem); }
+    // An element name with characters beyond ASCII: reported unless XML
+    // allows them.
+    [[gnu::cold]] bool judge_name(std::string_view name) { return judged(xml::check_name(name)) == kGoOn; }
 
     // Markup after '<' and `opener` ('!' or '?'): in the content (`content`
     // set) a CDATA section may stand there too.
@@ -446,12 +449,9 @@ private:
         name_ = {};
         if constexpr (Xml) {
             if (!xml::is_name_start_byte(c)) return xml_expected(c, "an element name");
-            bool high = c >= 0x80;
-            c = in_.read_xml_name(s_.name, name_, high);
-            if (high) [[unlikely]] {
-                std::string problem = xml::check_name(name_);
-                if (!problem.empty()) return xml_error(problem);
-            }
+            c = in_.read_xml_name(s_.name, name_, [this](std::string_view name) { return judge_name(name); });
+            if (c == kRefusedName) [[unlikely]]
+                return Status::invalid;
             if (end_tag && is_space(c)) c = in_.skip_space();
         } else {
             if (is_element_name_char(c)) c = in_.template read_name<':', is_element_name_char>(s_.name, name_);
