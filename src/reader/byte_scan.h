@@ -42,13 +42,8 @@ inline unsigned first_unmarked(Block m) {
     unsigned bits = ~static_cast<unsigned>(_mm_movemask_epi8(m)) & 0xFFFFu;
     return bits ? static_cast<unsigned>(__builtin_ctz(bits)) : 16;
 }
-// Whether a byte before index `n` (at most 16) is marked.
-inline bool has_marked_before(Block m, unsigned n) {
-    return (static_cast<unsigned>(_mm_movemask_epi8(m)) & ((1u << n) - 1)) != 0;
-}
-// Bytes of 0x80 and above; and those with the bytes below 0x20: one signed
-// compare, as those are the negative ones.
-inline Block high_bytes(Block v) { return _mm_cmplt_epi8(v, _mm_setzero_si128()); }
+// Bytes below 0x20 or of 0x80 and above: one signed compare, as the
+// latter are the negative ones.
 inline Block control_or_high(Block v) { return _mm_cmplt_epi8(v, splat(0x20)); }
 #elif TARVO_SCAN_NEON
 using Block = uint8x16_t;
@@ -66,8 +61,6 @@ inline unsigned first(Block m) {
     return bits ? static_cast<unsigned>(__builtin_ctzll(bits)) / 4 : 16;
 }
 inline unsigned first_unmarked(Block m) { return first(vmvnq_u8(m)); }
-inline bool has_marked_before(Block m, unsigned n) { return first(m) < n; }
-inline Block high_bytes(Block v) { return vcgeq_u8(v, splat(0x80)); }
 inline Block control_or_high(Block v) { return vmvnq_u8(in_range(v, 0x20, 0x60)); }
 #endif
 
@@ -128,28 +121,12 @@ template <unsigned char Stop, bool Cr, bool Amp>
 // The XML reading mode's names: first byte that is not an ASCII letter or
 // digit, '-', '.', '_', ':' or part of a multi-byte UTF-8 sequence. `high`
 // is set when the name holds such a byte, which only then needs decoding.
-inline bool is_xml_name_byte(unsigned char c) {
-    return is_alnum(c) || c == '-' || c == '.' || c == '_' || c == ':' || c >= 0x80;
-}
 // Most names are ASCII letters, digits and ':', which the plain scan
-// settles; a name that goes on past that takes the full class.
-[[gnu::noinline]] inline const unsigned char* skip_xml_name_rest(const unsigned char* p, const unsigned char* e,
-                                                                 bool& high) {
-#if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
-    using namespace detail;
-    for (; e - p >= 16; p += 16) {
-        Block v = load(p);
-        Block lower = either(v, splat(0x20));  // folds A-Z onto a-z
-        // "-." then "/" is no name byte, "0-9:" are: two ranges around it.
-        Block ok = either(either(in_range(lower, 'a', 26), in_range(v, '0', 11)),
-                          either(either(in_range(v, '-', 2), eq(v, splat('_'))), high_bytes(v)));
-        unsigned i = first_unmarked(ok);
-        if (has_marked_before(high_bytes(v), i)) high = true;
-        if (i < 16) return p + i;
-    }
-#endif
-    for (; p < e && is_xml_name_byte(*p); ++p)
-        if (*p >= 0x80) high = true;
+// settles; the bytes past that, mostly few, are taken one at a time.
+inline const unsigned char* skip_xml_name_rest(const unsigned char* p, const unsigned char* e, bool& high) {
+    unsigned char seen = 0;
+    for (; p < e && is_xml_name_byte(*p); ++p) seen |= *p;
+    if (seen >= 0x80) high = true;
     return p;
 }
 [[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e,

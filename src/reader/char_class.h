@@ -16,6 +16,7 @@ enum : uint8_t {
     kXmlNameRest = 16,
     kXmlRunStop = 32,  // a byte an XML value or text run must look at
     kXmlBracket = 64,  // ']', which text must look at too
+    kXmlName = 128,    // a byte of an XML name
 };
 constexpr std::array<uint8_t, 257> make_classes() {
     std::array<uint8_t, 257> t{};  // index 0 is end of input (-1)
@@ -31,6 +32,7 @@ constexpr std::array<uint8_t, 257> make_classes() {
         if (c == '-' || c == '.' || c == '_' || c >= 0x80) v |= kXmlNameRest;
         if (c < 0x20 || c >= 0x80 || c == '&' || c == '<') v |= kXmlRunStop;
         if (c == ']') v |= kXmlBracket;
+        if ((v & (kAlpha | kDigit | kXmlNameRest)) || c == ':') v |= kXmlName;
         t[static_cast<size_t>(c) + 1] = v;
     }
     return t;
@@ -45,6 +47,7 @@ inline bool is_alnum(int c) {
     return detail::kClasses[static_cast<size_t>(c + 1)] & (detail::kAlpha | detail::kDigit);
 }
 inline bool is_xml_name_start_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameStart; }
+inline bool is_xml_name_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlName; }
 inline bool is_xml_name_rest_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameRest; }
 // Bytes a run of XML text must look at (a tab or line feed needs no work,
 // but is one of them).
