@@ -484,7 +484,7 @@ class Arguments(unittest.TestCase):
 
     def test_help_lists_the_exit_statuses_of_each_command(self):
         for args, statuses in [((), "01234"), (("check",), "01234"), (("events",), "01234"), (("grammars",), "024"),
-                               (("grammar",), "024"), (("export",), "024")]:
+                               (("grammar",), "024"), (("export",), "024"), (("import-dtd",), "024")]:
             rc, out, err = run(*args, "--help")
             table = out.decode().split("Exit status:\n")[1]
             self.assertEqual("".join(re.findall(r"^  (\d)  ", table, re.M)), statuses, args)

@@ -131,7 +131,8 @@ elseif(MODE STREQUAL "subdirectory")
   run_consumer("shared, pkg-config with -Wl,-rpath" "${WORK}/consumer-rpath")
   step("shared: pkg-config build" "${CXX}" -std=c++20 "${CMAKE_CURRENT_LIST_DIR}/consumer.cpp" ${flags}
        -o "${WORK}/consumer-plain")
-  execute_process(COMMAND "${WORK}/consumer-plain" "${document}" RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "${WORK}/consumer-plain" "${document}"
+                  RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
   if(rc EQUAL 0)
     message(FATAL_ERROR "shared: a program linked without a run path found libtarvo by itself; README's advice is moot")
   endif()

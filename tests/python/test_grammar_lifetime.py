@@ -9,6 +9,7 @@ import tarvo
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
+NOTE = b'<?xml version="1.0"?><note>x</note>'
 NOTES = "grammar {name}\nsource none\nelement 0 {root}\n  first TEXT/0\n  row 0 (none)\ntext 0 END\n"
 
 
@@ -29,7 +30,7 @@ class GrammarLifetimeTest(unittest.TestCase):
         first = self.grammar_file("lifetime_notes", "note", "first.grammar")
         second = self.grammar_file("lifetime_notes", "memo", "second.grammar")
         self.assertEqual(tarvo.load_grammar(first), "lifetime_notes")
-        self.assertEqual(tarvo.validate("lifetime_notes", b"<note>x</note>").status, 0)
+        self.assertEqual(tarvo.validate("lifetime_notes", NOTE).status, 0)
         # Taken: refused unless replacing; a refusal keeps the grammar there.
         with self.assertRaises(ValueError) as caught:
             tarvo.load_grammar(second)
@@ -38,24 +39,24 @@ class GrammarLifetimeTest(unittest.TestCase):
         self.assertEqual(tarvo.load_grammar(second, replace=True), "lifetime_notes")
         self.assertEqual(tarvo.grammar_info("lifetime_notes")["roots"], ["memo"])
         self.assertEqual(tarvo.grammars().count("lifetime_notes"), 1)
-        self.assertEqual(tarvo.validate("lifetime_notes", b"<note>x</note>").status, 1)
+        self.assertEqual(tarvo.validate("lifetime_notes", NOTE).status, 1)
         # A file that cannot be used replaces nothing.
         broken = os.path.join(self.dir, "broken.grammar")
         with open(broken, "w") as f:
-            f.write("grammar lifetime_notes\nsource none\n")
+            f.write("grammar lifetime_notes\nsource none\nelement 0 a\n  first b/0\n  row 0 END\n")
         self.assertRaises(ValueError, tarvo.load_grammar, broken, True)
         self.assertEqual(tarvo.grammar_info("lifetime_notes")["roots"], ["memo"])
 
         self.assertIsNone(tarvo.unload_grammar("lifetime_notes"))
         self.assertNotIn("lifetime_notes", tarvo.grammars())
-        for call in [lambda: tarvo.validate("lifetime_notes", b"<memo/>"),
+        for call in [lambda: tarvo.validate("lifetime_notes", b'<?xml version="1.0"?><memo/>'),
                      lambda: tarvo.unload_grammar(name="lifetime_notes")]:
             with self.assertRaises(ValueError) as caught:
                 call()
             self.assertEqual(str(caught.exception), "unknown grammar 'lifetime_notes'")
         # replace=True with nothing to replace just loads.
         self.assertEqual(tarvo.load_grammar(path=first, replace=True), "lifetime_notes")
-        self.assertEqual(tarvo.validate("lifetime_notes", b"<note>x</note>").status, 0)
+        self.assertEqual(tarvo.validate("lifetime_notes", NOTE).status, 0)
         tarvo.unload_grammar("lifetime_notes")
 
     def test_built_in_grammars_stay(self):
