@@ -9,7 +9,8 @@ import tarvo
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
-NOTE = b'<?xml version="1.0"?><note>x</note>'
+# bytearray: a document in memory on Python 2 too, where bytes is str, a path.
+NOTE = bytearray(b'<?xml version="1.0"?><note>x</note>')
 NOTES = "grammar {name}\nsource none\nelement 0 {root}\n  first TEXT/0\n  row 0 (none)\ntext 0 END\n"
 
 
@@ -49,7 +50,7 @@ class GrammarLifetimeTest(unittest.TestCase):
 
         self.assertIsNone(tarvo.unload_grammar("lifetime_notes"))
         self.assertNotIn("lifetime_notes", tarvo.grammars())
-        for call in [lambda: tarvo.validate("lifetime_notes", b'<?xml version="1.0"?><memo/>'),
+        for call in [lambda: tarvo.validate("lifetime_notes", bytearray(b'<?xml version="1.0"?><memo/>')),
                      lambda: tarvo.unload_grammar(name="lifetime_notes")]:
             with self.assertRaises(ValueError) as caught:
                 call()
@@ -86,7 +87,7 @@ class GrammarLifetimeTest(unittest.TestCase):
                     tarvo.parse("heatmap", {key: value}, document)
                 self.assertEqual(str(caught.exception), "callbacks for element '%s': expected a list of three, "
                                  "[start, text, end], not a bare %s" % (key, kind))
-                self.assertRaises(TypeError, tarvo.parse_bytes, "heatmap", {key: value}, b"<Heatmap/>")
+                self.assertRaises(TypeError, tarvo.parse_bytes, "heatmap", {key: value}, bytearray(b"<Heatmap/>"))
         self.assertEqual(seen, [])
         # The shapes that are meant stay accepted.
         for value in [[record], (record, None, record), [None, None, record]]:
