@@ -132,6 +132,20 @@ class Generated(unittest.TestCase):
             if shutil.which(shell):
                 subprocess.run([shell, "-n", path], check=True)
 
+    @unittest.skipUnless(shutil.which("fish"), "needs fish")
+    def test_fish_completes_as_fish_runs_it(self):
+        def fish_complete(line):
+            env = dict(os.environ, PATH=os.path.dirname(TARVO) + os.pathsep + os.environ.get("PATH", ""))
+            out = subprocess.run(["fish", "--no-config", "-c", 'source $argv[1]; complete -C"$argv[2]"', FISH, line],
+                                 stdout=subprocess.PIPE, env=env, check=True).stdout.decode()
+            return sorted(line.split("\t")[0] for line in out.splitlines())
+
+        self.assertEqual(fish_complete("tarvo ch"), ["check"])
+        self.assertEqual(fish_complete("tarvo check --format "), sorted("text gcc json sarif github".split()))
+        self.assertEqual(fish_complete("tarvo check heat"), ["heatmap"])
+        for command, (options, _, _) in DECLARED.items():
+            self.assertEqual(fish_complete("tarvo %s -" % command), sorted(options), command)
+
     def test_generate_refuses_other_kinds(self):
         p = subprocess.run([TARVO, "--generate", "troff"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.assertEqual((p.returncode, p.stdout), (2, b""))

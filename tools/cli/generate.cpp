@@ -120,14 +120,16 @@ std::string roff(std::string_view s) {
     return out;
 }
 
+// A line of text that no leading dot or quote turns into a request.
+std::string roff_line(std::string_view s) {
+    std::string l = roff(s);
+    return !l.empty() && (l[0] == '.' || l[0] == '\'') ? "\\&" + l : l;
+}
+
 // Text kept as written, line by line: a footer's tables and lists.
 std::string roff_block(std::string_view text) {
     std::string out = ".nf\n";
-    for (const std::string& line : split(text, '\n')) {
-        std::string l = roff(line);
-        if (!l.empty() && (l[0] == '.' || l[0] == '\'')) l = "\\&" + l;
-        out += l + "\n";
-    }
+    for (const std::string& line : split(text, '\n')) out += roff_line(line) + "\n";
     return out + ".fi\n";
 }
 
@@ -136,12 +138,15 @@ std::string option_roff(const OptionSpec& o) {
     for (const std::string& n : o.names) names.push_back("\\fB" + roff(n) + "\\fR");
     std::string head = join(names, ", ");
     if (!o.value.empty()) head += " \\fI" + roff(o.value) + "\\fR";
-    return ".TP\n" + head + "\n" + roff(o.help) + "\n";
+    return ".TP\n" + head + "\n" + roff_line(o.help) + "\n";
 }
 
 std::string man_page(const CommandSpec& top, const std::vector<CommandSpec>& commands) {
-    std::string out = ".TH TARVO 1 \"\" \"tarvo " + std::string(tarvo::version()) + "\" \"User Commands\"\n";
-    out += ".SH NAME\ntarvo \\- " + roff(top.summary.substr(top.summary.find(": ") + 2)) + "\n";
+    // The top summary reads "tarvo: what it is".
+    const size_t colon = top.summary.find(": ");
+    const std::string about = roff(colon == std::string::npos ? top.summary : top.summary.substr(colon + 2));
+    std::string out = ".TH TARVO 1 \"\" \"tarvo " TARVO_CLI_VERSION "\" \"User Commands\"\n";
+    out += ".SH NAME\ntarvo \\- " + about + "\n";
     out += ".SH SYNOPSIS\n";
     for (const CommandSpec& c : commands) {
         const std::string head = "tarvo " + c.name;
@@ -149,16 +154,15 @@ std::string man_page(const CommandSpec& top, const std::vector<CommandSpec>& com
         out += ".B " + roff(head) + "\n" + roff(rest) + "\n.br\n";
     }
     out += ".B tarvo \\-\\-version\n.br\n.B tarvo \\-\\-help\n";
-    out += ".SH DESCRIPTION\n\\fBtarvo\\fR is " + roff(top.summary.substr(top.summary.find(": ") + 2)) +
-           ".\nEach command below has its own options and help ("
+    out += ".SH DESCRIPTION\n\\fBtarvo\\fR is " + about + ".\nEach command below has its own options and help ("
            "\\fBtarvo\\fR \\fICOMMAND\\fR \\fB\\-\\-help\\fR).\n";
     out += ".SH OPTIONS\n";
     for (const OptionSpec& o : top.options) out += option_roff(o);
     out += ".SH COMMANDS\n";
     for (const CommandSpec& c : commands) {
-        out += ".SS \"" + roff(c.usage) + "\"\n" + roff(c.summary) + ".\n";
+        out += ".SS \"" + roff(c.usage) + "\"\n" + roff_line(c.summary) + ".\n";
         for (const PositionalSpec& p : c.positionals)
-            out += ".TP\n\\fI" + roff(p.name) + "\\fR" + (p.many ? "..." : "") + "\n" + roff(p.help) + "\n";
+            out += ".TP\n\\fI" + roff(p.name) + "\\fR" + (p.many ? "..." : "") + "\n" + roff_line(p.help) + "\n";
         for (const OptionSpec& o : c.options) out += option_roff(o);
         if (!c.footer.empty()) out += ".PP\n" + roff_block(c.footer);
     }
