@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -145,11 +146,15 @@ int main(int argc, char** argv) {
     CLI::App app("tarvo: a validating XML reader; grammars are built in or loaded with --grammar-file", "tarvo");
     app.footer(kExitStatuses);
     // The first line as it always was; then the library actually loaded
-    // (a shared one may be of another build) and the built-in grammars.
-    app.set_version_flag("--version",
-                         std::string("tarvo ") + TARVO_CLI_VERSION + "\nlibrary " + tarvo::version() + "\n" +
-                             grammar_set_version(),
-                         "Print the version, the library's and the built-in grammars' and exit");
+    // (a shared one may be of another build) and the built-in grammars,
+    // whose hash is worked out only when asked for.
+    app.set_version_flag(
+        "--version",
+        std::function<std::string()>([] {
+            return std::string("tarvo ") + TARVO_CLI_VERSION + "\nlibrary " + tarvo::version() + "\n" +
+                   grammar_set_version();
+        }),
+        "Print the version, the library's and the built-in grammars' and exit");
     app.require_subcommand(1);
     std::vector<std::pair<CLI::App*, Runner>> runners;
     for (const Command& c : kCommands) {
