@@ -223,7 +223,9 @@ private:
 // Grammars in registration order.
 TARVO_API std::span<const SchemaTable* const> grammars();
 // The grammar registered under exactly `name` (built in, or loaded and
-// registered with register_grammar()), or nullptr.
+// registered with register_grammar()), or nullptr. A loaded grammar's
+// pointer stays valid while it is registered; after unregister_grammar(),
+// while the pointer that call returned is kept.
 TARVO_API const SchemaTable* find_grammar(std::string_view name);
 TARVO_API std::string_view grammar_name(const SchemaTable& grammar);
 TARVO_API std::string_view element_name(const SchemaTable& grammar, int element);
