@@ -49,6 +49,30 @@ public:
         return line;
     }
 
+    // For messages about a construct read earlier (a start tag, a run of
+    // character data): mark_back(n) marks the byte read n bytes ago, in
+    // the buffer, as the construct's first; from then until the next mark,
+    // a refill keeps the marked bytes and the mark's line and column, so
+    // that marked() shows every byte from the mark to the byte read next
+    // however the input was split.
+    void mark_back(long n) { mark_ = consumed_before_ + static_cast<long>(cur_ - base_) - n; }
+    long offset() const { return consumed_before_ + static_cast<long>(cur_ - base_); }
+    std::string_view marked(std::string& scratch, long& line, long& column) {
+        if (mark_ < 0) return {};
+        if (mark_ >= consumed_before_) {
+            const unsigned char* p = base_ + (mark_ - consumed_before_);
+            location_of(p, line, column);
+            return {reinterpret_cast<const char*>(p), static_cast<size_t>(cur_ - p)};
+        }
+        if (kept_from_ != mark_) return {};
+        line = kept_line_;
+        column = kept_column_;
+        scratch.assign(kept_);
+        scratch.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(cur_ - base_));
+        return scratch;
+    }
+    long mark() const { return mark_; }
+
     int get() {
         if (cur_ < end_) return *cur_++;
         return next_buffer() ? *cur_++ : -1;
@@ -326,6 +350,7 @@ protected:
 
     bool next_buffer() {
         if (spill_) spill_(spill_context_);
+        if (mark_ >= 0) keep_marked();
         return self().refill();
     }
 
@@ -341,6 +366,7 @@ protected:
             count_upto(upto - 1);
             pending_ = upto[-1];  // counted with the next buffer, so a location can stand on it
             consumed_before_ += static_cast<long>(upto - base_);
+            line_start_ = pending_ == '\n' ? consumed_before_ - 1 : last_newline_;
         }
         start_buffer(base_, 0);
     }
@@ -351,6 +377,38 @@ protected:
     void* spill_context_ = nullptr;
 
 private:
+    // location() for byte `p` of the buffer, read already.
+    void location_of(const unsigned char* p, long& line, long& column) {
+        const long at = consumed_before_ + static_cast<long>(p - base_);
+        if (p >= counted_) {
+            count_upto(p);
+            line = 1 + newlines_;
+            column = at - last_newline_;
+            return;
+        }
+        // Counted beyond it already: back from there.
+        const long feeds = count_newlines(p, counted_);
+        line = 1 + newlines_ - feeds;
+        if (feeds == 0) {
+            column = at - last_newline_;
+            return;
+        }
+        const void* nl = memrchr(base_, '\n', static_cast<size_t>(p - base_));
+        column = at - (nl ? consumed_before_ + static_cast<long>(static_cast<const unsigned char*>(nl) - base_)
+                          : line_start_);
+    }
+
+    [[gnu::cold, gnu::noinline]] void keep_marked() {
+        if (kept_from_ == mark_) {
+            kept_.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(end_ - base_));
+        } else if (mark_ >= consumed_before_) {
+            const unsigned char* p = base_ + (mark_ - consumed_before_);
+            location_of(p, kept_line_, kept_column_);
+            kept_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(end_ - p));
+            kept_from_ = mark_;
+        }
+    }
+
     void count_upto(const unsigned char* p) {
         if (pending_ >= 0) {
             if (pending_ == '\n') {
@@ -374,6 +432,11 @@ private:
     long newlines_ = 0;                       // line feeds counted
     long last_newline_ = -1;                  // offset of the last one counted
     int pending_ = -1;                        // last byte of the buffer left behind, not yet counted
+    long line_start_ = -1;                    // offset of the last line feed before the buffer
+    long mark_ = -1;                          // see mark_back()
+    long kept_from_ = -1;                     // the mark whose bytes before the buffer are kept
+    long kept_line_ = 0, kept_column_ = 0;
+    std::string kept_;
 };
 
 // What the parse loop asks of an input: single bytes, the bulk scans of
