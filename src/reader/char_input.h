@@ -55,23 +55,21 @@ public:
     // a refill keeps the marked bytes and the mark's line and column, so
     // that marked() shows every byte from the mark to the byte read next
     // however the input was split.
-    void mark_back(long n) { mark_ = consumed_before_ + static_cast<long>(cur_ - base_) - n; }
-    long offset() const { return consumed_before_ + static_cast<long>(cur_ - base_); }
+    void mark_back(long n) { marked_at_ = cur_ - n; }
     std::string_view marked(std::string& scratch, long& line, long& column) {
-        if (mark_ < 0) return {};
-        if (mark_ >= consumed_before_) {
-            const unsigned char* p = base_ + (mark_ - consumed_before_);
+        if (const unsigned char* p = marked_at_) {
             location_of(p, line, column);
             return {reinterpret_cast<const char*>(p), static_cast<size_t>(cur_ - p)};
         }
-        if (kept_from_ != mark_) return {};
+        if (mark_ < 0 || kept_from_ != mark_) return {};
         line = kept_line_;
         column = kept_column_;
         scratch.assign(kept_);
         scratch.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(cur_ - base_));
         return scratch;
     }
-    long mark() const { return mark_; }
+    // The mark as an offset from the start of the document, -1 if none.
+    long mark() const { return marked_at_ ? consumed_before_ + static_cast<long>(marked_at_ - base_) : mark_; }
 
     int get() {
         if (cur_ < end_) return *cur_++;
@@ -350,7 +348,7 @@ protected:
 
     bool next_buffer() {
         if (spill_) spill_(spill_context_);
-        if (mark_ >= 0) keep_marked();
+        if (marked_at_ || mark_ >= 0) keep_marked();
         return self().refill();
     }
 
@@ -367,6 +365,10 @@ protected:
             pending_ = upto[-1];  // counted with the next buffer, so a location can stand on it
             consumed_before_ += static_cast<long>(upto - base_);
             line_start_ = pending_ == '\n' ? consumed_before_ - 1 : last_newline_;
+        }
+        if (marked_at_) {  // not kept (a stream's document ended): no longer needed
+            marked_at_ = nullptr;
+            mark_ = -1;
         }
         start_buffer(base_, 0);
     }
@@ -398,14 +400,15 @@ private:
                           : line_start_);
     }
 
+    // Before a refill: the marked bytes in the buffer join those kept.
     [[gnu::cold, gnu::noinline]] void keep_marked() {
-        if (kept_from_ == mark_) {
-            kept_.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(end_ - base_));
-        } else if (mark_ >= consumed_before_) {
-            const unsigned char* p = base_ + (mark_ - consumed_before_);
+        if (const unsigned char* p = marked_at_) {
+            mark_ = kept_from_ = consumed_before_ + static_cast<long>(p - base_);
+            marked_at_ = nullptr;
             location_of(p, kept_line_, kept_column_);
             kept_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(end_ - p));
-            kept_from_ = mark_;
+        } else if (kept_from_ == mark_) {
+            kept_.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(end_ - base_));
         }
     }
 
@@ -433,8 +436,11 @@ private:
     long last_newline_ = -1;                  // offset of the last one counted
     int pending_ = -1;                        // last byte of the buffer left behind, not yet counted
     long line_start_ = -1;                    // offset of the last line feed before the buffer
-    long mark_ = -1;                          // see mark_back()
-    long kept_from_ = -1;                     // the mark whose bytes before the buffer are kept
+    // The mark (see mark_back): in the buffer, or the offset of one whose
+    // bytes before the buffer are kept (kept_from_ then equals it).
+    const unsigned char* marked_at_ = nullptr;
+    long mark_ = -1;
+    long kept_from_ = -1;
     long kept_line_ = 0, kept_column_ = 0;
     std::string kept_;
 };

@@ -522,8 +522,7 @@ private:
             return Status::invalid;
         }
         ContentRefusal refusal;
-        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal, end_name_span(c)))
-            return Status::invalid;
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal, c)) return Status::invalid;
         previous_ = stack_.pop();
         close_child();
         if (handler_) {
@@ -650,7 +649,7 @@ private:
             return kGoOn;
         }
         ContentRefusal refusal;
-        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal, tag_name_span()))
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal, kEmptyElement))
             return Status::invalid;
         if (handler_ && !handler_->end_tag(top()->element, name_)) return handler_failed();
         previous_ = stack_.pop();
@@ -662,7 +661,10 @@ private:
 
     // An end tag refused: reports it; an element missing a child closes all
     // the same when the parse goes on, a close tag of another name never.
-    [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal, const Span& span) {
+    // `c`: the byte after the end tag's name, or kEmptyElement.
+    static constexpr int kEmptyElement = -2;
+    [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal, int c) {
+        const Span span = c == kEmptyElement ? tag_name_span() : end_name_span(c);
         refused(refusal, Severity::error, false, span, "error while closing element '");
         return refusal.reason == ContentRefusal::Reason::missing && keep_going();
     }
