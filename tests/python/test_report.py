@@ -31,7 +31,7 @@ def problems(diagnostics):
 def fields(d):
     return tuple(getattr(d, f) for f in (
         "severity", "kind", "lineno", "offset", "element", "attribute", "expected", "message", "code", "note",
-        "parent", "path", "suggestion"))
+        "parent", "path", "suggestion", "end_lineno", "end_offset"))
 
 
 class MaxErrorsTest(DocumentTestCase):
