@@ -128,3 +128,29 @@ TEST(Spans, ManyProblemsInOneTag) {
 
 }  // namespace
 }  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+using namespace testing;
+
+// Paths count places among same-named siblings at every depth, also past
+// the first storage the counts get.
+TEST(Paths, DeepAndWide) {
+    const S node = "<CodeCoverageResultNode name=\"n\" maxHit=\"0\" minHit=\"0\">";
+    S body = "<CodeCoverageResults>" + node, want = "/CodeCoverageResults[1]/CodeCoverageResultNode[1]";
+    for (int depth = 0; depth < 40; ++depth) {
+        // Earlier siblings, closed: the next one is the third of its name.
+        body += node + "</CodeCoverageResultNode>" + node + "</CodeCoverageResultNode>" + node;
+        want += "/CodeCoverageResultNode[3]";
+    }
+    body += "<Bogus/>";
+    Options o;
+    o.paths = true;
+    Result r = parse_buffer(grammar("lumoCodeCoverage"), testing::xml(body), "d", nullptr, o);
+    ASSERT_FALSE(r.diagnostics().empty());
+    EXPECT_EQ(r.diagnostics()[0].path, want + "/Bogus[1]");
+}
+
+}  // namespace
+}  // namespace tarvo
