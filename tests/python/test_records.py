@@ -85,7 +85,7 @@ class ParseErrorTest(DocumentTestCase):
                     self.assertEqual((e.errno, e.strerror, e.filename), (number, os.strerror(number), path))
                     self.assertEqual((e.kind, e.lineno, e.offset), ("input_output", None, None))
                     self.assertEqual([record(d) for d in e.diagnostics],
-                                     [("error", "input_output", None, None, None, None, ())])
+                                     [("error", "input_output", None, None, None, None, None, None, ())])
                     self.assertEqual(type(e).__name__, "ParseError")
                     copy = pickle.loads(pickle.dumps(e, pickle.HIGHEST_PROTOCOL))  # to and from worker processes
                     self.assertEqual((type(copy), copy.args, copy.errno, copy.filename, copy.diagnostics),
