@@ -300,65 +300,17 @@ private:
 
     // Files the message begun in the report, about `span`, or by default
     // where the reader stands.
-    void file(const Details& details, const Span* span = nullptr) {
-        if (span) return report_.end(details, *span);
-        report_.end(details, here());
-    }
-    Span here() {
-        long line, column;
-        in_.location(line, column);
-        return Span::at(line, column);
-    }
-
+    void file(const Details& details, const Span* span = nullptr) { report_.end(details, span ? *span : spans_.here()); }
     // The spans of the tokens a problem is about (see diag/token_spans.h),
-    // each worked out before the problem's first record is filed, since the
-    // reader counts line feeds forward only. The name just read, the reader
-    // standing on the byte `c` after it (-1: on its last byte):
-    Span name_span(int c) {
-        Span s = here();
-        if (c < 0) ++s.column;
-        s.end_column = s.column;
-        s.column -= static_cast<long>(name_.size());
-        return s;
-    }
-    // an end tag's name (in the XML mode, whitespace may follow it);
+    // each worked out before the problem's first record is filed. The name
+    // just read, the reader on the byte `c` after it; an end tag's (in the
+    // XML mode, whitespace may follow it).
+    Span name_span(int c) { return spans_.name(name_.size(), c); }
     Span end_name_span(int c) {
         if constexpr (Xml) {
             if (end_name_.line > 0) return end_name_;
         }
         return name_span(c);
-    }
-    // the tokens of the open start tag (read_tag marks it);
-    const TagTokens* tag_tokens() {
-        if (spans_of_ != in_.mark()) {
-            long line = 0, column = 0;
-            const std::string_view bytes = in_.marked(marked_, line, column);
-            if (bytes.empty()) return nullptr;
-            tag_tokens_.scan(bytes, line, column);
-            spans_of_ = in_.mark();
-        }
-        return &tag_tokens_;
-    }
-    Span tag_name_span() {
-        const TagTokens* t = tag_tokens();
-        return t ? t->element() : here();
-    }
-    Span attribute_span(const AttributeProblem& p) {
-        if (const TagTokens* t = tag_tokens()) {
-            if (p.kind == AttributeProblem::Kind::missing) return t->element();
-            if (const TagTokens::Attribute* a = t->find(p.name))
-                return p.kind == AttributeProblem::Kind::wrong_value ? a->value : a->name;
-        }
-        return here();
-    }
-    // the run of character data just read (marked where its first
-    // non-blank part begins), up to the '<' after it.
-    Span text_span() {
-        long line = 0, column = 0;
-        const std::string_view bytes = in_.marked(marked_, line, column);
-        const size_t after = Xml ? 2 : 1;  // the '<', and in the XML mode the byte after it
-        if (bytes.size() <= after) return here();
-        return raw_text_span(bytes.substr(0, bytes.size() - after), line, column);
     }
 
     // A message of the loop's own is written in three steps: begin_own()
@@ -379,10 +331,10 @@ private:
     }
 
     // Writes one message straight into its text, without a temporary copy.
-    void report(Severity severity, const Details& details, const char* format, va_list args,
-                const Span* span = nullptr) __attribute__((format(printf, 4, 0))) {
+    void report(Severity severity, const Details& details, const char* format, va_list args)
+        __attribute__((format(printf, 4, 0))) {
         begin_own(severity).append_vformat(format, args);
-        end_own(details, span);
+        end_own(details);
     }
 
     // A content-model refusal: its own message, then the loop's line about
@@ -596,14 +548,14 @@ private:
             tolerated = has(flags_, Flags::ignore_unknown_attributes);
         Details cause = attribute_details(e, p, s_.expected);
         place(cause, false);
-        const Span span = attribute_span(p);
+        const Span span = spans_.attribute(p);
         word_attribute_problem(e, p, tolerated, report_.begin(tolerated ? Severity::warning : Severity::error));
         file(cause, &span);
         if (tolerated) {
             if (p.kind == AttributeProblem::Kind::wrong_value) tag.use_default(p.rule);
             return true;
         }
-        const Span name = tag_name_span();
+        const Span name = spans_.tag_name();
         follow_up(Severity::error, cause, &name, "error in attributes for element '");
         if (!keep_going()) return false;
         // On as the matching tolerance would go.
@@ -664,14 +616,14 @@ private:
     // `c`: the byte after the end tag's name, or kEmptyElement.
     static constexpr int kEmptyElement = -2;
     [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal, int c) {
-        const Span span = c == kEmptyElement ? tag_name_span() : end_name_span(c);
+        const Span span = c == kEmptyElement ? spans_.tag_name() : end_name_span(c);
         refused(refusal, Severity::error, false, span, "error while closing element '");
         return refusal.reason == ContentRefusal::Reason::missing && keep_going();
     }
 
     [[gnu::cold, gnu::noinline]] Status refuse_text(const ContentRefusal* refusal) {
         Details details;
-        const Span span = text_span();
+        const Span span = spans_.text(Xml ? 2 : 1);  // the '<' (and in the XML mode the byte after it) read since
         if (refusal) {
             details = refusal_details(table_, *refusal, s_.expected);
             place(details, false);
@@ -747,12 +699,8 @@ private:
     int skip_depth_ = -1;
     bool complete_ = false;  // the root element has closed
     SiblingPlaces places_;  // for paths, with paths_
-    // For the spans of records (see tag_tokens, text_span): the mark of the
-    // tag whose tokens tag_tokens_ holds, scratch for the marked bytes, and
-    // an end tag's name that whitespace followed.
-    long spans_of_ = -1;
-    TagTokens tag_tokens_;
-    std::string marked_;
+    // The spans of records, and an end tag's name that whitespace followed.
+    TokenSpans<Input> spans_{in_};
     Span end_name_;
     // The XML mode's run of character data being gathered in s_.text.
     bool text_gathered_ = false;
