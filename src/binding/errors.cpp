@@ -29,8 +29,8 @@ PyStructSequence_Field g_diagnostic_fields[] = {
     {const_cast<char*>("kind"), const_cast<char*>("what the message is about: 'syntax', 'unknown_element', "
                       "'misplaced_element', 'unknown_attribute', 'wrong_attribute_value', 'missing_attribute', "
                       "'text_not_allowed', 'input_output' or 'handler_failed'")},
-    {const_cast<char*>("lineno"), const_cast<char*>("line of the reader's position, from 1; None: no position")},
-    {const_cast<char*>("offset"), const_cast<char*>("column in bytes from 1; None: no position")},
+    {const_cast<char*>("lineno"), const_cast<char*>("line where the token concerned starts, from 1; None: no position")},
+    {const_cast<char*>("offset"), const_cast<char*>("its column in bytes from 1; None: no position")},
     {const_cast<char*>("element"), const_cast<char*>("the element concerned, or None")},
     {const_cast<char*>("attribute"), const_cast<char*>("the attribute concerned, or None")},
     {const_cast<char*>("expected"), const_cast<char*>("what could have stood there: element names or values")},
@@ -43,9 +43,11 @@ PyStructSequence_Field g_diagnostic_fields[] = {
     {const_cast<char*>("parent"), const_cast<char*>("the element the concerned one stands in, or None")},
     {const_cast<char*>("path"), const_cast<char*>("the element's path from the root, '/Root/Item[2]', or None")},
     {const_cast<char*>("suggestion"), const_cast<char*>("the allowed name or value closest to a wrong one, or None")},
+    {const_cast<char*>("end_lineno"), const_cast<char*>("line of the token's last byte; None: no position")},
+    {const_cast<char*>("end_offset"), const_cast<char*>("column just past the token's last byte; None: no position")},
     {nullptr, nullptr},
 };
-constexpr Py_ssize_t kDiagnosticFields = 13;
+constexpr Py_ssize_t kDiagnosticFields = 15;
 
 PyStructSequence_Desc g_diagnostic_desc = {
     const_cast<char*>("tarvo.Diagnostic"),
@@ -115,6 +117,8 @@ PyObject* diagnostic_record(const Diagnostic& d) {
         text_or_none(d.parent),
         text_or_none(d.path),
         text_or_none(d.suggestion),
+        position(d.end_line, placed),
+        position(d.end_column, placed),
     };
     bool ok = true;
     for (Py_ssize_t i = 0; i < kDiagnosticFields; ++i) {

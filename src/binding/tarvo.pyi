@@ -30,8 +30,10 @@ class Diagnostic(structseq[Any], Tuple[str, _Kind, Optional[int], Optional[int],
     def severity(self) -> Literal["error", "warning"]: ...
     @property
     def kind(self) -> _Kind: ...
-    # Line (from 1) and column (in bytes from 1) where the reader stood;
-    # None for a message about no place (a file that could not be opened).
+    # Line (from 1) and column (in bytes from 1) where the token concerned
+    # starts (the wrong value, the undeclared attribute's or the element's
+    # name, the run of character data), or where the reader stood; None for
+    # a message about no place (a file that could not be opened).
     @property
     def lineno(self) -> Optional[int]: ...
     @property
@@ -69,6 +71,11 @@ class Diagnostic(structseq[Any], Tuple[str, _Kind, Optional[int], Optional[int],
     # outside its list: the allowed name or value closest to it.
     @property
     def suggestion(self) -> Optional[str]: ...
+    # The line of the token's last byte and the column just past it.
+    @property
+    def end_lineno(self) -> Optional[int]: ...
+    @property
+    def end_offset(self) -> Optional[int]: ...
 
 @final
 class Report(structseq[Any], Tuple[bool, int, List[Diagnostic]]):

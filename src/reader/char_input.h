@@ -52,6 +52,28 @@ public:
         return line;
     }
 
+    // For messages about a construct read earlier (a start tag, a run of
+    // character data): mark_back(n) marks the byte read n bytes ago, in
+    // the buffer, as the construct's first; from then until the next mark,
+    // a refill keeps the marked bytes and the mark's line and column, so
+    // that marked() shows every byte from the mark to the byte read next
+    // however the input was split.
+    void mark_back(long n) { marked_at_ = cur_ - n; }
+    std::string_view marked(std::string& scratch, long& line, long& column) {
+        if (const unsigned char* p = marked_at_) {
+            location_of(p, line, column);
+            return {reinterpret_cast<const char*>(p), static_cast<size_t>(cur_ - p)};
+        }
+        if (mark_ < 0 || kept_from_ != mark_) return {};
+        line = kept_line_;
+        column = kept_column_;
+        scratch.assign(kept_);
+        scratch.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(cur_ - base_));
+        return scratch;
+    }
+    // The mark as an offset from the start of the document, -1 if none.
+    long mark() const { return marked_at_ ? consumed_before_ + static_cast<long>(marked_at_ - base_) : mark_; }
+
     int get() {
         if (cur_ < end_) return *cur_++;
         return next_buffer() ? *cur_++ : -1;
@@ -379,6 +401,7 @@ protected:
 
     bool next_buffer() {
         if (spill_) spill_(spill_context_);
+        if (marked_at_ || mark_ >= 0) keep_marked();
         return self().refill();
     }
 
@@ -394,6 +417,11 @@ protected:
             count_upto(upto - 1);
             pending_ = upto[-1];  // counted with the next buffer, so a location can stand on it
             consumed_before_ += static_cast<long>(upto - base_);
+            line_start_ = pending_ == '\n' ? consumed_before_ - 1 : last_newline_;
+        }
+        if (marked_at_) {  // not kept (a stream's document ended): no longer needed
+            marked_at_ = nullptr;
+            mark_ = -1;
         }
         start_buffer(base_, 0);
     }
@@ -404,6 +432,39 @@ protected:
     void* spill_context_ = nullptr;
 
 private:
+    // location() for byte `p` of the buffer, read already.
+    void location_of(const unsigned char* p, long& line, long& column) {
+        const long at = consumed_before_ + static_cast<long>(p - base_);
+        if (p >= counted_) {
+            count_upto(p);
+            line = 1 + newlines_;
+            column = at - last_newline_;
+            return;
+        }
+        // Counted beyond it already: back from there.
+        const long feeds = count_newlines(p, counted_);
+        line = 1 + newlines_ - feeds;
+        if (feeds == 0) {
+            column = at - last_newline_;
+            return;
+        }
+        const void* nl = memrchr(base_, '\n', static_cast<size_t>(p - base_));
+        column = at - (nl ? consumed_before_ + static_cast<long>(static_cast<const unsigned char*>(nl) - base_)
+                          : line_start_);
+    }
+
+    // Before a refill: the marked bytes in the buffer join those kept.
+    [[gnu::cold, gnu::noinline]] void keep_marked() {
+        if (const unsigned char* p = marked_at_) {
+            mark_ = kept_from_ = consumed_before_ + static_cast<long>(p - base_);
+            marked_at_ = nullptr;
+            location_of(p, kept_line_, kept_column_);
+            kept_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(end_ - p));
+        } else if (kept_from_ == mark_) {
+            kept_.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(end_ - base_));
+        }
+    }
+
     void count_upto(const unsigned char* p) {
         if (pending_ >= 0) {
             if (pending_ == '\n') {
@@ -427,6 +488,14 @@ private:
     long newlines_ = 0;                       // line feeds counted
     long last_newline_ = -1;                  // offset of the last one counted
     int pending_ = -1;                        // last byte of the buffer left behind, not yet counted
+    long line_start_ = -1;                    // offset of the last line feed before the buffer
+    // The mark (see mark_back): in the buffer, or the offset of one whose
+    // bytes before the buffer are kept (kept_from_ then equals it).
+    const unsigned char* marked_at_ = nullptr;
+    long mark_ = -1;
+    long kept_from_ = -1;
+    long kept_line_ = 0, kept_column_ = 0;
+    std::string kept_;
 };
 
 // What the parse loop asks of an input: single bytes, the bulk scans of

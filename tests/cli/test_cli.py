@@ -138,16 +138,17 @@ ALL_EXAMPLES = sorted(os.path.join(d, f) for d, _, fs in os.walk(EXAMPLES) for f
 
 
 class Check(Temp):
-    # (flags, document body after <Heatmap, problems as (severity, kind, line, column, expected), whether a note follows)
+    # (flags, document body after <Heatmap, problems as (severity, kind, line, column, expected), whether a note
+    # follows): the column is where the token concerned starts, or for a syntax error where the reader stood
     RECORDS = [
-        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])], True),
-        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])], False),
-        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 28, [])], True),
+        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 31, ["HSVs", "HSVl", "RGB"])], True),
+        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 31, ["HSVs", "HSVl", "RGB"])], False),
+        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 4, [])], True),
         ([], b'>\n<Colors', [("error", "syntax", 2, 8, [])], False),
-        ([], b'>\nhello', [("error", "text_not_allowed", 2, 6, ["Colors", "Element"])], True),
-        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 40, [])], True),
-        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 8, ["Element"])], False),
-        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 6, [])], False),
+        ([], b'>\nhello', [("error", "text_not_allowed", 2, 1, ["Colors", "Element"])], True),
+        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 31, [])], True),
+        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 2, ["Element"])], False),
+        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 2, [])], False),
     ]
 
     def test_gcc_and_json_carry_the_records(self):
