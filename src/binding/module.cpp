@@ -16,7 +16,8 @@ const char kModuleDoc[] =
     "tolerate wrong or unknown attributes and misplaced elements. grammars() and\n"
     "grammar_info() show the grammars; load_grammar() adds one from a grammar file,\n"
     "load_dtd() one from a DTD. validate() checks a document and returns a Report\n"
-    "instead of raising; position() tells a callback where the reader stands.";
+    "instead of raising, validate_many() many documents on threads; position()\n"
+    "tells a callback where the reader stands.";
 
 PyMethodDef g_methods[] = {
     {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, kParseDoc},
@@ -28,6 +29,7 @@ PyMethodDef g_methods[] = {
     {"load_grammar", keywords_function(load_grammar_entry), METH_VARARGS | METH_KEYWORDS, kLoadGrammarDoc},
     {"load_dtd", keywords_function(load_dtd_entry), METH_VARARGS | METH_KEYWORDS, kLoadDtdDoc},
     {"validate", keywords_function(validate_entry), METH_VARARGS | METH_KEYWORDS, kValidateDoc},
+    {"validate_many", keywords_function(validate_many_entry), METH_VARARGS | METH_KEYWORDS, kValidateManyDoc},
     {"position", position_entry, METH_NOARGS, kPositionDoc},
     {"_unreadable", rebuild_unreadable_entry, METH_VARARGS, nullptr},
 #ifdef TARVO_BYTEWISE_SOCKET_READER
