@@ -126,6 +126,9 @@ using RunParse = std::optional<Result> (*)(void* context, const SchemaTable& gra
 // The "O&" converter for max_errors: a non-negative integer that fits an
 // unsigned int, into an `unsigned`.
 int convert_max_errors(PyObject* object, void* out);
+// An integer argument's value; false with TypeError naming the argument for
+// any other type, or OverflowError for one beyond a long long.
+bool integer_argument(PyObject* object, const char* name, long long* out);
 
 // A call's flags argument as Flags; false with ValueError naming the bits
 // that no PARSE_* constant has.

@@ -158,28 +158,13 @@ bool encoded_path(PyObject* source, std::string& out) {
 // from 1 to kMaxJobs, into an `unsigned` (0 for None).
 constexpr long kMaxJobs = 1024;
 int convert_jobs(PyObject* object, void* out) {
-    if (object == Py_None) {
-        *static_cast<unsigned*>(out) = 0;
-        return 1;
-    }
-#if TARVO_PY3
-    bool integer = PyLong_Check(object);
-#else
-    bool integer = PyInt_Check(object) || PyLong_Check(object);
-#endif
-    if (!integer) {
-        PyErr_Format(PyExc_TypeError, "jobs must be None or an integer, not %.100s", Py_TYPE(object)->tp_name);
-        return 0;
-    }
-#if TARVO_PY3
-    long value = PyLong_AsLong(object);
-#else
-    long value = PyLong_Check(object) ? PyLong_AsLong(object) : PyInt_AS_LONG(object);
-#endif
-    if (value == -1 && PyErr_Occurred()) PyErr_Clear();
-    if (value < 1 || value > kMaxJobs) {
-        PyErr_Format(PyExc_ValueError, "jobs must be None or from 1 to %ld", kMaxJobs);
-        return 0;
+    long long value = 0;
+    if (object != Py_None) {
+        if (!integer_argument(object, "jobs", &value)) return 0;
+        if (value < 1 || value > kMaxJobs) {
+            PyErr_Format(PyExc_ValueError, "jobs must be None or from 1 to %ld, not %lld", kMaxJobs, value);
+            return 0;
+        }
     }
     *static_cast<unsigned*>(out) = static_cast<unsigned>(value);
     return 1;
