@@ -81,15 +81,17 @@ public:
 
 private:
     // The file's bytes up to kWholeFile are read first. When that reaches
-    // its end the buffer is parsed in place; otherwise (a larger file, or a
+    // its end (for a regular file: the size it had when opened) the buffer
+    // is parsed in place; otherwise (a larger file, or a
     // read that failed) the parse goes on from those bytes to the rest of
     // the file, or to the error, exactly as a parse reading blocks would.
     Status check_file(const SchemaTable& grammar, const std::string& path, const Options& options) {
         Descriptor fd(static_cast<int>(retried([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); })));
         if (fd.get() < 0) return report_unreadable(report_, path.c_str(), errno);
         struct stat st;
-        size_t expected = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) : 0;
-        buffer_.resize(std::min(expected, kWholeFile) + 1);  // one more byte to see the end
+        bool sized = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+        size_t expected = sized ? static_cast<size_t>(st.st_size) : 0;
+        buffer_.resize(std::min(expected, kWholeFile) + 1);
         size_t filled = 0;
         int error = 0;
         bool at_end = false;
@@ -99,12 +101,15 @@ private:
                 error = errno;
                 break;
             }
-            if (n == 0) {
+            filled += static_cast<size_t>(n);
+            // A regular file is read up to the size it had when opened: no
+            // read is spent to see its end.
+            if (n == 0 || (sized && filled == expected)) {
                 at_end = true;
                 break;
             }
-            filled += static_cast<size_t>(n);
-            if (filled == buffer_.size() && buffer_.size() <= kWholeFile) buffer_.resize(std::min(2 * buffer_.size(), kWholeFile + 1));
+            if (filled == buffer_.size() && buffer_.size() <= kWholeFile)
+                buffer_.resize(std::min(2 * buffer_.size(), kWholeFile + 1));
         }
         if (at_end) return parser_.parse_buffer(grammar, std::string_view(buffer_.data(), filled), path, options, report_);
         size_t given = 0;
