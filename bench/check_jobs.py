@@ -6,7 +6,9 @@ copies of the whole set) into a temporary tree, one directory per grammar,
 then checks each grammar's directory with `tarvo check -r -q`, once with
 `-j 1` and once with `-j N` (default: the number of cores), --repeat times
 round-robin; prints the median and best time of the whole set per job
-count, files per second and the speed-up, with the load average. The outputs
+count, files per second and the speed-up, with the load average and a
+control: how much faster N processes of pure computation ran than one at
+the time (on a quiet machine N, on a shared one less). The outputs
 of both job counts must be identical.
 
 Single file (--document): times `tarvo check lumoCodeCoverage DOC` with
@@ -25,6 +27,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from bench_support import parallel_control
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 EXAMPLES = os.path.join(ROOT, "examples")
@@ -70,7 +74,9 @@ def jobs_run(args):
         times = {1: [], jobs: []}
         outputs = {}
         loads = []
+        controls = []
         for _ in range(args.repeat):
+            controls.append(parallel_control(jobs))
             for j in times:
                 total, out = 0.0, b""
                 for c in commands:
@@ -89,6 +95,8 @@ def jobs_run(args):
                   % (j, statistics.median(t), count / statistics.median(t), min(t), count / min(t)))
         print("  speed-up -j %d / -j 1: %.2fx (median), %.2fx (best)"
               % (jobs, statistics.median(times[1]) / statistics.median(times[jobs]), min(times[1]) / min(times[jobs])))
+        print("  control: %d processes of pure computation ran %.2fx (median; %.2f-%.2f) faster than one"
+              % (jobs, statistics.median(controls), min(controls), max(controls)))
     finally:
         shutil.rmtree(work)
 

@@ -14,7 +14,9 @@ times round-robin (default 7):
 
 Every contender must find the same documents valid. Prints the median and
 best time of each, files per second, the speed-up of jobs=N over jobs=1 and
-the ratios to the lxml loop, with the load average seen during the runs.
+the ratios to the lxml loop, with the load average seen during the runs
+and a control: how much faster N processes of pure computation ran than
+one at the time.
 Needs lxml (Debian's python3-lxml: run it with /usr/bin/python3) and the
 module built for that interpreter:
 
@@ -30,6 +32,7 @@ import tempfile
 import time
 
 import tarvo
+from bench_support import parallel_control
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 GRAMMAR = "lumoDiagram"
@@ -85,7 +88,9 @@ def main():
         times = dict((name, []) for name, _ in contenders)
         verdicts = {}
         loads = []
+        controls = []
         for _ in range(args.repeat):
+            controls.append(parallel_control(jobs))
             for name, run in contenders:
                 t0 = time.perf_counter()
                 verdict = run()
@@ -106,6 +111,8 @@ def main():
         one, many = times["validate_many jobs=1"], times["validate_many jobs=%d" % jobs]
         print("  speed-up jobs=%d / jobs=1: %.2fx (median), %.2fx (best)"
               % (jobs, statistics.median(one) / statistics.median(many), min(one) / min(many)))
+        print("  control: %d processes of pure computation ran %.2fx (median; %.2f-%.2f) faster than one"
+              % (jobs, statistics.median(controls), min(controls), max(controls)))
     finally:
         shutil.rmtree(work)
 
