@@ -79,7 +79,6 @@ def jobs_run(args):
         loads = []
         controls = []
         for _ in range(args.repeat):
-            controls.append(parallel_control(jobs))
             for b, j in runs:
                 total, out = 0.0, b""
                 for c in commands:
@@ -89,6 +88,7 @@ def jobs_run(args):
                 times[(b, j)].append(total)
                 outputs.setdefault((b, j), out)
                 loads.append(os.getloadavg()[0])
+            controls.append(parallel_control(jobs))  # after the runs: its processes leave cold caches
         for b in binaries:
             if outputs[(b, 1)] != outputs[(b, jobs)]:
                 sys.exit("%s: -j 1 and -j %d printed different outputs" % (b, jobs))

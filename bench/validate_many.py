@@ -90,13 +90,13 @@ def main():
         loads = []
         controls = []
         for _ in range(args.repeat):
-            controls.append(parallel_control(jobs))
             for name, run in contenders:
                 t0 = time.perf_counter()
                 verdict = run()
                 times[name].append(time.perf_counter() - t0)
                 verdicts.setdefault(name, verdict)
                 loads.append(os.getloadavg()[0])
+            controls.append(parallel_control(jobs))  # after the runs: its processes leave cold caches
         first = verdicts[contenders[0][0]]
         for name, verdict in verdicts.items():
             if verdict != first:
