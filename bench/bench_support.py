@@ -33,3 +33,28 @@ def end(name):
 def no_op_callbacks(grammar):
     """The callbacks argument with no-op start, text and end for every element."""
     return dict((e, [start, text, end]) for e in grammar_elements(grammar))
+
+
+def _spin(n):
+    x = 0
+    for i in range(n):
+        x += i
+    return x
+
+
+def parallel_control(jobs, work=2000000):
+    """The speed-up the machine gives right now to `jobs` processes doing
+    the same pure computation at once, over one doing it alone: the most a
+    run on `jobs` threads could gain at that moment on a shared machine."""
+    import multiprocessing
+    import time
+    t0 = time.time()
+    _spin(work)
+    one = time.time() - t0
+    workers = [multiprocessing.Process(target=_spin, args=(work,)) for _ in range(jobs)]
+    t0 = time.time()
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    return jobs * one / (time.time() - t0)

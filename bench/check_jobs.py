@@ -5,8 +5,11 @@ Jobs: copies every document under examples/ --copies times (default 2,000
 copies of the whole set) into a temporary tree, one directory per grammar,
 then checks each grammar's directory with `tarvo check -r -q`, once with
 `-j 1` and once with `-j N` (default: the number of cores), --repeat times
-round-robin; prints the median and best time of the whole set per job
-count, files per second and the speed-up, with the load average. The outputs
+round-robin, with each binary given by --tarvo (several may be given to
+compare builds in the same run); prints the median and best time of the whole set per job
+count, files per second and the speed-up, with the load average and a
+control: how much faster N processes of pure computation ran than one at
+the time (on a quiet machine N, on a shared one less). The outputs
 of both job counts must be identical.
 
 Single file (--document): times `tarvo check lumoCodeCoverage DOC` with
@@ -15,6 +18,7 @@ alternately), --repeat times, and prints the median and best MB/s of each.
 `tarvo-bench --write-document DOC` writes the document.
 
     python3 bench/check_jobs.py --build build
+    python3 bench/check_jobs.py --tarvo old/tarvo --tarvo build/tarvo
     python3 bench/check_jobs.py --document big.xml --tarvo old/tarvo --tarvo build/tarvo
 """
 import argparse
@@ -25,6 +29,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from bench_support import parallel_control
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 EXAMPLES = os.path.join(ROOT, "examples")
@@ -62,33 +68,43 @@ def write_copies(work, copies):
 
 
 def jobs_run(args):
-    tarvo = args.tarvo[-1] if args.tarvo else os.path.join(args.build, "tarvo")
+    binaries = args.tarvo or [os.path.join(args.build, "tarvo")]
     jobs = args.jobs or os.cpu_count()
     work = tempfile.mkdtemp(prefix="tarvo-jobs-")
     try:
         commands, count = write_copies(work, args.copies)
-        times = {1: [], jobs: []}
+        runs = [(b, j) for b in binaries for j in (1, jobs)]
+        times = dict((r, []) for r in runs)
         outputs = {}
         loads = []
+        controls = []
         for _ in range(args.repeat):
-            for j in times:
+            for b, j in runs:
                 total, out = 0.0, b""
                 for c in commands:
-                    t, o = timed([tarvo, "check", "-r", "-q", "-j", str(j)] + c)
+                    t, o = timed([b, "check", "-r", "-q", "-j", str(j)] + c)
                     total += t
                     out += o
-                times[j].append(total)
-                outputs.setdefault(j, out)
+                times[(b, j)].append(total)
+                outputs.setdefault((b, j), out)
                 loads.append(os.getloadavg()[0])
-        if outputs[1] != outputs[jobs]:
-            sys.exit("-j 1 and -j %d printed different outputs" % jobs)
+            controls.append(parallel_control(jobs))  # after the runs: its processes leave cold caches
+        for b in binaries:
+            if outputs[(b, 1)] != outputs[(b, jobs)]:
+                sys.exit("%s: -j 1 and -j %d printed different outputs" % (b, jobs))
         print("%d files (%d copies of the examples), %d grammars, %d runs each, load average %.1f-%.1f"
               % (count, args.copies, len(commands), args.repeat, min(loads), max(loads)))
-        for j, t in times.items():
-            print("  -j %-3d median %7.3f s  %8.0f files/s   best %7.3f s  %8.0f files/s"
-                  % (j, statistics.median(t), count / statistics.median(t), min(t), count / min(t)))
-        print("  speed-up -j %d / -j 1: %.2fx (median), %.2fx (best)"
-              % (jobs, statistics.median(times[1]) / statistics.median(times[jobs]), min(times[1]) / min(times[jobs])))
+        for b in binaries:
+            print("  %s" % b)
+            for j in (1, jobs):
+                t = times[(b, j)]
+                print("    -j %-3d median %7.3f s  %8.0f files/s   best %7.3f s  %8.0f files/s"
+                      % (j, statistics.median(t), count / statistics.median(t), min(t), count / min(t)))
+            one, many = times[(b, 1)], times[(b, jobs)]
+            print("    speed-up -j %d / -j 1: %.2fx (median), %.2fx (best)"
+                  % (jobs, statistics.median(one) / statistics.median(many), min(one) / min(many)))
+        print("  control: %d processes of pure computation ran %.2fx (median; %.2f-%.2f) faster than one"
+              % (jobs, statistics.median(controls), min(controls), max(controls)))
     finally:
         shutil.rmtree(work)
 

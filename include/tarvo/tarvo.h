@@ -335,3 +335,5 @@ TARVO_API const char* version();
 #include "tarvo/grammar.h"
 // Names, attribute declarations and element lookup by index.
 #include "tarvo/lookup.h"
+// Results without a handler, for one document or many on threads.
+#include "tarvo/batch.h"

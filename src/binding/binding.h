@@ -6,7 +6,7 @@
 //                  name strings it hands them
 //   parse.cpp      parse(), parse_file(), parse_bytes(): what every parse
 //                  call does, the module's own file reading
-//   validate.cpp   validate() and its Report; position()
+//   validate.cpp   validate(), validate_many() and the Report; position()
 //   sockets.cpp    parse_socket_stream()
 //   errors.cpp     ParseError, Diagnostic, the unreadable-file exceptions
 //   grammars.cpp   grammars(), grammar_info(), load_grammar(), load_dtd(),
@@ -127,6 +127,9 @@ using RunParse = std::optional<Result> (*)(void* context, const SchemaTable& gra
 // The "O&" converter for max_errors: a non-negative integer that fits an
 // unsigned int, into an `unsigned`.
 int convert_max_errors(PyObject* object, void* out);
+// An integer argument's value; false with TypeError naming the argument for
+// any other type, or OverflowError for one beyond a long long.
+bool integer_argument(PyObject* object, const char* name, long long* out);
 
 // A call's flags argument as Flags; false with ValueError naming the bits
 // that no PARSE_* constant has.
@@ -187,6 +190,8 @@ PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs);
 PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs);
 PyObject* validate_entry(PyObject*, PyObject* args, PyObject* kwargs);
 extern const char kValidateDoc[];
+PyObject* validate_many_entry(PyObject*, PyObject* args, PyObject* kwargs);
+extern const char kValidateManyDoc[];
 extern const char kParseDoc[];
 extern const char kParseFileDoc[];
 extern const char kBytesDoc[];

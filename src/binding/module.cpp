@@ -16,8 +16,8 @@ const char kModuleDoc[] =
     "tolerate wrong or unknown attributes and misplaced elements. grammars() and\n"
     "grammar_info() show the grammars; load_grammar() adds one from a grammar file,\n"
     "load_dtd() one from a DTD, unload_grammar() drops one. validate() checks a\n"
-    "document and returns a Report instead of raising; position() tells a callback\n"
-    "where the reader stands.";
+    "document and returns a Report instead of raising, validate_many() many\n"
+    "documents on threads; position() tells a callback where the reader stands.";
 
 PyMethodDef g_methods[] = {
     {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, kParseDoc},
@@ -30,6 +30,7 @@ PyMethodDef g_methods[] = {
     {"load_dtd", keywords_function(load_dtd_entry), METH_VARARGS | METH_KEYWORDS, kLoadDtdDoc},
     {"unload_grammar", keywords_function(unload_grammar_entry), METH_VARARGS | METH_KEYWORDS, kUnloadGrammarDoc},
     {"validate", keywords_function(validate_entry), METH_VARARGS | METH_KEYWORDS, kValidateDoc},
+    {"validate_many", keywords_function(validate_many_entry), METH_VARARGS | METH_KEYWORDS, kValidateManyDoc},
     {"position", position_entry, METH_NOARGS, kPositionDoc},
     {"_unreadable", rebuild_unreadable_entry, METH_VARARGS, nullptr},
 #ifdef TARVO_BYTEWISE_SOCKET_READER

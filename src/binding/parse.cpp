@@ -31,7 +31,7 @@ bool check_flags(int flags, Flags* out) {
     return true;
 }
 
-int convert_max_errors(PyObject* object, void* out) {
+bool integer_argument(PyObject* object, const char* name, long long* out) {
     // Integers only, as the "i" of flags takes them: no float, no str.
 #if TARVO_PY3
     bool integer = PyLong_Check(object);
@@ -39,15 +39,22 @@ int convert_max_errors(PyObject* object, void* out) {
     bool integer = PyInt_Check(object) || PyLong_Check(object);
 #endif
     if (!integer) {
-        PyErr_Format(PyExc_TypeError, "max_errors must be an integer, not %.100s", Py_TYPE(object)->tp_name);
-        return 0;
+        PyErr_Format(PyExc_TypeError, "%s must be an integer, not %.100s", name, Py_TYPE(object)->tp_name);
+        return false;
     }
 #if TARVO_PY3
     long long value = PyLong_AsLongLong(object);
 #else
     long long value = PyLong_Check(object) ? PyLong_AsLongLong(object) : static_cast<long long>(PyInt_AS_LONG(object));
 #endif
-    if (value == -1 && PyErr_Occurred()) return 0;
+    if (value == -1 && PyErr_Occurred()) return false;
+    *out = value;
+    return true;
+}
+
+int convert_max_errors(PyObject* object, void* out) {
+    long long value;
+    if (!integer_argument(object, "max_errors", &value)) return 0;
     if (value < 0 || value > static_cast<long long>(UINT_MAX)) {
         PyErr_Format(PyExc_ValueError, "max_errors must be from 0 (no limit) to %u, not %lld", UINT_MAX, value);
         return 0;

@@ -2,7 +2,7 @@
 # Python 2 every str below is the byte string type and paths are str.
 import os
 import sys
-from typing import Any, Callable, Dict, List, Optional, Tuple, Union
+from typing import Any, Callable, Dict, Iterable, List, Optional, Tuple, Union
 
 from _typeshed import ReadableBuffer, structseq
 
@@ -249,6 +249,15 @@ def validate(grammar: str, source: _Source, flags: int = ..., max_errors: int = 
     callables are called; the read and the parse run without the
     interpreter lock. Raises only for its arguments (ValueError, TypeError)
     and for a signal handler that raised while the file was read."""
+    ...
+
+def validate_many(grammar: str, sources: Iterable[_Source], jobs: Optional[int] = ..., flags: int = ...,
+                  max_errors: int = ...) -> List[Report]:
+    """Check every document of sources (paths and buffers, as validate()
+    takes them) on jobs threads (None: one per core) without the
+    interpreter lock, and return one Report per source in their order, each
+    equal to what validate() gives for it. Raises only for its arguments
+    (ValueError, TypeError)."""
     ...
 
 def position() -> Tuple[int, int]:

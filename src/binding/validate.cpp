@@ -1,6 +1,7 @@
-// validate(): a check that reports instead of raising, with no callbacks,
-// so the whole read and parse runs without the interpreter lock; and
-// position(), where the reader stands during a callback.
+// validate() and validate_many(): checks that report instead of raising,
+// with no callbacks, so the whole read and parse runs without the
+// interpreter lock (validate_many() on several threads); and position(),
+// where the reader stands during a callback.
 #include "binding.h"
 
 #include <fcntl.h>
@@ -9,10 +10,12 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tarvo::py {
 namespace {
@@ -130,7 +133,77 @@ bool is_path(PyObject* source) {
 #endif
 }
 
+// The file system's bytes for the path `source`, as open() takes them;
+// false with TypeError or ValueError (an embedded null) set.
+bool encoded_path(PyObject* source, std::string& out) {
+#if TARVO_PY3
+    PyObject* path_bytes = nullptr;
+    if (!PyUnicode_FSConverter(source, &path_bytes)) return false;
+    Ref owner(path_bytes);
+    out.assign(PyBytes_AS_STRING(path_bytes), static_cast<size_t>(PyBytes_GET_SIZE(path_bytes)));
+#else
+    Ref encoded(PyUnicode_Check(source) ? PyUnicode_AsEncodedString(source, Py_FileSystemDefaultEncoding, nullptr)
+                                        : (Py_INCREF(source), source));
+    if (!encoded.get()) return false;
+    out.assign(PyString_AS_STRING(encoded.get()), static_cast<size_t>(PyString_GET_SIZE(encoded.get())));
+    if (out.size() != std::strlen(out.c_str())) {
+        PyErr_SetString(PyExc_ValueError, "embedded null character");
+        return false;
+    }
+#endif
+    return true;
+}
+
+// The "O&" converter for jobs: None (one thread per core) or an integer
+// from 1 to kMaxJobs, into an `unsigned` (0 for None).
+constexpr long kMaxJobs = 1024;
+int convert_jobs(PyObject* object, void* out) {
+    long long value = 0;
+    if (object != Py_None) {
+        if (!integer_argument(object, "jobs", &value)) return 0;
+        if (value < 1 || value > kMaxJobs) {
+            PyErr_Format(PyExc_ValueError, "jobs must be None or from 1 to %ld, not %lld", kMaxJobs, value);
+            return 0;
+        }
+    }
+    *static_cast<unsigned*>(out) = static_cast<unsigned>(value);
+    return 1;
+}
+
+// What validate_many() checks, converted while the interpreter lock is
+// held: paths as the file system's bytes, buffers held until the end (a
+// mutable one copied, as validate() copies it).
+class SourceList {
+public:
+    // False with an exception set when an item is neither a path nor a buffer.
+    bool add(PyObject* item) {
+        if (is_path(item)) {
+            std::string path;
+            if (!encoded_path(item, path)) return false;
+            sources_.push_back(Source::file(std::move(path)));
+            return true;
+        }
+        auto bytes = std::make_unique<DocumentBytes>();
+        if (!bytes->take(item)) return false;
+        std::string_view data = bytes->bytes();
+        if (!bytes->immutable()) {
+            copies_.push_back(std::make_unique<std::string>(data));
+            data = *copies_.back();
+        }
+        sources_.push_back(Source::bytes(data));
+        held_.push_back(std::move(bytes));
+        return true;
+    }
+    const std::vector<Source>& sources() const { return sources_; }
+
+private:
+    std::vector<Source> sources_;
+    std::vector<std::unique_ptr<DocumentBytes>> held_;
+    std::vector<std::unique_ptr<std::string>> copies_;
+};
+
 const char* const kValidateKeywords[] = {"grammar", "source", "flags", "max_errors", nullptr};
+const char* const kValidateManyKeywords[] = {"grammar", "sources", "jobs", "flags", "max_errors", nullptr};
 
 thread_local const Handler* t_current = nullptr;
 
@@ -155,21 +228,9 @@ PyObject* validate_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     std::optional<Result> result;
     try {
         if (is_path(source)) {
-#if TARVO_PY3
-            PyObject* path_bytes = nullptr;
-            if (!PyUnicode_FSConverter(source, &path_bytes)) return nullptr;
-            Ref owner(path_bytes);
-            result = validate_file(*grammar, PyBytes_AS_STRING(path_bytes), options);
-#else
-            Ref encoded(PyUnicode_Check(source) ? PyUnicode_AsEncodedString(source, Py_FileSystemDefaultEncoding, nullptr)
-                                                : (Py_INCREF(source), source));
-            if (!encoded.get()) return nullptr;
-            if (static_cast<size_t>(PyString_GET_SIZE(encoded.get())) != std::strlen(PyString_AS_STRING(encoded.get()))) {
-                PyErr_SetString(PyExc_ValueError, "embedded null character");
-                return nullptr;
-            }
-            result = validate_file(*grammar, PyString_AS_STRING(encoded.get()), options);
-#endif
+            std::string path;
+            if (!encoded_path(source, path)) return nullptr;
+            result = validate_file(*grammar, path.c_str(), options);
         } else {
             result = validate_bytes(*grammar, source, options);
         }
@@ -194,6 +255,64 @@ const char kValidateDoc[] = TARVO_DOC(
     "Raises only for its arguments (ValueError for an unknown grammar or flag\n"
     "bits, TypeError for a source of another type), and the exception of a\n"
     "signal handler that raised while the file was read.");
+
+PyObject* validate_many_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    const char* grammar_name = nullptr;
+    PyObject* sources = nullptr;
+    unsigned jobs = 0;
+    int flags = 0;
+    Options options;
+    options.max_errors = 0;
+    options.paths = true;
+    if (!parse_arguments(args, kwargs, "sO|O&iO&:validate_many", kValidateManyKeywords, &grammar_name, &sources,
+                         convert_jobs, &jobs, &flags, convert_max_errors, &options.max_errors))
+        return nullptr;
+    const SchemaTable* grammar = find_grammar_or_raise(grammar_name);
+    if (!grammar || !check_flags(flags, &options.flags)) return nullptr;
+    // One path or one document given for the list of them would be taken
+    // apart into one source per character or byte.
+    if (PyUnicode_Check(sources) || PyBytes_Check(sources) || PyByteArray_Check(sources)) {
+        PyErr_Format(PyExc_TypeError, "validate_many() takes a list of sources, not one %.100s",
+                     Py_TYPE(sources)->tp_name);
+        return nullptr;
+    }
+    Ref items(PySequence_Fast(sources, "validate_many() sources must be an iterable of paths and buffers"));
+    if (!items.get()) return nullptr;
+    try {
+        SourceList list;
+        Py_ssize_t n = PySequence_Fast_GET_SIZE(items.get());
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (!list.add(PySequence_Fast_GET_ITEM(items.get(), i))) return nullptr;
+        std::vector<Result> results;
+        bool out_of_memory = false;
+        Py_BEGIN_ALLOW_THREADS
+        try {
+            results = validate_many(*grammar, list.sources(), jobs, options);
+        } catch (const std::bad_alloc&) {
+            out_of_memory = true;
+        }
+        Py_END_ALLOW_THREADS
+        if (out_of_memory) return PyErr_NoMemory();
+        return list_of(results.size(), [&](size_t i) { return report(results[i]); });
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+const char kValidateManyDoc[] = TARVO_DOC(
+    "validate_many(grammar, sources, jobs=None, flags=PARSE_STRICT, max_errors=0)",
+    "Check every document of sources (an iterable of what validate() takes: paths\n"
+    "and buffers, mixed as they come) against the grammar named grammar, on jobs\n"
+    "threads (None: one per core; from 1 to 1024), and return a list of Reports\n"
+    "in the order of sources, each equal to what validate() gives for its source.\n"
+    "The threads run without the interpreter lock, so other Python threads go on\n"
+    "meanwhile; the buffers are held, and a mutable one copied, until the call\n"
+    "returns. A signal's Python handler runs once the call returns.\n"
+    "\n"
+    "Raises only for its arguments: ValueError for an unknown grammar, flag bits\n"
+    "or jobs out of range, TypeError for sources that are not an iterable (or are\n"
+    "one str or bytes), for a source of another type or a jobs that is not an\n"
+    "integer.");
 
 CurrentParse::CurrentParse(const Handler* handler) : previous_(std::exchange(t_current, handler)) {}
 

@@ -227,6 +227,31 @@ class Check(Temp):
         self.assertEqual((rc, out), (2, b""))
         self.assertIn("'%s' is a directory" % root, err)
 
+    def test_recursive_listing_is_the_same_for_every_job_count(self):
+        # Enough directories for several threads to list at once; names that
+        # sort around '/' ("b" < "b-c.xml" < "b.xml" < "b/..."), a link to a
+        # directory (not followed), a FIFO (not opened), two directory
+        # operands and a file operand between them.
+        with open(HEATMAP, "rb") as f:
+            valid = f.read()
+        with open(os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml"), "rb") as f:
+            invalid = f.read()
+        names = ["t/b/x.xml", "t/b.xml", "t/b-c.xml", "t/b0/y.xml", "u/only.xml"]
+        names += ["t/d%02d/e%d/f%d.xml" % (i, j, k) for i in range(12) for j in range(3) for k in range(2)]
+        for n, name in enumerate(names):
+            self.write(name, invalid if n % 5 == 0 else valid)
+        t, u = os.path.join(self.dir.name, "t"), os.path.join(self.dir.name, "u")
+        os.symlink(os.path.join(t, "b"), os.path.join(t, "link"))
+        os.mkfifo(os.path.join(t, "d03", "fifo.xml"))
+        runs = [run_raw("check", "-r", "-j", jobs, "--format", "json", "heatmap", t, HEATMAP, u)
+                for jobs in ["1", "2", "5"]]
+        self.assertEqual(runs[1:], runs[:1] * 2)
+        paths = [json.loads(l)["path"] for l in runs[0][1].splitlines()]
+        under_t = sorted((p for p in paths if p.startswith(t + os.sep)), key=os.fsencode)
+        self.assertEqual(paths, under_t + [HEATMAP, os.path.join(u, "only.xml")])
+        self.assertEqual(len(under_t), len(names))  # u's file apart, the FIFO added
+        self.assertEqual(sum(1 for l in runs[0][1].splitlines() if json.loads(l)["status"] == "unreadable"), 1)
+
     def test_exit_status_summary_and_quiet(self):
         invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
         missing = os.path.join(self.dir.name, "missing.xml")

@@ -15,7 +15,8 @@ class ModuleTest(DocumentTestCase):
                  "PARSE_IGNORE_WRONG_ELEMENTS", "PARSE_XML"]
         self.assertEqual(set(n for n in dir(tarvo) if not n.startswith("_")),
                          set(["parse", "parse_file", "parse_bytes", "parse_socket_stream", "ParseError", "Diagnostic",
-                              "grammars", "grammar_info", "load_grammar", "load_dtd", "unload_grammar", "validate", "Report",
+                              "grammars", "grammar_info", "load_grammar", "load_dtd", "unload_grammar", "validate",
+                              "validate_many", "Report",
                               "position"] + flags))
         self.assertFalse(hasattr(tarvo, "_parse_socket_stream_bytewise"))  # the benchmark's own build only
         self.assertEqual([getattr(tarvo, n) for n in flags], [0, 1, 2, 4, 8])
@@ -142,6 +143,7 @@ class ModuleTest(DocumentTestCase):
                       tarvo.parse_socket_stream: "(grammar, callbacks, sock, flags=0, loop=0, max_errors=1)",
                       tarvo.parse_bytes: "(grammar, callbacks, data, flags=0, name='<bytes>', max_errors=1)",
                       tarvo.validate: "(grammar, source, flags=0, max_errors=0)",
+                      tarvo.validate_many: "(grammar, sources, jobs=None, flags=0, max_errors=0)",
                       tarvo.load_grammar: "(path, replace=False)", tarvo.unload_grammar: "(name)",
                       tarvo.load_dtd: "(path, loosened=None, replace=False)", tarvo.position: "()"}
         for function, signature in signatures.items():

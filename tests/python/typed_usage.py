@@ -55,6 +55,9 @@ def read(path: pathlib.Path, sock: socket.socket) -> List[str]:
     report = tarvo.validate("heatmap", b"<Heatmap/>")
     report = tarvo.validate("heatmap", bytearray())
     report = tarvo.validate(grammar="heatmap", source=memoryview(b""))
+    reports: List[tarvo.Report] = tarvo.validate_many("heatmap", [path, str(path), b"<Heatmap/>", bytearray()])
+    reports = tarvo.validate_many(grammar="heatmap", sources=(s for s in [path]), jobs=None, flags=0, max_errors=1)
+    report = reports[0]
     valid: bool = report.valid
     status: int = report.status
     warnings += ["%s %d" % (valid, status)] + [

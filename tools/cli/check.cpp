@@ -8,29 +8,21 @@
 // threads. A report is written in pieces from the texts the Result holds,
 // never made whole in memory.
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "cli.h"
 #include "formats.h"
+#include "jobs.h"
 #include "output.h"
 
 namespace tarvo::cli {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const char kCheckFooter[] =
     "Formats:\n"
@@ -82,77 +74,11 @@ struct CheckOptions {
     std::vector<std::string> files;
 };
 
-// One document's outcome, kept until it is printed.
-struct Report {
-    std::string_view name;  // the Target's path
-    tarvo::Result result;
-};
-
 // What a printed report leaves for the exit status.
 struct Tally {
     Outcome outcome = Outcome::valid;
     bool warned = false;
 };
-
-// One document to check: a path, or standard input.
-struct Target {
-    std::string path;
-    bool is_stdin = false;
-    bool special = false;  // not a regular file: reported unreadable, never opened
-};
-
-// Every *.xml file under `dir`, and every directory under it that cannot
-// be listed (its check then reports it unreadable, so nothing is passed over
-// in silence). Links to directories are not followed: no cycles. A FIFO, a
-// socket or a device (or a link to one) is marked special: opening it could
-// wait for ever.
-void collect(const fs::path& dir, std::vector<Target>& found) {
-    std::error_code ec;
-    fs::directory_iterator it(dir, ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        std::error_code type_ec;
-        if (it->is_directory(type_ec) && !it->is_symlink(type_ec)) {
-            collect(it->path(), found);
-        } else if (it->path().extension() == ".xml") {
-            bool special = !it->is_regular_file(type_ec) && it->is_other(type_ec);
-            found.push_back({it->path().string(), false, special});
-        }
-    }
-    if (ec) found.push_back({dir.string()});
-}
-
-// stat() rather than std::filesystem: no path is split for each FILE.
-bool is_directory(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::vector<Target> list_targets(const CheckOptions& o) {
-    std::vector<Target> targets;
-    for (const std::string& file : o.files) {
-        if (file == "-") {
-            targets.push_back({kStdinName, true});
-        } else if (!is_directory(file)) {
-            targets.push_back({file});  // a missing file is reported by its check
-        } else if (!o.recursive) {
-            throw UsageError("'" + file + "' is a directory; -r checks the *.xml files under it");
-        } else {
-            std::vector<Target> found;
-            collect(file, found);
-            std::sort(found.begin(), found.end(), [](const Target& a, const Target& b) { return a.path < b.path; });
-            for (Target& t : found) targets.push_back(std::move(t));
-        }
-    }
-    return targets;
-}
-
-Report check_one(const CheckOptions& o, const tarvo::SchemaTable& grammar, const Target& t, const StdinData& in) {
-    if (t.special) return Report{t.path, unreadable(t.path, 0)};
-    if (!t.is_stdin) return Report{t.path, tarvo::parse_file(grammar, t.path.c_str(), nullptr, o.parse)};
-    if (!in.error) return Report{t.path, tarvo::parse_buffer(grammar, in.bytes, t.path, nullptr, o.parse)};
-    // Standard input failed as a file that cannot be read fails.
-    return Report{t.path, tarvo::unreadable_result(t.path, in.error)};
-}
 
 // Writes each report in its turn. In the text format a document's
 // warnings go to standard output, its errors to standard error; a SARIF log
@@ -215,44 +141,15 @@ private:
     bool first_ = true;  // no SARIF result written yet
 };
 
-// Checks every target, printing each report in list order as soon as it and
-// all before it are done. Returns what each report leaves.
+// Checks every document, printing each report in list order as soon as it
+// and all before it are done. Returns what each report leaves.
 std::vector<Tally> check_all(const CheckOptions& o, const tarvo::SchemaTable& grammar,
-                             const std::vector<Target>& targets, const StdinData& in) {
-    std::vector<Tally> outcomes(targets.size());
+                             const std::vector<tarvo::Source>& documents) {
+    std::vector<Tally> outcomes(documents.size());
     Printer printer(o.format, o.quiet);
-    unsigned jobs = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
-    jobs = static_cast<unsigned>(std::min<size_t>(jobs, targets.size()));
-    if (jobs <= 1) {
-        for (size_t i = 0; i < targets.size(); ++i) {
-            Report rep = check_one(o, grammar, targets[i], in);
-            outcomes[i] = printer.print(rep.name, 0, rep.result);
-        }
-        return outcomes;
-    }
-    // Parses share nothing but the immutable grammar, so each thread (this
-    // one too) takes the next target and files its report; whoever files
-    // one prints every report that is then next in order, so no thread
-    // waits for another.
-    std::vector<std::unique_ptr<Report>> reports(targets.size());
-    std::mutex mutex;
-    size_t printed = 0;
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < targets.size();) {
-            auto rep = std::make_unique<Report>(check_one(o, grammar, targets[i], in));
-            std::lock_guard<std::mutex> lock(mutex);
-            reports[i] = std::move(rep);
-            for (; printed < targets.size() && reports[printed]; ++printed) {
-                outcomes[printed] = printer.print(reports[printed]->name, 0, reports[printed]->result);
-                reports[printed].reset();
-            }
-        }
-    };
-    std::vector<std::thread> workers;
-    for (unsigned j = 1; j < jobs; ++j) workers.emplace_back(work);
-    work();
-    for (std::thread& t : workers) t.join();
+    tarvo::validate_each(grammar, documents, o.jobs, o.parse, [&](size_t i, const tarvo::Result& r) {
+        outcomes[i] = printer.print(documents[i].name(), 0, r);
+    });
     return outcomes;
 }
 
@@ -309,11 +206,10 @@ int run_check(CheckOptions& o) {
         return run_stream_check(o, *grammar);
     }
     if (o.files.empty()) throw UsageError("missing FILE");
-    std::vector<Target> targets = list_targets(o);
     StdinData in;
-    if (std::any_of(targets.begin(), targets.end(), [](const Target& t) { return t.is_stdin; })) in = read_stdin();
+    std::vector<tarvo::Source> documents = list_documents(o.files, o.recursive, o.jobs, in);
     if (shows_paths(o.format)) o.parse.paths = true;
-    std::vector<Tally> outcomes = check_all(o, *grammar, targets, in);
+    std::vector<Tally> outcomes = check_all(o, *grammar, documents);
 
     size_t counts[3] = {0, 0, 0};
     bool warned = false;
