@@ -51,17 +51,31 @@ def text(s):
     return s if s is None else _BYTES.sub(lambda m: chr(ord(m.group()) - 0xdc00), s)
 
 
+def span(d):
+    """Where a record's token starts and ends, as the command writes it."""
+    return {"line": d.lineno or 0, "column": d.offset or 0,
+            "end_line": d.end_lineno or 0, "end_column": d.end_offset or 0}
+
+
+def fix(d):
+    """An attribute's suggested name or value replaces its token; an element's
+    name also stands in its end tag, so its suggestion is no fix."""
+    if d.suggestion is None or not d.lineno or d.kind not in ("unknown_attribute", "wrong_attribute_value"):
+        return None
+    return {"range": span(d), "text": text(d.suggestion)}
+
+
 def diagnostic_record(d, note):
     """One problem as `tarvo check --format json` writes it."""
-    return {
-        "severity": d.severity, "kind": d.kind, "code": d.code,
-        "line": d.lineno or 0, "column": d.offset or 0,
+    record = {"severity": d.severity, "kind": d.kind, "code": d.code}
+    record.update(span(d))
+    record.update({
         "element": text(d.element), "attribute": text(d.attribute), "parent": text(d.parent),
         "path": text(d.path), "expected": [text(e) for e in d.expected], "suggestion": text(d.suggestion),
-        "message": text(d.message),
-        "note": None if note is None else {"line": note.lineno or 0, "column": note.offset or 0,
-                                           "message": text(note.message)},
-    }
+        "fix": fix(d), "message": text(d.message),
+    })
+    record["note"] = None if note is None else dict(span(note), message=text(note.message))
+    return record
 
 
 def document_record(path, report):
