@@ -184,6 +184,7 @@ private:
     void entity();
     void notation();
     void annotation(std::string_view text);
+    void row_hints(std::string_view text);
 
     Dtd& out_;
     std::vector<Frame> frames_;
@@ -612,6 +613,7 @@ void Reader::entity() {
     skip_space();
     expect('>', "at the end of the entity declaration");
     // The first declaration of an entity is the one that holds.
+    if (!parameter && !general_.count(n)) out_.general.push_back({n, {e.value, e.external || e.unparsed}});
     (parameter ? parameter_ : general_).emplace(n, std::move(e));
 }
 
@@ -632,6 +634,8 @@ void Reader::notation() {
 // supplies for a missing attribute where the DTD can only say #IMPLIED:
 //   attribute NAME: tarvo supplies "VALUE" when it is missing, ...
 void Reader::annotation(std::string_view text) {
+    static constexpr std::string_view rows = " tarvo rows:";
+    if (text.substr(0, rows.size()) == rows) return row_hints(text.substr(rows.size()));
     static constexpr std::string_view head = " attribute ", middle = ": tarvo supplies \"",
                                       tail = "\" when it is missing";
     if (text.substr(0, head.size()) != head || last_attlist_.empty()) return;
@@ -644,6 +648,40 @@ void Reader::annotation(std::string_view text) {
         it->supplied = std::string(text.substr(m + middle.size(), t - m - middle.size()));
         it->supplied_line = line_;
         return;
+    }
+}
+
+// The lines after the first of a "tarvo rows:" note: NAME/ROW: PARENT > WORD...
+// A line that does not read so is passed over; the importer checks what the
+// rest says against its own automata.
+void Reader::row_hints(std::string_view text) {
+    size_t at = text.find('\n');
+    while (at != std::string_view::npos) {
+        size_t end = text.find('\n', at + 1);
+        std::string_view line = text.substr(at + 1, end == std::string_view::npos ? std::string_view::npos : end - at - 1);
+        at = end;
+        std::vector<std::string> words;
+        for (size_t i = 0; i < line.size();) {
+            while (i < line.size() && is_space(line[i])) ++i;
+            size_t j = i;
+            while (j < line.size() && !is_space(line[j])) ++j;
+            if (j > i) words.emplace_back(line.substr(i, j - i));
+            i = j;
+        }
+        if (words.size() < 4 || words[2] != ">" || words[0].size() < 3 || words[0].back() != ':') continue;
+        std::string head = words[0].substr(0, words[0].size() - 1);
+        size_t slash = head.rfind('/');
+        if (slash == std::string::npos || slash == 0 || slash + 1 == head.size() || head.size() - slash > 7) continue;
+        RowHint h;
+        h.name = head.substr(0, slash);
+        for (size_t k = slash + 1; k < head.size(); ++k) {
+            if (head[k] < '0' || head[k] > '9') h.row = -1;
+            if (h.row >= 0) h.row = h.row * 10 + (head[k] - '0');
+        }
+        if (h.row < 0 || words.back() != h.name) continue;
+        h.parent = words[1];
+        h.word.assign(words.begin() + 3, words.end());
+        out_.row_hints.push_back(std::move(h));
     }
 }
 
