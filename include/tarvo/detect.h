@@ -25,11 +25,11 @@ struct DocumentHead {
     bool has_internal_subset = false;
     std::string internal_subset;  // the declarations between '[' and ']', as written
     std::string root;             // the first element's name; empty when the head ends before one
-    int os_error = 0;             // read_document_head(path): the file could not be read
+    int os_error = 0;             // read_document_head_file(): the file could not be read
 };
 
 TARVO_API DocumentHead read_document_head(std::string_view bytes);
-TARVO_API DocumentHead read_document_head(const char* path);
+TARVO_API DocumentHead read_document_head_file(const char* path);
 
 // A grammar chosen for a document, or none, and in words why.
 struct GrammarChoice {

@@ -147,7 +147,7 @@ DocumentHead read_document_head(std::string_view bytes) {
     return h;
 }
 
-DocumentHead read_document_head(const char* path) {
+DocumentHead read_document_head_file(const char* path) {
     DocumentHead h;
     std::FILE* f = std::fopen(path, "rb");
     if (!f) {

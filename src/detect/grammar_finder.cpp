@@ -76,7 +76,7 @@ GrammarChoice GrammarFinder::find(const DocumentHead& head) const {
 GrammarChoice detect_grammar(std::string_view bytes) { return GrammarFinder().find(read_document_head(bytes)); }
 
 GrammarChoice detect_grammar_file(const char* path) {
-    DocumentHead head = read_document_head(path);
+    DocumentHead head = read_document_head_file(path);
     if (head.os_error) return {nullptr, "it could not be read"};
     return GrammarFinder().find(head);
 }

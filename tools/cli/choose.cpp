@@ -31,7 +31,7 @@ tarvo::Result GrammarChooser::check(const std::string& name, const std::string* 
                      : tarvo::parse_file(g, name.c_str(), nullptr, options);
     };
     if (!per_document()) return parse(*given_);
-    tarvo::DocumentHead head = bytes ? tarvo::read_document_head(*bytes) : tarvo::read_document_head(name.c_str());
+    tarvo::DocumentHead head = bytes ? tarvo::read_document_head(*bytes) : tarvo::read_document_head_file(name.c_str());
     if (head.os_error) return tarvo::unreadable_result(name, head.os_error);
     if (internal_dtd_) {
         try {
