@@ -162,22 +162,20 @@ def loosened(stderr):
     return out
 
 
-def differential(dtd, count, seed, work, report):
-    name = os.path.splitext(os.path.basename(dtd))[0]
-    local = os.path.join(work, os.path.basename(dtd))
-    shutil.copy(dtd, local)
-    rc, out, err = run([TARVO, "grammar", "--format", "json", "--dtd", local])
+def generated(dtd, name, count, seed, work, doctype):
+    """Documents generated from the grammar `dtd` imports, and the elements it checks loosely."""
+    rc, out, err = run([TARVO, "grammar", "--format", "json", "--dtd", dtd])
     assert rc == 0, err
-    loose = loosened(err)
     tokens = set((e, a) for a, e in re.findall(r"at attribute (\S+) of (\S+): type ", err))
     docs = {}
-    generate(Grammar(json.loads(out)), name, count, seed, work, docs, doctype=os.path.basename(dtd), tokens=tokens)
-    paths = list(docs)
-    tarvo, _ = tarvo_verdicts(["--dtd", local], paths)
-    lint = xmllint_valid(paths, work)
+    generate(Grammar(json.loads(out)), name, count, seed, work, docs, doctype=doctype, tokens=tokens)
+    return docs, loosened(err)
+
+
+def judge(docs, tarvo, lint, loose, how):
+    """Failures, agreements and loosened acceptances of tarvo's verdicts against xmllint's."""
     failures, agree, loose_count = [], 0, 0
-    for p in paths:
-        what, where = docs[p]
+    for p, (what, where) in docs.items():
         if what == "valid" and not tarvo[p]:
             failures.append("%s: generated as valid, but tarvo refuses it" % p)
         if lint[p] == tarvo[p]:
@@ -185,8 +183,20 @@ def differential(dtd, count, seed, work, report):
         elif tarvo[p] and where in loose:
             loose_count += 1
         else:
-            failures.append("%s: tarvo says %s, xmllint --valid says %s (%s in %s)" %
-                            (p, "valid" if tarvo[p] else "invalid", "valid" if lint[p] else "invalid", what, where))
+            failures.append("%s: tarvo %s says %s, xmllint --valid says %s (%s in %s)" %
+                            (p, how, "valid" if tarvo[p] else "invalid", "valid" if lint[p] else "invalid", what,
+                             where))
+    return failures, agree, loose_count
+
+
+def differential(dtd, count, seed, work, report):
+    name = os.path.splitext(os.path.basename(dtd))[0]
+    local = os.path.join(work, os.path.basename(dtd))
+    shutil.copy(dtd, local)
+    docs, loose = generated(local, name, count, seed, work, os.path.basename(dtd))
+    paths = list(docs)
+    tarvo, _ = tarvo_verdicts(["--dtd", local], paths)
+    failures, agree, loose_count = judge(docs, tarvo, xmllint_valid(paths, work), loose, "--dtd")
     report.append("%-30s %4d documents, %4d valid: %d agree, %d accepted only at loosened places" %
                   (os.path.basename(dtd), len(paths), sum(tarvo.values()), agree, loose_count))
     return failures
@@ -200,12 +210,7 @@ def internal_differential(dtd, count, seed, work, report):
     if "%" in subset or "<![" in subset:
         return []  # parameter entities in declarations and conditional sections stand only in external DTDs
     name = os.path.splitext(os.path.basename(dtd))[0] + "_internal"
-    rc, out, err = run([TARVO, "grammar", "--format", "json", "--dtd", dtd])
-    assert rc == 0, err
-    loose = loosened(err)
-    tokens = set((e, a) for a, e in re.findall(r"at attribute (\S+) of (\S+): type ", err))
-    docs = {}
-    generate(Grammar(json.loads(out)), name, count, seed, work, docs, doctype="x.dtd", tokens=tokens)
+    docs, loose = generated(dtd, name, count, seed, work, "x.dtd")
     uses = 0
     for i, p in enumerate(docs):
         with open(p) as f:
@@ -223,17 +228,7 @@ def internal_differential(dtd, count, seed, work, report):
         return ["%s: --internal-dtd found no grammar: %s" % (name, err[:300])]
     # The XML mode's messages give a column too.
     tarvo = {p: not re.search(r"^File %s, line " % re.escape(p), err, re.M) for p in paths}
-    lint = xmllint_valid(paths, work)
-    failures, agree, loose_count = [], 0, 0
-    for p in paths:
-        what, where = docs[p]
-        if lint[p] == tarvo[p]:
-            agree += 1
-        elif tarvo[p] and where in loose:
-            loose_count += 1
-        else:
-            failures.append("%s: tarvo --internal-dtd says %s, xmllint --valid says %s (%s in %s)" %
-                            (p, "valid" if tarvo[p] else "invalid", "valid" if lint[p] else "invalid", what, where))
+    failures, agree, loose_count = judge(docs, tarvo, xmllint_valid(paths, work), loose, "--internal-dtd")
     report.append("%-30s %4d documents, %4d valid, %d entity uses: %d agree, %d accepted only at loosened places" %
                   (name, len(paths), sum(tarvo.values()), uses, agree, loose_count))
     return failures

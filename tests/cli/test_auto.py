@@ -5,8 +5,11 @@
 import json
 import os
 import subprocess
-import tempfile
+import sys
 import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_cli import Temp  # noqa: E402
 
 TARVO = os.environ.get("TARVO", "build/tarvo")
 DECL = b'<?xml version="1.0"?>\n'
@@ -41,19 +44,6 @@ NO_GRAMMAR = {
 def run(*args, stdin=b""):
     p = subprocess.run([TARVO] + list(args), input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     return p.returncode, p.stdout.decode(), p.stderr.decode()
-
-
-class Temp(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
-
-    def write(self, name, data):
-        path = os.path.join(self.dir.name, name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
 
 
 class Auto(Temp):
