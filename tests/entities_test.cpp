@@ -94,6 +94,21 @@ TEST(XmlEntities, OnlyTheXmlModeAndOnlyItsOwnDocumentExpandThem) {
     EXPECT_TRUE(parse_buffer(any_grammar(), "<!DOCTYPE doc [<!ENTITY a 'x'>]><doc>&a;</doc>", "d", &rec, Flags::xml).ok());
     Result r = parse_buffer(any_grammar(), "<doc>&a;</doc>", "doc.xml", nullptr, Flags::xml);
     EXPECT_EQ(r.errors(), "File doc.xml, line 1, column 9: reference to undeclared entity 'a'");
+    // A parse started inside a handler call has its own entities, and the
+    // outer one keeps its own after it.
+    struct Nested : Recorder {
+        Result inner;
+        bool text(int element, std::string_view name, std::string_view data) override {
+            if (inner.diagnostics().empty())
+                inner = parse_buffer(any_grammar(), "<doc>&a;</doc>", "inner.xml", nullptr, Flags::xml);
+            return Recorder::text(element, name, data);
+        }
+    } nested;
+    EXPECT_TRUE(parse_buffer(any_grammar(), "<!DOCTYPE doc [<!ENTITY a 'x'>]><doc>&a;<a/>&a;</doc>", "d", &nested,
+                             Flags::xml)
+                    .ok());
+    EXPECT_EQ(nested.inner.errors(), "File inner.xml, line 1, column 9: reference to undeclared entity 'a'");
+    EXPECT_EQ(nested.events, (Lines{"start doc", "text doc |x|", "start a id=", "end a", "text doc |x|", "end doc"}));
     // A subset that cannot be read declares nothing.
     r = parse_buffer(any_grammar(), "<!DOCTYPE doc [<!ENTITY a 'x'> <!BAD>]><doc>&a;</doc>", "doc.xml", nullptr,
                      Flags::xml);

@@ -61,23 +61,24 @@ std::string expand(const Declared& d, Run kind, std::string& out) {
 
 }  // namespace
 
-EntityScope::EntityScope(const std::string& internal_subset) {
-    if (internal_subset.find("<!ENTITY") == std::string::npos) return;
-    dtd::Dtd d;
-    std::vector<grammar_file::Diagnostic> diags;
-    if (!dtd::read_dtd("internal subset", internal_subset, d, diags) || d.general.empty()) return;
-    table_ = new Table;
-    for (auto& [name, e] : d.general) table_->entities.emplace(name, std::move(e));
-    outer_ = active;
-    active = table_;
-    unknown_reference = finish_with_entities;
+EntityScope::EntityScope(const std::string& internal_subset) : outer_(active) {
+    if (internal_subset.find("<!ENTITY") != std::string::npos) {
+        dtd::Dtd d;
+        std::vector<grammar_file::Diagnostic> diags;
+        if (dtd::read_dtd("internal subset", internal_subset, d, diags) && !d.general.empty()) {
+            table_ = std::make_unique<Table>();
+            for (auto& [name, e] : d.general) table_->entities.emplace(name, std::move(e));
+        }
+    }
+    if (!table_ && !outer_) return;
+    active = table_.get();
+    unknown_reference = active ? finish_with_entities : nullptr;
 }
 
 EntityScope::~EntityScope() {
-    if (!table_) return;
+    if (!table_ && !outer_) return;
     active = outer_;
-    if (!active) unknown_reference = nullptr;
-    delete table_;
+    unknown_reference = active ? finish_with_entities : nullptr;
 }
 
 std::string finish_with_entities(std::string problem, std::string& run, size_t w, size_t i, Run kind) {

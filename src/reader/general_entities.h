@@ -11,6 +11,7 @@
 // so a small document cannot expand into a huge one.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,8 +27,9 @@ inline constexpr size_t kMaxEntityNesting = 16;
 inline constexpr size_t kMaxEntityExpansion = size_t(1) << 24;
 
 // Makes the general entities `internal_subset` declares the ones this
-// thread's XML-mode parse expands, until the scope ends. A subset that
-// declares none (or that cannot be read) costs a search for "<!ENTITY".
+// thread's XML-mode parse expands, until the scope ends; a parse started
+// inside it has its own. A subset that declares none (or that cannot be
+// read) costs a search for "<!ENTITY".
 class EntityScope {
 public:
     explicit EntityScope(const std::string& internal_subset);
@@ -38,8 +40,8 @@ public:
     struct Table;
 
 private:
-    Table* table_ = nullptr;
-    Table* outer_ = nullptr;
+    std::unique_ptr<Table> table_;
+    Table* outer_;  // the scope this one stands in (a parse started by a handler), or null
 };
 
 // For finish_run(): `problem` was found at the reference at run[i], the
