@@ -10,8 +10,10 @@
 #include "import/dtd_reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <map>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -655,33 +657,22 @@ void Reader::annotation(std::string_view text) {
 // A line that does not read so is passed over; the importer checks what the
 // rest says against its own automata.
 void Reader::row_hints(std::string_view text) {
-    size_t at = text.find('\n');
-    while (at != std::string_view::npos) {
-        size_t end = text.find('\n', at + 1);
-        std::string_view line = text.substr(at + 1, end == std::string_view::npos ? std::string_view::npos : end - at - 1);
-        at = end;
-        std::vector<std::string> words;
-        for (size_t i = 0; i < line.size();) {
-            while (i < line.size() && is_space(line[i])) ++i;
-            size_t j = i;
-            while (j < line.size() && !is_space(line[j])) ++j;
-            if (j > i) words.emplace_back(line.substr(i, j - i));
-            i = j;
-        }
-        if (words.size() < 4 || words[2] != ">" || words[0].size() < 3 || words[0].back() != ':') continue;
-        std::string head = words[0].substr(0, words[0].size() - 1);
-        size_t slash = head.rfind('/');
-        if (slash == std::string::npos || slash == 0 || slash + 1 == head.size() || head.size() - slash > 7) continue;
+    std::istringstream lines{std::string(text)};
+    std::string line, arrow, word;
+    std::getline(lines, line);  // the rest of the note's first line
+    while (std::getline(lines, line)) {
+        std::istringstream in(line);
+        std::string head;
         RowHint h;
+        if (!(in >> head >> h.parent >> arrow) || arrow != ">" || head.size() < 4 || head.back() != ':') continue;
+        const size_t slash = head.rfind('/', head.size() - 2);
+        const char* digits = head.data() + slash + 1;
+        const char* end = head.data() + head.size() - 1;
+        if (slash == std::string::npos || slash == 0 || std::from_chars(digits, end, h.row).ptr != end || h.row < 0)
+            continue;
         h.name = head.substr(0, slash);
-        for (size_t k = slash + 1; k < head.size(); ++k) {
-            if (head[k] < '0' || head[k] > '9') h.row = -1;
-            if (h.row >= 0) h.row = h.row * 10 + (head[k] - '0');
-        }
-        if (h.row < 0 || words.back() != h.name) continue;
-        h.parent = words[1];
-        h.word.assign(words.begin() + 3, words.end());
-        out_.row_hints.push_back(std::move(h));
+        while (in >> word) h.word.push_back(word);
+        if (!h.word.empty() && h.word.back() == h.name) out_.row_hints.push_back(std::move(h));
     }
 }
 
