@@ -3,6 +3,9 @@
 // first read, and a grammar from an internal subset.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
+
 #include "tarvo/detect.h"
 #include "test_support.h"
 
@@ -55,6 +58,25 @@ TEST(DocumentHead, AHeadLongerThanAReadIsReadWholeAndNothingAfterIt) {
     EXPECT_EQ(h.internal_subset, subset);
     EXPECT_EQ(h.root, "big");
     EXPECT_NE(read_document_head_file("/nonexistent/doc.xml").os_error, 0);
+}
+
+// Heads made of the pieces a head reader looks for, in any order and cut
+// anywhere: no input stops it, and a file reads as the same bytes in memory.
+TEST(DocumentHead, AnyMixOfItsPiecesReadsWithoutFault) {
+    const char* const pieces[] = {"<", "<!", "<!DOCTYPE", "<!--", "-->", "<?", "?>", " ", "[", "]", ">", "\"",
+                                  "'", "SYSTEM", "PUBLIC", "r", "/", "\xEF\xBB\xBF", "x.dtd", "<!ENTITY", "\t"};
+    uint32_t seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    for (int round = 0; round < 3000; ++round) {
+        S bytes;
+        for (uint32_t k = next() % 24; k > 0; --k) bytes += pieces[next() % std::size(pieces)];
+        DocumentHead h = read_document_head(bytes);
+        EXPECT_LE(h.root.size() + h.internal_subset.size() + h.system_id.size(), bytes.size()) << bytes;
+        if (round % 100 == 0) {
+            TempFile f(bytes);
+            EXPECT_EQ(read_document_head_file(f.path().c_str()).root, h.root) << bytes;
+        }
+    }
 }
 
 // A grammar of one element, recipe, under `name`.
