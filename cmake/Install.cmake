@@ -1,5 +1,6 @@
-# Install rules: the public headers, the library, the tarvo command (see
-# tools/cli), a relocatable CMake package exporting tarvo::tarvo, and tarvo.pc.
+# Install rules: the public headers, the library, the tarvo command with its
+# manual page and completions (see tools/cli), the built-in grammars' files,
+# a relocatable CMake package exporting tarvo::tarvo, and tarvo.pc.
 include(CMakePackageConfigHelpers)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/tarvo
@@ -9,6 +10,11 @@ install(TARGETS tarvo EXPORT tarvoTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The sources of the built-in grammars, to read, copy and load changed
+# copies of; 'tarvo grammars' names them here.
+file(GLOB _tarvo_grammar_files ${PROJECT_SOURCE_DIR}/src/schemas/*.grammar)
+install(FILES ${_tarvo_grammar_files} DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo/grammars)
 
 set(TARVO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tarvo)
 install(EXPORT tarvoTargets

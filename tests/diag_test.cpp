@@ -16,12 +16,12 @@ TEST(Report, MessagesAreSeparatedByOneNewlineAndNamesPointIntoThem) {
     Details quoted;
     quoted.kind = DiagnosticKind::unknown_element;
     quoted.element = name;
-    b.add(Severity::error, "Element 'Bogus' unknown in DTD", quoted, 2, 9);
+    b.add(Severity::error, "Element 'Bogus' unknown in DTD", quoted, Span::at(2, 9));
     Details named;
     named.element = "elsewhere";
     named.attribute = "Bogus";
     b.begin(Severity::warning).append_format("second '%s'", "x");
-    b.end(named, 3, 1);
+    b.end(named, Span::at(3, 1));
     name = "XXXXX";
     Result r = b.finish(Status::invalid);
     EXPECT_EQ(r.warnings(), "first 1\nsecond 'x'");

@@ -130,6 +130,26 @@ TEST(LoadedGrammar, RegisteredUnderItsOwnNameOnce) {
     EXPECT_THROW(register_grammar(heatmap), std::invalid_argument);
 }
 
+// Unregistering frees the name, hands the tables to the caller (a pointer
+// found before stays valid while they are held) and leaves built-in grammars
+// where they are.
+TEST(LoadedGrammar, UnregisteredNameCanBeTakenAgain) {
+    TempFile file("grammar notes_to_drop\nsource none\nelement 0 note\n  first TEXT/0\n  row 0 (none)\ntext 0 END\n",
+                  "drop.grammar");
+    const SchemaTable* first = &register_grammar(load_grammar(file.path()));
+    std::shared_ptr<const SchemaTable> held = unregister_grammar("notes_to_drop");
+    ASSERT_EQ(held.get(), first);
+    EXPECT_EQ(find_grammar("notes_to_drop"), nullptr);
+    for (const SchemaTable* g : all_grammars()) EXPECT_NE(g, first);
+    EXPECT_EQ(grammar_name(*first), "notes_to_drop");
+    EXPECT_EQ(unregister_grammar("notes_to_drop"), nullptr);
+    const SchemaTable& second = register_grammar(load_grammar(file.path()));
+    EXPECT_EQ(find_grammar("notes_to_drop"), &second);
+    EXPECT_TRUE(unregister_grammar("notes_to_drop"));
+    EXPECT_THROW(unregister_grammar("heatmap"), std::invalid_argument);
+    EXPECT_NE(find_grammar("heatmap"), nullptr);
+}
+
 S counter(const char* prefix, int i, const char* suffix = "") {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%s%06d%s", prefix, i, suffix);

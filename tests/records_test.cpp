@@ -1,5 +1,6 @@
-// Each message's record: severity, kind, where the reader stood, the names
-// concerned and what would have been allowed.
+// Each message's record: severity, kind, the span of the token it is about
+// (where the reader stood when there is none), the names concerned and what
+// would have been allowed.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -22,32 +23,32 @@ struct RecordCase {
 TEST(Records, OnePerMessageWithKindLocationNamesAndExpected) {
     const RecordCase cases[] = {
         {"dictionary", "<dictionary>\n  <Bogus/>", Flags::strict,
-         {"E unknown_element 3:9 <Bogus>", "E unknown_element 3:9 <Bogus>"}},
+         {"E unknown_element 3:4-9 <Bogus>", "E unknown_element 3:4-9 <Bogus>"}},
         {"dictionary", "<dictionary><translation>\n <target>", Flags::strict,
-         {"E misplaced_element 3:9 <target> [source]", "E misplaced_element 3:9 <target> [source]"}},
+         {"E misplaced_element 3:3-9 <target> [source]", "E misplaced_element 3:3-9 <target> [source]"}},
         {"dictionary", "<dictionary><translation><source>a</source><source>", Flags::strict,
-         {"E misplaced_element 2:51 <source> [target]", "E misplaced_element 2:51 <source> [target]"}},
+         {"E misplaced_element 2:45-51 <source> [target]", "E misplaced_element 2:45-51 <source> [target]"}},
         {"dictionary", "<dictionary><translation></translation>", Flags::strict,
-         {"E misplaced_element 2:39 <translation> [source]", "E misplaced_element 2:39 <translation> [source]"}},
+         {"E misplaced_element 2:28-39 <translation> [source]", "E misplaced_element 2:28-39 <translation> [source]"}},
         {"dictionary", "<dictionary><translation>hi</translation>", Flags::strict,
-         {"E text_not_allowed 2:28 <translation> [source]", "E text_not_allowed 2:28 <translation> [source]"}},
+         {"E text_not_allowed 2:26-28 <translation> [source]", "E text_not_allowed 2:26-28 <translation> [source]"}},
         {"dictionary", "<dictionary></target>", Flags::strict,
-         {"E syntax 2:21 <target>", "E syntax 2:21 <target>"}},
+         {"E syntax 2:15-21 <target>", "E syntax 2:15-21 <target>"}},
         {"dictionary", "<dictionary y/>", Flags::strict, {"E syntax 2:14", "E syntax 2:14 <dictionary>"}},
         {"dictionary", "<dictionary>\n<translation>\n<Bogus/></translation>", Flags::ignore_wrong_elements,
-         {"E unknown_element 4:7 <Bogus>", "W unknown_element 4:7 <Bogus>", "E misplaced_element 4:22 <translation> [source]",
-          "E misplaced_element 4:22 <translation> [source]"}},
+         {"E unknown_element 4:2-7 <Bogus>", "W unknown_element 4:2-7 <Bogus>",
+          "E misplaced_element 4:11-22 <translation> [source]", "E misplaced_element 4:11-22 <translation> [source]"}},
         {"heatmap", "<Heatmap><Colors gradient_color_space=\"x\"/>", Flags::strict,
-         {"E wrong_attribute_value 2:42 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
-          "E wrong_attribute_value 2:42 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
+         {"E wrong_attribute_value 2:40 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
+          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
         {"heatmap", "<Heatmap><Colors gradient_color_space=\"x\"/></Heatmap>", Flags::ignore_wrong_attributes,
-         {"W wrong_attribute_value 2:42 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
+         {"W wrong_attribute_value 2:40 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
         {"heatmap", "<Heatmap><Element id=\"a\"/>", Flags::strict,
-         {"E missing_attribute 2:25 <Element> @model_file", "E missing_attribute 2:25 <Element> @model_file"}},
+         {"E missing_attribute 2:11-18 <Element> @model_file", "E missing_attribute 2:11-18 <Element> @model_file"}},
         {"heatmap", "<Heatmap foo='1'>", Flags::strict,
-         {"E unknown_attribute 2:17 <Heatmap> @foo", "E unknown_attribute 2:17 <Heatmap> @foo"}},
+         {"E unknown_attribute 2:10-13 <Heatmap> @foo", "E unknown_attribute 2:2-9 <Heatmap> @foo"}},
         {"heatmap", "<Heatmap foo='1'></Heatmap>", Flags::ignore_unknown_attributes,
-         {"W unknown_attribute 2:17 <Heatmap> @foo"}},
+         {"W unknown_attribute 2:10-13 <Heatmap> @foo"}},
         {"heatmap", "<Heatmap/>\nx", Flags::strict, {"E syntax 3:1"}},
     };
     for (const RecordCase& c : cases) {
@@ -69,7 +70,7 @@ TEST(Records, ColumnsAndLinesAcrossBufferRefills) {
     TempFile file(doc);
     Result from_file = parse_file(grammar("dictionary"), file.path().c_str(), nullptr);
     Result from_memory = parse_buffer(grammar("dictionary"), doc, file.path(), nullptr);
-    EXPECT_EQ(records(from_file), (Lines{"E unknown_element 100002:70007 <Bogus>", "E unknown_element 100002:70007 <Bogus>"}));
+    EXPECT_EQ(records(from_file), (Lines{"E unknown_element 100002:70002-70007 <Bogus>", "E unknown_element 100002:70002-70007 <Bogus>"}));
     EXPECT_EQ(records(from_memory), records(from_file));
     EXPECT_EQ(from_memory.errors(), from_file.errors());
 }

@@ -87,6 +87,9 @@ Lines records(const Result& r) {
     for (const Diagnostic& d : r.diagnostics()) {
         S line = S(d.severity == Severity::warning ? "W " : "E ") + S(kind_name(d.kind)) + " " +
                  std::to_string(d.line) + ":" + std::to_string(d.column);
+        // The token's end: its column on the same line, else line:column.
+        if (d.line > 0 && (d.end_line != d.line || d.end_column != d.column + 1))
+            line += "-" + (d.end_line != d.line ? std::to_string(d.end_line) + ":" : S()) + std::to_string(d.end_column);
         if (!d.element.empty()) line += " <" + S(d.element) + ">";
         if (!d.attribute.empty()) line += " @" + S(d.attribute);
         if (!d.expected.empty()) {

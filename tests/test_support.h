@@ -66,7 +66,9 @@ inline DocCase accepted(const S& body, const Lines& events = {"(unchecked)"}) {
 // A flag as a table's bit.
 constexpr int bit(Flags f) { return static_cast<int>(f); }
 
-// A Result's records, one line each: "E kind LINE:COLUMN <element> @attribute [expected,...]".
+// A Result's records, one line each: "E kind LINE:COLUMN-END <element> @attribute [expected,...]",
+// END the token's end column (END_LINE:END_COLUMN on another line), left out
+// for a single byte.
 Lines records(const Result& r);
 
 // Parses each document as the file doc.xml, from within its directory, so that messages name "doc.xml".

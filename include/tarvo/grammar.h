@@ -56,6 +56,15 @@ TARVO_API std::shared_ptr<const SchemaTable> load_dtd(const std::string& path,
 // std::invalid_argument, naming it, when the name is already taken.
 TARVO_API const SchemaTable& register_grammar(std::shared_ptr<const SchemaTable> grammar);
 
+// Takes the grammar registered as `name` out of the registry: find_grammar()
+// no longer finds it, all_grammars() no longer lists it, and the name may be
+// registered again. Returns the registry's pointer to it, or null when no
+// grammar of that name was registered; throws std::invalid_argument for a
+// built-in grammar. A pointer to the tables that find_grammar() gave earlier
+// stays valid only while some copy of the returned pointer lives: keep it
+// until every parse that may still use the grammar has returned.
+TARVO_API std::shared_ptr<const SchemaTable> unregister_grammar(std::string_view name);
+
 // Built-in grammars in registration order, then registered ones in the
 // order they were registered.
 TARVO_API std::vector<const SchemaTable*> all_grammars();

@@ -159,11 +159,20 @@ TARVO_API std::string_view kind_name(DiagnosticKind kind);
 struct Diagnostic {
     Severity severity = Severity::error;
     DiagnosticKind kind = DiagnosticKind::syntax;
-    // Where the reader stood: the line, and the column in bytes from 1, of
-    // the last character read; 0 when the message is about no position (a
-    // file that could not be opened).
+    // Where the offending token starts (the attribute value for a wrong
+    // value, the attribute name for an undeclared one, the element name for
+    // an unknown or misplaced element, a missing attribute or a missing
+    // child, the run for character data): its line, and its column in bytes
+    // from 1. Where the token is not known, or its bytes are no longer
+    // held, where the reader stood: the last character read. 0 when the
+    // message is about no position (a file that could not be opened).
     long line = 0;
     long column = 0;
+    // Where the token ends: the line of its last byte, and the column just
+    // past it (end_column == column + 1 for a single byte; equal to column
+    // for an empty value). 0 when line is 0.
+    long end_line = 0;
+    long end_column = 0;
     std::string_view element;    // the element concerned, or empty
     std::string_view attribute;  // the attribute concerned, or empty
     // For a misplaced element or text: the elements that could have stood
@@ -224,7 +233,9 @@ private:
 // Grammars in registration order.
 TARVO_API std::span<const SchemaTable* const> grammars();
 // The grammar registered under exactly `name` (built in, or loaded and
-// registered with register_grammar()), or nullptr.
+// registered with register_grammar()), or nullptr. A loaded grammar's
+// pointer stays valid while it is registered; after unregister_grammar(),
+// while the pointer that call returned is kept.
 TARVO_API const SchemaTable* find_grammar(std::string_view name);
 TARVO_API std::string_view grammar_name(const SchemaTable& grammar);
 TARVO_API std::string_view element_name(const SchemaTable& grammar, int element);

@@ -9,7 +9,8 @@
 //   validate.cpp   validate() and its Report; position()
 //   sockets.cpp    parse_socket_stream()
 //   errors.cpp     ParseError, Diagnostic, the unreadable-file exceptions
-//   grammars.cpp   grammars(), grammar_info(), load_grammar(), load_dtd()
+//   grammars.cpp   grammars(), grammar_info(), load_grammar(), load_dtd(),
+//                  unload_grammar()
 //   module.cpp     the method table and the module's creation
 #pragma once
 
@@ -219,6 +220,8 @@ PyObject* grammars_entry(PyObject*, PyObject*);
 PyObject* grammar_info_entry(PyObject*, PyObject* args, PyObject* kwargs);
 PyObject* load_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs);
 PyObject* load_dtd_entry(PyObject*, PyObject* args, PyObject* kwargs);
+PyObject* unload_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs);
+extern const char kUnloadGrammarDoc[];
 extern const char kLoadDtdDoc[];
 extern const char kGrammarsDoc[];
 extern const char kGrammarInfoDoc[];

@@ -370,6 +370,19 @@ int convert_callbacks(PyObject* object, void* out) {
             PyErr_SetString(PyExc_TypeError, "key in dictionary is not a string");
             return 0;
         }
+        // A bare callable would be skipped at every event without a word.
+        if (PyCallable_Check(value) && !PySequence_Check(value)) {
+            const char* data = "";
+            Py_ssize_t size = 0;
+            PyObject* owner = nullptr;
+            key_bytes(key, &data, &size, &owner);
+            PyErr_Format(PyExc_TypeError,
+                         "callbacks for element '%.200s': expected a list of three, [start, text, end], "
+                         "not a bare %.100s",
+                         std::string(data, static_cast<size_t>(size)).c_str(), Py_TYPE(value)->tp_name);
+            Py_XDECREF(owner);
+            return 0;
+        }
     }
     *static_cast<PyObject**>(out) = object;
     return 1;

@@ -26,26 +26,36 @@ PyObject* string_list(const std::vector<std::string_view>& messages) {
 // tarvo.Diagnostic: one message as data, a named tuple of fixed fields.
 PyStructSequence_Field g_diagnostic_fields[] = {
     {const_cast<char*>("severity"), const_cast<char*>("'error' or 'warning'")},
-    {const_cast<char*>("kind"), const_cast<char*>("what the message is about: 'syntax', 'unknown_element', ...")},
-    {const_cast<char*>("lineno"), const_cast<char*>("line of the reader's position, from 1; None: no position")},
-    {const_cast<char*>("offset"), const_cast<char*>("column in bytes from 1; None: no position")},
+    {const_cast<char*>("kind"), const_cast<char*>("what the message is about: 'syntax', 'unknown_element', "
+                      "'misplaced_element', 'unknown_attribute', 'wrong_attribute_value', 'missing_attribute', "
+                      "'text_not_allowed', 'input_output' or 'handler_failed'")},
+    {const_cast<char*>("lineno"), const_cast<char*>("line where the token concerned starts, from 1; None: no position")},
+    {const_cast<char*>("offset"), const_cast<char*>("its column in bytes from 1; None: no position")},
     {const_cast<char*>("element"), const_cast<char*>("the element concerned, or None")},
     {const_cast<char*>("attribute"), const_cast<char*>("the attribute concerned, or None")},
     {const_cast<char*>("expected"), const_cast<char*>("what could have stood there: element names or values")},
     {const_cast<char*>("message"), const_cast<char*>("the message text")},
     // By name only: the tuple keeps its eight items.
-    {const_cast<char*>("code"), const_cast<char*>("the problem's stable name: 'unknown-element', 'syntax', ...")},
+    {const_cast<char*>("code"), const_cast<char*>("the problem's stable name, or None: 'unknown-element', "
+                      "'misplaced-element', 'missing-element', 'unknown-attribute', 'missing-attribute', "
+                      "'invalid-value', 'text-not-allowed', 'syntax', 'unreadable' or 'callback-failed'")},
     {const_cast<char*>("note"), const_cast<char*>("True: the reader's line about where the problem of the record before happened")},
     {const_cast<char*>("parent"), const_cast<char*>("the element the concerned one stands in, or None")},
     {const_cast<char*>("path"), const_cast<char*>("the element's path from the root, '/Root/Item[2]', or None")},
     {const_cast<char*>("suggestion"), const_cast<char*>("the allowed name or value closest to a wrong one, or None")},
+    {const_cast<char*>("end_lineno"), const_cast<char*>("line of the token's last byte; None: no position")},
+    {const_cast<char*>("end_offset"), const_cast<char*>("column just past the token's last byte; None: no position")},
     {nullptr, nullptr},
 };
-constexpr Py_ssize_t kDiagnosticFields = 13;
+constexpr Py_ssize_t kDiagnosticFields = 15;
 
 PyStructSequence_Desc g_diagnostic_desc = {
     const_cast<char*>("tarvo.Diagnostic"),
-    const_cast<char*>("One warning or error of a parse as data; message is its text."),
+    const_cast<char*>("One warning or error of a parse as data; message is its text.\n"
+                      "\n"
+                      "A tuple of eight: severity, kind, lineno, offset, element, attribute,\n"
+                      "expected, message; code, note, parent, path and suggestion by name\n"
+                      "only. Each field is described below."),
     g_diagnostic_fields,
     8,
 };
@@ -107,6 +117,8 @@ PyObject* diagnostic_record(const Diagnostic& d) {
         text_or_none(d.parent),
         text_or_none(d.path),
         text_or_none(d.suggestion),
+        position(d.end_line, placed),
+        position(d.end_column, placed),
     };
     bool ok = true;
     for (Py_ssize_t i = 0; i < kDiagnosticFields; ++i) {
@@ -263,10 +275,32 @@ void raise_parse_error(const Result& r, const char* path) {
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(e)), e);
 }
 
+const char kParseErrorDoc[] =
+    "A parse that failed: the document is invalid or could not be read.\n"
+    "\n"
+    "str(error) is the error text, the errors joined by newlines. Fields:\n"
+    "  errors       list of str: each error message, in the order reported\n"
+    "  warnings     list of str: each warning message met before the parse ended\n"
+    "  kind         str or None: the first error's kind ('syntax', 'unknown_element',\n"
+    "               'misplaced_element', 'unknown_attribute', 'wrong_attribute_value',\n"
+    "               'missing_attribute', 'text_not_allowed', 'input_output',\n"
+    "               'handler_failed')\n"
+    "  lineno       int or None: line of the first error, from 1\n"
+    "  offset       int or None: its column in bytes, from 1\n"
+    "  filename     str or None: the path of the document read; None for bytes\n"
+    "               and sockets\n"
+    "  diagnostics  list of Diagnostic: every message as a record, in the order\n"
+    "               reported (with max_errors above 1, every problem found up to\n"
+    "               that many)\n"
+    "A file that could not be read raises a class derived from both ParseError\n"
+    "and the OSError subclass for its error number (FileNotFoundError, ...), with\n"
+    "errno, strerror and filename set as well.";
+
 bool add_error_types(PyObject* module) {
     if (!g_parse_error) {
         // Python 2 declares the name parameter without const.
-        g_parse_error = PyErr_NewException(const_cast<char*>("tarvo.ParseError"), nullptr, nullptr);
+        g_parse_error = PyErr_NewExceptionWithDoc(const_cast<char*>("tarvo.ParseError"),
+                                                  const_cast<char*>(kParseErrorDoc), nullptr, nullptr);
         if (!g_parse_error) return false;
     }
     if (!g_diagnostic_ready) {

@@ -1,5 +1,6 @@
-// grammars(), grammar_info(), load_grammar() and load_dtd(): the grammars
-// as the module shows them, and grammars read from files at run time.
+// grammars(), grammar_info(), load_grammar(), load_dtd() and
+// unload_grammar(): the grammars as the module shows them, and grammars read
+// from files at run time.
 #include "binding.h"
 
 #include <exception>
@@ -114,12 +115,41 @@ const char kGrammarInfoDoc[] = TARVO_DOC(
 
 namespace {
 
-// Loads a grammar with `load` and registers it; its name, or null with
-// ValueError for a file that cannot be used or a name already taken.
-// Reading and checking the file may wait and takes time: other threads run
-// meanwhile. Registering is quick and is done under the lock.
+// The tables of grammars unloaded or replaced. A parse on another thread may
+// still be reading them (parses run without the interpreter lock), and the
+// callbacks' name strings are kept by table address, so they stay in memory
+// until the process ends: unloading frees the name, not the memory.
+std::vector<std::shared_ptr<const SchemaTable>>* g_retired = nullptr;
+
+// Takes the grammar `name` out of the registry and keeps its tables; false
+// with ValueError set for a built-in grammar or a name nobody registered.
+bool retire(std::string_view name) {
+    try {
+        if (!g_retired) g_retired = new std::vector<std::shared_ptr<const SchemaTable>>;
+        g_retired->reserve(g_retired->size() + 1);  // so the push_back below cannot throw
+        std::shared_ptr<const SchemaTable> old = unregister_grammar(name);
+        if (!old) {
+            PyErr_Format(PyExc_ValueError, "unknown grammar '%s'", std::string(name).c_str());
+            return false;
+        }
+        g_retired->push_back(std::move(old));
+        return true;
+    } catch (const std::invalid_argument& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    return false;
+}
+
+// Loads a grammar with `load` and registers it, in place of the grammar of
+// the same name when `replace` is true; its name, or null with ValueError
+// for a file that cannot be used or a name already taken. Reading and
+// checking the file may wait and takes time: other threads run meanwhile.
+// Registering is quick and is done with the interpreter lock held, so no
+// Python thread sees the name missing between the old grammar and the new.
 template <class Load>
-PyObject* load_and_register(Load&& load) {
+PyObject* load_and_register(Load&& load, bool replace) {
     std::shared_ptr<const SchemaTable> loaded;
     std::exception_ptr failure;
     Py_BEGIN_ALLOW_THREADS
@@ -131,7 +161,9 @@ PyObject* load_and_register(Load&& load) {
     Py_END_ALLOW_THREADS
     try {
         if (failure) std::rethrow_exception(failure);
-        std::string_view name = grammar_name(register_grammar(std::move(loaded)));
+        std::string name(grammar_name(*loaded));
+        if (replace && find_grammar(name) && !retire(name)) return nullptr;
+        register_grammar(std::move(loaded));
         return text(name.data(), name.size());
     } catch (const GrammarError& e) {
         PyErr_SetString(PyExc_ValueError, e.what());
@@ -145,8 +177,17 @@ PyObject* load_and_register(Load&& load) {
     return nullptr;
 }
 
-const char* const kLoadGrammarKeywords[] = {"path", nullptr};
-const char* const kLoadDtdKeywords[] = {"path", "loosened", nullptr};
+// The truth of an optional flag argument (null: not given).
+bool flag_value(PyObject* o, bool* out) {
+    int truth = o ? PyObject_IsTrue(o) : 0;
+    if (truth < 0) return false;
+    *out = truth != 0;
+    return true;
+}
+
+const char* const kLoadGrammarKeywords[] = {"path", "replace", nullptr};
+const char* const kLoadDtdKeywords[] = {"path", "loosened", "replace", nullptr};
+const char* const kUnloadKeywords[] = {"name", nullptr};
 
 }  // namespace
 
@@ -174,26 +215,32 @@ std::string path_string(PathArgument& converted) {
 
 PyObject* load_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     PathArgument converted = nullptr;
-    if (!parse_arguments(args, kwargs, TARVO_PATH_FORMAT ":load_grammar", kLoadGrammarKeywords,
-                         TARVO_PATH_ARGUMENT(converted)))
+    PyObject* replace_arg = nullptr;
+    if (!parse_arguments(args, kwargs, TARVO_PATH_FORMAT "|O:load_grammar", kLoadGrammarKeywords,
+                         TARVO_PATH_ARGUMENT(converted), &replace_arg))
         return nullptr;
     std::string path = path_string(converted);
-    return load_and_register([&] { return load_grammar(path); });
+    bool replace;
+    if (!flag_value(replace_arg, &replace)) return nullptr;
+    return load_and_register([&] { return load_grammar(path); }, replace);
 }
 
 PyObject* load_dtd_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     PathArgument converted = nullptr;
     PyObject* loosened_out = Py_None;
-    if (!parse_arguments(args, kwargs, TARVO_PATH_FORMAT "|O:load_dtd", kLoadDtdKeywords,
-                         TARVO_PATH_ARGUMENT(converted), &loosened_out))
+    PyObject* replace_arg = nullptr;
+    if (!parse_arguments(args, kwargs, TARVO_PATH_FORMAT "|OO:load_dtd", kLoadDtdKeywords,
+                         TARVO_PATH_ARGUMENT(converted), &loosened_out, &replace_arg))
         return nullptr;
     std::string path = path_string(converted);
+    bool replace;
+    if (!flag_value(replace_arg, &replace)) return nullptr;
     if (loosened_out != Py_None && !PyList_Check(loosened_out)) {
         PyErr_Format(PyExc_TypeError, "loosened must be a list or None, not %.100s", Py_TYPE(loosened_out)->tp_name);
         return nullptr;
     }
     std::vector<std::string> loosened;
-    Ref name(load_and_register([&] { return load_dtd(path, &loosened); }));
+    Ref name(load_and_register([&] { return load_dtd(path, &loosened); }, replace));
     if (!name.get()) return nullptr;
     if (loosened_out != Py_None)
         for (const std::string& line : loosened) {
@@ -203,22 +250,39 @@ PyObject* load_dtd_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     return name.release();
 }
 
+PyObject* unload_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    const char* name = nullptr;
+    if (!parse_arguments(args, kwargs, "s:unload_grammar", kUnloadKeywords, &name)) return nullptr;
+    if (!retire(name)) return nullptr;
+    Py_RETURN_NONE;
+}
+
 const char kLoadGrammarDoc[] = TARVO_DOC(
-    "load_grammar(path)",
+    "load_grammar(path, replace=False)",
     "Read the grammar file at path and register it under the name it declares, for\n"
     "parse(), parse_socket_stream(), grammar_info() and grammars(); returns that\n"
-    "name. Raises ValueError naming the grammar when the name is already taken\n"
-    "(built in or loaded before), and ValueError with one \"file:line: reason\" per\n"
-    "line when the file cannot be read or is not a valid grammar.");
+    "name. A grammar loaded before under that name is replaced when replace is\n"
+    "true; otherwise, and always for a built-in grammar, a name already taken\n"
+    "raises ValueError naming the grammar. Raises ValueError with one\n"
+    "\"file:line: reason\" per line when the file cannot be read or is not a valid\n"
+    "grammar; the grammar registered before is then kept.");
 
 const char kLoadDtdDoc[] = TARVO_DOC(
-    "load_dtd(path, loosened=None)",
+    "load_dtd(path, loosened=None, replace=False)",
     "Read the DTD at path as a grammar (named after the file) and register it as\n"
     "load_grammar() does; returns its name. Nothing outside the file is read. When\n"
     "loosened is a list, a line is appended to it for each place the grammar\n"
     "checks more loosely than the DTD (\"element NAME: reason\", ...). Raises\n"
     "ValueError as load_grammar() does, with \"file:line: reason\" lines for a DTD\n"
     "that cannot be read or used.");
+
+const char kUnloadGrammarDoc[] = TARVO_DOC(
+    "unload_grammar(name)",
+    "Take the loaded grammar registered as name out of the registry: parse() and\n"
+    "grammars() no longer know it, and the name may be loaded again. A parse\n"
+    "already running with it (on another thread) finishes with it; its tables\n"
+    "stay in memory until the process ends. Raises ValueError for a built-in\n"
+    "grammar and for a name no grammar is registered under.");
 
 }  // namespace tarvo::py
 

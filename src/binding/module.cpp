@@ -6,17 +6,18 @@ namespace tarvo::py {
 namespace {
 
 const char kModuleDoc[] =
-    "Validating XML reader over built-in grammars.\n"
+    "Validating XML reader over grammars built in or loaded at run time.\n"
     "\n"
     "parse() reads a document file, parse_bytes() one held in memory,\n"
     "parse_socket_stream() documents sent back to back over a socket. Each checks\n"
-    "the document against a grammar compiled into the module, calls the callables\n"
+    "the document against a grammar, built in or loaded, calls the callables\n"
     "registered for its elements, and returns the warning text or raises\n"
     "ParseError, whose diagnostics are Diagnostic records. The PARSE_* flags\n"
     "tolerate wrong or unknown attributes and misplaced elements. grammars() and\n"
     "grammar_info() show the grammars; load_grammar() adds one from a grammar file,\n"
-    "load_dtd() one from a DTD. validate() checks a document and returns a Report\n"
-    "instead of raising; position() tells a callback where the reader stands.";
+    "load_dtd() one from a DTD, unload_grammar() drops one. validate() checks a\n"
+    "document and returns a Report instead of raising; position() tells a callback\n"
+    "where the reader stands.";
 
 PyMethodDef g_methods[] = {
     {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, kParseDoc},
@@ -27,6 +28,7 @@ PyMethodDef g_methods[] = {
     {"grammar_info", keywords_function(grammar_info_entry), METH_VARARGS | METH_KEYWORDS, kGrammarInfoDoc},
     {"load_grammar", keywords_function(load_grammar_entry), METH_VARARGS | METH_KEYWORDS, kLoadGrammarDoc},
     {"load_dtd", keywords_function(load_dtd_entry), METH_VARARGS | METH_KEYWORDS, kLoadDtdDoc},
+    {"unload_grammar", keywords_function(unload_grammar_entry), METH_VARARGS | METH_KEYWORDS, kUnloadGrammarDoc},
     {"validate", keywords_function(validate_entry), METH_VARARGS | METH_KEYWORDS, kValidateDoc},
     {"position", position_entry, METH_NOARGS, kPositionDoc},
     {"_unreadable", rebuild_unreadable_entry, METH_VARARGS, nullptr},

@@ -253,12 +253,13 @@ const char kBytesDoc[] = TARVO_DOC(
 
 #define TARVO_PARSE_DOC(name)                                                                                  \
     TARVO_DOC(name "(grammar, callbacks, path, flags=PARSE_STRICT, max_errors=1)",                                           \
-              "Read the document file at path against the built-in grammar named grammar.\n"                   \
+              "Read the document file at path against the grammar named grammar.\n"                            \
               "\n"                                                                                             \
               "callbacks maps element names to a sequence [start, text, end] of callables,\n"                  \
               "called as start(name, attributes), text(name, text) and end(name); shorter\n"                   \
-              "sequences and None items are allowed. The key \"*\" gives the sequence for every\n"             \
-              "element without an entry of its own. flags combines the PARSE_* constants.\n"                   \
+              "sequences and None items are allowed, a bare callable is refused (TypeError).\n"                \
+              "The key \"*\" gives the sequence for every element without an entry of its own.\n"            \
+              "flags combines the PARSE_* constants.\n"                                                         \
               "max_errors is how many validity errors are reported before the parse stops\n"                \
               "(0: no limit); after one, reading goes on as the matching PARSE_* tolerance\n"                \
               "would, each problem staying an error. A syntax error always ends it.\n"                        \

@@ -30,8 +30,10 @@ class Diagnostic(structseq[Any], Tuple[str, _Kind, Optional[int], Optional[int],
     def severity(self) -> Literal["error", "warning"]: ...
     @property
     def kind(self) -> _Kind: ...
-    # Line (from 1) and column (in bytes from 1) where the reader stood;
-    # None for a message about no place (a file that could not be opened).
+    # Line (from 1) and column (in bytes from 1) where the token concerned
+    # starts (the wrong value, the undeclared attribute's or the element's
+    # name, the run of character data), or where the reader stood; None for
+    # a message about no place (a file that could not be opened).
     @property
     def lineno(self) -> Optional[int]: ...
     @property
@@ -69,6 +71,11 @@ class Diagnostic(structseq[Any], Tuple[str, _Kind, Optional[int], Optional[int],
     # outside its list: the allowed name or value closest to it.
     @property
     def suggestion(self) -> Optional[str]: ...
+    # The line of the token's last byte and the column just past it.
+    @property
+    def end_lineno(self) -> Optional[int]: ...
+    @property
+    def end_offset(self) -> Optional[int]: ...
 
 @final
 class Report(structseq[Any], Tuple[bool, int, List[Diagnostic]]):
@@ -108,8 +115,9 @@ EndCallback = Callable[[str], Any]
 # Element name -> [start, text, end] (StartCallback, TextCallback,
 # EndCallback); the key "*" serves every element without an entry of its
 # own. Shorter sequences are allowed, and an item that is None or not
-# callable is skipped; so is a value that is not a sequence. The values are
-# Any so that a dictionary literal mixing such lists type-checks.
+# callable is skipped; so is a value that is not a sequence, but a bare
+# callable raises TypeError naming the element. The values are Any so that a
+# dictionary literal mixing such lists type-checks.
 Callbacks = Dict[str, Any]
 
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
@@ -118,8 +126,8 @@ class _Socket(Protocol):
     def fileno(self) -> int: ...
 
 def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ..., max_errors: int = ...) -> str:
-    """Read the document file at path against the built-in grammar named
-    grammar and call the registered callables for its elements.
+    """Read the document file at path against the grammar named grammar
+    (built in or loaded) and call the registered callables for its elements.
 
     max_errors (default 1) is how many validity errors are reported before
     the parse stops, 0 for no limit; after one, reading goes on as the
@@ -203,20 +211,29 @@ def grammar_info(name: str) -> _GrammarInfo:
     unknown name."""
     ...
 
-def load_grammar(path: _Path) -> str:
+def load_grammar(path: _Path, replace: bool = ...) -> str:
     """Read the grammar file at path, register it under the name it
-    declares and return that name. Raises ValueError naming the grammar when
-    the name is taken, and ValueError with "file:line: reason" lines when the
-    file cannot be read or is not a valid grammar."""
+    declares and return that name. A grammar loaded before under that name
+    is replaced when replace is true; otherwise, and always for a built-in
+    grammar, a name already taken raises ValueError naming the grammar.
+    Raises ValueError with "file:line: reason" lines when the file cannot be
+    read or is not a valid grammar (the grammar registered before stays)."""
     ...
 
-def load_dtd(path: _Path, loosened: Optional[List[str]] = ...) -> str:
+def load_dtd(path: _Path, loosened: Optional[List[str]] = ..., replace: bool = ...) -> str:
     """Read the DTD at path as a grammar named after the file, register it
     as load_grammar() does and return its name. Nothing outside the file is
     read. When loosened is a list, a line is appended to it for each place
     the grammar checks more loosely than the DTD ("element NAME: reason",
     "attribute NAME of ELEMENT: reason"). Raises ValueError as
     load_grammar() does."""
+    ...
+
+def unload_grammar(name: str) -> None:
+    """Take the loaded grammar registered as name out of the registry; the
+    name may be loaded again. A parse already running with it finishes with
+    it; its tables stay in memory until the process ends. Raises ValueError
+    for a built-in grammar and for a name nothing is registered under."""
     ...
 
 # On Python 3 a str or os.PathLike source is a path and bytes hold the

@@ -46,13 +46,12 @@ ReportBuilder::Piece ReportBuilder::keep_name(std::string_view name, const Piece
     return {2, 0, name.size(), &*names_.emplace(name).first};
 }
 
-void ReportBuilder::end(const Details& details, long line, long column) {
+void ReportBuilder::end(const Details& details, const Span& span) {
     const StrBuf& t = text(pending_);
     Record r{};
     r.severity = pending_;
     r.kind = details.kind;
-    r.line = line;
-    r.column = column;
+    r.span = span;
     r.message = {static_cast<uint8_t>(pending_ == Severity::warning ? 0 : 1), pending_start_,
                  t.length() - pending_start_, nullptr};
     r.element = keep_name(details.element, r.message);
@@ -81,10 +80,9 @@ void ReportBuilder::end(const Details& details, long line, long column) {
     records_.push_back(r);
 }
 
-void ReportBuilder::add(Severity severity, std::string_view message, const Details& details, long line,
-                        long column) {
+void ReportBuilder::add(Severity severity, std::string_view message, const Details& details, const Span& span) {
     begin(severity).append(message);
-    end(details, line, column);
+    end(details, span);
 }
 
 ReportBuilder::Piece ReportBuilder::pooled(std::string_view s) {
@@ -133,8 +131,10 @@ Result ReportBuilder::finish(Status status) {
             Diagnostic& d = s->diagnostics.emplace_back();
             d.severity = r.severity;
             d.kind = r.kind;
-            d.line = r.line;
-            d.column = r.column;
+            d.line = r.span.line;
+            d.column = r.span.column;
+            d.end_line = r.span.end_line;
+            d.end_column = r.span.end_column;
             d.message = view(*s, r.message);
             d.element = view(*s, r.element);
             d.attribute = view(*s, r.attribute);
@@ -170,7 +170,7 @@ Result::Result(Status s, std::span<const Diagnostic> records) {
         details.parent = d.parent;
         details.path = d.path;
         details.suggestion = d.suggestion;
-        b.add(d.severity, d.message, details, d.line, d.column);
+        b.add(d.severity, d.message, details, {d.line, d.column, d.end_line, d.end_column});
     }
     *this = b.finish(s);
 }

@@ -17,6 +17,14 @@
 
 namespace tarvo {
 
+// Where a record's token lies: the line and column of its first byte, and
+// the line of its last byte with the column just past it (see Diagnostic).
+struct Span {
+    long line = 0, column = 0, end_line = 0, end_column = 0;
+    // The one byte at `line`, `column`; nowhere when `line` is 0.
+    static Span at(long line, long column) { return {line, column, line, line > 0 ? column + 1 : 0}; }
+};
+
 // What the reporting site knows about a message besides its text. The views
 // must stay valid until the message is filed.
 struct Details {
@@ -54,12 +62,11 @@ public:
     // A message written in parts straight into its text: begin() returns the
     // text to append to, end() files what was appended since as one message.
     StrBuf& begin(Severity severity);
-    void end(const Details& details, long line = 0, long column = 0);
+    void end(const Details& details, const Span& span = {});
     // The text the message begun last is being written into.
     StrBuf& text_being_written() { return text(pending_); }
     // A whole message at once.
-    void add(Severity severity, std::string_view message, const Details& details = {}, long line = 0,
-             long column = 0);
+    void add(Severity severity, std::string_view message, const Details& details = {}, const Span& span = {});
 
     // Hands the texts and records to a Result and starts afresh.
     Result finish(Status status);
@@ -76,7 +83,7 @@ private:
     struct Record {
         Severity severity;
         DiagnosticKind kind;
-        long line, column;
+        Span span;
         Piece message, element, attribute, code, parent, path, suggestion;
         size_t expected_first = 0, expected_count = 0;
         int os_error;

@@ -80,6 +80,20 @@ const SchemaTable& register_grammar(std::shared_ptr<const SchemaTable> grammar) 
     return *r.loaded.back();
 }
 
+std::shared_ptr<const SchemaTable> unregister_grammar(std::string_view name) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    for (auto it = r.loaded.begin(); it != r.loaded.end(); ++it)
+        if (name == (*it)->name) {
+            std::shared_ptr<const SchemaTable> out = std::move(*it);
+            r.loaded.erase(it);
+            return out;
+        }
+    if (find_builtin(name))
+        throw std::invalid_argument("the grammar '" + std::string(name) + "' is built in and cannot be unregistered");
+    return nullptr;
+}
+
 std::vector<const SchemaTable*> all_grammars() {
     std::vector<const SchemaTable*> out(grammars().begin(), grammars().end());
     Registry& r = registry();

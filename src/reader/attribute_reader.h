@@ -86,6 +86,23 @@ bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name
     return true;
 }
 
+[[gnu::cold, gnu::noinline]] inline std::string given_twice(std::string_view name) {
+    return "attribute '" + std::string(name) + "' is given twice";
+}
+
+// An XML value after its opening `quote` that needs work or crosses a
+// refill: read into `value` and finished.
+template <class Input>
+[[gnu::noinline]] bool read_xml_value(Input& in, int quote, std::string& value, std::string& problem) {
+    value.clear();
+    bool special = false;
+    const int end = quote == '"' ? in.template scan_xml<'"', false>(value, special)
+                                 : in.template scan_xml<'\'', false>(value, special);
+    if (end < 0) return problem = xml::expected(end, "the value's closing quote"), false;
+    if (special) problem = xml::finish_run(value, xml::Run::attribute);
+    return problem.empty();
+}
+
 // The XML reading mode's attribute list: XML names, '=' with optional
 // whitespace around it, a value in single or double quotes finished as an
 // attribute value (references replaced, whitespace normalised), whitespace
@@ -98,37 +115,33 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
     int c = lookahead;
     while (xml::is_name_start_byte(c)) {
         std::string_view key;
-        c = in.read_xml_name(name, key);
-        if (xml::has_high_byte(key)) {
-            problem = xml::check_name(key);
-            if (!problem.empty()) return false;
-        }
+        c = in.read_xml_name(name, key, [&problem](std::string_view k) {
+            problem = xml::check_name(k);
+            return problem.empty();
+        });
         ValueTarget target = attribute_target(out, key);
-        if (target.again) return problem = "attribute '" + std::string(key) + "' is given twice", false;
+        if (target.again) [[unlikely]]
+            return problem = given_twice(key), false;
         if (is_space(c)) c = in.skip_space();
-        if (c != '=') return problem = "found " + xml::describe(c) + " where '=' expected", false;
-        const int quote = in.skip_space();
-        if (quote != '"' && quote != '\'')
-            return problem = "found " + xml::describe(quote) + " where a quoted value expected", false;
-        if (!target.view || !(quote == '"' ? in.template xml_value_in_buffer<'"'>(*target.view)
-                                           : in.template xml_value_in_buffer<'\''>(*target.view))) {
-            std::string& value = *target.text;
-            value.clear();
-            bool special = false;
-            const int end = quote == '"' ? in.template scan_xml<'"', false>(value, special)
-                                         : in.template scan_xml<'\'', false>(value, special);
-            if (end < 0) return problem = "found end of input where the value's closing quote expected", false;
-            if (special) {
-                problem = xml::finish_run(value, xml::Run::attribute);
-                if (!problem.empty()) return false;
-            }
-        } else {
-            watch_views(in, out);
+        if (c != '=') [[unlikely]] {
+            if (c != kRefusedName) problem = xml::expected(c, "'='");
+            return false;
         }
-        c = in.get();
-        if (is_space(c))
-            c = in.skip_space();
-        else if (xml::is_name_start_byte(c))
+        const int quote = in.skip_space();
+        bool in_buffer;
+        if (quote == '"')
+            in_buffer = target.view && in.template xml_value_in_buffer<'"'>(*target.view);
+        else if (quote == '\'') [[unlikely]]
+            in_buffer = target.view && in.template xml_value_in_buffer<'\''>(*target.view);
+        else [[unlikely]]
+            return problem = xml::expected(quote, "a quoted value"), false;
+        if (in_buffer)
+            watch_views(in, out);
+        else if (!read_xml_value(in, quote, *target.text, problem))
+            return false;
+        bool spaced;
+        c = in.skip_space(spaced);
+        if (!spaced && xml::is_name_start_byte(c)) [[unlikely]]
             return problem = "found " + xml::describe(c) + " where whitespace expected between attributes", false;
     }
     lookahead = c;

@@ -42,6 +42,9 @@ inline unsigned first_unmarked(Block m) {
     unsigned bits = ~static_cast<unsigned>(_mm_movemask_epi8(m)) & 0xFFFFu;
     return bits ? static_cast<unsigned>(__builtin_ctz(bits)) : 16;
 }
+// Bytes below 0x20 or of 0x80 and above: one signed compare, as the
+// latter are the negative ones.
+inline Block control_or_high(Block v) { return _mm_cmplt_epi8(v, splat(0x20)); }
 #elif TARVO_SCAN_NEON
 using Block = uint8x16_t;
 inline Block load(const unsigned char* p) { return vld1q_u8(p); }
@@ -58,6 +61,7 @@ inline unsigned first(Block m) {
     return bits ? static_cast<unsigned>(__builtin_ctzll(bits)) / 4 : 16;
 }
 inline unsigned first_unmarked(Block m) { return first(vmvnq_u8(m)); }
+inline Block control_or_high(Block v) { return vmvnq_u8(in_range(v, 0x20, 0x60)); }
 #endif
 
 }  // namespace detail
@@ -115,46 +119,43 @@ template <unsigned char Stop, bool Cr, bool Amp>
 }
 
 // The XML reading mode's names: first byte that is not an ASCII letter or
-// digit, '-', '.', '_', ':' or part of a multi-byte UTF-8 sequence.
-inline bool is_xml_name_byte(unsigned char c) {
-    return is_alnum(c) || c == '-' || c == '.' || c == '_' || c == ':' || c >= 0x80;
+// digit, '-', '.', '_', ':' or part of a multi-byte UTF-8 sequence. `high`
+// is set when the name holds such a byte, which only then needs decoding.
+// Most names are ASCII letters, digits and ':', which the plain scan
+// settles; the bytes past that, mostly few, are taken one at a time.
+inline const unsigned char* skip_xml_name_rest(const unsigned char* p, const unsigned char* e, bool& high) {
+    unsigned char seen = 0;
+    for (; p < e && is_xml_name_byte(*p); ++p) seen |= *p;
+    if (seen >= 0x80) high = true;
+    return p;
 }
-[[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e) {
-    // Most names are letters and digits, which the plain scan settles.
+[[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e,
+                                                                 bool& high) {
     p = skip_name<':'>(p, e);
-    if (p < e && (*p == '-' || *p == '.' || *p == '_' || *p >= 0x80)) [[unlikely]]
-        while (p < e && is_xml_name_byte(*p)) ++p;
+    if (p < e && is_xml_name_rest_byte(*p)) [[unlikely]] return skip_xml_name_rest(p, e, high);
     return p;
 }
 
 // The XML reading mode's runs: first byte equal to `Stop` or one that needs
-// a closer look: '&', '<', a byte of a multi-byte sequence, and a control
-// character; in text (`Text`) also ']', while tab and line feed pass there
-// (in a value they become spaces).
+// a closer look: '&', '<', a byte of a multi-byte sequence, any control
+// character, in text (`Text`) also ']'. Tab and line feed stop the scan
+// too; in text the caller lets them pass (in a value they become spaces).
 template <unsigned char Stop, bool Text>
-inline const unsigned char* find_xml_stop(const unsigned char* p, const unsigned char* e) {
-    auto special = [](unsigned char c) {
-        return c == Stop || c < 0x20 || c >= 0x80 || c == '&' || c == '<' || (Text && c == ']');
-    };
+[[gnu::always_inline]] inline const unsigned char* find_xml_stop(const unsigned char* p, const unsigned char* e) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
     using namespace detail;
     for (; e - p >= 16; p += 16) {
         Block v = load(p);
-        // Printable ASCII is [0x20, 0x80): one range test marks the rest.
-        Block printable = in_range(v, 0x20, 0x60);
-        if constexpr (Text) printable = either(printable, either(eq(v, splat('\t')), eq(v, splat('\n'))));
-        Block hit = either(either(eq(v, splat(Stop)), eq(v, splat('&'))), eq(v, splat('<')));
+        Block hit = either(either(eq(v, splat(Stop)), eq(v, splat('&'))), control_or_high(v));
+        if constexpr (Stop != '<') hit = either(hit, eq(v, splat('<')));
         if constexpr (Text) hit = either(hit, eq(v, splat(']')));
-#if TARVO_SCAN_SSE2
-        hit = either(hit, _mm_xor_si128(printable, splat(0xFF)));
-#else
-        hit = either(hit, vmvnq_u8(printable));
-#endif
         unsigned i = first(hit);
         if (i < 16) return p + i;
     }
 #endif
-    while (p < e && !(special(*p) && !(Text && (*p == '\t' || *p == '\n')))) ++p;
+    constexpr uint8_t stops =
+        Text ? tarvo::detail::kXmlRunStop | tarvo::detail::kXmlBracket : tarvo::detail::kXmlRunStop;
+    while (p < e && *p != Stop && !(tarvo::detail::kClasses[*p + 1u] & stops)) ++p;
     return p;
 }
 

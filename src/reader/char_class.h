@@ -8,7 +8,16 @@
 namespace tarvo {
 
 namespace detail {
-enum : uint8_t { kSpace = 1, kAlpha = 2, kDigit = 4 };
+enum : uint8_t {
+    kSpace = 1,
+    kAlpha = 2,
+    kDigit = 4,
+    kXmlNameStart = 8,
+    kXmlNameRest = 16,
+    kXmlRunStop = 32,  // a byte an XML value or text run must look at
+    kXmlBracket = 64,  // ']', which text must look at too
+    kXmlName = 128,    // a byte of an XML name
+};
 constexpr std::array<uint8_t, 257> make_classes() {
     std::array<uint8_t, 257> t{};  // index 0 is end of input (-1)
     for (int c = 0; c < 256; ++c) {
@@ -16,6 +25,14 @@ constexpr std::array<uint8_t, 257> make_classes() {
         if (c == ' ' || (c >= '\t' && c <= '\r')) v |= kSpace;
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) v |= kAlpha;
         if (c >= '0' && c <= '9') v |= kDigit;
+        // The XML reading mode's name starts: ASCII letters, '_', ':', and
+        // any byte of a multi-byte sequence (decoded and judged later).
+        if ((v & kAlpha) || c == '_' || c == ':' || c >= 0x80) v |= kXmlNameStart;
+        // Name bytes other than letters, digits and ':'.
+        if (c == '-' || c == '.' || c == '_' || c >= 0x80) v |= kXmlNameRest;
+        if (c < 0x20 || c >= 0x80 || c == '&' || c == '<') v |= kXmlRunStop;
+        if (c == ']') v |= kXmlBracket;
+        if ((v & (kAlpha | kDigit | kXmlNameRest)) || c == ':') v |= kXmlName;
         t[static_cast<size_t>(c) + 1] = v;
     }
     return t;
@@ -28,6 +45,14 @@ inline bool is_space(int c) { return detail::kClasses[static_cast<size_t>(c + 1)
 inline bool is_alpha(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kAlpha; }
 inline bool is_alnum(int c) {
     return detail::kClasses[static_cast<size_t>(c + 1)] & (detail::kAlpha | detail::kDigit);
+}
+inline bool is_xml_name_start_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameStart; }
+inline bool is_xml_name_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlName; }
+inline bool is_xml_name_rest_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameRest; }
+// Bytes a run of XML text must look at (a tab or line feed needs no work,
+// but is one of them).
+inline bool is_xml_text_stop(int c) {
+    return detail::kClasses[static_cast<size_t>(c + 1)] & (detail::kXmlRunStop | detail::kXmlBracket);
 }
 // Characters of an element name after the first: letters, digits and ':'.
 inline bool is_element_name_char(int c) { return is_alnum(c) || c == ':'; }

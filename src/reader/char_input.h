@@ -22,6 +22,9 @@ namespace tarvo {
 // Line feeds in [b, e).
 long count_newlines(const unsigned char* b, const unsigned char* e);
 
+// What read_xml_name() returns for a name its judge refused.
+inline constexpr int kRefusedName = -3;
+
 template <class Derived>
 class BufferedInput {
 public:
@@ -48,6 +51,28 @@ public:
         location(line, column);
         return line;
     }
+
+    // For messages about a construct read earlier (a start tag, a run of
+    // character data): mark_back(n) marks the byte read n bytes ago, in
+    // the buffer, as the construct's first; from then until the next mark,
+    // a refill keeps the marked bytes and the mark's line and column, so
+    // that marked() shows every byte from the mark to the byte read next
+    // however the input was split.
+    void mark_back(long n) { marked_at_ = cur_ - n; }
+    std::string_view marked(std::string& scratch, long& line, long& column) {
+        if (const unsigned char* p = marked_at_) {
+            location_of(p, line, column);
+            return {reinterpret_cast<const char*>(p), static_cast<size_t>(cur_ - p)};
+        }
+        if (mark_ < 0 || kept_from_ != mark_) return {};
+        line = kept_line_;
+        column = kept_column_;
+        scratch.assign(kept_);
+        scratch.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(cur_ - base_));
+        return scratch;
+    }
+    // The mark as an offset from the start of the document, -1 if none.
+    long mark() const { return marked_at_ ? consumed_before_ + static_cast<long>(marked_at_ - base_) : mark_; }
 
     int get() {
         if (cur_ < end_) return *cur_++;
@@ -83,42 +108,41 @@ public:
     }
 
     // The XML reading mode's name: the character read last and the name
-    // bytes after it, shown as read_name() shows its name.
-    [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name) {
+    // bytes after it, shown as read_name() shows its name. A name that
+    // holds a multi-byte sequence is shown to `judge` (bool(string_view)),
+    // and when it refuses the name the result is kRefusedName. Most names
+    // are ASCII letters, digits and ':', settled by the plain scan.
+    template <class Judge>
+    [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name, Judge&& judge) {
         const unsigned char* start = cur_ - 1;
-        const unsigned char* p = scan::skip_xml_name(cur_, end_);
-        if (p < end_) {
+        if (*start >= 0x80) [[unlikely]]
+            return read_unusual_xml_name(spill, name, judge, start, start);
+        const unsigned char* p = scan::skip_name<':'>(cur_, end_);
+        if (p < end_ && !is_xml_name_rest_byte(*p)) [[likely]] {
             cur_ = p + 1;
             name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
             return *p;
         }
-        spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
-        cur_ = end_;
-        int c = -1;
-        while (next_buffer()) {
-            p = scan::skip_xml_name(cur_, end_);
-            spill.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
-            if (p < end_) {
-                cur_ = p + 1;
-                c = *p;
-                break;
-            }
-            cur_ = end_;
-        }
-        name = spill;
-        return c;
+        return read_unusual_xml_name(spill, name, judge, start, p);
     }
 
     // The XML reading mode's runs: appends the bytes up to `Stop` (consumed
     // and returned; -1 when the input ends first) to `out`, and sets
     // `special` when one of them needs a closer look (see find_xml_stop).
+    // In text (`Text`) tab and line feed need none.
     template <unsigned char Stop, bool Text>
-    int scan_xml(std::string& out, bool& special) {
+    [[gnu::always_inline]] int scan_xml(std::string& out, bool& special) {
         for (;;) {
             const unsigned char* p =
                 special ? reinterpret_cast<const unsigned char*>(scan::find_byte(
                               reinterpret_cast<const char*>(cur_), reinterpret_cast<const char*>(end_), Stop))
                         : scan::find_xml_stop<Stop, Text>(cur_, end_);
+            if (Text && p < end_ && (*p == '\n' || *p == '\t')) {
+                ++p;
+                out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+                cur_ = p;
+                continue;
+            }
             out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
             cur_ = p;
             if (p < end_) {
@@ -137,7 +161,7 @@ public:
     // work: shown in `value`, consumed with its `Stop`; else nothing is
     // consumed and the result is false.
     template <unsigned char Stop>
-    bool xml_value_in_buffer(std::string_view& value) {
+    [[gnu::always_inline]] bool xml_value_in_buffer(std::string_view& value) {
         const unsigned char* p = scan::find_xml_stop<Stop, false>(cur_, end_);
         if (p == end_ || *p != Stop) return false;
         value = std::string_view(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
@@ -206,6 +230,26 @@ public:
             }
         }
         return skip_space_run();
+    }
+
+    // skip_space(), telling whether whitespace came before the character.
+    [[gnu::always_inline]] int skip_space(bool& spaced) {
+        const unsigned char* p = cur_;
+        if (end_ - p >= 2) {
+            if (!is_space(p[0])) {
+                cur_ = p + 1;
+                spaced = false;
+                return p[0];
+            }
+            if (p[0] == ' ' && !is_space(p[1])) {
+                cur_ = p + 2;
+                spaced = true;
+                return p[1];
+            }
+        }
+        int c = get();
+        spaced = is_space(c);
+        return spaced ? skip_space() : c;
     }
 
     [[gnu::noinline]] int skip_space_run() {
@@ -321,11 +365,43 @@ public:
         }
     }
 
+private:
+    // read_xml_name() past its plain part, which ends at `p`: the other
+    // name bytes, across refills.
+    template <class Judge>
+    [[gnu::noinline]] int read_unusual_xml_name(std::string& spill, std::string_view& name, Judge& judge,
+                                                const unsigned char* start, const unsigned char* p) {
+        bool high = false;
+        int c = -1;
+        if (p < end_) p = scan::skip_xml_name_rest(p, end_, high);
+        if (p < end_) {
+            cur_ = p + 1;
+            name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+            c = *p;
+        } else {
+            spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
+            cur_ = end_;
+            while (next_buffer()) {
+                p = scan::skip_xml_name(cur_, end_, high);
+                spill.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
+                if (p < end_) {
+                    cur_ = p + 1;
+                    c = *p;
+                    break;
+                }
+                cur_ = end_;
+            }
+            name = spill;
+        }
+        return high && !judge(name) ? kRefusedName : c;
+    }
+
 protected:
     Derived& self() { return *static_cast<Derived*>(this); }
 
     bool next_buffer() {
         if (spill_) spill_(spill_context_);
+        if (marked_at_ || mark_ >= 0) keep_marked();
         return self().refill();
     }
 
@@ -341,6 +417,11 @@ protected:
             count_upto(upto - 1);
             pending_ = upto[-1];  // counted with the next buffer, so a location can stand on it
             consumed_before_ += static_cast<long>(upto - base_);
+            line_start_ = pending_ == '\n' ? consumed_before_ - 1 : last_newline_;
+        }
+        if (marked_at_) {  // not kept (a stream's document ended): no longer needed
+            marked_at_ = nullptr;
+            mark_ = -1;
         }
         start_buffer(base_, 0);
     }
@@ -351,6 +432,39 @@ protected:
     void* spill_context_ = nullptr;
 
 private:
+    // location() for byte `p` of the buffer, read already.
+    void location_of(const unsigned char* p, long& line, long& column) {
+        const long at = consumed_before_ + static_cast<long>(p - base_);
+        if (p >= counted_) {
+            count_upto(p);
+            line = 1 + newlines_;
+            column = at - last_newline_;
+            return;
+        }
+        // Counted beyond it already: back from there.
+        const long feeds = count_newlines(p, counted_);
+        line = 1 + newlines_ - feeds;
+        if (feeds == 0) {
+            column = at - last_newline_;
+            return;
+        }
+        const void* nl = memrchr(base_, '\n', static_cast<size_t>(p - base_));
+        column = at - (nl ? consumed_before_ + static_cast<long>(static_cast<const unsigned char*>(nl) - base_)
+                          : line_start_);
+    }
+
+    // Before a refill: the marked bytes in the buffer join those kept.
+    [[gnu::cold, gnu::noinline]] void keep_marked() {
+        if (const unsigned char* p = marked_at_) {
+            mark_ = kept_from_ = consumed_before_ + static_cast<long>(p - base_);
+            marked_at_ = nullptr;
+            location_of(p, kept_line_, kept_column_);
+            kept_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(end_ - p));
+        } else if (kept_from_ == mark_) {
+            kept_.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(end_ - base_));
+        }
+    }
+
     void count_upto(const unsigned char* p) {
         if (pending_ >= 0) {
             if (pending_ == '\n') {
@@ -374,6 +488,14 @@ private:
     long newlines_ = 0;                       // line feeds counted
     long last_newline_ = -1;                  // offset of the last one counted
     int pending_ = -1;                        // last byte of the buffer left behind, not yet counted
+    long line_start_ = -1;                    // offset of the last line feed before the buffer
+    // The mark (see mark_back): in the buffer, or the offset of one whose
+    // bytes before the buffer are kept (kept_from_ then equals it).
+    const unsigned char* marked_at_ = nullptr;
+    long mark_ = -1;
+    long kept_from_ = -1;
+    long kept_line_ = 0, kept_column_ = 0;
+    std::string kept_;
 };
 
 // What the parse loop asks of an input: single bytes, the bulk scans of

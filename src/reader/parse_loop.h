@@ -19,6 +19,7 @@
 #include "containers/str_buf.h"
 #include "diag/messages.h"
 #include "diag/report.h"
+#include "diag/token_spans.h"
 #include "reader/attribute_reader.h"
 #include "reader/document_parser.h"
 #include "reader/entities.h"
@@ -98,7 +99,7 @@ public:
         if constexpr (Input::kStream) {
             if (text.length() > body) text.capitalize_at(body);
         }
-        report_.end({}, line, column);
+        report_.end({}, Span::at(line, column));
         return Status::invalid;
     }
     Status xml_expected(int found, const char* expected) { return xml_error(xml::expected(found, expected)); }
@@ -113,6 +114,7 @@ public:
     }
     Status comment() { return judged(xml::comment(in_, s_.whitespace)); }
     Status cdata_section() {
+        if (text_blank_) in_.mark_back(1);  // the run's first non-blank part, from the '[' of "<!["
         Status status = judged(xml::cdata_section(in_, s_.whitespace));
         if (status != kGoOn) return status;
         s_.text += s_.whitespace;
@@ -121,6 +123,9 @@ public:
         return kGoOn;
     }
     Status judged(const std::string& problem) { return problem.empty() ? kGoOn : xml_error(problem); }
+    // An element name with characters beyond ASCII: reported unless XML
+    // allows them.
+    [[gnu::cold]] bool judge_name(std::string_view name) { return judged(xml::check_name(name)) == kGoOn; }
 
     // Markup after '<' and `opener` ('!' or '?'): in the content (`content`
     // set) a CDATA section may stand there too.
@@ -198,28 +203,18 @@ private:
     }
 
 private:
-    // The XML mode's loop: character data is gathered across comments,
-    // processing instructions and CDATA sections and checked as one run
-    // when the next tag comes.
+    // The XML mode's loop, shaped like the default one: mostly a run of
+    // character data ends at a tag and is checked there. Only when a
+    // comment, processing instruction or CDATA section follows does the run
+    // go on past it (gather_past_markup).
     Status run_xml(int c, bool inside_tag) {
         bool after_tag = false;
         for (;;) {
             if (!inside_tag) {
-                if (after_tag) {
-                    // Whitespace after a tag, as the default loop reads it:
-                    // mostly it only separates two tags.
-                    whitespace_ = {};
-                    c = in_.read_space(s_.whitespace, whitespace_);
-                    if (c == '<') {
-                        // Kept while a run may go on past markup that follows.
-                        const int next = in_.peek_in_buffer();
-                        if (!whitespace_.empty() && (text_gathered_ || next == '!' || next == '?' || next == -2)) {
-                            s_.text += whitespace_;
-                            text_gathered_ = true;
-                        }
-                        whitespace_ = {};
-                    }
-                }
+                // Whitespace after a tag, as the default loop reads it:
+                // mostly it only separates two tags.
+                whitespace_ = {};
+                if (after_tag) c = in_.read_space(s_.whitespace, whitespace_);
                 if constexpr (!Input::kStream) {
                     if (complete_) return xml_trailing(c);
                 }
@@ -228,37 +223,58 @@ private:
                     if (status != kGoOn) return status;
                 }
                 c = in_.get();
+                if (c == '!' || c == '?') [[unlikely]] {
+                    if (!text_gathered_ && !whitespace_.empty()) {
+                        // The whitespace may begin a run that goes on past the markup.
+                        s_.text.assign(whitespace_);
+                        text_gathered_ = true;
+                    }
+                    Status status = gather_past_markup(c);
+                    if (status != kGoOn) return status;
+                } else if (text_gathered_) {
+                    Status status = flush_text();
+                    if (status != kGoOn) return status;
+                }
             }
             inside_tag = false;
-            after_tag = false;
-            if (c == '!' || c == '?') {
-                Status status = markup(c, true);
-                if (status != kGoOn) return status;
-                c = in_.get();
-                continue;
-            }
-            if (text_gathered_) {
-                Status status = flush_text();
-                if (status != kGoOn) return status;
-            }
-            Status status = read_tag(c);
+            Status status = read_tag_inline(c);
             if (status != kGoOn) return status;
             after_tag = true;
         }
     }
 
+    // Markup in the content, `c` being the character after its '<', and the
+    // character data and markup after it, up to the '<' of the next tag; `c`
+    // is then the character after that '<'. The run gathered is checked as
+    // one.
+    [[gnu::noinline]] Status gather_past_markup(int& c) {
+        do {
+            Status status = markup(c, true);
+            if (status != kGoOn) return status;
+            c = in_.get();
+            if (c != '<') {
+                whitespace_ = {};
+                status = gather_text(c);
+                if (status != kGoOn) return status;
+            }
+            c = in_.get();
+        } while (c == '!' || c == '?');
+        return text_gathered_ ? flush_text() : kGoOn;
+    }
+
     // Character data from `c` (not '<'; the whitespace before it is in
     // `whitespace_`) up to the next '<' (consumed), finished and added to the
     // run being gathered.
-    Status gather_text(int c) {
+    [[gnu::always_inline]] Status gather_text(int c) {
         std::string& text = s_.text;
         const size_t start = text.size();
-        text += whitespace_;  // read just before `c`, still valid
+        if (!whitespace_.empty()) text += whitespace_;  // read just before `c`, still valid
         whitespace_ = {};
         bool special = true;
         if (c >= 0) {
+            if (text_blank_) in_.mark_back(1);
             text.push_back(static_cast<char>(c));
-            special = (c < 0x20 && c != '\t' && c != '\n') || c == '&' || c == ']' || c >= 0x80;
+            special = is_xml_text_stop(c);  // a tab or line feed here comes after markup: judged all the same
         }
         if (c < 0 || in_.template scan_xml<'<', true>(text, special) < 0) {
             if (stack_.is_empty()) return xml_expected(-1, complete_ ? "the end of the document" : "the root element");
@@ -295,11 +311,19 @@ private:
         return status;
     }
 
-    // Files the message begun in the report, with where the reader stands.
-    void file(const Details& details) {
-        long line, column;
-        in_.location(line, column);
-        report_.end(details, line, column);
+    // Files the message begun in the report, about `span`, or by default
+    // where the reader stands.
+    void file(const Details& details, const Span* span = nullptr) { report_.end(details, span ? *span : spans_.here()); }
+    // The spans of the tokens a problem is about (see diag/token_spans.h),
+    // each worked out before the problem's first record is filed. The name
+    // just read, the reader on the byte `c` after it; an end tag's (in the
+    // XML mode, whitespace may follow it).
+    Span name_span(int c) { return spans_.name(name_.size(), c); }
+    Span end_name_span(int c) {
+        if constexpr (Xml) {
+            if (end_name_.line > 0) return end_name_;
+        }
+        return name_span(c);
     }
 
     // A message of the loop's own is written in three steps: begin_own()
@@ -311,12 +335,12 @@ private:
         if constexpr (!Input::kStream) text.append_format("File %s, line %ld: ", path_, in_.line_number());
         return text;
     }
-    void end_own(const Details& details) {
+    void end_own(const Details& details, const Span* span = nullptr) {
         if constexpr (Input::kStream) {
             StrBuf& text = report_.text_being_written();
             if (text.length() > own_body_) text.capitalize_at(own_body_);
         }
-        file(details);
+        file(details, span);
     }
 
     // Writes one message straight into its text, without a temporary copy.
@@ -325,25 +349,18 @@ private:
         begin_own(severity).append_vformat(format, args);
         end_own(details);
     }
-    void report_format(Severity severity, const Details& details, const char* format, ...)
-        __attribute__((format(printf, 4, 5))) {
-        va_list args;
-        va_start(args, format);
-        report(severity, details, format, args);
-        va_end(args);
-    }
 
     // A content-model refusal: its own message, then the loop's line about
     // the current element, which carries the refusal's kind and expected
     // list.
     // `opening`: the refused element is a start tag's, not open yet.
     [[gnu::cold, gnu::noinline]] void refused(const ContentRefusal& refusal, Severity severity, bool opening,
-                                              const char* before, const char* after = "'") {
+                                              const Span& span, const char* before, const char* after = "'") {
         Details cause = refusal_details(table_, refusal, s_.expected);
         place(cause, opening);
         word_refusal(table_, refusal, report_.begin(Severity::error));
-        file(cause);
-        follow_up(severity, cause, before, after);
+        file(cause, &span);
+        follow_up(severity, cause, &span, before, after);
     }
 
     // Where the concerned element stands: its parent and its path from the
@@ -374,18 +391,20 @@ private:
     // The loop's line after a refusal whose details are `cause`: `before`,
     // the current tag's name, `after`. The name is appended as it is, not
     // through a format, whatever its length.
-    void follow_up(Severity severity, const Details& cause, const char* before, const char* after = "'") {
+    void follow_up(Severity severity, const Details& cause, const Span* span, const char* before,
+                   const char* after = "'") {
         Details details = cause;
         details.element = held_name();
         details.note = true;
-        naming(severity, details, before, after);
+        naming(severity, details, before, after, span);
     }
-    void naming(Severity severity, const Details& details, const char* before, const char* after) {
+    void naming(Severity severity, const Details& details, const char* before, const char* after,
+                const Span* span = nullptr) {
         StrBuf& text = begin_own(severity);
         text.append(before);
         text.append(held_name());
         text.append(after);
-        end_own(details);
+        end_own(details, span);
     }
 
     // The current tag's name for a message: copied out of the read buffer,
@@ -422,7 +441,10 @@ private:
     // next one other than whitespace.
     int after_slash() { return Xml ? in_.get() : in_.skip_space(); }
 
-    Status read_tag(int& c) {
+    // The default loop leaves inlining to the compiler, which does best
+    // there; the XML loop gains by having the tag inline.
+    Status read_tag(int& c) { return read_tag_inline(c); }
+    [[gnu::always_inline]] Status read_tag_inline(int& c) {
         bool end_tag = false;
         if (c == '/') {
             end_tag = true;
@@ -431,18 +453,23 @@ private:
         // A view of the buffer (or of s_.name when it crossed a refill),
         // valid until the next refill.
         name_ = {};
+        if (!end_tag) in_.mark_back(1);
         if constexpr (Xml) {
             if (!xml::is_name_start_byte(c)) return xml_expected(c, "an element name");
-            c = in_.read_xml_name(s_.name, name_);
-            if (xml::has_high_byte(name_)) {
-                std::string problem = xml::check_name(name_);
-                if (!problem.empty()) return xml_error(problem);
+            c = in_.read_xml_name(s_.name, name_, [this](std::string_view name) { return judge_name(name); });
+            if (c == kRefusedName) [[unlikely]]
+                return Status::invalid;
+            if (end_tag) {
+                end_name_.line = 0;
+                if (is_space(c)) {
+                    end_name_ = name_span(c);
+                    c = in_.skip_space();
+                }
             }
-            if (end_tag && is_space(c)) c = in_.skip_space();
         } else {
             if (is_element_name_char(c)) c = in_.template read_name<':', is_element_name_char>(s_.name, name_);
         }
-        Status status = end_tag ? close_tag() : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
+        Status status = end_tag ? close_tag(c) : skip_depth_ >= 0 ? skipped_start_tag(c) : start_tag(c);
         if (status != kGoOn) return status;
         if (c != '>') return Xml ? xml_expected(c, "'>'") : error("found '%c' where '>' expected", c);
         if constexpr (Input::kStream) {
@@ -451,17 +478,17 @@ private:
         return kGoOn;
     }
 
-    Status close_tag() {
+    Status close_tag(int c) {
         if (skip_depth_ >= 0) {
             --skip_depth_;
             return kGoOn;
         }
         if (stack_.is_empty()) {
-            follow_up(Severity::error, {}, "error while closing element '");
+            follow_up(Severity::error, {}, nullptr, "error while closing element '");
             return Status::invalid;
         }
         ContentRefusal refusal;
-        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal, c)) return Status::invalid;
         previous_ = stack_.pop();
         close_child();
         if (handler_) {
@@ -501,9 +528,11 @@ private:
             ~Unwatch() { in.on_refill(nullptr, nullptr); }
         } unwatch{in_};
         if constexpr (Xml) {
-            std::string problem;
-            if (!read_xml_attribute_list(in_, c, tag, s_.attribute_name, problem)) return xml_error(problem);
-            if (c != '>' && c != '/') return xml_expected(c, "an attribute name, '>' or '/>'");
+            if (c != '>' && c != '/') {
+                std::string problem;
+                if (!read_xml_attribute_list(in_, c, tag, s_.attribute_name, problem)) return xml_error(problem);
+                if (c != '>' && c != '/') return xml_expected(c, "an attribute name, '>' or '/>'");
+            }
         } else if (c != '>' && c != '/') {
             int lookahead = c;
             bool ok = read_attribute_list(in_, lookahead, tag, s_.attribute_name, [this](int ch) {
@@ -511,7 +540,7 @@ private:
             });
             c = lookahead;
             if (!ok) {
-                follow_up(Severity::error, {}, "error in attributes for element '");
+                follow_up(Severity::error, {}, nullptr, "error in attributes for element '");
                 return Status::invalid;
             }
         }
@@ -535,13 +564,15 @@ private:
             tolerated = has(flags_, Flags::ignore_unknown_attributes);
         Details cause = attribute_details(e, p, s_.expected);
         place(cause, false);
+        const Span span = spans_.attribute(p);
         word_attribute_problem(e, p, tolerated, report_.begin(tolerated ? Severity::warning : Severity::error));
-        file(cause);
+        file(cause, &span);
         if (tolerated) {
             if (p.kind == AttributeProblem::Kind::wrong_value) tag.use_default(p.rule);
             return true;
         }
-        follow_up(Severity::error, cause, "error in attributes for element '");
+        const Span name = spans_.tag_name();
+        follow_up(Severity::error, cause, &name, "error in attributes for element '");
         if (!keep_going()) return false;
         // On as the matching tolerance would go.
         if (p.kind == AttributeProblem::Kind::wrong_value && e.attributes[p.rule].default_value)
@@ -562,11 +593,12 @@ private:
 
     [[gnu::cold, gnu::noinline]] Status refused_start_tag(const ContentRefusal& refusal, int& c) {
         held_name();
+        const Span span = name_span(c);
         if (!has(flags_, Flags::ignore_wrong_elements)) {
-            refused(refusal, Severity::error, true, "error while opening element '");
+            refused(refusal, Severity::error, true, span, "error while opening element '");
             if (!keep_going()) return Status::invalid;
         } else {
-            refused(refusal, Severity::warning, true, "invalid element '", "' ignored - trying to continue");
+            refused(refusal, Severity::warning, true, span, "invalid element '", "' ignored - trying to continue");
         }
         skip_depth_ = 0;
         while (c != '>' && c != '/') {
@@ -585,7 +617,8 @@ private:
             return kGoOn;
         }
         ContentRefusal refusal;
-        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal)) return Status::invalid;
+        if (!accept_end_tag(table_, name_, top(), previous_, refusal) && !close_anyway(refusal, kEmptyElement))
+            return Status::invalid;
         if (handler_ && !handler_->end_tag(top()->element, name_)) return handler_failed();
         previous_ = stack_.pop();
         close_child();
@@ -596,22 +629,27 @@ private:
 
     // An end tag refused: reports it; an element missing a child closes all
     // the same when the parse goes on, a close tag of another name never.
-    [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal) {
-        refused(refusal, Severity::error, false, "error while closing element '");
+    // `c`: the byte after the end tag's name, or kEmptyElement.
+    static constexpr int kEmptyElement = -2;
+    [[gnu::cold, gnu::noinline]] bool close_anyway(const ContentRefusal& refusal, int c) {
+        const Span span = c == kEmptyElement ? spans_.tag_name() : end_name_span(c);
+        refused(refusal, Severity::error, false, span, "error while closing element '");
         return refusal.reason == ContentRefusal::Reason::missing && keep_going();
     }
 
     [[gnu::cold, gnu::noinline]] Status refuse_text(const ContentRefusal* refusal) {
         Details details;
+        const Span span = spans_.text(Xml ? 2 : 1);  // the '<' (and in the XML mode the byte after it) read since
         if (refusal) {
             details = refusal_details(table_, *refusal, s_.expected);
             place(details, false);
             word_refusal(table_, *refusal, report_.begin(Severity::error));
-            file(details);
+            file(details, &span);
             details.note = true;
         }
         details.kind = DiagnosticKind::text_not_allowed;
-        report_format(Severity::error, details, "character data is not allowed here");
+        begin_own(Severity::error).append("character data is not allowed here");
+        end_own(details, &span);
         return refusal && keep_going() ? kGoOn : Status::invalid;  // the text is skipped
     }
 
@@ -628,6 +666,7 @@ private:
         for (char w : whitespace_)  // read just before `c`, still valid
             if (w != '\r') text.push_back(w);
         if (c < 0) return error("unexpected end of file in text");
+        in_.mark_back(1);
         if (c != '\r' && c != 0) text.push_back(static_cast<char>(c));
         bool amp = c == '&';
         if (in_.template scan_until<'<', true>(text, amp) < 0) return error("unexpected end of file in text");
@@ -676,6 +715,9 @@ private:
     int skip_depth_ = -1;
     bool complete_ = false;  // the root element has closed
     SiblingPlaces places_;  // for paths, with paths_
+    // The spans of records, and an end tag's name that whitespace followed.
+    TokenSpans<Input> spans_{in_};
+    Span end_name_;
     // The XML mode's run of character data being gathered in s_.text.
     bool text_gathered_ = false;
     bool text_blank_ = true;  // whitespace only so far, and no CDATA section

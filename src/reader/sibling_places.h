@@ -21,32 +21,48 @@ public:
     // A new child of the innermost open element: its place among the
     // siblings of its key.
     uint32_t count_child(int64_t key) {
-        for (size_t i = level_start_.back(); i < counts_.size(); ++i)
+        // Latest key first: siblings of one name mostly come together.
+        const uint32_t start = depth_ ? levels_[depth_].start : 0;
+        for (uint32_t i = counted_; i-- > start;)
             if (counts_[i].key == key) return ++counts_[i].count;
-        counts_.push_back({key, 1});
+        if (counted_ == counts_.size()) grow(counts_);
+        counts_[counted_] = {key, 1};
+        ++counted_;
         return 1;
     }
     // The child opens, and its own children are counted from here.
     void open(int32_t element) {
-        places_.push_back(count_child(element));
-        level_start_.push_back(static_cast<uint32_t>(counts_.size()));
+        const uint32_t place = count_child(element);
+        if (++depth_ >= levels_.size()) grow(levels_);
+        levels_[depth_] = {counted_, place};
     }
     void close() {
-        counts_.resize(level_start_.back());
-        level_start_.pop_back();
-        places_.pop_back();
+        counted_ = levels_[depth_].start;
+        --depth_;
     }
     // The place of the open element at `depth` (0: the root).
-    uint32_t place(size_t depth) const { return places_[depth]; }
+    uint32_t place(size_t depth) const { return levels_[depth + 1].place; }
 
 private:
     struct Count {
         int64_t key;
         uint32_t count;
     };
+    struct Level {
+        uint32_t start;  // its children's first count
+        uint32_t place;
+    };
+    // The storage only grows, out of line: opening and closing an element
+    // are a few stores, and a parse without paths allocates nothing.
+    template <class T>
+    [[gnu::noinline]] static void grow(std::vector<T>& v) {
+        v.resize(v.empty() ? 16 : v.size() * 2);
+    }
+
     std::vector<Count> counts_;
-    std::vector<uint32_t> level_start_ = {0};
-    std::vector<uint32_t> places_;
+    std::vector<Level> levels_;  // by depth; levels_[0], outside the root, is never stored
+    uint32_t counted_ = 0;       // counts in use: those of the open elements' children
+    size_t depth_ = 0;
 };
 
 }  // namespace tarvo

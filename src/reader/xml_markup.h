@@ -13,9 +13,6 @@
 
 namespace tarvo::xml {
 
-inline std::string expected(int found, const char* what) {
-    return "found " + describe(found) + " where " + what + " expected";
-}
 
 // A comment after "<!-"; its characters are checked and dropped.
 template <class Input>
@@ -82,7 +79,7 @@ std::string processing_instruction(Input& in, ParseScratch& s, bool at_start) {
     int c = in.get();
     if (!is_name_start_byte(c)) return expected(c, "a processing instruction's target");
     std::string_view target;
-    c = in.read_xml_name(s.attribute_name, target);
+    c = in.read_xml_name(s.attribute_name, target, [](std::string_view) { return true; });  // checked below
     std::string problem = check_name(target);
     if (!problem.empty()) return problem;
     if (at_start && target == "xml" && is_space(c)) return declaration(in, s);

@@ -1,9 +1,11 @@
 #include "reader/xml_text.h"
 
 #include "containers/utf8.h"
+#include "reader/byte_scan.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace tarvo::xml {
 
@@ -64,6 +66,18 @@ std::string code_point_text(uint32_t cp) {
 }
 
 std::string quoted(std::string_view s) { return std::string("'").append(s).append("'"); }
+
+// The character of a predefined entity's reference at `p` ('&' first),
+// or 0: the common references, settled without the general reader.
+char predefined(const unsigned char* p, size_t n) {
+    auto is = [p, n](std::string_view r) { return n >= r.size() && std::memcmp(p, r.data(), r.size()) == 0; };
+    if (is("&lt;")) return '<';
+    if (is("&gt;")) return '>';
+    if (is("&amp;")) return '&';
+    if (is("&quot;")) return '"';
+    if (is("&apos;")) return '\'';
+    return 0;
+}
 
 // The reference at the start of `s` ('&' first): its replacement in `out`
 // (`size` bytes), its length in `length`; or the problem.
@@ -146,12 +160,15 @@ std::string finish_run(std::string& run, Run kind, size_t from) {
     // Written in place: nothing is replaced by more bytes than it takes.
     size_t w = from;
     for (size_t i = from; i < n;) {
-        const unsigned char c = p[i];
-        if (c >= 0x20 && c < 0x80 && c != '&' && c != ']' && c != '<') {
-            p[w++] = c;
-            ++i;
+        // Bytes that need no work are taken in bulk.
+        const size_t plain = static_cast<size_t>(scan::find_xml_stop<'&', true>(p + i, p + n) - (p + i));
+        if (plain) {
+            if (w != i) std::memmove(p + w, p + i, plain);
+            w += plain;
+            i += plain;
             continue;
         }
+        const unsigned char c = p[i];
         if (c >= 0x80) {
             uint32_t cp;
             const size_t len = decode_utf8(p + i, n - i, cp);
@@ -169,6 +186,11 @@ std::string finish_run(std::string& run, Run kind, size_t from) {
         if (c < 0x20 && c != '\t' && c != '\n')
             return "found control character " + describe(c) + ", which XML does not allow";
         if ((kind == Run::text || kind == Run::attribute) && c == '&') {
+            if (const char decoded = predefined(p + i, n - i)) {
+                p[w++] = static_cast<unsigned char>(decoded);
+                i += decoded == '&' ? 5 : decoded == '<' || decoded == '>' ? 4 : 6;
+                continue;
+            }
             size_t length = 0;
             char decoded[4];
             size_t decoded_size = 0;
@@ -193,6 +215,10 @@ bool is_utf8_encoding(std::string_view e) {
     std::string lower;
     for (char c : e) lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
     return lower == "utf-8" || lower == "utf8" || lower == "us-ascii" || lower == "ascii";
+}
+
+std::string expected(int found, const char* what) {
+    return "found " + describe(found) + " where " + what + " expected";
 }
 
 std::string describe(int c) {

@@ -4,33 +4,19 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
+
+#include "reader/char_class.h"
 
 namespace tarvo::xml {
 
 // Whether `c` (one byte, or -1) may start or continue a name: the ASCII
 // NameStartChar and NameChar sets, and every byte of a multi-byte UTF-8
 // sequence, which check_name() then decodes.
-inline bool is_name_start_byte(int c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
-}
+inline bool is_name_start_byte(int c) { return is_xml_name_start_byte(c); }
 inline bool is_name_byte(int c) {
     return is_name_start_byte(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-// Whether `s` holds a byte of a multi-byte sequence; eight bytes a step.
-inline bool has_high_byte(std::string_view s) {
-    size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t w;
-        std::memcpy(&w, s.data() + i, 8);
-        if (w & 0x8080808080808080u) return true;
-    }
-    for (; i < s.size(); ++i)
-        if (static_cast<unsigned char>(s[i]) >= 0x80) return true;
-    return false;
 }
 
 // XML's classes of code points: NameStartChar, NameChar and Char.
@@ -72,5 +58,9 @@ bool is_utf8_encoding(std::string_view encoding);
 // The found character of a message: 'c' for a printable ASCII character,
 // "end of input", or the byte's value.
 std::string describe(int c);
+
+// "found C where WHAT expected". Made out of line: the readers that call
+// it are hot, the message is not.
+[[gnu::cold]] std::string expected(int found, const char* what);
 
 }  // namespace tarvo::xml

@@ -89,7 +89,13 @@ class Options(unittest.TestCase):
     def test_version(self):
         rc, out, err = run("--version")
         self.assertEqual(rc, 0)
-        self.assertRegex(out.decode(), r"^tarvo \d+\.\d+\.\d+\n$")
+        # The first line as scripts have always read it, then the library's
+        # version and the built-in grammar set's hash and count.
+        with open(os.path.join(EXAMPLES, "..", "VERSION")) as f:
+            version = f.read().strip()
+        self.assertRegex(out.decode(), r"^tarvo %s\nlibrary %s\ngrammars [0-9a-f]{16} \(12 built in\)\n$"
+                         % (re.escape(version), re.escape(version)))
+        self.assertEqual(run("--version")[1], out)
 
     @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full")
     def test_a_failed_write_is_an_error(self):
@@ -132,16 +138,17 @@ ALL_EXAMPLES = sorted(os.path.join(d, f) for d, _, fs in os.walk(EXAMPLES) for f
 
 
 class Check(Temp):
-    # (flags, document body after <Heatmap, problems as (severity, kind, line, column, expected), whether a note follows)
+    # (flags, document body after <Heatmap, problems as (severity, kind, line, column, expected), whether a note
+    # follows): the column is where the token concerned starts, or for a syntax error where the reader stood
     RECORDS = [
-        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])], True),
-        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 36, ["HSVs", "HSVl", "RGB"])], False),
-        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 28, [])], True),
+        ([], b'>\n<Colors gradient_color_space="CMYK"/>', [("error", "wrong_attribute_value", 2, 31, ["HSVs", "HSVl", "RGB"])], True),
+        (["-A"], b'>\n<Colors gradient_color_space="CMYK"/>', [("warning", "wrong_attribute_value", 2, 31, ["HSVs", "HSVl", "RGB"])], False),
+        ([], b'>\n\n  <Element id="a" value="1"/>', [("error", "missing_attribute", 3, 4, [])], True),
         ([], b'>\n<Colors', [("error", "syntax", 2, 8, [])], False),
-        ([], b'>\nhello', [("error", "text_not_allowed", 2, 6, ["Colors", "Element"])], True),
-        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 40, [])], True),
-        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 8, ["Element"])], False),
-        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 6, [])], False),
+        ([], b'>\nhello', [("error", "text_not_allowed", 2, 1, ["Colors", "Element"])], True),
+        ([], b' bogus="1">', [("error", "unknown_attribute", 1, 31, [])], True),
+        (["-E"], b'><Element model_file="m" id="i" value="1"/>\n<Colors/>', [("warning", "misplaced_element", 2, 2, ["Element"])], False),
+        (["-E"], b'>\n<Nope/>', [("warning", "unknown_element", 2, 2, [])], False),
     ]
 
     def test_gcc_and_json_carry_the_records(self):
@@ -484,7 +491,7 @@ class Arguments(unittest.TestCase):
 
     def test_help_lists_the_exit_statuses_of_each_command(self):
         for args, statuses in [((), "01234"), (("check",), "01234"), (("events",), "01234"), (("grammars",), "024"),
-                               (("grammar",), "024"), (("export",), "024")]:
+                               (("grammar",), "024"), (("export",), "024"), (("import-dtd",), "024")]:
             rc, out, err = run(*args, "--help")
             table = out.decode().split("Exit status:\n")[1]
             self.assertEqual("".join(re.findall(r"^  (\d)  ", table, re.M)), statuses, args)

@@ -18,12 +18,14 @@ CODES = ["unknown-element", "misplaced-element", "missing-element", "unknown-att
 # A document with a mistake on each of lines 2 to 5.
 MISTAKES = (b'<?xml version="1.0"?><Heatmap>\n<Colors gradient_color_space="rgb"/>\n<Element id="i" value="1"/>\n'
             b'<Elemnt/>\n<Element model_file="m" id="i" value="1" bogus="1"/>\n</Heatmap>')
-# (code, severity under -A, line, column, suggestion, path, whether a note follows without -A)
+# (code, severity under -A, line, column, suggestion, path, end column, the
+# note's column and end column): the span is the token's (the value, the
+# element's name, the attribute's name), the note's the element's name.
 PROBLEMS = [
-    ("invalid-value", "warning", 2, 35, "RGB", "/Heatmap[1]/Colors[1]"),
-    ("missing-attribute", "error", 3, 26, None, "/Heatmap[1]/Element[1]"),
-    ("unknown-element", "error", 4, 8, "Element", "/Heatmap[1]/Elemnt[1]"),
-    ("unknown-attribute", "error", 5, 51, None, "/Heatmap[1]/Element[2]"),
+    ("invalid-value", "warning", 2, 31, "RGB", "/Heatmap[1]/Colors[1]", 34, 2, 8),
+    ("missing-attribute", "error", 3, 2, None, "/Heatmap[1]/Element[1]", 9, 2, 9),
+    ("unknown-element", "error", 4, 2, "Element", "/Heatmap[1]/Elemnt[1]", 8, 2, 8),
+    ("unknown-attribute", "error", 5, 42, None, "/Heatmap[1]/Element[2]", 47, 2, 9),
 ]
 
 
@@ -54,12 +56,12 @@ class Formats(unittest.TestCase):
             rc, out, err = run("--format", "gcc", "heatmap", self.doc, *flags)
             self.assertEqual((rc, err), (1, b""), flags)
             want = []
-            for (code, _, line, col, suggestion, _), severity in zip(PROBLEMS, self.severities(flags)):
+            for (code, _, line, col, suggestion, _, _, note_col, _), severity in zip(PROBLEMS, self.severities(flags)):
                 head = "%s:%d:%d: %s: " % (doc, line, col, severity)
                 tail = ("; did you mean '%s'?" % suggestion if suggestion else "") + " [%s]" % code
                 want.append((head, tail))
                 if severity == "error":
-                    want.append(("%s:%d:%d: note: File %s, line %d: " % (doc, line, col, doc, line), ""))
+                    want.append(("%s:%d:%d: note: File %s, line %d: " % (doc, line, note_col, doc, line), ""))
             lines = out.decode().splitlines()
             self.assertEqual(len(lines), len(want), flags)
             for got, (head, tail) in zip(lines, want):
@@ -71,10 +73,16 @@ class Formats(unittest.TestCase):
     def test_json_has_one_object_per_problem_with_its_note(self):
         rc, out, err = run("--format", "json", "heatmap", self.doc)
         diagnostics = json.loads(out)["diagnostics"]
-        got = [(d["code"], d["line"], d["column"], d["suggestion"], d["path"], d["parent"]) for d in diagnostics]
-        self.assertEqual(got, [(c, l, col, s, p, "Heatmap") for c, _, l, col, s, p in PROBLEMS])
-        self.assertEqual([(d["note"]["line"], d["note"]["message"].startswith("File ")) for d in diagnostics],
-                         [(l, True) for _, _, l, *_ in PROBLEMS])
+        got = [(d["code"], d["line"], d["column"], d["end_line"], d["end_column"], d["suggestion"], d["path"],
+                d["parent"]) for d in diagnostics]
+        self.assertEqual(got, [(c, l, col, l, end, s, p, "Heatmap") for c, _, l, col, s, p, end, _, _ in PROBLEMS])
+        self.assertEqual([(d["note"]["line"], d["note"]["column"], d["note"]["end_column"],
+                           d["note"]["message"].startswith("File ")) for d in diagnostics],
+                         [(l, note, note_end, True) for _, _, l, _, _, _, _, note, note_end in PROBLEMS])
+        # A fix for the value (an attribute's token), none for an element's name.
+        self.assertEqual([d["fix"] for d in diagnostics],
+                         [{"range": {"line": 2, "column": 31, "end_line": 2, "end_column": 34}, "text": "RGB"},
+                          None, None, None])
         rc, out, err = run("--format", "json", "-A", "heatmap", self.doc)
         self.assertEqual([d["note"] is None for d in json.loads(out)["diagnostics"]], [True, False, False, False])
         # A file that cannot be read: no element, no path, no note.
@@ -92,10 +100,15 @@ class Formats(unittest.TestCase):
             self.assertEqual([r["id"] for r in rules], CODES)
             self.assertTrue(all(r["shortDescription"]["text"] for r in rules))
             results = log["runs"][0]["results"]
-            expected = [(c, s, l, col) for (c, _, l, col, *_), s in zip(PROBLEMS, self.severities(flags))]
-            self.assertEqual([(r["ruleId"], r["level"], r["locations"][0]["physicalLocation"]["region"]["startLine"],
-                               r["locations"][0]["physicalLocation"]["region"]["startColumn"]) for r in results[:-1]],
-                             expected, flags)
+            expected = [(c, s, {"startLine": l, "startColumn": col, "endLine": l, "endColumn": end})
+                        for (c, _, l, col, _, _, end, _, _), s in zip(PROBLEMS, self.severities(flags))]
+            self.assertEqual([(r["ruleId"], r["level"], r["locations"][0]["physicalLocation"]["region"])
+                              for r in results[:-1]], expected, flags)
+            # The value's suggestion is a fix replacing it; an element's name has none.
+            self.assertEqual([len(r.get("fixes", [])) for r in results], [1, 0, 0, 0, 0])
+            change = results[0]["fixes"][0]["artifactChanges"][0]
+            self.assertEqual((change["artifactLocation"]["uri"], change["replacements"]),
+                             (self.doc.decode(), [{"deletedRegion": expected[0][2], "insertedContent": {"text": "RGB"}}]))
             self.assertEqual([rules[r["ruleIndex"]]["id"] for r in results], [r["ruleId"] for r in results])
             uris = {r["locations"][0]["physicalLocation"]["artifactLocation"]["uri"] for r in results}
             self.assertEqual(uris, {self.doc.decode(), missing.decode()})
@@ -128,13 +141,14 @@ class Formats(unittest.TestCase):
                     (b"\x1b[2J.xml", rb"\x1b[2J.xml")]
 
     def test_github_escapes_names_and_messages(self):
-        value = b"50%,a:b\r\n"  # the line break in the value moves the reader to line 2
+        value = b"50%,a:b\r\n"  # the line break in the value moves the reader to line 2; the span ends before
         for name, escaped in self.GITHUB_NAMES:
             path = self.write(name, b'<?xml version="1.0"?><Heatmap><Colors gradient_color_space="%s"/></Heatmap>' % value)
             rc, out, err = run("--format", "github", "heatmap", path)
             folder = self.dir.name.encode().replace(b":", b"%3A").replace(b",", b"%2C")
             self.assertEqual((rc, err), (1, b""), name)
-            self.assertEqual(out, b"::error file=%s/%s,line=2,col=2,title=invalid-value::Invalid attribute value "
+            self.assertEqual(out, b"::error file=%s/%s,line=1,col=61,endLine=1,endColumn=69,title=invalid-value::"
+                             b"Invalid attribute value "
                              b"'50%%25,a:b%%0D%%0A' for attribute 'gradient_color_space' (expected: HSVs, HSVl, RGB)"
                              b"%%0AFile %s/%s, line 2: error in attributes for element 'Colors'\n"
                              % (folder, escaped, self.dir.name.encode().replace(b"%", b"%25"),

@@ -9,7 +9,9 @@
 #   pkg-config --cflags --libs tarvo.
 # subdirectory: builds the consumer with add_subdirectory(SOURCE) and tarvo
 #   as a shared library, with the tarvo command beside it, which must work
-#   with only the exported API.
+#   with only the exported API; then installs that build, moves it, and runs
+#   the installed command and a pkg-config program linked to the shared
+#   library.
 # python: installs BUILD into a prefix and builds the Python module from
 #   SOURCE/src/binding against it (python/), for the interpreter -DPYTHON=...,
 #   then imports it and reads a document.
@@ -84,6 +86,61 @@ elseif(MODE STREQUAL "subdirectory")
     message(FATAL_ERROR "libtarvo.so exports internal symbols:\n${output}")
   endif()
   step("the tarvo command on the shared library" "${dir}/tarvo/tarvo" check heatmap "${document}")
+
+  # The same shared build installed and moved: the command finds its
+  # library, its grammar files, its manual page and completions from where
+  # it lies; a pkg-config program finds the library by the run path it was
+  # linked with, or by LD_LIBRARY_PATH.
+  step("shared: install" "${CMAKE_COMMAND}" --install "${dir}" --prefix "${WORK}/shared-installed")
+  file(RENAME "${WORK}/shared-installed" "${WORK}/shared-moved")
+  set(prefix "${WORK}/shared-moved")
+  step("shared: tarvo --version" "${prefix}/bin/tarvo" --version)
+  if(NOT output MATCHES "^tarvo ${version}\nlibrary ${version}\ngrammars [0-9a-f]+ \\([0-9]+ built in\\)\n$")
+    message(FATAL_ERROR "shared: tarvo --version printed '${output}'")
+  endif()
+  step("shared: tarvo grammars" "${prefix}/bin/tarvo" grammars)
+  if(NOT output MATCHES " ${prefix}/share/tarvo/grammars/heatmap\\.grammar ")
+    message(FATAL_ERROR "shared: tarvo grammars does not name the installed grammar files:\n${output}")
+  endif()
+  step("shared: an installed grammar file loads" "${prefix}/bin/tarvo" check
+       --grammar-file "${prefix}/share/tarvo/grammars/heatmap.grammar" "${document}")
+  foreach(file share/man/man1/tarvo.1 share/bash-completion/completions/tarvo share/zsh/site-functions/_tarvo
+               share/fish/vendor_completions.d/tarvo.fish)
+    if(NOT EXISTS "${prefix}/${file}")
+      message(FATAL_ERROR "shared: ${file} is not installed")
+    endif()
+  endforeach()
+  find_program(MAN man)
+  if(MAN)
+    step("shared: man finds the page" "${CMAKE_COMMAND}" -E env "MANPATH=${prefix}/share/man" "${MAN}" -w tarvo)
+    if(NOT output MATCHES "^${prefix}/share/man/man1/tarvo\\.1")
+      message(FATAL_ERROR "shared: man -w tarvo gave '${output}'")
+    endif()
+  endif()
+
+  find_program(PKG_CONFIG pkg-config REQUIRED)
+  file(GLOB_RECURSE pc_file "${prefix}/*/tarvo.pc")
+  get_filename_component(pc_dir "${pc_file}" DIRECTORY)
+  set(pkg_config "${CMAKE_COMMAND}" -E env "PKG_CONFIG_PATH=${pc_dir}" "${PKG_CONFIG}")
+  step("shared: pkg-config" ${pkg_config} --cflags --libs tarvo)
+  separate_arguments(flags UNIX_COMMAND "${output}")
+  step("shared: pkg-config libdir" ${pkg_config} --variable=libdir tarvo)
+  string(STRIP "${output}" libdir)
+  step("shared: pkg-config build, run path" "${CXX}" -std=c++20 "${CMAKE_CURRENT_LIST_DIR}/consumer.cpp" ${flags}
+       "-Wl,-rpath,${libdir}" -o "${WORK}/consumer-rpath")
+  run_consumer("shared, pkg-config with -Wl,-rpath" "${WORK}/consumer-rpath")
+  step("shared: pkg-config build" "${CXX}" -std=c++20 "${CMAKE_CURRENT_LIST_DIR}/consumer.cpp" ${flags}
+       -o "${WORK}/consumer-plain")
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "${WORK}/consumer-plain" "${document}"
+                  RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+  if(rc EQUAL 0)
+    message(FATAL_ERROR "shared: a program linked without a run path found libtarvo by itself; README's advice is moot")
+  endif()
+  step("shared: LD_LIBRARY_PATH" "${CMAKE_COMMAND}" -E env "LD_LIBRARY_PATH=${libdir}" "${WORK}/consumer-plain"
+       "${document}")
+  if(NOT output MATCHES "${expected}")
+    message(FATAL_ERROR "shared, pkg-config with LD_LIBRARY_PATH: printed '${output}'")
+  endif()
 elseif(MODE STREQUAL "python")
   step("install" "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${WORK}/installed")
   set(dir "${WORK}/python")

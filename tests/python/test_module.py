@@ -1,6 +1,7 @@
 # The module's surface: contents, argument errors, how a parse's outcome
 # becomes the call's result, flags, and paths and texts holding any byte.
 import os
+import re
 import socket
 
 import tarvo
@@ -14,7 +15,7 @@ class ModuleTest(DocumentTestCase):
                  "PARSE_IGNORE_WRONG_ELEMENTS", "PARSE_XML"]
         self.assertEqual(set(n for n in dir(tarvo) if not n.startswith("_")),
                          set(["parse", "parse_file", "parse_bytes", "parse_socket_stream", "ParseError", "Diagnostic",
-                              "grammars", "grammar_info", "load_grammar", "load_dtd", "validate", "Report",
+                              "grammars", "grammar_info", "load_grammar", "load_dtd", "unload_grammar", "validate", "Report",
                               "position"] + flags))
         self.assertFalse(hasattr(tarvo, "_parse_socket_stream_bytewise"))  # the benchmark's own build only
         self.assertEqual([getattr(tarvo, n) for n in flags], [0, 1, 2, 4, 8])
@@ -141,7 +142,8 @@ class ModuleTest(DocumentTestCase):
                       tarvo.parse_socket_stream: "(grammar, callbacks, sock, flags=0, loop=0, max_errors=1)",
                       tarvo.parse_bytes: "(grammar, callbacks, data, flags=0, name='<bytes>', max_errors=1)",
                       tarvo.validate: "(grammar, source, flags=0, max_errors=0)",
-                      tarvo.load_dtd: "(path, loosened=None)", tarvo.position: "()"}
+                      tarvo.load_grammar: "(path, replace=False)", tarvo.unload_grammar: "(name)",
+                      tarvo.load_dtd: "(path, loosened=None, replace=False)", tarvo.position: "()"}
         for function, signature in signatures.items():
             if PY2:
                 head = signature.split(",")[0].rstrip(")")
@@ -150,6 +152,22 @@ class ModuleTest(DocumentTestCase):
                 import inspect
                 self.assertEqual(str(inspect.signature(function)), signature)
                 self.assertNotIn("--", function.__doc__.splitlines()[0])
+
+    def test_every_field_is_documented(self):
+        try:
+            tarvo.parse_bytes("heatmap", {}, bytearray(b"<Heatmap/>"))
+        except tarvo.ParseError as e:
+            error = e
+        fields = [n for n in vars(error) if not n.startswith("_")]
+        self.assertEqual(sorted(fields), ["diagnostics", "errors", "filename", "kind", "lineno", "offset", "warnings"])
+        for name in fields:
+            self.assertTrue(re.search(r"\n +" + name + " ", tarvo.ParseError.__doc__), name)
+        for record in (tarvo.Diagnostic, tarvo.Report):
+            names = [n for n in dir(record) if not n.startswith("_") and n not in ("count", "index")
+                     and not n.startswith("n_")]
+            self.assertTrue(names)
+            for name in names:
+                self.assertTrue(getattr(record, name).__doc__, (record, name))
 
     def test_outcomes_of_parse_and_parse_file(self):
         missing = os.path.join(self.dir, "no such.xml")

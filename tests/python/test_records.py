@@ -18,31 +18,35 @@ def first_error(e):
 
 
 def record(d):
-    return (d.severity, d.kind, d.lineno, d.offset, d.element, d.attribute, d.expected)
+    return (d.severity, d.kind, d.lineno, d.offset, d.end_lineno, d.end_offset, d.element, d.attribute, d.expected)
 
 
 class ParseErrorTest(DocumentTestCase):
     def test_records_of_each_kind(self):
         # (grammar, body after the declaration, flags, records: severity, kind,
-        # line, column, element, attribute, expected)
+        # the token's line, column, end line and end column, element,
+        # attribute, expected). The note after an attribute problem points at
+        # the element's name.
+        values = ("HSVs", "HSVl", "RGB")
         cases = [
-            ("dictionary", b"<dictionary></target>", 0, [("error", "syntax", 2, 21, "target", None, ())] * 2),
+            ("dictionary", b"<dictionary></target>", 0, [("error", "syntax", 2, 15, 2, 21, "target", None, ())] * 2),
             ("dictionary", b"<dictionary>\n  <Bogus/>", 0,
-             [("error", "unknown_element", 3, 9, "Bogus", None, ())] * 2),
+             [("error", "unknown_element", 3, 4, 3, 9, "Bogus", None, ())] * 2),
             ("dictionary", b"<dictionary><translation>\n <target>", 0,
-             [("error", "misplaced_element", 3, 9, "target", None, ("source",))] * 2),
+             [("error", "misplaced_element", 3, 3, 3, 9, "target", None, ("source",))] * 2),
             ("dictionary", b"<dictionary><translation>hi</translation>", 0,
-             [("error", "text_not_allowed", 2, 28, "translation", None, ("source",))] * 2),
+             [("error", "text_not_allowed", 2, 26, 2, 28, "translation", None, ("source",))] * 2),
             ("heatmap", b'<Heatmap><Colors gradient_color_space="x"/>', 0,
-             [("error", "wrong_attribute_value", 2, 42, "Colors", "gradient_color_space", ("HSVs", "HSVl", "RGB"))]
-             * 2),
+             [("error", "wrong_attribute_value", 2, 40, 2, 41, "Colors", "gradient_color_space", values),
+              ("error", "wrong_attribute_value", 2, 11, 2, 17, "Colors", "gradient_color_space", values)]),
             ("heatmap", b'<Heatmap><Element id="a"/>', 0,
-             [("error", "missing_attribute", 2, 25, "Element", "model_file", ())] * 2),
-            ("heatmap", b"<Heatmap foo='1'>", 0, [("error", "unknown_attribute", 2, 17, "Heatmap", "foo", ())] * 2),
+             [("error", "missing_attribute", 2, 11, 2, 18, "Element", "model_file", ())] * 2),
+            ("heatmap", b"<Heatmap foo='1'>", 0, [("error", "unknown_attribute", 2, 10, 2, 13, "Heatmap", "foo", ()),
+                                                   ("error", "unknown_attribute", 2, 2, 2, 9, "Heatmap", "foo", ())]),
             # Warnings first: the attributes come from the first error.
             ("heatmap", b"<Heatmap foo='1'>\n<Bogus/>", tarvo.PARSE_IGNORE_UNKNOWN_ATTRIBUTES,
-             [("warning", "unknown_attribute", 2, 17, "Heatmap", "foo", ())] +
-             [("error", "unknown_element", 3, 7, "Bogus", None, ())] * 2),
+             [("warning", "unknown_attribute", 2, 10, 2, 13, "Heatmap", "foo", ())] +
+             [("error", "unknown_element", 3, 2, 3, 7, "Bogus", None, ())] * 2),
         ]
         for grammar, body, flags, records in cases:
             path = self.write("doc.xml", DECLARATION + body)
@@ -81,7 +85,7 @@ class ParseErrorTest(DocumentTestCase):
                     self.assertEqual((e.errno, e.strerror, e.filename), (number, os.strerror(number), path))
                     self.assertEqual((e.kind, e.lineno, e.offset), ("input_output", None, None))
                     self.assertEqual([record(d) for d in e.diagnostics],
-                                     [("error", "input_output", None, None, None, None, ())])
+                                     [("error", "input_output", None, None, None, None, None, None, ())])
                     self.assertEqual(type(e).__name__, "ParseError")
                     copy = pickle.loads(pickle.dumps(e, pickle.HIGHEST_PROTOCOL))  # to and from worker processes
                     self.assertEqual((type(copy), copy.args, copy.errno, copy.filename, copy.diagnostics),

@@ -30,8 +30,8 @@ def problems(diagnostics):
 
 def fields(d):
     return tuple(getattr(d, f) for f in (
-        "severity", "kind", "lineno", "offset", "element", "attribute", "expected", "message", "code", "note",
-        "parent", "path", "suggestion"))
+        "severity", "kind", "lineno", "offset", "end_lineno", "end_offset", "element", "attribute", "expected",
+        "message", "code", "note", "parent", "path", "suggestion"))
 
 
 class MaxErrorsTest(DocumentTestCase):
@@ -137,8 +137,11 @@ class DiagnosticTest(DocumentTestCase):
         doc = (b'<?xml version="1.0"?>\n<Heatmap>\n  <Colors gradient_color_space="hsvs"/>\n'
                b'  <colors/>\n</Heatmap>\n')
         report = tarvo.validate("heatmap", bytearray(doc))
+        # The token's span: the value, the element's name for the note, the unknown name.
+        self.assertEqual([fields(d)[2:6] for d in report.diagnostics],
+                         [(3, 33, 3, 37), (3, 4, 3, 10), (4, 4, 4, 10), (4, 4, 4, 10)])
         # code, note, parent, path, suggestion
-        self.assertEqual([fields(d)[8:] for d in report.diagnostics], [
+        self.assertEqual([fields(d)[10:] for d in report.diagnostics], [
             ("invalid-value", False, "Heatmap", "/Heatmap[1]/Colors[1]", "HSVs"),
             ("invalid-value", True, "Heatmap", "/Heatmap[1]/Colors[1]", "HSVs"),
             ("unknown-element", False, "Heatmap", "/Heatmap[1]/colors[1]", None),
@@ -150,7 +153,7 @@ class DiagnosticTest(DocumentTestCase):
         except tarvo.ParseError as e:
             d = e.diagnostics[0]
             # Without paths asked for, and about the root: no path, no parent.
-            self.assertEqual(fields(d)[8:], ("unknown-element", False, "Heatmap", None, None))
+            self.assertEqual(fields(d)[10:], ("unknown-element", False, "Heatmap", None, None))
         root = tarvo.validate("heatmap", bytearray(b'<?xml version="1.0"?><Bogus/>')).diagnostics[0]
         self.assertEqual((root.parent, root.path), (None, "/Bogus[1]"))
         for d in report.diagnostics + [root]:

@@ -61,6 +61,9 @@ def read(path: pathlib.Path, sock: socket.socket) -> List[str]:
         "%s %s %s" % (d.path or "", d.parent or "", d.suggestion or "") for d in report.diagnostics]
     loosened: List[str] = []
     warnings += [tarvo.load_dtd(path), tarvo.load_dtd(str(path), loosened=loosened)] + loosened
+    name: str = tarvo.load_grammar(path, replace=True)
+    tarvo.unload_grammar(name)
+    warnings.append(tarvo.load_dtd(path, replace=True))
 
     def at(name: str, attributes: Dict[str, str]) -> None:
         line, column = tarvo.position()

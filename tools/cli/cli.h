@@ -92,6 +92,20 @@ tarvo::Result unreadable(const std::string& name, int os_error);
 // error for each place an imported DTD's grammar is looser.
 void report_loosened(const std::string& dtd, const std::vector<std::string>& loosened);
 
+// Where this program was started from (argv[0]), for the files installed
+// beside it; then the directory of the grammar files installed with it, or
+// empty when there is none (a build tree).
+void set_program_path(const char* argv0);
+std::string installed_grammars_dir();
+
+// "grammars HASH (N built in)": a hash of the built-in grammars' tables as
+// described, so that two programs with the same line check the same way.
+std::string grammar_set_version();
+
+// Writes the manual page or the completions of one shell (`what`: man,
+// bash, zsh, fish) for `app` with its commands declared; the exit status.
+int generate(CLI::App& app, std::string_view what);
+
 // Standard output and error. A write that fails is remembered, so the command
 // runs to its end and then exits with kExitOutputFailed and the reason.
 void write_out(std::string_view text);

@@ -65,8 +65,30 @@ void write_message(Writer& w, const tarvo::Diagnostic& d, Put put) {
     }
 }
 
+// Where the token starts: compilers' tools read FILE:LINE:COLUMN and no
+// more, so the end stays out of this format.
 std::string position(const tarvo::Diagnostic& d) {
     return ':' + std::to_string(d.line) + ':' + std::to_string(d.column);
+}
+
+// A record's span as JSON members: "line":L,"column":C,"end_line":..,"end_column":..
+std::string json_span(const tarvo::Diagnostic& d) {
+    return "\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column) + ",\"end_line\":" +
+           std::to_string(d.end_line) + ",\"end_column\":" + std::to_string(d.end_column);
+}
+
+// Whether a record's suggestion comes with a fix: replacing the span by
+// it makes the document right there. An attribute's name or value is one
+// token; an element's name stands in its end tag too, which the reader
+// skipped, so its suggestion stays a suggestion.
+bool has_fix(const tarvo::Diagnostic& d) {
+    return !d.suggestion.empty() && d.line > 0 &&
+           (d.kind == tarvo::DiagnosticKind::unknown_attribute || d.kind == tarvo::DiagnosticKind::wrong_attribute_value);
+}
+
+std::string sarif_region(const tarvo::Diagnostic& d) {
+    return "{\"startLine\":" + std::to_string(d.line) + ",\"startColumn\":" + std::to_string(d.column) +
+           ",\"endLine\":" + std::to_string(d.end_line) + ",\"endColumn\":" + std::to_string(d.end_column) + "}";
 }
 
 // A file name as a URI reference: every byte but the unreserved ones and
@@ -107,9 +129,7 @@ void write_physical_location(Writer& w, std::string_view name, const tarvo::Diag
     w.raw("{\"artifactLocation\":{\"uri\":\"");
     write_uri(w, name);
     w.raw("\"}");
-    if (d.line > 0)
-        w.raw(",\"region\":{\"startLine\":" + std::to_string(d.line) + ",\"startColumn\":" +
-              std::to_string(d.column) + "}");
+    if (d.line > 0) w.raw(",\"region\":" + sarif_region(d));
     w.raw("}");
 }
 
@@ -134,9 +154,14 @@ void write_sarif_result(Writer& w, std::string_view name, long document, const t
         write_physical_location(w, name, *note);
         w.raw(",\"message\":{\"text\":").json(note->message).raw("}}]");
     }
-    // A fix must say which bytes to replace, and a record knows only where
-    // the reader stood: the closest allowed name or value is in the message
-    // and here.
+    if (has_fix(d)) {
+        w.raw(",\"fixes\":[{\"description\":{\"text\":\"Replace with '");
+        w.json_chars(d.suggestion);
+        w.raw("'\"},\"artifactChanges\":[{\"artifactLocation\":{\"uri\":\"");
+        write_uri(w, name);
+        w.raw("\"},\"replacements\":[{\"deletedRegion\":" + sarif_region(d) + ",\"insertedContent\":{\"text\":");
+        w.json(d.suggestion).raw("}}]}]}]");
+    }
     w.raw(",\"properties\":{\"kind\":\"").raw(tarvo::kind_name(d.kind)).raw("\"");
     if (document > 0) w.raw(",\"document\":" + std::to_string(document));
     write_names(w, d, false);
@@ -197,16 +222,18 @@ void write_json(Writer& w, std::string_view name, long document, const tarvo::Re
         first = false;
         w.raw("\",\"kind\":\"").raw(tarvo::kind_name(d.kind));
         w.raw("\",\"code\":").json_or_null(d.code);
-        w.raw(",\"line\":" + std::to_string(d.line) + ",\"column\":" + std::to_string(d.column));
+        w.raw("," + json_span(d));
         write_names(w, d, true);
+        w.raw(",\"fix\":");
+        if (has_fix(d))
+            w.raw("{\"range\":{" + json_span(d) + "},\"text\":").json(d.suggestion).raw("}");
+        else
+            w.raw("null");
         w.raw(",\"message\":").json(d.message);
         if (d.os_error) w.raw(",\"os_error\":" + std::to_string(d.os_error));
         w.raw(",\"note\":");
         if (note)
-            w.raw("{\"line\":" + std::to_string(note->line) + ",\"column\":" + std::to_string(note->column) +
-                  ",\"message\":")
-                .json(note->message)
-                .raw("}");
+            w.raw("{" + json_span(*note) + ",\"message\":").json(note->message).raw("}");
         else
             w.raw("null");
         w.raw("}");
@@ -215,11 +242,16 @@ void write_json(Writer& w, std::string_view name, long document, const tarvo::Re
 }
 
 // The note is the message's second line; a problem about no position has
-// neither line nor col.
+// neither line nor col. The end column is the token's last (GitHub counts
+// both ends in), left out for an empty token.
 void write_github(Writer& w, std::string_view name, const tarvo::Result& r) {
     for_each_problem(r, [&](const tarvo::Diagnostic& d, const tarvo::Diagnostic* note) {
         w.raw("::").raw(severity_name(d)).raw(" file=").workflow(name, true);
-        if (d.line > 0) w.raw(",line=" + std::to_string(d.line) + ",col=" + std::to_string(d.column));
+        if (d.line > 0) {
+            w.raw(",line=" + std::to_string(d.line) + ",col=" + std::to_string(d.column));
+            if (d.end_line > d.line || d.end_column > d.column)
+                w.raw(",endLine=" + std::to_string(d.end_line) + ",endColumn=" + std::to_string(d.end_column - 1));
+        }
         if (!d.code.empty()) w.raw(",title=").workflow(d.code, true);
         w.raw("::");
         write_message(w, d, [&w](std::string_view s) { w.workflow(s, false); });

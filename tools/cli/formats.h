@@ -32,12 +32,14 @@ bool shown(const tarvo::Result& r, const tarvo::Diagnostic& d);
 // The warning or the error records, one message a line.
 void write_text(Writer& w, const tarvo::Result& r, tarvo::Severity severity);
 // FILE:LINE:COLUMN: error: TEXT (expected: A, B); did you mean 'X'? [code],
-// then FILE:LINE:COLUMN: note: TEXT for its note.
+// then FILE:LINE:COLUMN: note: TEXT for its note; LINE:COLUMN is where the
+// token concerned starts.
 void write_gcc(Writer& w, std::string_view name, const tarvo::Result& r);
 // One object on one line; `document` numbers the documents of a stream, 0
 // for a file.
 void write_json(Writer& w, std::string_view name, long document, const tarvo::Result& r);
-// ::error file=F,line=L,col=C,title=CODE::TEXT, one line per problem.
+// ::error file=F,line=L,col=C,endLine=L,endColumn=C,title=CODE::TEXT, one
+// line per problem.
 void write_github(Writer& w, std::string_view name, const tarvo::Result& r);
 
 // One log for the whole run: sarif_begin() before the first document,

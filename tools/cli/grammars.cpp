@@ -1,13 +1,30 @@
 // tarvo grammars: the grammars with the sizes of their tables, the DOCTYPE
 // SYSTEM name of their documents and where their grammar files lie.
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "cli.h"
 
 namespace tarvo::cli {
 
 namespace {
+
+namespace fs = std::filesystem;
+
+fs::path g_program;
+
+// The file of a built-in grammar installed beside the program, else where
+// the build took it from (relative to the source tree).
+std::string grammar_file_shown(const std::string& recorded) {
+    const std::string dir = installed_grammars_dir();
+    if (dir.empty() || recorded.empty()) return recorded;
+    std::error_code ec;
+    fs::path installed = fs::path(dir) / fs::path(recorded).filename();
+    return fs::is_regular_file(installed, ec) ? installed.string() : recorded;
+}
 
 struct Counts {
     long elements = 0, rows = 0, text_rows = 0, attributes = 0, mandatory = 0, empty_default = 0, listed = 0;
@@ -57,7 +74,7 @@ int run_grammars() {
                 c.listed += !a.values.empty();
             }
         }
-        row(g.name, c, g.system_name, g.grammar_file, g.source_name);
+        row(g.name, c, g.system_name, grammar_file_shown(g.grammar_file), g.source_name);
         total.add(c);
     }
     row("total", total, "", "", "");
@@ -65,10 +82,44 @@ int run_grammars() {
               "skips the DOCTYPE, and 'tarvo export GRAMMAR --format dtd' writes that DTD for\n"
               "other tools. The recorded source name is what each grammar was compiled from\n"
               "before it came to tarvo; no file of that name is part of tarvo.\n");
+    if (!installed_grammars_dir().empty())
+        write_out("The grammar files listed are the ones installed with this program.\n");
     return kExitValid;
 }
 
 }  // namespace
+
+void set_program_path(const char* argv0) {
+    std::error_code ec;
+    // The kernel's record first: argv[0] may be a bare name found on PATH.
+    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (ec && argv0 && std::string_view(argv0).find('/') != std::string_view::npos) self = fs::absolute(argv0, ec);
+    if (!ec) g_program = self;
+}
+
+std::string installed_grammars_dir() {
+    if (g_program.empty()) return {};
+    std::error_code ec;
+    fs::path dir = (g_program.parent_path() / TARVO_GRAMMARS_FROM_BIN).lexically_normal();
+    return fs::is_directory(dir, ec) ? dir.string() : std::string();
+}
+
+std::string grammar_set_version() {
+    // FNV-1a, 64 bits, over each grammar's JSON description: names, rows,
+    // attributes, defaults and value lists, all that decides a verdict.
+    uint64_t hash = 0xcbf29ce484222325ull;
+    auto add = [&hash](std::string_view bytes) {
+        for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+    };
+    for (const tarvo::SchemaTable* t : tarvo::grammars()) {
+        add(describe_json(grammar_info(*t)));
+        add(std::string_view("\0", 1));
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "grammars %016llx (%zu built in)", static_cast<unsigned long long>(hash),
+                  tarvo::grammars().size());
+    return text;
+}
 
 Runner declare_grammars(CLI::App& app) {
     app.footer("Exit status:\n"

@@ -48,6 +48,10 @@ void report_loosened(const std::string& dtd, const std::vector<std::string>& loo
 
 Runner declare_import_dtd(CLI::App& app) {
     auto o = std::make_shared<ImportOptions>();
+    app.footer("Exit status:\n"
+               "  0  the grammar file was written\n"
+               "  2  usage error, or a DTD that cannot be read or used\n"
+               "  4  the grammar file could not be written (standard output, or the -o FILE)");
     app.add_option("DTD", o->dtd, "The DTD file; nothing outside it is read")->required();
     app.add_option("--root", o->root, "The document element: names the grammar (default: the file's name)")
         ->type_name("NAME");

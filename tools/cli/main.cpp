@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,13 +145,25 @@ int main(int argc, char** argv) {
     using namespace tarvo::cli;
     CLI::App app("tarvo: a validating XML reader; grammars are built in or loaded with --grammar-file", "tarvo");
     app.footer(kExitStatuses);
-    app.set_version_flag("--version", std::string("tarvo ") + tarvo::version(), "Print the version and exit");
+    // The first line as it always was; then the library actually loaded
+    // (a shared one may be of another build) and the built-in grammars,
+    // whose hash is worked out only when asked for.
+    app.set_version_flag(
+        "--version",
+        std::function<std::string()>([] {
+            return std::string("tarvo ") + TARVO_CLI_VERSION + "\nlibrary " + tarvo::version() + "\n" +
+                   grammar_set_version();
+        }),
+        "Print the version, the library's and the built-in grammars' and exit");
     app.require_subcommand(1);
     std::vector<std::pair<CLI::App*, Runner>> runners;
     for (const Command& c : kCommands) {
         CLI::App* sub = app.add_subcommand(c.name, c.summary);
         runners.emplace_back(sub, c.declare(*sub));
     }
+    set_program_path(argv[0]);
+    // Hidden: what the build runs to write the manual page and completions.
+    if (argc == 3 && std::string_view(argv[1]) == "--generate") return finish(generate(app, argv[2]));
     if (argc >= 2 && argv[1][0] != '-') {
         std::string_view first = argv[1];
         if (argc == 2 && first == "help") {

@@ -1,0 +1,156 @@
+// The span of the token each record is about, for every kind of problem:
+// the same from memory, from a source split into single bytes and from a
+// stream read one byte per call, so every token straddles a refill there.
+// Columns count bytes.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "bytewise_input.h"
+#include "test_support.h"
+
+namespace tarvo {
+namespace {
+
+using namespace testing;
+
+struct SpanCase {
+    const char* grammar;
+    S body;  // from line 2 on
+    Flags flags;
+    Lines records;  // as records() shows them: LINE:COLUMN-END
+};
+
+struct Bytes {
+    S data;
+    size_t at = 0;
+    static int next(void* self) {
+        auto* b = static_cast<Bytes*>(self);
+        return b->at < b->data.size() ? static_cast<unsigned char>(b->data[b->at++]) : -1;
+    }
+};
+
+TEST(Spans, EachProblemPointsAtItsToken) {
+    const Flags xml_mode = Flags::xml;
+    const SpanCase cases[] = {
+        // A wrong value: the value, inside its quotes.
+        {"heatmap", "<Heatmap><Colors gradient_color_space=\"hsv\"/>", Flags::strict,
+         {"E wrong_attribute_value 2:40-43 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
+          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
+        // ... on a later line of its tag, with whitespace around '='.
+        {"heatmap", "<Heatmap><Colors\n   gradient_color_space = 'hsv' />", Flags::strict,
+         {"E wrong_attribute_value 3:28-31 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
+          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
+        // ... given twice: the later value, which is the one kept.
+        {"heatmap", "<Heatmap><Colors gradient_color_space=\"RGB\" gradient_color_space=\"bad\"/>", Flags::strict,
+         {"E wrong_attribute_value 2:67-70 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
+          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
+        // ... empty: an empty span between the quotes.
+        {"heatmap", "<Heatmap><Colors gradient_color_space=''/>", Flags::strict,
+         {"E wrong_attribute_value 2:40-40 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
+          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
+        // An undeclared attribute: its name; the bytes of "é" count two.
+        {"heatmap", "<Heatmap title=\"\xC3\xA9\" foo=\"1\">", Flags::strict,
+         {"E unknown_attribute 2:21-24 <Heatmap> @foo", "E unknown_attribute 2:2-9 <Heatmap> @foo"}},
+        {"heatmap", "<Heatmap foo='1'></Heatmap>", Flags::ignore_unknown_attributes,
+         {"W unknown_attribute 2:10-13 <Heatmap> @foo"}},
+        // A missing attribute: the element's name.
+        {"heatmap", "<Heatmap>\n  <Element id=\"a\"/>", Flags::strict,
+         {"E missing_attribute 3:4-11 <Element> @model_file", "E missing_attribute 3:4-11 <Element> @model_file"}},
+        // An unknown or a misplaced element: its name.
+        {"heatmap", "<Heatmap>\n\t<Nope/>", Flags::strict, {"E unknown_element 3:3-7 <Nope>", "E unknown_element 3:3-7 <Nope>"}},
+        {"dictionary", "<dictionary><translation>\n <target>", Flags::strict,
+         {"E misplaced_element 3:3-9 <target> [source]", "E misplaced_element 3:3-9 <target> [source]"}},
+        // A missing child: the end tag's name, or the empty element's.
+        {"dictionary", "<dictionary><translation></translation>", Flags::strict,
+         {"E misplaced_element 2:28-39 <translation> [source]", "E misplaced_element 2:28-39 <translation> [source]"}},
+        {"dictionary", "<dictionary><translation></translation \n>", xml_mode,
+         {"E misplaced_element 2:28-39 <translation> [source]", "E misplaced_element 2:28-39 <translation> [source]"}},
+        {"dictionary", "<dictionary><translation\n/>", Flags::strict,
+         {"E misplaced_element 2:14-25 <translation> [source]", "E misplaced_element 2:14-25 <translation> [source]"}},
+        // Character data: its non-blank part, over lines; carriage returns
+        // count as the bytes they are.
+        {"dictionary", "<dictionary><translation>\n  some\n  text  \n</translation>", Flags::strict,
+         {"E text_not_allowed 3:3-4:7 <translation> [source]", "E text_not_allowed 3:3-4:7 <translation> [source]"}},
+        {"dictionary", "<dictionary><translation>\r\n\r\nhi \r\n</translation>", Flags::strict,
+         {"E text_not_allowed 4:1-3 <translation> [source]", "E text_not_allowed 4:1-3 <translation> [source]"}},
+        {"dictionary", "<dictionary><translation>a<!-- c -->b\n</translation>", xml_mode,
+         {"E text_not_allowed 2:26-38 <translation> [source]", "E text_not_allowed 2:26-38 <translation> [source]"}},
+        // A syntax error: where the reader stood.
+        {"dictionary", "<dictionary/>x", Flags::strict, {"E syntax 2:14"}},
+    };
+    for (const SpanCase& c : cases) {
+        SCOPED_TRACE(c.body);
+        const S doc = testing::xml(c.body);
+        const Result memory = parse_buffer(grammar(c.grammar), doc, "doc.xml", nullptr, c.flags);
+        EXPECT_EQ(records(memory), c.records);
+        // The source split into single bytes.
+        size_t at = 0;
+        auto one_byte = [&](char* buffer, size_t) -> SourceRead {
+            if (at == doc.size()) return {};
+            buffer[0] = doc[at++];
+            return {1, 0};
+        };
+        EXPECT_EQ(records(parse_source(grammar(c.grammar), one_byte, "doc.xml", nullptr, c.flags)), c.records);
+        // A stream, one byte per call (a line feed instead of the XML
+        // declaration keeps the lines).
+        // (A stream's document ends at its root's '>': what follows is not its syntax error.)
+        if (has(c.flags, Flags::xml) || c.records[0].starts_with("E syntax")) continue;
+        Bytes bytes{"\n" + c.body};
+        DocumentParser parser;
+        ReportBuilder report;
+        int lookahead = -1;
+        Status status = parse_bytewise(parser, grammar(c.grammar), &Bytes::next, &bytes, lookahead, Options{c.flags},
+                                       report);
+        EXPECT_EQ(records(report.finish(status)), c.records);
+    }
+}
+
+// Many problems in one tag each find their token, in one pass over it.
+TEST(Spans, ManyProblemsInOneTag) {
+    S body = "<Heatmap";
+    for (int i = 0; i < 2000; ++i) body += "\n a" + std::to_string(i) + "='1'";
+    body += "/>";
+    Options o;
+    o.max_errors = 0;
+    Result r = parse_buffer(grammar("heatmap"), testing::xml(body), "d", nullptr, o);
+    ASSERT_EQ(r.diagnostics().size(), 4000u);
+    for (const Diagnostic& d : r.diagnostics()) {
+        if (d.note) {
+            EXPECT_EQ(std::tuple(d.line, d.column, d.end_column), std::tuple(2L, 2L, 9L));
+            continue;
+        }
+        const long i = std::stol(S(d.attribute.substr(1)));
+        EXPECT_EQ(std::tuple(d.line, d.column, d.end_line, d.end_column),
+                  std::tuple(i + 3, 2L, i + 3, 2L + static_cast<long>(d.attribute.size())));
+    }
+}
+
+}  // namespace
+}  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+using namespace testing;
+
+// Paths count places among same-named siblings at every depth, also past
+// the first storage the counts get.
+TEST(Paths, DeepAndWide) {
+    const S node = "<CodeCoverageResultNode name=\"n\" maxHit=\"0\" minHit=\"0\">";
+    S body = "<CodeCoverageResults>" + node, want = "/CodeCoverageResults[1]/CodeCoverageResultNode[1]";
+    for (int depth = 0; depth < 40; ++depth) {
+        // Earlier siblings, closed: the next one is the third of its name.
+        body += node + "</CodeCoverageResultNode>" + node + "</CodeCoverageResultNode>" + node;
+        want += "/CodeCoverageResultNode[3]";
+    }
+    body += "<Bogus/>";
+    Options o;
+    o.paths = true;
+    Result r = parse_buffer(grammar("lumoCodeCoverage"), testing::xml(body), "d", nullptr, o);
+    ASSERT_FALSE(r.diagnostics().empty());
+    EXPECT_EQ(r.diagnostics()[0].path, want + "/Bogus[1]");
+}
+
+}  // namespace
+}  // namespace tarvo
