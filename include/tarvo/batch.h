@@ -70,4 +70,13 @@ using ResultSink = std::function<void(size_t index, const Result& result)>;
 TARVO_API void validate_each(const SchemaTable& grammar, std::span<const Source> sources, unsigned jobs,
                              const Options& options, const ResultSink& deliver);
 
+// Makes the Result of document `index`, on whichever thread takes it.
+using ResultMaker = std::function<Result(size_t index)>;
+
+// validate_each's threads and ordered delivery for `count` documents whose
+// Results `make` gives: for checks that are more than one grammar over
+// sources, such as choosing each document's grammar first. `make` is called
+// for each index once, from several threads at a time.
+TARVO_API void each_in_order(size_t count, unsigned jobs, const ResultMaker& make, const ResultSink& deliver);
+
 }  // namespace tarvo

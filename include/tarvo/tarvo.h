@@ -39,8 +39,9 @@ enum class Flags : unsigned {
     ignore_unknown_attributes = 2,  // undeclared attribute: warn, keep it
     ignore_wrong_elements = 4,      // misplaced element: warn, skip it whole
     // Read XML 1.0: an optional XML declaration and byte-order mark,
-    // comments, processing instructions, a DOCTYPE (read and skipped),
-    // CDATA sections, character references and XML's names. Without it a
+    // comments, processing instructions, a DOCTYPE (read, and the general
+    // entities of its internal subset expanded), CDATA sections, character
+    // references and XML's names. Without it a
     // document is read in tarvo's own subset of XML.
     xml = 8,
 };

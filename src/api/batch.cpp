@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -140,19 +141,20 @@ unsigned thread_count(unsigned jobs, size_t documents) {
     return static_cast<unsigned>(std::min<size_t>(jobs, documents));
 }
 
-// The state the threads of one validate_each() share.
+// The state the threads of one run share. Each thread makes Results with
+// its own worker, made by `make_worker()` (a callable Result(size_t)).
+template <class MakeWorker>
 class Run {
 public:
-    Run(const SchemaTable& grammar, std::span<const Source> sources, const Options& options,
-        const ResultSink& deliver)
-        : grammar_(grammar), sources_(sources), options_(options), deliver_(deliver), done_(sources.size()) {}
+    Run(size_t count, const MakeWorker& make_worker, const ResultSink& deliver)
+        : make_worker_(make_worker), deliver_(deliver), done_(count) {}
 
     // Takes documents until none is left, or until a thread failed.
     void work() noexcept {
         try {
-            Checker checker;
-            for (size_t i; !stop_.load(std::memory_order_relaxed) && (i = next_.fetch_add(1)) < sources_.size();)
-                file(i, checker.check(grammar_, sources_[i], options_));
+            auto worker = make_worker_();
+            for (size_t i; !stop_.load(std::memory_order_relaxed) && (i = next_.fetch_add(1)) < done_.size();)
+                file(i, worker(i));
         } catch (...) {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!failure_) failure_ = std::current_exception();
@@ -194,35 +196,29 @@ private:
         delivering_ = false;
     }
 
-    const SchemaTable& grammar_;
-    std::span<const Source> sources_;
-    const Options& options_;
+    const MakeWorker& make_worker_;
     const ResultSink& deliver_;
 
     std::atomic<size_t> next_{0};
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    std::vector<std::optional<Result>> done_;  // checked, not yet delivered
+    std::vector<std::optional<Result>> done_;  // made, not yet delivered
     size_t delivered_ = 0;
     bool delivering_ = false;
     std::exception_ptr failure_;
 };
 
-}  // namespace
-
-Result validate(const SchemaTable& grammar, const Source& source, const Options& options) {
-    return Checker().check(grammar, source, options);
-}
-
-void validate_each(const SchemaTable& grammar, std::span<const Source> sources, unsigned jobs, const Options& options,
-                   const ResultSink& deliver) {
-    unsigned threads = thread_count(jobs, sources.size());
+// Makes and delivers `count` Results on up to `jobs` threads, the calling
+// one among them.
+template <class MakeWorker>
+void run_in_order(size_t count, unsigned jobs, const MakeWorker& make_worker, const ResultSink& deliver) {
+    unsigned threads = thread_count(jobs, count);
     if (threads <= 1) {
-        Checker checker;
-        for (size_t i = 0; i < sources.size(); ++i) deliver(i, checker.check(grammar, sources[i], options));
+        auto worker = make_worker();
+        for (size_t i = 0; i < count; ++i) deliver(i, worker(i));
         return;
     }
-    Run run(grammar, sources, options, deliver);
+    Run<MakeWorker> run(count, make_worker, deliver);
     std::vector<std::thread> workers;
     try {
         for (unsigned j = 1; j < threads; ++j) workers.emplace_back([&run] { run.work(); });
@@ -232,6 +228,29 @@ void validate_each(const SchemaTable& grammar, std::span<const Source> sources, 
     run.work();
     for (std::thread& t : workers) t.join();
     run.rethrow();
+}
+
+}  // namespace
+
+Result validate(const SchemaTable& grammar, const Source& source, const Options& options) {
+    return Checker().check(grammar, source, options);
+}
+
+void validate_each(const SchemaTable& grammar, std::span<const Source> sources, unsigned jobs, const Options& options,
+                   const ResultSink& deliver) {
+    // One Checker per thread, for all the documents it takes.
+    run_in_order(
+        sources.size(), jobs,
+        [&] {
+            return [&, checker = std::make_shared<Checker>()](size_t i) {
+                return checker->check(grammar, sources[i], options);
+            };
+        },
+        deliver);
+}
+
+void each_in_order(size_t count, unsigned jobs, const ResultMaker& make, const ResultSink& deliver) {
+    run_in_order(count, jobs, [&make] { return [&make](size_t i) { return make(i); }; }, deliver);
 }
 
 std::vector<Result> validate_many(const SchemaTable& grammar, std::span<const Source> sources, unsigned jobs,

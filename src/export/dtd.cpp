@@ -8,7 +8,9 @@
 // marked. Names that are not XML names cannot stand in a DTD and are left
 // out, and said so.
 #include <algorithm>
+#include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,13 +93,68 @@ Content content(const GrammarInfo& g, int e, const std::vector<bool>& skip, Expr
                            "number"};
 }
 
+// The rows of a grammar are numbered as its author wrote them, and
+// messages name them ("in this context (3)"). A DTD cannot say which row a
+// place is, so the export notes, for each row, one way to reach it: a parent
+// whose content the DTD says exactly, and the children from the start of
+// that content up to the one standing in that row. tarvo's import follows
+// these words through its own automata and numbers its rows the same.
+//   <!-- tarvo rows: ...
+//     NAME/ROW: PARENT > CHILD ... NAME        (#PCDATA for text)
+//   -->
+std::string row_notes(const GrammarInfo& g, const std::vector<bool>& exact) {
+    const int count = static_cast<int>(g.elements.size());
+    auto usable = [&](const ContentItem& it) {
+        return it.kind == ContentItem::kText ||
+               (it.kind == ContentItem::kElement && it.element >= 0 && it.element < count &&
+                xml_text::is_name(g.elements[it.element].name) &&
+                g.elements[it.element].name.find("--") == std::string::npos);
+    };
+    // (element or -1 for text, row) -> (parent, word)
+    std::map<std::pair<int, int>, std::pair<int, std::vector<int>>> found;
+    for (int parent = 0; parent < count; ++parent) {
+        if (!exact[parent]) continue;
+        std::set<std::pair<int, int>> seen;
+        std::deque<std::pair<ContentItem, std::vector<int>>> queue;
+        auto reach = [&](const std::vector<ContentItem>& list, const std::vector<int>& word) {
+            for (const ContentItem& it : list) {
+                if (!usable(it)) continue;
+                std::pair<int, int> key(it.kind == ContentItem::kText ? -1 : it.element, it.context);
+                if (!seen.insert(key).second) continue;
+                std::vector<int> w = word;
+                w.push_back(key.first);
+                queue.emplace_back(it, w);
+                found.emplace(key, std::make_pair(parent, w));
+            }
+        };
+        reach(g.elements[parent].first, {});
+        while (!queue.empty()) {
+            auto [it, word] = std::move(queue.front());
+            queue.pop_front();
+            const auto& rows = it.kind == ContentItem::kText ? g.text_rows : g.elements[it.element].rows;
+            if (it.context >= 0 && it.context < static_cast<int>(rows.size())) reach(rows[it.context], word);
+        }
+    }
+    if (found.empty()) return {};
+    auto name = [&](int e) { return e < 0 ? std::string("#PCDATA") : g.elements[e].name; };
+    std::string out = "<!-- tarvo rows: where each row of an element or of text is reached, as\n"
+                      "     NAME/ROW: PARENT > the children from the start of its content up to NAME\n";
+    for (const auto& [key, how] : found) {
+        out.append("  ").append(name(key.first)).append("/").append(std::to_string(key.second));
+        out.append(": ").append(name(how.first)).append(" >");
+        for (int e : how.second) out.append(" ").append(name(e));
+        out += "\n";
+    }
+    return out + "-->\n";
+}
+
 }  // namespace
 
 Export export_dtd(const GrammarInfo& g) {
     Export x;
     std::string& out = x.text;
     const int count = static_cast<int>(g.elements.size());
-    std::vector<bool> skip(count);
+    std::vector<bool> skip(count), exact(count);
     for (int e = 0; e < count; ++e) skip[e] = !xml_text::is_name(g.elements[e].name);
     out += comment("DTD of the tarvo grammar '" + g.name + "', written by tarvo export. Documents begin <!DOCTYPE " +
                    (g.roots.empty() ? std::string("ROOT") : g.roots[0]) + " SYSTEM \"" + g.system_name + "\">") +
@@ -119,6 +176,7 @@ Export export_dtd(const GrammarInfo& g) {
         auto found = done.find(key);
         if (found == done.end()) found = done.emplace(std::move(key), content(g, e, skip, expressions)).first;
         const Content& c = found->second;
+        exact[e] = c.why.empty() && c.model != "ANY" && el.name.find("--") == std::string::npos;
         if (!c.why.empty()) {
             out += comment("loosened: " + c.why) + "\n";
             x.loosened.push_back("element " + el.name + ": " + c.why);
@@ -163,6 +221,7 @@ Export export_dtd(const GrammarInfo& g) {
         if (!list.empty()) out += "<!ATTLIST " + el.name + list + ">\n";
         out += notes;
     }
+    out += row_notes(g, exact);
     return x;
 }
 

@@ -80,6 +80,7 @@ private:
     void build_automata();
     void share_rows();
     void number();
+    void number_as_noted();
     std::string item(int position) const;
     std::string list(bool end, const std::vector<int>& positions) const;
     void write_attributes(int element, std::string& out);
@@ -278,6 +279,51 @@ void Importer::number() {
     }
 }
 
+// Rows as tarvo's DTD export noted them (dtd_reader.h, RowHint), so that a
+// grammar exported and imported again numbers its rows as before. Notes
+// that do not fit these automata (a DTD edited since) leave the numbering
+// above as it is, all of them.
+void Importer::number_as_noted() {
+    if (dtd_.row_hints.empty()) return;
+    std::vector<int> want(context_.size(), -1);
+    for (const RowHint& h : dtd_.row_hints) {
+        auto parent = index_.find(h.parent);
+        if (parent == index_.end()) return;
+        const int e = parent->second;
+        const ContentAutomaton& a = *automaton_of_[e];
+        int position = -1;
+        for (const std::string& s : h.word) {
+            auto named = index_.find(s);
+            const int symbol = s == "#PCDATA" ? kTextSymbol : named == index_.end() ? kTextSymbol - 1 : named->second;
+            const std::vector<int>& next = position < 0 ? a.first : a.follow[position];
+            auto it = std::find_if(next.begin(), next.end(), [&](int q) { return a.symbols[q] == symbol; });
+            if (it == next.end()) return;
+            position = *it;
+        }
+        if (position < 0) return;
+        const int c = class_[start_[e] + position];
+        if (want[c] >= 0 && want[c] != h.row) return;
+        want[c] = h.row;
+    }
+    auto renumber = [&](const std::vector<int>& rows, std::vector<int>& out) {
+        out.assign(rows.size(), -1);
+        for (int c : rows) {
+            if (want[c] < 0 || want[c] >= static_cast<int>(rows.size()) || out[want[c]] >= 0) return false;
+            out[want[c]] = c;
+        }
+        return true;
+    };
+    std::vector<std::vector<int>> rows(rows_.size());
+    std::vector<int> text_rows;
+    for (size_t e = 0; e < rows_.size(); ++e)
+        if (!renumber(rows_[e], rows[e])) return;
+    if (!renumber(text_rows_, text_rows)) return;
+    rows_.swap(rows);
+    text_rows_.swap(text_rows);
+    for (size_t c = 0; c < want.size(); ++c)
+        if (context_[c] >= 0) context_[c] = want[c];
+}
+
 std::string Importer::item(int position) const {
     int s = symbol_[position];
     return (s == kTextSymbol ? std::string("TEXT") : names_[s]) + "/" + std::to_string(context_[class_[position]]);
@@ -368,6 +414,7 @@ bool Importer::run(const std::string& root, Imported& out) {
     if (!diags_.empty()) return false;
     share_rows();
     number();
+    number_as_noted();
     if (!root.empty())
         loosened_.push_back("root: a document may begin with any declared element, not only " + root);
     std::string stem = base_name(path_);

@@ -10,8 +10,10 @@
 #include "import/dtd_reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <map>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -184,6 +186,7 @@ private:
     void entity();
     void notation();
     void annotation(std::string_view text);
+    void row_hints(std::string_view text);
 
     Dtd& out_;
     std::vector<Frame> frames_;
@@ -612,6 +615,7 @@ void Reader::entity() {
     skip_space();
     expect('>', "at the end of the entity declaration");
     // The first declaration of an entity is the one that holds.
+    if (!parameter && !general_.count(n)) out_.general.push_back({n, {e.value, e.external || e.unparsed}});
     (parameter ? parameter_ : general_).emplace(n, std::move(e));
 }
 
@@ -632,6 +636,8 @@ void Reader::notation() {
 // supplies for a missing attribute where the DTD can only say #IMPLIED:
 //   attribute NAME: tarvo supplies "VALUE" when it is missing, ...
 void Reader::annotation(std::string_view text) {
+    static constexpr std::string_view rows = " tarvo rows:";
+    if (text.substr(0, rows.size()) == rows) return row_hints(text.substr(rows.size()));
     static constexpr std::string_view head = " attribute ", middle = ": tarvo supplies \"",
                                       tail = "\" when it is missing";
     if (text.substr(0, head.size()) != head || last_attlist_.empty()) return;
@@ -644,6 +650,29 @@ void Reader::annotation(std::string_view text) {
         it->supplied = std::string(text.substr(m + middle.size(), t - m - middle.size()));
         it->supplied_line = line_;
         return;
+    }
+}
+
+// The lines after the first of a "tarvo rows:" note: NAME/ROW: PARENT > WORD...
+// A line that does not read so is passed over; the importer checks what the
+// rest says against its own automata.
+void Reader::row_hints(std::string_view text) {
+    std::istringstream lines{std::string(text)};
+    std::string line, arrow, word;
+    std::getline(lines, line);  // the rest of the note's first line
+    while (std::getline(lines, line)) {
+        std::istringstream in(line);
+        std::string head;
+        RowHint h;
+        if (!(in >> head >> h.parent >> arrow) || arrow != ">" || head.size() < 4 || head.back() != ':') continue;
+        const size_t slash = head.rfind('/', head.size() - 2);
+        const char* digits = head.data() + slash + 1;
+        const char* end = head.data() + head.size() - 1;
+        if (slash == std::string::npos || slash == 0 || std::from_chars(digits, end, h.row).ptr != end || h.row < 0)
+            continue;
+        h.name = head.substr(0, slash);
+        while (in >> word) h.word.push_back(word);
+        if (!h.word.empty() && h.word.back() == h.name) out_.row_hints.push_back(std::move(h));
     }
 }
 

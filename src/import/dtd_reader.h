@@ -43,11 +43,28 @@ struct AttributeDecl {
     int supplied_line = 0;
 };
 
+// tarvo's DTD export notes how each row of the grammar it came from is
+// reached: in the content of `parent`, after the children `word` (the last
+// one `name`, "#PCDATA" for text), the place numbered `row`.
+struct RowHint {
+    std::string name, parent;
+    int row = 0;
+    std::vector<std::string> word;
+};
+
+// A general entity as declared (the first declaration of a name holds).
+struct GeneralEntity {
+    std::string value;  // replacement text of an internal entity
+    bool external = false;
+};
+
 struct Dtd {
     std::vector<ElementDecl> elements;      // in declaration order
     std::vector<AttributeDecl> attributes;  // in declaration order, repeats included
     // What the DTD refers to but tarvo never reads: "line: reason".
     std::vector<std::pair<int, std::string>> unread;
+    std::vector<RowHint> row_hints;
+    std::vector<std::pair<std::string, GeneralEntity>> general;  // in declaration order
 };
 
 // Reads the DTD held in `text` (named `path` in messages). A syntax error

@@ -1,5 +1,6 @@
 #include "reader/document_parser.h"
 
+#include "reader/general_entities.h"
 #include "reader/parse_loop.h"
 
 namespace tarvo {
@@ -234,6 +235,7 @@ Status parse_xml_document(const SchemaTable& table, Input& in, Handler* handler,
     bool inside_tag = false;
     Status status = XmlProlog<Input>(run, in, scratch).read(c, inside_tag);
     if (status != kGoOn) return status;
+    xml::EntityScope entities(scratch.internal_subset);  // the references to them are expanded
     return run.run(c, inside_tag);
 }
 

@@ -152,6 +152,8 @@ std::string check_name(std::string_view name) {
     return {};
 }
 
+thread_local UnknownReference unknown_reference = nullptr;
+
 std::string finish_run(std::string& run, Run kind, size_t from) {
     auto* p = reinterpret_cast<unsigned char*>(run.data());
     const size_t n = run.size();
@@ -193,7 +195,8 @@ std::string finish_run(std::string& run, Run kind, size_t from) {
             char decoded[4];
             size_t decoded_size = 0;
             std::string problem = reference(std::string_view(run).substr(i), decoded, decoded_size, length);
-            if (!problem.empty()) return problem;
+            if (!problem.empty())
+                return unknown_reference ? unknown_reference(std::move(problem), run, w, i, kind) : problem;
             for (size_t k = 0; k < decoded_size; ++k) p[w++] = static_cast<unsigned char>(decoded[k]);
             i += length;
             continue;

@@ -43,6 +43,14 @@ enum class Run {
 // characters. Returns the problem found first, or "".
 std::string finish_run(std::string& run, Run kind, size_t from = 0);
 
+// What finish_run() does at a reference it cannot replace: `problem` was
+// found at run[i], the bytes before `w` being finished; returns the problem
+// to report, or "" once it has finished the run itself. Null: `problem` is
+// reported. Set on a thread for the parse of a document that declares
+// general entities (general_entities.h).
+using UnknownReference = std::string (*)(std::string problem, std::string& run, size_t w, size_t i, Run kind);
+extern thread_local UnknownReference unknown_reference;
+
 // Whether `encoding`, the value of an XML declaration's encoding, names
 // UTF-8 or a subset of it.
 bool is_utf8_encoding(std::string_view encoding);

@@ -30,7 +30,7 @@ def main():
         with open(doc, "wb") as f:
             f.write(MISTAKES)
         runs = [["heatmap", doc], ["-A", "-U", "-E", "heatmap", doc], ["heatmap", doc + ".none"],
-                ["heatmap"] + every, ["--max-errors", "0", "-X", "lumoTools"] + every]
+                ["heatmap"] + every, ["--max-errors", "0", "-X", "lumoTools"] + every, ["-a"] + every]
         logs = []
         for i, args in enumerate(runs):
             out = subprocess.run([TARVO, "check", "--format", "sarif"] + args, stdout=subprocess.PIPE,

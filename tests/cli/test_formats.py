@@ -12,7 +12,8 @@ EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", 
 HEATMAP = os.path.join(EXAMPLES, "heatmap", "order_handling_durations.xml")
 ALL_EXAMPLES = sorted(os.path.join(d, f) for d, _, fs in os.walk(EXAMPLES) for f in fs if f.endswith(".xml"))
 CODES = ["unknown-element", "misplaced-element", "missing-element", "unknown-attribute", "missing-attribute",
-         "invalid-value", "text-not-allowed", "syntax", "unreadable", "callback-failed"]
+         "invalid-value", "text-not-allowed", "syntax", "unreadable", "callback-failed",
+         "no-grammar"]
 
 # A document with a mistake on each of lines 2 to 5.
 MISTAKES = (b'<?xml version="1.0"?><Heatmap>\n<Colors gradient_color_space="rgb"/>\n<Element id="i" value="1"/>\n'

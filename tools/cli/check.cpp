@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "choose.h"
 #include "cli.h"
 #include "formats.h"
 #include "jobs.h"
@@ -32,9 +33,9 @@ const char kCheckFooter[] =
     "          FILE:LINE:COLUMN: note: TEXT for the reader's line on where it happened; a line\n"
     "          break in TEXT becomes a space; a file that cannot be opened gives FILE: error: TEXT\n"
     "  json    one object per document and line on standard output: path, valid, status (valid,\n"
-    "          invalid, unreadable), code, diagnostics, one per problem (severity, kind, code,\n"
-    "          line, column, element, attribute, parent, path, expected, suggestion, message,\n"
-    "          os_error when there is one, note: line, column and message, or null)\n"
+    "          invalid, unreadable, no-grammar), code, diagnostics, one per problem (severity,\n"
+    "          kind, code, line, column, element, attribute, parent, path, expected, suggestion,\n"
+    "          message, os_error when there is one, note: line, column and message, or null)\n"
     "  sarif   one SARIF 2.1.0 log for the whole run on standard output: one rule per code, one\n"
     "          result per problem, its note as a related location, the closest allowed name or\n"
     "          value in the message and in the result's properties\n"
@@ -42,7 +43,16 @@ const char kCheckFooter[] =
     "          ::warning, the note as the message's second line\n"
     "\n"
     "Codes: unknown-element, misplaced-element, missing-element, unknown-attribute,\n"
-    "missing-attribute, invalid-value, text-not-allowed, syntax, unreadable, callback-failed.\n"
+    "missing-attribute, invalid-value, text-not-allowed, syntax, unreadable, callback-failed,\n"
+    "no-grammar.\n"
+    "\n"
+    "With -a, each FILE's grammar is the one whose SYSTEM name (see 'tarvo grammars') its DOCTYPE\n"
+    "names, as written or as the last segment of a path or URI, or else the one grammar that has\n"
+    "its root element as a root. Only the head of the file, up to its first element's name, is read\n"
+    "for that. With --internal-dtd, a DOCTYPE whose internal subset declares elements is the grammar\n"
+    "(read in XML mode); other files take the GRAMMAR given, or under -a their own. A FILE whose\n"
+    "grammar cannot be chosen is reported with code no-grammar (status no-grammar in json) and\n"
+    "counted in the summary line, which then ends ', G without grammar'.\n"
     "\n"
     "Every format writes each control byte of a file name or message (C0, DEL, C1) as \\xHH, json\n"
     "as a \\u escape, so that none starts a line or acts on the terminal; text keeps one message a\n"
@@ -58,7 +68,7 @@ const char kCheckFooter[] =
     "  0  every document is valid\n"
     "  1  some document is invalid, or has a warning under --werror\n"
     "  2  usage error, unknown grammar, or a grammar file that cannot be loaded\n"
-    "  3  some file could not be read, and no document is invalid\n"
+    "  3  some file could not be read, or had no grammar (-a, --internal-dtd), and no document is invalid\n"
     "  4  the output could not be written";
 
 struct CheckOptions {
@@ -68,6 +78,8 @@ struct CheckOptions {
     bool recursive = false;
     bool quiet = false;
     bool werror = false;
+    bool auto_grammar = false;
+    bool internal_dtd = false;
     unsigned jobs = 0;  // 0: not given, one per core
     Format format = Format::text;
     GrammarOperand grammar;
@@ -143,13 +155,16 @@ private:
 
 // Checks every document, printing each report in list order as soon as it
 // and all before it are done. Returns what each report leaves.
-std::vector<Tally> check_all(const CheckOptions& o, const tarvo::SchemaTable& grammar,
+std::vector<Tally> check_all(const CheckOptions& o, const GrammarChooser& grammar,
                              const std::vector<tarvo::Source>& documents) {
     std::vector<Tally> outcomes(documents.size());
     Printer printer(o.format, o.quiet);
-    tarvo::validate_each(grammar, documents, o.jobs, o.parse, [&](size_t i, const tarvo::Result& r) {
-        outcomes[i] = printer.print(documents[i].name(), 0, r);
-    });
+    auto print = [&](size_t i, const tarvo::Result& r) { outcomes[i] = printer.print(documents[i].name(), 0, r); };
+    if (grammar.per_document())
+        tarvo::each_in_order(
+            documents.size(), o.jobs, [&](size_t i) { return grammar.check(documents[i], o.parse); }, print);
+    else
+        tarvo::validate_each(grammar.given(), documents, o.jobs, o.parse, print);
     return outcomes;
 }
 
@@ -196,35 +211,39 @@ int run_check(CheckOptions& o) {
     o.grammar.shift_into(o.files);
     if (o.stream && (o.recursive || o.jobs || o.quiet))
         throw UsageError("--stream reads one source in order: -r, -j and -q do not apply");
-    std::shared_ptr<const tarvo::SchemaTable> grammar = o.grammar.resolve();
-    if (!grammar) return kExitUsage;
+    if (o.stream && (o.auto_grammar || o.internal_dtd))
+        throw UsageError("--stream reads documents without a head: -a and --internal-dtd do not apply");
+    GrammarChooser grammar(o.auto_grammar, o.internal_dtd, o.grammar, o.files);
+    if (!grammar.resolve(o.grammar)) return kExitUsage;
+    if (o.internal_dtd) o.parse.flags = o.parse.flags | tarvo::Flags::xml;
     if (o.stream) {
         if (o.files.size() > 1) throw UsageError("--stream reads one FILE or standard input");
         if (!o.files.empty() && o.files[0] != "-" && is_directory(o.files[0]))
             throw UsageError("'" + o.files[0] + "' is a directory");
         if (shows_paths(o.format)) o.parse.paths = true;
-        return run_stream_check(o, *grammar);
+        return run_stream_check(o, grammar.given());
     }
     if (o.files.empty()) throw UsageError("missing FILE");
     StdinData in;
     std::vector<tarvo::Source> documents = list_documents(o.files, o.recursive, o.jobs, in);
     if (shows_paths(o.format)) o.parse.paths = true;
-    std::vector<Tally> outcomes = check_all(o, *grammar, documents);
+    std::vector<Tally> outcomes = check_all(o, grammar, documents);
 
-    size_t counts[3] = {0, 0, 0};
+    size_t counts[4] = {0, 0, 0, 0};
     bool warned = false;
     for (const Tally& x : outcomes) {
         ++counts[static_cast<int>(x.outcome)];
         warned |= x.warned;
     }
-    size_t valid = counts[0], invalid = counts[1], unreadable = counts[2];
+    size_t valid = counts[0], invalid = counts[1], unreadable = counts[2], no_grammar = counts[3];
     if (o.quiet ? valid != outcomes.size() : outcomes.size() > 1) {
         flush_out();
         write_err(std::to_string(outcomes.size()) + (outcomes.size() == 1 ? " file: " : " files: ") +
                   std::to_string(valid) + " valid, " + std::to_string(invalid) + " invalid, " +
-                  std::to_string(unreadable) + " unreadable\n");
+                  std::to_string(unreadable) + " unreadable" +
+                  (grammar.per_document() ? ", " + std::to_string(no_grammar) + " without grammar\n" : "\n"));
     }
-    return invalid || (o.werror && warned) ? kExitInvalid : unreadable ? kExitUnreadable : kExitValid;
+    return invalid || (o.werror && warned) ? kExitInvalid : unreadable || no_grammar ? kExitUnreadable : kExitValid;
 }
 
 }  // namespace
@@ -258,6 +277,11 @@ Runner declare_check(CLI::App& app) {
     app.add_flag("--stream", o->stream,
                  "FILE (default: standard input) holds documents sent back to back without XML declaration; "
                  "check each until one fails");
+    app.add_flag("-a,--auto", o->auto_grammar,
+                 "Check each FILE against the grammar its DOCTYPE's SYSTEM name or its root element names (see "
+                 "below); no GRAMMAR is written then");
+    app.add_flag("--internal-dtd", o->internal_dtd,
+                 "Check each FILE whose DOCTYPE's internal subset declares elements against that DTD; implies -X");
     o->grammar.declare(app);
     app.add_option("FILE", o->files, "Documents to check; '-' is standard input");
     return [o] { return run_check(*o); };

@@ -25,6 +25,7 @@ constexpr Code kCodes[] = {
     {"syntax", "The text is not in the accepted form."},
     {"unreadable", "The document could not be read."},
     {"callback-failed", "A callback of the caller failed."},
+    {"no-grammar", "No grammar could be chosen for the document."},
 };
 
 // Calls f(problem, note) for each problem shown, `note` its note record or
@@ -172,7 +173,9 @@ void write_sarif_result(Writer& w, std::string_view name, long document, const t
 
 Outcome outcome_of(const tarvo::Result& r) {
     if (r.ok()) return Outcome::valid;
-    return r.status == tarvo::Status::unreadable ? Outcome::unreadable : Outcome::invalid;
+    if (r.status != tarvo::Status::unreadable) return Outcome::invalid;
+    const auto ds = r.diagnostics();
+    return !ds.empty() && ds[0].code == "no-grammar" ? Outcome::no_grammar : Outcome::unreadable;
 }
 
 bool shown(const tarvo::Result& r, const tarvo::Diagnostic& d) {
@@ -206,7 +209,7 @@ void write_gcc(Writer& w, std::string_view name, const tarvo::Result& r) {
 }
 
 void write_json(Writer& w, std::string_view name, long document, const tarvo::Result& r) {
-    static const char* const kOutcomes[] = {"valid", "invalid", "unreadable"};
+    static const char* const kOutcomes[] = {"valid", "invalid", "unreadable", "no-grammar"};
     Outcome outcome = outcome_of(r);
     w.raw("{\"path\":").json(name);
     if (document > 0) w.raw(",\"document\":" + std::to_string(document));

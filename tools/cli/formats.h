@@ -19,7 +19,8 @@ enum class Format { text, gcc, json, sarif, github };
 // Whether the format shows each problem's element path (Options::paths).
 inline bool shows_paths(Format f) { return f == Format::json || f == Format::sarif; }
 
-enum class Outcome { valid, invalid, unreadable };
+// no_grammar: no grammar could be chosen for it (check -a, --internal-dtd).
+enum class Outcome { valid, invalid, unreadable, no_grammar };
 
 Outcome outcome_of(const tarvo::Result& r);
 

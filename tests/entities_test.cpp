@@ -1,0 +1,119 @@
+// General entities of the internal subset in the XML mode: expanded in text
+// and attribute values as XML reads them, nested ones too, and refused with
+// a message where a document refers to itself, nests too deep, expands to
+// too much, holds markup or asks for an external entity.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tarvo/grammar.h"
+#include "test_support.h"
+
+namespace tarvo::testing {
+namespace {
+
+const SchemaTable& any_grammar() {
+    static const auto g = load_grammar((std::filesystem::path(TARVO_SOURCE_DIR) / "tests/xml/any.grammar").string());
+    return *g;
+}
+
+struct EntityCase {
+    S what, subset, body;
+    Lines events;  // empty: refused
+    S error = "";  // refused: the message after "File doc.xml, line 1, column N: "
+};
+
+S doc(const EntityCase& c) { return "<!DOCTYPE doc [" + c.subset + "]><doc>" + c.body + "</doc>"; }
+
+// Entities nested `depth` deep, each naming the one below `fan` times.
+S laughs(int depth, int fan) {
+    S out = "<!ENTITY e0 'lol'>";
+    for (int i = 1; i <= depth; ++i) {
+        out += "<!ENTITY e" + std::to_string(i) + " '";
+        for (int k = 0; k < fan; ++k) out += "&e" + std::to_string(i - 1) + ";";
+        out += "'>";
+    }
+    return out;
+}
+
+TEST(XmlEntities, DeclaredEntitiesAreExpandedAndTheHarmfulOnesRefused) {
+    const S ab = "<!ENTITY a 'A &amp; &#x42;'><!ENTITY ab '[&a;|&a;]'>";
+    const EntityCase cases[] = {
+        {"text", ab, "x&a;y", {"start doc", "text doc |xA & By|", "end doc"}},
+        {"nested, beside predefined and character references", ab, "&ab;&lt;&#65;",
+         {"start doc", "text doc |[A & B|A & B]<A|", "end doc"}},
+        {"attribute value, its whitespace made spaces", ab + "<!ENTITY t 'p\tq\nr'>", "<a id='&ab;/&t;'/>",
+         {"start doc", "start a id=[A & B|A & B]/p q r", "end a", "end doc"}},
+        {"the first declaration holds; a parameter entity builds one", "<!ENTITY a 'one'><!ENTITY a 'two'>"
+         "<!ENTITY % p 'para'><!ENTITY b '%p;'>", "&a;&b;", {"start doc", "text doc |onepara|", "end doc"}},
+        {"expansion that grows a long run", "<!ENTITY w 'wide wide wide'>", S(3000, 'x') + "&w;&w;" + S(3000, 'y'),
+         {"start doc", "text doc |" + S(3000, 'x') + "wide wide widewide wide wide" + S(3000, 'y') + "|",
+          "end doc"}},
+        {"undeclared beside declared", ab, "&a;&nope;", {}, "reference to undeclared entity 'nope'"},
+        {"itself", "<!ENTITY a 'x&b;'><!ENTITY b '&a;'>", "&a;", {}, "entity 'a' refers to itself, in entity 'a'"},
+        {"too deep", [] {
+             S s = "<!ENTITY d0 'x'>";
+             for (int i = 1; i <= 20; ++i) s += "<!ENTITY d" + std::to_string(i) + " '&d" + std::to_string(i - 1) + ";'>";
+             return s;
+         }(),
+         "&d20;", {}, "entities nested more than 16 deep at 'd4', in entity 'd20'"},
+        {"exponential", laughs(10, 10), "&e10;", {},
+         "the document's entity references expand to more than 16777216 bytes, at 'e0', in entity 'e10'"},
+        {"many small ones", laughs(0, 0) + "<!ENTITY z ''><!ENTITY y '&z;&z;&z;&z;&z;&z;&z;&z;&z;&z;&z;&z;&z;&z;&z;&z;'>"
+         "<!ENTITY x '&y;&y;&y;&y;&y;&y;&y;&y;&y;&y;&y;&y;&y;&y;&y;&y;'><!ENTITY w '&x;&x;&x;&x;&x;&x;&x;&x;&x;&x;&x;"
+         "&x;&x;&x;&x;&x;'><!ENTITY v '&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;'><!ENTITY u '&v;&v;&v;&v;&v;"
+         "&v;&v;&v;&v;&v;&v;&v;&v;&v;&v;&v;'><!ENTITY t '&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;'>",
+         "&t;", {}, "the document's entity references expand to more than 16777216 bytes, at 'y', in entity 't'"},
+        {"markup in text", "<!ENTITY m '<a/>'>", "&m;", {}, "entity 'm' holds markup, which tarvo does not expand"},
+        {"'<' in a value", "<!ENTITY m 'x&#60;'>", "<a id='&m;'/>", {},
+         "found '<' in an attribute value, where XML does not allow it, in entity 'm'"},
+        {"external", "<!ENTITY x SYSTEM '/etc/hostname'>", "&x;", {},
+         "entity 'x' is external, and tarvo never reads external entities"},
+        {"a bad reference inside", "<!ENTITY b '&#38;#0;'>", "&b;", {},
+         "character reference '&#0;' names U+0000, which XML does not allow, in entity 'b'"},
+    };
+    for (const EntityCase& c : cases) {
+        Recorder rec;
+        Result r = parse_buffer(any_grammar(), doc(c), "doc.xml", &rec, Flags::xml);
+        if (c.events.empty()) {
+            S errors(r.errors());
+            size_t colon = errors.find(": ");
+            EXPECT_EQ(errors.substr(colon == S::npos ? 0 : colon + 2), c.error) << c.what;
+            EXPECT_EQ(errors.substr(0, 24), "File doc.xml, line 1, co") << c.what;
+        } else {
+            EXPECT_EQ(r.errors(), "") << c.what;
+            EXPECT_EQ(rec.events, c.events) << c.what;
+        }
+    }
+}
+
+TEST(XmlEntities, OnlyTheXmlModeAndOnlyItsOwnDocumentExpandThem) {
+    // Each parse has its own entities: the next document, on the same
+    // thread, knows none of them.
+    Recorder rec;
+    EXPECT_TRUE(parse_buffer(any_grammar(), "<!DOCTYPE doc [<!ENTITY a 'x'>]><doc>&a;</doc>", "d", &rec, Flags::xml).ok());
+    Result r = parse_buffer(any_grammar(), "<doc>&a;</doc>", "doc.xml", nullptr, Flags::xml);
+    EXPECT_EQ(r.errors(), "File doc.xml, line 1, column 9: reference to undeclared entity 'a'");
+    // A parse started inside a handler call has its own entities, and the
+    // outer one keeps its own after it.
+    struct Nested : Recorder {
+        Result inner;
+        bool text(int element, std::string_view name, std::string_view data) override {
+            if (inner.diagnostics().empty())
+                inner = parse_buffer(any_grammar(), "<doc>&a;</doc>", "inner.xml", nullptr, Flags::xml);
+            return Recorder::text(element, name, data);
+        }
+    } nested;
+    EXPECT_TRUE(parse_buffer(any_grammar(), "<!DOCTYPE doc [<!ENTITY a 'x'>]><doc>&a;<a/>&a;</doc>", "d", &nested,
+                             Flags::xml)
+                    .ok());
+    EXPECT_EQ(nested.inner.errors(), "File inner.xml, line 1, column 9: reference to undeclared entity 'a'");
+    EXPECT_EQ(nested.events, (Lines{"start doc", "text doc |x|", "start a id=", "end a", "text doc |x|", "end doc"}));
+    // A subset that cannot be read declares nothing.
+    r = parse_buffer(any_grammar(), "<!DOCTYPE doc [<!ENTITY a 'x'> <!BAD>]><doc>&a;</doc>", "doc.xml", nullptr,
+                     Flags::xml);
+    EXPECT_NE(r.errors().find("reference to undeclared entity 'a'"), std::string_view::npos);
+}
+
+}  // namespace
+}  // namespace tarvo::testing
