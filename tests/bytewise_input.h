@@ -6,7 +6,7 @@
 #include "diag/report.h"
 #include "reader/char_input.h"
 #include "reader/document_parser.h"
-#include "reader/parse_loop.h"
+#include "reader/parse_stream.h"
 
 namespace tarvo {
 

@@ -3,7 +3,7 @@
 // unless a next document is read in the same call.
 
 #include "reader/document_parser.h"
-#include "reader/parse_loop.h"
+#include "reader/parse_stream.h"
 #include "diag/report.h"
 #include "tarvo/tarvo.h"
 

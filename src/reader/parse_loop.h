@@ -23,6 +23,7 @@
 #include "reader/attribute_reader.h"
 #include "reader/document_parser.h"
 #include "reader/entities.h"
+#include "reader/position_scope.h"
 #include "reader/sibling_places.h"
 #include "reader/xml_markup.h"
 #include "reader/xml_text.h"
@@ -31,24 +32,6 @@ namespace tarvo {
 
 // What the loop's steps return: a Status ends the document, kGoOn reads on.
 inline constexpr Status kGoOn = static_cast<Status>(-1);
-
-// Shows a handler where the reader stands while a run lives (see
-// Handler::position): one pointer stored per run, nothing per event.
-class PositionScope {
-public:
-    PositionScope(Handler* handler, const Position* position) : handler_(handler) {
-        if (handler_) previous_ = std::exchange(handler_->position_, position);
-    }
-    ~PositionScope() {
-        if (handler_) handler_->position_ = previous_;
-    }
-    PositionScope(const PositionScope&) = delete;
-    PositionScope& operator=(const PositionScope&) = delete;
-
-private:
-    Handler* handler_;
-    const Position* previous_ = nullptr;
-};
 
 // `Xml` selects the XML 1.0 reading mode (Flags::xml): a separate
 // instantiation, so the default mode pays nothing for it.
@@ -722,26 +705,5 @@ private:
     bool text_gathered_ = false;
     bool text_blank_ = true;  // whitespace only so far, and no CDATA section
 };
-
-template <DocumentInput Input>
-Status DocumentParser::parse_stream(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
-                                    ReportBuilder& report) {
-    if (has(options.flags, Flags::xml)) return parse_stream_in<Input, true>(table, input, lookahead, options, report);
-    return parse_stream_in<Input, false>(table, input, lookahead, options, report);
-}
-
-template <DocumentInput Input, bool Xml>
-Status DocumentParser::parse_stream_in(const SchemaTable& table, Input& input, int& lookahead, const Options& options,
-                                       ReportBuilder& report) {
-    ParseRun<Input, Xml> run(table, input, handler_, options, scratch_, report);
-    int c = (lookahead < 0 || is_space(lookahead)) ? input.skip_space() : lookahead;
-    if (c != '<') {
-        run.plain(Severity::error, {}, "Found '%c' (%d) where '<' expected", c, c);
-        return Status::invalid;
-    }
-    Status status = run.run(c, false);
-    if (status == Status::ok) lookahead = -1;
-    return status;
-}
 
 }  // namespace tarvo
