@@ -1,6 +1,6 @@
 // Validates SARIF logs against the SARIF 2.1.0 JSON schema.
 // Usage: node sarif_schema.js DIR FILE...  (DIR: where ./dev sarif-validator installed the packages)
-// Exit status 0 when every FILE is valid; each error is printed.
+// Exit status 0 when every FILE is valid; each verdict is printed, with the errors.
 "use strict";
 const fs = require("fs");
 const path = require("path");
@@ -17,7 +17,10 @@ addFormats(ajv);
 const validate = ajv.compile(JSON.parse(fs.readFileSync(schemaFile, "utf8")));
 let failed = 0;
 for (const file of process.argv.slice(3)) {
-  if (validate(JSON.parse(fs.readFileSync(file, "utf8")))) continue;
+  if (validate(JSON.parse(fs.readFileSync(file, "utf8")))) {
+    console.log(file + ": valid SARIF 2.1.0");
+    continue;
+  }
   failed++;
   console.log(file + ": " + JSON.stringify(validate.errors, null, 1));
 }
