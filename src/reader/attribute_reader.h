@@ -129,11 +129,11 @@ bool read_xml_attribute_list(Input& in, int& lookahead, Sink& out, std::string& 
         }
         const int quote = in.skip_space();
         bool in_buffer;
-        if (quote == '"')
+        if (quote == '"') [[likely]]
             in_buffer = target.view && in.template xml_value_in_buffer<'"'>(*target.view);
-        else if (quote == '\'') [[unlikely]]
+        else if (quote == '\'')
             in_buffer = target.view && in.template xml_value_in_buffer<'\''>(*target.view);
-        else [[unlikely]]
+        else
             return problem = xml::expected(quote, "a quoted value"), false;
         if (in_buffer)
             watch_views(in, out);
