@@ -155,7 +155,7 @@ template <unsigned char Stop, bool Text>
 #endif
     constexpr uint8_t stops =
         Text ? tarvo::detail::kXmlRunStop | tarvo::detail::kXmlBracket : tarvo::detail::kXmlRunStop;
-    while (p < e && *p != Stop && !(tarvo::detail::kClasses[*p + 1u] & stops)) ++p;
+    while (p < e && *p != Stop && !(tarvo::detail::classes_of(*p) & stops)) ++p;
     return p;
 }
 

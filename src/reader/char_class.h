@@ -18,8 +18,11 @@ enum : uint8_t {
     kXmlBracket = 64,  // ']', which text must look at too
     kXmlName = 128,    // a byte of an XML name
 };
-constexpr std::array<uint8_t, 257> make_classes() {
-    std::array<uint8_t, 257> t{};  // index 0 is end of input (-1)
+// The reader's values below 0 (end of input, and the markers of its scans
+// down to kRefusedName, -3) are in no class: the table starts at -3.
+inline constexpr int kClassesFrom = -3;
+constexpr std::array<uint8_t, 256 - kClassesFrom> make_classes() {
+    std::array<uint8_t, 256 - kClassesFrom> t{};
     for (int c = 0; c < 256; ++c) {
         uint8_t v = 0;
         if (c == ' ' || (c >= '\t' && c <= '\r')) v |= kSpace;
@@ -33,26 +36,28 @@ constexpr std::array<uint8_t, 257> make_classes() {
         if (c < 0x20 || c >= 0x80 || c == '&' || c == '<') v |= kXmlRunStop;
         if (c == ']') v |= kXmlBracket;
         if ((v & (kAlpha | kDigit | kXmlNameRest)) || c == ':') v |= kXmlName;
-        t[static_cast<size_t>(c) + 1] = v;
+        t[static_cast<size_t>(c - kClassesFrom)] = v;
     }
     return t;
 }
-inline constexpr std::array<uint8_t, 257> kClasses = make_classes();
+inline constexpr std::array<uint8_t, 256 - kClassesFrom> kClasses = make_classes();
+inline uint8_t classes_of(int c) { return kClasses[static_cast<size_t>(c - kClassesFrom)]; }
 }  // namespace detail
 
-// All take a character as 0..255 or -1 (end of input, never in any class).
-inline bool is_space(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kSpace; }
-inline bool is_alpha(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kAlpha; }
+// All take a character as 0..255, or a value down to -3 (end of input and
+// the scans' markers, never in any class).
+inline bool is_space(int c) { return detail::classes_of(c) & detail::kSpace; }
+inline bool is_alpha(int c) { return detail::classes_of(c) & detail::kAlpha; }
 inline bool is_alnum(int c) {
-    return detail::kClasses[static_cast<size_t>(c + 1)] & (detail::kAlpha | detail::kDigit);
+    return detail::classes_of(c) & (detail::kAlpha | detail::kDigit);
 }
-inline bool is_xml_name_start_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameStart; }
-inline bool is_xml_name_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlName; }
-inline bool is_xml_name_rest_byte(int c) { return detail::kClasses[static_cast<size_t>(c + 1)] & detail::kXmlNameRest; }
+inline bool is_xml_name_start_byte(int c) { return detail::classes_of(c) & detail::kXmlNameStart; }
+inline bool is_xml_name_byte(int c) { return detail::classes_of(c) & detail::kXmlName; }
+inline bool is_xml_name_rest_byte(int c) { return detail::classes_of(c) & detail::kXmlNameRest; }
 // Bytes a run of XML text must look at (a tab or line feed needs no work,
 // but is one of them).
 inline bool is_xml_text_stop(int c) {
-    return detail::kClasses[static_cast<size_t>(c + 1)] & (detail::kXmlRunStop | detail::kXmlBracket);
+    return detail::classes_of(c) & (detail::kXmlRunStop | detail::kXmlBracket);
 }
 // Characters of an element name after the first: letters, digits and ':'.
 inline bool is_element_name_char(int c) { return is_alnum(c) || c == ':'; }

@@ -24,6 +24,7 @@ long count_newlines(const unsigned char* b, const unsigned char* e);
 
 // What read_xml_name() returns for a name its judge refused.
 inline constexpr int kRefusedName = -3;
+static_assert(kRefusedName >= detail::kClassesFrom, "the character classes take every value a scan returns");
 
 template <class Derived>
 class BufferedInput {
