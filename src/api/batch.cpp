@@ -189,7 +189,10 @@ private:
                 lock.lock();
             }
         } catch (...) {
+            // Stopped before another thread can take over the delivering:
+            // nothing after the failed Result is delivered.
             if (!lock.owns_lock()) lock.lock();
+            stop_ = true;
             delivering_ = false;
             throw;
         }
