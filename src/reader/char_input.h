@@ -59,7 +59,14 @@ public:
     // a refill keeps the marked bytes and the mark's line and column, so
     // that marked() shows every byte from the mark to the byte read next
     // however the input was split.
-    void mark_back(long n) { marked_at_ = cur_ - n; }
+    void mark_back(long n) {
+        if (cur_ - base_ >= n) {
+            marked_at_ = cur_ - n;
+        } else {  // the input has ended and its buffer is empty: no byte to mark
+            marked_at_ = nullptr;
+            mark_ = -1;
+        }
+    }
     std::string_view marked(std::string& scratch, long& line, long& column) {
         if (const unsigned char* p = marked_at_) {
             location_of(p, line, column);
