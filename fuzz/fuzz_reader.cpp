@@ -80,9 +80,7 @@ struct Bytes {
         out.append("\n").append(std::to_string(static_cast<int>(d.severity))).append(" ");
         out.append(tarvo::kind_name(d.kind)).append(" ").append(d.code).append(" ");
         out.append(std::to_string(d.line)).append(":").append(std::to_string(d.column));
-        // Not the end: a quoted value cut off by the end of the input still
-        // ends in different places read from memory and from a file (an open
-        // fault); where every token starts is compared.
+        out.append("-").append(std::to_string(d.end_line)).append(":").append(std::to_string(d.end_column));
         out.append(" <").append(d.element).append("> @").append(d.attribute).append(" in ").append(d.path);
         for (std::string_view e : d.expected) out.append(" ").append(e);
         out.append(d.note ? " (note) | " : " | ").append(d.message);

@@ -76,6 +76,11 @@ TEST(Spans, EachProblemPointsAtItsToken) {
          {"E text_not_allowed 4:1-3 <translation> [source]", "E text_not_allowed 4:1-3 <translation> [source]"}},
         {"dictionary", "<dictionary><translation>a<!-- c -->b\n</translation>", xml_mode,
          {"E text_not_allowed 2:26-38 <translation> [source]", "E text_not_allowed 2:26-38 <translation> [source]"}},
+        // A value the end of the input cuts off runs to that end, however
+        // often the reader looked past it.
+        {"heatmap", "<Heatmap><Colors gradient_color_space=\"hsv>", Flags::strict,
+         {"E wrong_attribute_value 2:40-44 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
+          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
         // A syntax error: where the reader stood.
         {"dictionary", "<dictionary/>x", Flags::strict, {"E syntax 2:14"}},
     };

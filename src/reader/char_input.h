@@ -5,6 +5,7 @@
 // only in how they refill the buffer.
 #pragma once
 
+#include <algorithm>
 #include <concepts>
 #include <cstdio>
 #include <cstring>
@@ -76,7 +77,8 @@ public:
         line = kept_line_;
         column = kept_column_;
         scratch.assign(kept_);
-        scratch.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(cur_ - base_));
+        if (const unsigned char* from = past_kept(); from < cur_)
+            scratch.append(reinterpret_cast<const char*>(from), static_cast<size_t>(cur_ - from));
         return scratch;
     }
     // The mark as an offset from the start of the document, -1 if none.
@@ -469,8 +471,16 @@ private:
             location_of(p, kept_line_, kept_column_);
             kept_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(end_ - p));
         } else if (kept_from_ == mark_) {
-            kept_.append(reinterpret_cast<const char*>(base_), static_cast<size_t>(end_ - base_));
+            const unsigned char* from = past_kept();
+            kept_.append(reinterpret_cast<const char*>(from), static_cast<size_t>(end_ - from));
         }
+        kept_to_ = consumed_before_ + static_cast<long>(end_ - base_);
+    }
+    // The first byte of the buffer not kept yet: a refill that found the
+    // input ended may leave the buffer as it was, kept already.
+    const unsigned char* past_kept() const {
+        const long k = kept_to_ - consumed_before_;
+        return k <= 0 ? base_ : base_ + std::min<long>(k, end_ - base_);
     }
 
     void count_upto(const unsigned char* p) {
@@ -502,6 +512,7 @@ private:
     const unsigned char* marked_at_ = nullptr;
     long mark_ = -1;
     long kept_from_ = -1;
+    long kept_to_ = -1;  // kept_ holds the bytes [kept_from_, kept_to_)
     long kept_line_ = 0, kept_column_ = 0;
     std::string kept_;
 };
