@@ -3,7 +3,10 @@
 // through one start tag, as the loop judges and reports them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <optional>
+#include <random>
 #include <sstream>
 
 #include "check/content_model.h"
@@ -160,6 +163,70 @@ S run(const AttrCase& c, S& errors, S& warnings) {
 S label(const AttrCase& c) { return S(c.grammar) + " <" + c.element + " " + c.given + "> " + std::to_string(c.flags); }
 
 TEST(CheckAttributes, EveryMessageAndDefault) { run_table(kAttrCases); }
+
+// Many tags of one element in one document, each giving a random subset of
+// its attributes in a random order (some twice, some wrong values that the
+// flags replace by the default): each delivery equals the documented order,
+// worked out here from the rules alone, whatever the tags before it gave.
+TEST(CheckAttributes, DeliveryOrderTagAfterTag) {
+    const SchemaTable& t = grammar("lumoDiagram");
+    const ElementRule& symbol = t.elements[find_element(t, "Symbol")];
+    std::mt19937 random(7);
+    auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
+    S doc = "<?xml version=\"1.0\"?><Diagram type=\"usec\"><Symbol symbolId=\"s\" xCenter=\"x\" yCenter=\"y\" type=\"umlNode\"><Text/>";
+    std::vector<S> expected;
+    for (int tag = 0; tag < 300; ++tag) {
+        struct Given { int32_t rule; int32_t place; S value; };
+        std::vector<Given> given;
+        std::vector<int32_t> rules(static_cast<size_t>(symbol.attribute_count));
+        std::iota(rules.begin(), rules.end(), 0);
+        std::shuffle(rules.begin(), rules.end(), random);
+        S text = "<Symbol";
+        for (int32_t i : rules) {
+            const AttributeRule& r = symbol.attributes[i];
+            if (r.default_value && pick(3) == 0) continue;  // left out: its default
+            given.push_back({i, static_cast<int32_t>(given.size()), ""});
+            for (int times = pick(6) == 0 ? 2 : 1; times > 0; --times) {  // a name given again keeps its place
+                const bool wrong = r.allowed_count && r.default_value && pick(8) == 0;
+                S value = r.allowed_count ? S(r.allowed[pick(static_cast<size_t>(r.allowed_count))])
+                                          : "v" + std::to_string(pick(99));
+                text += " " + S(r.name, r.name_length) + "=\"" + (wrong ? "wrong" : value) + "\"";
+                given.back().value = wrong ? S(r.default_value, r.default_length) : value;
+            }
+        }
+        doc += text + "><Text/></Symbol>";
+        struct Key { uint32_t bucket; bool defaulted; int32_t place; S item; };
+        std::vector<Key> keys;
+        for (int32_t i = 0; i < symbol.attribute_count; ++i) {
+            const AttributeRule& r = symbol.attributes[i];
+            auto g = std::find_if(given.begin(), given.end(), [i](const Given& x) { return x.rule == i; });
+            const bool defaulted = g == given.end();
+            const S value = defaulted ? S(r.default_value, r.default_length) : g->value;
+            keys.push_back({r.bucket, defaulted, defaulted ? i : g->place, S(r.name, r.name_length) + "=" + value});
+        }
+        std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+            return std::tie(a.bucket, a.defaulted, a.place) < std::tie(b.bucket, b.defaulted, b.place);
+        });
+        S line;
+        for (const Key& k : keys) line += (line.empty() ? "" : " ") + k.item;
+        expected.push_back(line);
+    }
+    doc += "</Symbol></Diagram>";
+    struct Each : Handler {
+        std::vector<S> lines;
+        bool start_tag(int, std::string_view name, std::span<const Attribute> attributes) override {
+            if (name != "Symbol") return true;
+            S line;
+            for (const Attribute& a : attributes) line.append(line.empty() ? "" : " ").append(a.name).append("=").append(a.value);
+            lines.push_back(line);
+            return true;
+        }
+    } each;
+    const Result r = parse_buffer(t, doc, "doc.xml", &each, Flags::ignore_wrong_attributes);
+    ASSERT_EQ(r.status, Status::ok) << r.errors();
+    ASSERT_EQ(each.lines.size(), expected.size() + 1);
+    for (size_t k = 0; k < expected.size(); ++k) EXPECT_EQ(each.lines[k + 1], expected[k]) << "tag " << k;
+}
 
 }  // namespace
 }  // namespace tarvo

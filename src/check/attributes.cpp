@@ -24,18 +24,13 @@ AttributeProblem TagAttributes::check_rules() {
     while (cursor_ < e.attribute_count) {
         const int32_t i = cursor_++;
         const AttributeRule& r = e.attributes[i];
-        Slot& s = slots_[static_cast<size_t>(i)];
-        if (s.order < 0) {
-            if (!r.default_value) {
-                s.value = {};
-                return {AttributeProblem::Kind::missing, i, {r.name, r.name_length}, {}};
-            }
-            s.value = std::string_view(r.default_value, r.default_length);
+        if (!given(i)) {  // it takes its default
+            if (!r.default_value) return {AttributeProblem::Kind::missing, i, {r.name, r.name_length}, {}};
             continue;
         }
-        s.value = s.read();
-        if (r.allowed_count == 0 || is_allowed_value(r, s.value)) continue;
-        return {AttributeProblem::Kind::wrong_value, i, {r.name, r.name_length}, s.value};
+        const std::string_view v = slots_[static_cast<size_t>(i)].read();
+        if (r.allowed_count == 0 || is_allowed_value(r, v)) continue;
+        return {AttributeProblem::Kind::wrong_value, i, {r.name, r.name_length}, v};
     }
     return {};
 }
@@ -52,84 +47,75 @@ AttributeProblem TagAttributes::next_undeclared() {
     return {AttributeProblem::Kind::unknown, -1, entry.key, entry.value.text};
 }
 
-TagAttributes::Order& TagAttributes::order_of_element() {
+void TagAttributes::make_order() {
     const ElementRule& e = *rule_;
     const size_t n = static_cast<size_t>(e.attribute_count);
-    Order& o = orders_[static_cast<size_t>(element_)];
-    if (o.made) return o;
-    o.rules.resize(n);
-    for (size_t i = 0; i < n; ++i) o.rules[i] = static_cast<int32_t>(i);
-    std::stable_sort(o.rules.begin(), o.rules.end(),
+    Order& o = *order_;
+    std::vector<int32_t> rules(n);
+    for (size_t i = 0; i < n; ++i) rules[i] = static_cast<int32_t>(i);
+    std::stable_sort(rules.begin(), rules.end(),
                      [&](int32_t a, int32_t b) { return e.attributes[a].bucket < e.attributes[b].bucket; });
-    o.run_end.resize(n);
+    o.at.resize(n);
+    for (size_t j = 0; j < n; ++j) {
+        const AttributeRule& r = e.attributes[rules[j]];
+        o.at[static_cast<size_t>(rules[j])] = static_cast<uint32_t>(j);
+        o.pristine.push_back({std::string_view(r.name, r.name_length), std::string_view(r.default_value, r.default_length), rules[j]});
+        o.mandatory += r.default_value == nullptr;
+    }
     for (size_t g = 0; g < n;) {
         size_t h = g + 1;
-        while (h < n && e.attributes[o.rules[h]].bucket == e.attributes[o.rules[g]].bucket) ++h;
-        for (size_t j = g; j < h; ++j) o.run_end[j] = static_cast<uint32_t>(h);
-        g = h;
-    }
-    bool single = true;
-    for (size_t j = 0; j < n; ++j) single = single && o.run_end[j] == j + 1;
-    if (single)
-        for (int32_t i : o.rules)
-            o.fixed.push_back({std::string_view(e.attributes[i].name, e.attributes[i].name_length), {}, i});
-    o.made = true;
-    return o;
-}
-
-std::span<const Attribute> TagAttributes::deliver(std::vector<Attribute>& out) {
-    if (!undeclared_.is_empty() || dropped_) return deliver_mixed(out);
-    const ElementRule& e = *rule_;
-    const size_t n = static_cast<size_t>(e.attribute_count);
-    Order& o = order_of_element();
-    if (!o.fixed.empty()) {
-        for (Attribute& a : o.fixed) a.value = slots_[static_cast<size_t>(a.rule)].value;
-        return o.fixed;
-    }
-    if (out.size() < n) out.resize(n);
-    Attribute* w = out.data();
-    const int32_t* rules = o.rules.data();
-    auto put = [&](int32_t i) {
-        const AttributeRule& r = e.attributes[i];
-        *w++ = {std::string_view(r.name, r.name_length), slots_[static_cast<size_t>(i)].value, i};
-    };
-    auto order_of = [&](size_t j) { return slots_[static_cast<size_t>(rules[j])].order; };
-    // Bucket by bucket: the names given in the order given, then the
-    // defaults in rule order.
-    for (size_t g = 0; g < n;) {
-        const size_t h = o.run_end[g];
-        if (h == g + 1) {
-            put(rules[g]);
-        } else if (h - g > 8) {  // many names in one bucket: sort the given ones
-            keys_.clear();
-            for (size_t j = g; j < h; ++j)
-                if (order_of(j) >= 0)
-                    keys_.push_back(static_cast<uint64_t>(order_of(j)) << 32 | static_cast<uint32_t>(rules[j]));
-            std::sort(keys_.begin(), keys_.end());
-            for (uint64_t key : keys_) put(static_cast<int32_t>(key & 0xFFFFFFFFu));
-            for (size_t j = g; j < h; ++j)
-                if (order_of(j) < 0) put(rules[j]);
-        } else {
-            for (int32_t next = -1;;) {  // the given ones, lowest place first
-                size_t best = h;
-                for (size_t j = g; j < h; ++j)
-                    if (order_of(j) > next && (best == h || order_of(j) < order_of(best))) best = j;
-                if (best == h) break;
-                put(rules[best]);
-                next = order_of(best);
-            }
-            for (size_t j = g; j < h; ++j)
-                if (order_of(j) < 0) put(rules[j]);
+        while (h < n && e.attributes[rules[h]].bucket == e.attributes[rules[g]].bucket) ++h;
+        if (h - g > 1) {
+            o.shared.push_back(static_cast<uint32_t>(g));
+            o.shared.push_back(static_cast<uint32_t>(h));
         }
         g = h;
     }
-    return {out.data(), n};
+    o.made = true;
+}
+
+std::span<const Attribute> TagAttributes::deliver(std::vector<Attribute>& out) {
+    fill_list();
+    if (!undeclared_.is_empty() || dropped_) return deliver_mixed(out);
+    return {list_.data(), static_cast<size_t>(rule_->attribute_count)};
+}
+
+void TagAttributes::fill_list() {
+    const Order& o = *order_;
+    const size_t n = static_cast<size_t>(rule_->attribute_count);
+    if (list_.size() < n) list_.resize(n);
+    Attribute* list = list_.data();
+    std::copy(o.pristine.begin(), o.pristine.end(), list);
+    for (int32_t k = 0; k < declared_given_; ++k) {
+        const int32_t i = given_rules_[static_cast<size_t>(k)];
+        list[o.at[static_cast<size_t>(i)]].value = slots_[static_cast<size_t>(i)].read();
+    }
+    if (replaced_)
+        for (int32_t k = 0; k < declared_given_; ++k) {
+            const uint32_t j = o.at[static_cast<size_t>(given_rules_[static_cast<size_t>(k)])];
+            if (slots_[static_cast<size_t>(list[j].rule)].replaced) list[j].value = o.pristine[j].value;
+        }
+    // In each run of names that share a bucket: those given, in the order
+    // given, then the others in rule order (as `pristine` has them).
+    auto key = [this](const Attribute& a) {
+        return given(a.rule) ? int64_t{slots_[static_cast<size_t>(a.rule)].order} : (int64_t{1} << 32) + a.rule;
+    };
+    for (size_t k = 0; k < o.shared.size(); k += 2) {
+        Attribute* run = list + o.shared[k];
+        Attribute* end = list + o.shared[k + 1];
+        for (Attribute* a = run + 1; a < end; ++a) {  // insertion sort: runs are short
+            const Attribute moving = *a;
+            const int64_t at = key(moving);
+            Attribute* b = a;
+            for (; b > run && key(b[-1]) > at; --b) *b = b[-1];
+            *b = moving;
+        }
+    }
 }
 
 // The same order with undeclared names among the declared ones: sorted by
 // (bucket, given before defaulted, place given or rule).
 std::span<const Attribute> TagAttributes::deliver_mixed(std::vector<Attribute>& out) {
-    const ElementRule& e = *rule_;
     struct Key {
         uint32_t bucket;
         uint32_t defaulted;
@@ -137,13 +123,13 @@ std::span<const Attribute> TagAttributes::deliver_mixed(std::vector<Attribute>& 
         Attribute attribute;
     };
     std::vector<Key> keys;
-    keys.reserve(static_cast<size_t>(e.attribute_count) + static_cast<size_t>(undeclared_.count()));
-    for (int32_t i = 0; i < e.attribute_count; ++i) {
-        const AttributeRule& r = e.attributes[i];
-        const Slot& s = slots_[static_cast<size_t>(i)];
-        if (s.order < 0 && !r.default_value) continue;  // a missing one, reported
-        keys.push_back({r.bucket, s.order < 0, s.order < 0 ? i : s.order,
-                        {std::string_view(r.name, r.name_length), s.value, i}});
+    keys.reserve(static_cast<size_t>(rule_->attribute_count) + static_cast<size_t>(undeclared_.count()));
+    for (int32_t j = 0; j < rule_->attribute_count; ++j) {
+        const Attribute& a = list_[static_cast<size_t>(j)];
+        const AttributeRule& r = rule_->attributes[a.rule];
+        const bool defaulted = !given(a.rule);
+        if (defaulted && !r.default_value) continue;  // a missing one, reported
+        keys.push_back({r.bucket, defaulted, defaulted ? a.rule : slots_[static_cast<size_t>(a.rule)].order, a});
     }
     for (const AttributeSet::Entry& entry : undeclared_)
         if (!entry.value.dropped)

@@ -6,6 +6,7 @@
 // decides, by the parse flags, whether a problem is tolerated.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -62,16 +63,22 @@ public:
     // Starts a tag of element `element` of the document's table.
     [[gnu::always_inline]] void start(const SchemaTable& table, int32_t element) {
         const ElementRule& e = table.elements[element];
-        element_ = element;
         rule_ = &e;
+        order_ = &orders_[static_cast<size_t>(element)];
+        if (!order_->made) make_order();
+        ++tag_;
         given_ = 0;
+        declared_given_ = 0;
         last_ = -1;
         cursor_ = 0;
         dropped_ = false;
+        replaced_ = false;
         if (!undeclared_.is_empty()) undeclared_.clear();
         const size_t n = static_cast<size_t>(e.attribute_count);
-        if (slots_.size() < n) slots_.resize(n);
-        for (size_t i = 0; i < n; ++i) slots_[i].order = -1;
+        if (slots_.size() < n) {
+            slots_.resize(n);
+            given_rules_.resize(n);
+        }
     }
 
     // Where the value of attribute `name` goes. A name given again keeps
@@ -87,8 +94,13 @@ public:
         last_ = i;
         if (i < 0) return undeclared_target(name);
         Slot& s = slots_[static_cast<size_t>(i)];
-        const bool again = s.order >= 0;
-        if (!again) s.order = given_++;
+        const bool again = s.tag == tag_;
+        if (!again) {
+            s.tag = tag_;
+            s.order = given_++;
+            s.replaced = false;
+            given_rules_[static_cast<size_t>(declared_given_++)] = i;
+        }
         s.view = {};
         return {&s.text, &s.view, again};
     }
@@ -97,10 +109,9 @@ public:
     // own storage; the input calls it before it reuses the buffer.
     static void spill_views(void* self) {
         auto* t = static_cast<TagAttributes*>(self);
-        if (!t->rule_) return;
-        for (int32_t i = 0; i < t->rule_->attribute_count; ++i) {
-            Slot& s = t->slots_[static_cast<size_t>(i)];
-            if (s.order < 0 || !s.view.data()) continue;
+        for (int32_t k = 0; k < t->declared_given_; ++k) {
+            Slot& s = t->slots_[static_cast<size_t>(t->given_rules_[static_cast<size_t>(k)])];
+            if (!s.view.data()) continue;
             s.text.assign(s.view.data(), s.view.size());
             s.view = {};
         }
@@ -111,7 +122,7 @@ public:
     // the undeclared names in delivery order. Returns the next problem, or
     // one of kind none when the tag is checked.
     [[gnu::always_inline]] AttributeProblem next_problem() {
-        if (cursor_ < rule_->attribute_count) {
+        if (cursor_ < rule_->attribute_count && !(cursor_ == 0 && all_well())) {
             AttributeProblem p = check_rules();
             if (p.kind != AttributeProblem::Kind::none) return p;
         }
@@ -132,8 +143,8 @@ public:
 
     // Makes declared `rule` take its default: a wrong value tolerated.
     void use_default(int32_t rule) {
-        const AttributeRule& r = rule_->attributes[rule];
-        slots_[static_cast<size_t>(rule)].value = std::string_view(r.default_value, r.default_length);
+        slots_[static_cast<size_t>(rule)].replaced = true;
+        replaced_ = true;
     }
 
     // The checked attributes in delivery order. The list is in `scratch` or
@@ -142,42 +153,66 @@ public:
 
 private:
     struct Slot {
-        std::string text;        // the value read, unless `view` shows it
-        std::string_view view;   // the value read, in the input's buffer
-        std::string_view value;  // the checked value: the one read, or a default
-        int32_t order = -1;      // place among the names given; -1: not given
+        std::string text;       // the value read, unless `view` shows it
+        std::string_view view;  // the value read, in the input's buffer
+        uint64_t tag = 0;       // the tag that gave it last
+        int32_t order = -1;     // its place among the names that tag gave
+        bool replaced = false;  // a wrong value tolerated: the default stands for it
         std::string_view read() const { return view.data() ? view : std::string_view(text); }
     };
 
     [[gnu::noinline]] ValueTarget undeclared_target(std::string_view name);
+    bool given(int32_t rule) const { return slots_[static_cast<size_t>(rule)].tag == tag_; }
+    // Whether the tag has nothing wrong with its declared attributes, told
+    // from the names given alone (a tag mostly gives a few of many): every
+    // mandatory one given, every listed value allowed.
+    [[gnu::always_inline]] bool all_well() {
+        if (!undeclared_.is_empty()) return false;
+        int32_t mandatory = 0;
+        for (int32_t k = 0; k < declared_given_; ++k) {
+            const int32_t i = given_rules_[static_cast<size_t>(k)];
+            const AttributeRule& r = rule_->attributes[i];
+            mandatory += r.default_value == nullptr;
+            if (r.allowed_count != 0 && !is_allowed_value(r, slots_[static_cast<size_t>(i)].read())) return false;
+        }
+        if (mandatory != order_->mandatory) return false;
+        cursor_ = rule_->attribute_count;
+        return true;
+    }
     AttributeProblem check_rules();
     [[gnu::noinline]] AttributeProblem next_undeclared();
+    // The declared attributes with their checked values, in delivery order.
+    void fill_list();
     std::span<const Attribute> deliver_mixed(std::vector<Attribute>& out);
 
     const ElementRule* rule_ = nullptr;
-    int32_t element_ = -1;
+    uint64_t tag_ = 0;     // counts the tags started
     int32_t given_ = 0;
+    int32_t declared_given_ = 0;
     int32_t last_ = -1;    // rule of the name given last
     int32_t cursor_ = 0;   // next rule (then undeclared entry) to check
-    bool dropped_ = false;  // something is left out of delivery
-    std::vector<Slot> slots_;
+    bool dropped_ = false;   // something is left out of delivery
+    bool replaced_ = false;  // some slot is replaced
+    std::vector<Attribute> list_;        // what fill_list() made
+    std::vector<Slot> slots_;            // by rule
+    std::vector<int32_t> given_rules_;   // the declared rules given, in the order given
     AttributeSet undeclared_;
     std::vector<AttributeSet::Entry*> unchecked_;  // undeclared names in delivery order
-    std::vector<uint64_t> keys_;                       // scratch
-    // By element, made when the element is first delivered: its rule
-    // indices by name bucket (rule order within a bucket), and for each
-    // position the end of its bucket's run. When no bucket holds two of its
-    // names, the order does not depend on the tag: `fixed` is then the
-    // delivered list with names and rules in place, and a tag only sets
-    // the values.
+
+    // By element, made when its first tag starts. Every declared attribute
+    // is delivered, so each name bucket's run of places in the list is the
+    // same for every tag: only the order within a run of two or more
+    // depends on the tag (the names given first, in the order given).
     struct Order {
         bool made = false;
-        std::vector<int32_t> rules;
-        std::vector<uint32_t> run_end;
-        std::vector<Attribute> fixed;
+        int32_t mandatory = 0;            // attributes without a default
+        std::vector<Attribute> pristine;  // the list of a tag that gives nothing: by bucket, then rule; defaults
+        std::vector<uint32_t> at;         // by rule: its place in `pristine`
+        std::vector<uint32_t> shared;     // the runs of two or more: start, end, start, end, ...
     };
-    Order& order_of_element();
+    [[gnu::cold, gnu::noinline]] void make_order();
     std::vector<Order> orders_;
+    Order* order_ = nullptr;  // the current element's
 };
 
 }  // namespace tarvo
