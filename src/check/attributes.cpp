@@ -47,30 +47,44 @@ AttributeProblem TagAttributes::next_undeclared() {
     return {AttributeProblem::Kind::unknown, -1, entry.key, entry.value.text};
 }
 
+void TagAttributes::count_mandatory() {
+    int32_t mandatory = 0;
+    for (int32_t i = 0; i < rule_->attribute_count; ++i) mandatory += rule_->attributes[i].default_value == nullptr;
+    order_->mandatory = mandatory;
+}
+
 void TagAttributes::make_order() {
     const ElementRule& e = *rule_;
-    const size_t n = static_cast<size_t>(e.attribute_count);
+    const uint32_t n = static_cast<uint32_t>(e.attribute_count);
     Order& o = *order_;
-    std::vector<int32_t> rules(n);
-    for (size_t i = 0; i < n; ++i) rules[i] = static_cast<int32_t>(i);
-    std::stable_sort(rules.begin(), rules.end(),
-                     [&](int32_t a, int32_t b) { return e.attributes[a].bucket < e.attributes[b].bucket; });
-    o.at.resize(n);
-    for (size_t j = 0; j < n; ++j) {
-        const AttributeRule& r = e.attributes[rules[j]];
-        o.at[static_cast<size_t>(rules[j])] = static_cast<uint32_t>(j);
-        o.pristine.push_back({std::string_view(r.name, r.name_length), std::string_view(r.default_value, r.default_length), rules[j]});
-        o.mandatory += r.default_value == nullptr;
+    o.first = static_cast<uint32_t>(pristine_.size());
+    for (uint32_t i = 0; i < n; ++i) {
+        const AttributeRule& r = e.attributes[i];
+        pristine_.push_back({std::string_view(r.name, r.name_length), std::string_view(r.default_value, r.default_length),
+                             static_cast<int32_t>(i)});
     }
-    for (size_t g = 0; g < n;) {
-        size_t h = g + 1;
-        while (h < n && e.attributes[rules[h]].bucket == e.attributes[rules[g]].bucket) ++h;
+    Attribute* list = pristine_.data() + o.first;
+    auto bucket = [&e](const Attribute& a) { return e.attributes[a.rule].bucket; };
+    auto by_bucket = [&](const Attribute& a, const Attribute& b) { return bucket(a) < bucket(b); };
+    if (n > 64) {
+        std::stable_sort(list, list + n, by_bucket);
+    } else {  // without the temporary buffer
+        for (uint32_t j = 1; j < n; ++j)
+            for (uint32_t k = j; k > 0 && by_bucket(list[k], list[k - 1]); --k) std::swap(list[k], list[k - 1]);
+    }
+    at_.resize(o.first + n);
+    for (uint32_t j = 0; j < n; ++j) at_[o.first + static_cast<uint32_t>(list[j].rule)] = j;
+    o.first_shared = static_cast<uint32_t>(shared_.size());
+    for (uint32_t g = 0; g < n;) {
+        uint32_t h = g + 1;
+        while (h < n && bucket(list[h]) == bucket(list[g])) ++h;
         if (h - g > 1) {
-            o.shared.push_back(static_cast<uint32_t>(g));
-            o.shared.push_back(static_cast<uint32_t>(h));
+            shared_.push_back(g);
+            shared_.push_back(h);
         }
         g = h;
     }
+    o.shared_end = static_cast<uint32_t>(shared_.size());
     o.made = true;
 }
 
@@ -81,33 +95,40 @@ std::span<const Attribute> TagAttributes::deliver(std::vector<Attribute>& out) {
 }
 
 void TagAttributes::fill_list() {
+    if (!order_->made) make_order();
     const Order& o = *order_;
     const size_t n = static_cast<size_t>(rule_->attribute_count);
     if (list_.size() < n) list_.resize(n);
     Attribute* list = list_.data();
-    std::copy(o.pristine.begin(), o.pristine.end(), list);
+    const Attribute* pristine = pristine_.data() + o.first;
+    const uint32_t* at = at_.data() + o.first;
+    std::copy(pristine, pristine + n, list);
     for (int32_t k = 0; k < declared_given_; ++k) {
         const int32_t i = given_rules_[static_cast<size_t>(k)];
-        list[o.at[static_cast<size_t>(i)]].value = slots_[static_cast<size_t>(i)].read();
+        list[at[i]].value = slots_[static_cast<size_t>(i)].read();
     }
     if (replaced_)
         for (int32_t k = 0; k < declared_given_; ++k) {
-            const uint32_t j = o.at[static_cast<size_t>(given_rules_[static_cast<size_t>(k)])];
-            if (slots_[static_cast<size_t>(list[j].rule)].replaced) list[j].value = o.pristine[j].value;
+            const int32_t i = given_rules_[static_cast<size_t>(k)];
+            if (slots_[static_cast<size_t>(i)].replaced) list[at[i]].value = pristine[at[i]].value;
         }
-    // In each run of names that share a bucket: those given, in the order
-    // given, then the others in rule order (as `pristine` has them).
+    if (o.shared_end != o.first_shared) order_shared_runs(list);
+}
+
+// In each run of names that share a bucket: those given, in the order
+// given, then the others in rule order (as the pristine list has them).
+void TagAttributes::order_shared_runs(Attribute* list) {
     auto key = [this](const Attribute& a) {
         return given(a.rule) ? int64_t{slots_[static_cast<size_t>(a.rule)].order} : (int64_t{1} << 32) + a.rule;
     };
-    for (size_t k = 0; k < o.shared.size(); k += 2) {
-        Attribute* run = list + o.shared[k];
-        Attribute* end = list + o.shared[k + 1];
+    for (uint32_t k = order_->first_shared; k < order_->shared_end; k += 2) {
+        Attribute* run = list + shared_[k];
+        Attribute* end = list + shared_[k + 1];
         for (Attribute* a = run + 1; a < end; ++a) {  // insertion sort: runs are short
             const Attribute moving = *a;
-            const int64_t at = key(moving);
+            const int64_t place = key(moving);
             Attribute* b = a;
-            for (; b > run && key(b[-1]) > at; --b) *b = b[-1];
+            for (; b > run && key(b[-1]) > place; --b) *b = b[-1];
             *b = moving;
         }
     }

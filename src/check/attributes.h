@@ -53,11 +53,14 @@ struct AttributeProblem {
 
 class TagAttributes {
 public:
-    // Starts a document of `table`: forgets the delivery orders worked out
-    // for the previous one.
+    // Starts a document of `table`: forgets what was worked out for the
+    // elements of the previous one (keeping the storage, so that a run of
+    // small documents allocates nothing).
     void begin_document(const SchemaTable& table) {
-        orders_.clear();
-        orders_.resize(static_cast<size_t>(table.element_count));
+        orders_.assign(static_cast<size_t>(table.element_count), Order{});
+        pristine_.clear();
+        at_.clear();
+        shared_.clear();
     }
 
     // Starts a tag of element `element` of the document's table.
@@ -65,7 +68,7 @@ public:
         const ElementRule& e = table.elements[element];
         rule_ = &e;
         order_ = &orders_[static_cast<size_t>(element)];
-        if (!order_->made) make_order();
+        if (order_->mandatory < 0) count_mandatory();
         ++tag_;
         given_ = 0;
         declared_given_ = 0;
@@ -199,19 +202,30 @@ private:
     AttributeSet undeclared_;
     std::vector<AttributeSet::Entry*> unchecked_;  // undeclared names in delivery order
 
-    // By element, made when its first tag starts. Every declared attribute
+    // By element: how many of its attributes are mandatory, counted when
+    // its first tag starts, and its delivery order, made when the first is
+    // delivered. Every declared attribute
     // is delivered, so each name bucket's run of places in the list is the
     // same for every tag: only the order within a run of two or more
     // depends on the tag (the names given first, in the order given).
+    // `pristine_` holds the list of a tag that gives nothing (by bucket,
+    // then rule; the defaults as values) from `first` on, `at_` from
+    // `first` on the place of each rule in it, and `shared_` from
+    // `first_shared` on the runs of two or more (start, end, ...).
     struct Order {
+        int32_t mandatory = -1;  // attributes without a default
         bool made = false;
-        int32_t mandatory = 0;            // attributes without a default
-        std::vector<Attribute> pristine;  // the list of a tag that gives nothing: by bucket, then rule; defaults
-        std::vector<uint32_t> at;         // by rule: its place in `pristine`
-        std::vector<uint32_t> shared;     // the runs of two or more: start, end, start, end, ...
+        uint32_t first = 0;
+        uint32_t first_shared = 0, shared_end = 0;
     };
+    [[gnu::cold, gnu::noinline]] void count_mandatory();
     [[gnu::cold, gnu::noinline]] void make_order();
+    // Orders the runs of names that share a bucket in the delivered list.
+    [[gnu::noinline]] void order_shared_runs(Attribute* list);
     std::vector<Order> orders_;
+    std::vector<Attribute> pristine_;
+    std::vector<uint32_t> at_;
+    std::vector<uint32_t> shared_;
     Order* order_ = nullptr;  // the current element's
 };
 
