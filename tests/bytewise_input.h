@@ -17,6 +17,7 @@ using CharReader = int (*)(void* context);
 class CharReaderInput : public BufferedInput<CharReaderInput> {
 public:
     static constexpr bool kStream = true;
+    static constexpr bool kWhole = false;
 
     CharReaderInput(CharReader reader, void* context) : reader_(reader), context_(context) {}
     bool refill() {

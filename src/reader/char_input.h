@@ -411,7 +411,10 @@ protected:
 
     bool next_buffer() {
         if (spill_) spill_(spill_context_);
-        if (marked_at_ || mark_ >= 0) keep_marked();
+        // An input whose one buffer holds the whole document keeps its
+        // marked bytes where they are.
+        if constexpr (!Derived::kWhole)
+            if (marked_at_ || mark_ >= 0) keep_marked();
         return self().refill();
     }
 
@@ -550,6 +553,7 @@ struct ReadFailure {
 class BlockInput : public BufferedInput<BlockInput> {
 public:
     static constexpr bool kStream = false;
+    static constexpr bool kWhole = false;
 
     explicit BlockInput(const DocumentSource& read) : read_(read), buffer_(new unsigned char[kBufferSize]) {
         start_buffer(buffer_.get(), 0);
@@ -587,6 +591,7 @@ private:
 class MemoryInput : public BufferedInput<MemoryInput> {
 public:
     static constexpr bool kStream = false;
+    static constexpr bool kWhole = true;
 
     explicit MemoryInput(std::string_view data) {
         start_buffer(reinterpret_cast<const unsigned char*>(data.data()), data.size());
@@ -601,6 +606,7 @@ public:
 class SourceInput : public BufferedInput<SourceInput> {
 public:
     static constexpr bool kStream = true;
+    static constexpr bool kWhole = false;
     using Fill = std::function<size_t(char* buffer, size_t capacity)>;
     using Take = std::function<void(size_t count)>;
 

@@ -10,6 +10,7 @@
 
 #include "reader/char_input.h"
 #include "check/attributes.h"
+#include "containers/ptr_stack.h"
 #include "diag/report.h"
 #include "schema/schema_table.h"
 #include "tarvo/tarvo.h"
@@ -25,6 +26,7 @@ struct ParseScratch {
     std::string text;
     AttributeSet attributes;  // the XML declaration's
     TagAttributes tag_attributes;
+    PtrStack<const ContentPosition> open;  // the open elements
     std::vector<Attribute> delivered;
     std::vector<std::string_view> expected;  // a refusal's expected names
     std::string path;                        // a record's element path

@@ -44,6 +44,7 @@ public:
           paths_(options.paths), s_(s),
           report_(report), path_(path), position_scope_(handler, this) {
         s_.tag_attributes.begin_document(table);
+        stack_.clear();
     }
     ParseRun(const ParseRun&) = delete;
     ParseRun& operator=(const ParseRun&) = delete;
@@ -693,7 +694,7 @@ private:
     std::string_view whitespace_;
     // The name of the tag being read (see read_tag).
     std::string_view name_;
-    PtrStack<const ContentPosition> stack_;
+    PtrStack<const ContentPosition>& stack_ = s_.open;
     const ContentPosition* previous_ = nullptr;
     int skip_depth_ = -1;
     bool complete_ = false;  // the root element has closed
