@@ -76,6 +76,14 @@ TEST(Spans, EachProblemPointsAtItsToken) {
          {"E text_not_allowed 4:1-3 <translation> [source]", "E text_not_allowed 4:1-3 <translation> [source]"}},
         {"dictionary", "<dictionary><translation>a<!-- c -->b\n</translation>", xml_mode,
          {"E text_not_allowed 2:26-38 <translation> [source]", "E text_not_allowed 2:26-38 <translation> [source]"}},
+        // A long run: of its bytes read before a refill, only the last are
+        // kept; it still starts and ends where it does.
+        {"dictionary", "<dictionary><translation>\n " + S(9000, 'x') + "\n" + S(9000, 'y') + " \n</translation>",
+         Flags::strict, {"E text_not_allowed 3:2-4:9001 <translation> [source]", "E text_not_allowed 3:2-4:9001 <translation> [source]"}},
+        {"dictionary", "<dictionary><translation>x" + S(20000, ' ') + "\n</translation>", Flags::strict,
+         {"E text_not_allowed 2:26 <translation> [source]", "E text_not_allowed 2:26 <translation> [source]"}},
+        {"dictionary", "<dictionary><translation>x" + S(20000, '\n') + "y</translation>", xml_mode,
+         {"E text_not_allowed 2:26-20002:2 <translation> [source]", "E text_not_allowed 2:26-20002:2 <translation> [source]"}},
         // A value the end of the input cuts off runs to that end, however
         // often the reader looked past it.
         {"heatmap", "<Heatmap><Colors gradient_color_space=\"hsv>", Flags::strict,

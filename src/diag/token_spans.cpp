@@ -1,5 +1,7 @@
 #include "diag/token_spans.h"
 
+#include <algorithm>
+
 #include "reader/char_class.h"
 
 namespace tarvo {
@@ -68,6 +70,10 @@ void TagTokens::scan(std::string_view bytes, long line, long column) {
 const TagTokens::Attribute* TagTokens::find(std::string_view name) const {
     auto it = attributes_.find(std::string(name));
     return it == attributes_.end() ? nullptr : &it->second;
+}
+
+bool is_blank(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char b) { return is_space(static_cast<unsigned char>(b)); });
 }
 
 Span raw_text_span(std::string_view bytes, long line, long column) {

@@ -57,6 +57,7 @@ private:
 // The span of the non-blank bytes of a run of character data, whose first
 // byte is at `line`, `column`; that byte's when all are blank.
 Span raw_text_span(std::string_view bytes, long line, long column);
+bool is_blank(std::string_view bytes);
 
 // The spans of the tokens the problems of one parse are about, over its
 // input (reader/char_input.h), whose start tags and runs of character data
@@ -100,7 +101,17 @@ public:
         long line = 0, column = 0;
         const std::string_view bytes = in_.marked(marked_, line, column);
         if (bytes.size() <= after) return here();
-        return raw_text_span(bytes.substr(0, bytes.size() - after), line, column);
+        const std::string_view run = bytes.substr(0, bytes.size() - after);
+        const auto* cut = in_.text_cut();
+        if (!cut) return raw_text_span(run, line, column);
+        // Only the run's last bytes are kept: it starts where it was marked.
+        Span s{cut->line, cut->column, cut->last_line, cut->last_column + 1};
+        if (!is_blank(run)) {
+            const Span tail = raw_text_span(run, line, column);
+            s.end_line = tail.end_line;
+            s.end_column = tail.end_column;
+        }
+        return s;
     }
 
 private:

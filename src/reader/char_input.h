@@ -59,10 +59,14 @@ public:
     // the buffer, as the construct's first; from then until the next mark,
     // a refill keeps the marked bytes and the mark's line and column, so
     // that marked() shows every byte from the mark to the byte read next
-    // however the input was split.
-    void mark_back(long n) {
+    // however the input was split. A run of character data (`text`, its
+    // first byte not blank) only needs where it starts and its last
+    // non-blank byte: of a long one only the last bytes are kept (see
+    // text_cut()), so that a huge run is not held twice.
+    void mark_back(long n, bool text = false) {
         if (cur_ - base_ >= n) {
             marked_at_ = cur_ - n;
+            text_mark_ = text;
         } else {  // the input has ended and its buffer is empty: no byte to mark
             marked_at_ = nullptr;
             mark_ = -1;
@@ -80,6 +84,15 @@ public:
         if (const unsigned char* from = past_kept(); from < cur_)
             scratch.append(reinterpret_cast<const char*>(from), static_cast<size_t>(cur_ - from));
         return scratch;
+    }
+    // Where a run of character data marked with mark_back(n, true) starts,
+    // and where its last non-blank byte before those marked() shows stands,
+    // when the run outgrew what is kept of it; null otherwise.
+    struct TextCut {
+        long line, column, last_line, last_column;
+    };
+    const TextCut* text_cut() const {
+        return !marked_at_ && mark_ >= 0 && kept_from_ == mark_ && cut_.line > 0 ? &cut_ : nullptr;
     }
     // The mark as an offset from the start of the document, -1 if none.
     long mark() const { return marked_at_ ? consumed_before_ + static_cast<long>(marked_at_ - base_) : mark_; }
@@ -472,12 +485,38 @@ private:
             mark_ = kept_from_ = consumed_before_ + static_cast<long>(p - base_);
             marked_at_ = nullptr;
             location_of(p, kept_line_, kept_column_);
+            cut_ = {};
             kept_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(end_ - p));
         } else if (kept_from_ == mark_) {
             const unsigned char* from = past_kept();
             kept_.append(reinterpret_cast<const char*>(from), static_cast<size_t>(end_ - from));
         }
         kept_to_ = consumed_before_ + static_cast<long>(end_ - base_);
+        if (text_mark_ && kept_.size() > 2 * kTextKept) cut_kept_text(kept_.size() - kTextKept);
+    }
+    // Leaves the first `drop` bytes of a run of character data kept: only
+    // where the run starts, and where its last non-blank byte among them
+    // stands, are kept of them.
+    void cut_kept_text(size_t drop) {
+        const auto* b = reinterpret_cast<const unsigned char*>(kept_.data());
+        const unsigned char* e = b + drop;
+        auto locate = [&](const unsigned char* x, long& line, long& column) {
+            line = kept_line_ + count_newlines(b, x);
+            const void* nl = memrchr(b, '\n', static_cast<size_t>(x - b));
+            column = nl ? static_cast<long>(x - static_cast<const unsigned char*>(nl)) : kept_column_ + (x - b);
+        };
+        if (cut_.line == 0) {
+            cut_.line = kept_line_;
+            cut_.column = kept_column_;
+        }
+        const unsigned char* last = e;
+        while (last > b && is_space(last[-1])) --last;
+        if (last > b) locate(last - 1, cut_.last_line, cut_.last_column);
+        long line, column;
+        locate(e, line, column);
+        kept_line_ = line;
+        kept_column_ = column;
+        kept_.erase(0, drop);
     }
     // The first byte of the buffer not kept yet: a refill that found the
     // input ended may leave the buffer as it was, kept already.
@@ -515,7 +554,10 @@ private:
     const unsigned char* marked_at_ = nullptr;
     long mark_ = -1;
     long kept_from_ = -1;
-    long kept_to_ = -1;  // kept_ holds the bytes [kept_from_, kept_to_)
+    long kept_to_ = -1;  // kept_ holds the bytes up to kept_to_, from kept_from_ unless cut_
+    bool text_mark_ = false;
+    TextCut cut_{};
+    static constexpr size_t kTextKept = 4096;
     long kept_line_ = 0, kept_column_ = 0;
     std::string kept_;
 };

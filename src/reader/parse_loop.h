@@ -98,7 +98,7 @@ public:
     }
     Status comment() { return judged(xml::comment(in_, s_.whitespace)); }
     Status cdata_section() {
-        if (text_blank_) in_.mark_back(1);  // the run's first non-blank part, from the '[' of "<!["
+        if (text_blank_) in_.mark_back(1, true);  // the run's first non-blank part, from the '[' of "<!["
         Status status = judged(xml::cdata_section(in_, s_.whitespace));
         if (status != kGoOn) return status;
         s_.text += s_.whitespace;
@@ -256,7 +256,7 @@ private:
         whitespace_ = {};
         bool special = true;
         if (c >= 0) {
-            if (text_blank_) in_.mark_back(1);
+            if (text_blank_) in_.mark_back(1, true);
             text.push_back(static_cast<char>(c));
             special = is_xml_text_stop(c);  // a tab or line feed here comes after markup: judged all the same
         }
@@ -650,7 +650,7 @@ private:
         for (char w : whitespace_)  // read just before `c`, still valid
             if (w != '\r') text.push_back(w);
         if (c < 0) return error("unexpected end of file in text");
-        in_.mark_back(1);
+        in_.mark_back(1, true);
         if (c != '\r' && c != 0) text.push_back(static_cast<char>(c));
         bool amp = c == '&';
         if (in_.template scan_until<'<', true>(text, amp) < 0) return error("unexpected end of file in text");
