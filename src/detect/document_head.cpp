@@ -3,11 +3,13 @@
 // declaration opened by "<!"), up to the first element's name. Nothing is
 // judged here; where the head does not read as expected, it ends there with
 // what was found, and the parse that follows says what is wrong.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "detect/file_source.h"
 #include "tarvo/detect.h"
 
 namespace tarvo {
@@ -147,32 +149,50 @@ DocumentHead read_document_head(std::string_view bytes) {
     return h;
 }
 
-DocumentHead read_document_head_file(const char* path) {
+DocumentHead read_document_head(const DocumentSource& read) {
+    // Read in growing steps until the head ends: a head is usually a few
+    // hundred bytes; one with a long internal subset or comment costs reads
+    // in proportion to its length. The bytes are looked at again only once
+    // they have doubled, so reads that give a few bytes each cost no more.
     DocumentHead h;
+    std::string buf;
+    size_t look_at = 4096;
+    for (;;) {
+        const size_t old = buf.size();
+        buf.resize(look_at);
+        const SourceRead r = read(buf.data() + old, look_at - old);
+        if (r.error) {
+            h.os_error = r.error;
+            return h;
+        }
+        buf.resize(old + std::min(r.size, look_at - old));
+        const bool at_end = r.size == 0;
+        if (!at_end && buf.size() < look_at) continue;
+        if (HeadReader(buf, at_end).read(h) == HeadReader::Outcome::done) return h;
+        look_at = 2 * buf.size();
+    }
+}
+
+DocumentHead read_document_head_file(const char* path) {
     std::FILE* f = std::fopen(path, "rb");
     if (!f) {
+        DocumentHead h;
         h.os_error = errno ? errno : EIO;
         return h;
     }
-    // Read in growing steps until the head ends: a head is usually a few
-    // hundred bytes; one with a long internal subset or comment costs reads
-    // in proportion to its length.
-    std::string buf;
-    size_t step = 4096;
-    for (;;) {
-        const size_t old = buf.size();
-        buf.resize(old + step);
-        const size_t n = std::fread(buf.data() + old, 1, step, f);
-        buf.resize(old + n);
-        const bool at_end = n < step;
-        if (at_end && std::ferror(f)) {
-            h.os_error = errno ? errno : EIO;
-            break;
-        }
-        if (HeadReader(buf, at_end).read(h) == HeadReader::Outcome::done) break;
-        step = buf.size();
-    }
+    DocumentHead h = read_document_head(detail::file_source(f));
     std::fclose(f);
+    return h;
+}
+
+DocumentHead read_document_head(const Source& source) {
+    switch (source.kind()) {
+    case Source::Kind::bytes: return read_document_head(source.data());
+    case Source::Kind::file: return read_document_head_file(source.name().c_str());
+    case Source::Kind::unreadable: break;
+    }
+    DocumentHead h;
+    h.os_error = source.os_error();
     return h;
 }
 

@@ -1,7 +1,10 @@
 // Choosing a document's grammar from its head, and the grammar an internal
 // subset declares.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
+#include "detect/file_source.h"
 #include "grammar/grammar_load.h"
 #include "import/dtd_import.h"
 #include "schema/schema_table.h"
@@ -93,6 +96,61 @@ GrammarChoice detect_grammar_file(const char* path) {
     DocumentHead head = read_document_head_file(path);
     if (head.os_error) return {nullptr, "it could not be read"};
     return GrammarFinder().find(head);
+}
+
+const SchemaTable* choose_grammar(const GrammarFinder& finder, const DocumentHead& head, std::string_view name,
+                                  Result& outcome) {
+    if (head.os_error) {
+        outcome = unreadable_result(name, head.os_error);
+        return nullptr;
+    }
+    GrammarChoice choice = finder.find(head);
+    if (!choice.grammar) outcome = no_grammar_result(name, choice.reason);
+    return choice.grammar;
+}
+
+Result validate_detected(const GrammarFinder& finder, const DocumentSource& read, std::string_view name,
+                         const Options& options) {
+    // The head's bytes are kept as they are read and parsed first, so the
+    // document is read once: a pipe cannot be read again.
+    std::string head_bytes;
+    DocumentHead head = read_document_head([&](char* buffer, size_t capacity) {
+        SourceRead r = read(buffer, capacity);
+        if (!r.error) head_bytes.append(buffer, std::min(r.size, capacity));
+        return r;
+    });
+    Result outcome;
+    const SchemaTable* grammar = choose_grammar(finder, head, name, outcome);
+    if (!grammar) return outcome;
+    size_t replayed = 0;
+    return parse_source(
+        *grammar,
+        [&](char* buffer, size_t capacity) -> SourceRead {
+            if (replayed == head_bytes.size()) return read(buffer, capacity);
+            const size_t n = std::min(capacity, head_bytes.size() - replayed);
+            std::copy_n(head_bytes.data() + replayed, n, buffer);
+            replayed += n;
+            return {n, 0};
+        },
+        name, nullptr, options);
+}
+
+Result validate_detected(const GrammarFinder& finder, const Source& source, const Options& options) {
+    const std::string& name = source.name();
+    switch (source.kind()) {
+    case Source::Kind::unreadable: return unreadable_result(name, source.os_error());
+    case Source::Kind::bytes: {
+        Result outcome;
+        const SchemaTable* grammar = choose_grammar(finder, read_document_head(source.data()), name, outcome);
+        return grammar ? validate(*grammar, source, options) : outcome;
+    }
+    case Source::Kind::file: break;
+    }
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (!f) return unreadable_result(name, errno ? errno : EIO);
+    Result r = validate_detected(finder, detail::file_source(f), name, options);
+    std::fclose(f);
+    return r;
 }
 
 std::shared_ptr<const SchemaTable> internal_subset_grammar(const DocumentHead& head, const std::string& name,
