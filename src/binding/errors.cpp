@@ -38,7 +38,7 @@ PyStructSequence_Field g_diagnostic_fields[] = {
     // By name only: the tuple keeps its eight items.
     {const_cast<char*>("code"), const_cast<char*>("the problem's stable name, or None: 'unknown-element', "
                       "'misplaced-element', 'missing-element', 'unknown-attribute', 'missing-attribute', "
-                      "'invalid-value', 'text-not-allowed', 'syntax', 'unreadable' or 'callback-failed'")},
+                      "'invalid-value', 'text-not-allowed', 'syntax', 'unreadable', 'callback-failed' or 'no-grammar'")},
     {const_cast<char*>("note"), const_cast<char*>("True: the reader's line about where the problem of the record before happened")},
     {const_cast<char*>("parent"), const_cast<char*>("the element the concerned one stands in, or None")},
     {const_cast<char*>("path"), const_cast<char*>("the element's path from the root, '/Root/Item[2]', or None")},
@@ -63,7 +63,7 @@ PyStructSequence_Desc g_diagnostic_desc = {
 // tarvo.Report: what validate() found.
 PyStructSequence_Field g_report_fields[] = {
     {const_cast<char*>("valid"), const_cast<char*>("True when the document is valid (status 0)")},
-    {const_cast<char*>("status"), const_cast<char*>("0 valid, 1 invalid, 2 unreadable")},
+    {const_cast<char*>("status"), const_cast<char*>("0 valid, 1 invalid, 2 unreadable or no grammar found")},
     {const_cast<char*>("diagnostics"), const_cast<char*>("every warning and error as a Diagnostic, in the order reported")},
     {nullptr, nullptr},
 };
