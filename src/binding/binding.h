@@ -238,6 +238,13 @@ PyObject* parse_socket_stream_bytewise_entry(PyObject*, PyObject* args, PyObject
 // Adds ParseError, Diagnostic and Report to the module; false with an
 // exception set.
 bool add_error_types(PyObject* module);
+// Makes the record type `type` from `desc` unless `*ready` says it was
+// made, and adds it to `module` as `name`; false with an exception set.
+bool add_record_type(PyObject* module, const char* name, PyTypeObject* type, PyStructSequence_Desc* desc,
+                     bool* ready);
+// A new record of `type` holding fields[0..n), whose references it takes;
+// null with an exception set when it or a field (left null) could not be made.
+PyObject* filled_record(PyTypeObject* type, PyObject* const* fields, Py_ssize_t n);
 // A Diagnostic record for `d`; null with an exception set.
 PyObject* diagnostic_record(const Diagnostic& d);
 // The Report type of validate(), ready once add_error_types() succeeded.

@@ -31,19 +31,12 @@ PyTypeObject g_choice_type;
 bool g_choice_ready = false;
 
 PyObject* choice_record(const GrammarChoice& choice) {
-    Ref made(PyStructSequence_New(&g_choice_type));
-    if (!made.get()) return nullptr;
     std::string_view name = choice.grammar ? grammar_name(*choice.grammar) : std::string_view();
     PyObject* fields[2] = {
         choice.grammar ? text(name.data(), name.size()) : (Py_INCREF(Py_None), Py_None),
         text(choice.reason.data(), choice.reason.size()),
     };
-    bool ok = true;
-    for (Py_ssize_t i = 0; i < 2; ++i) {
-        if (!fields[i]) ok = false;
-        PyStructSequence_SET_ITEM(made.get(), i, fields[i]);
-    }
-    return ok ? made.release() : nullptr;
+    return filled_record(&g_choice_type, fields, 2);
 }
 
 const char* const kDetectKeywords[] = {"source", nullptr};
@@ -51,21 +44,7 @@ const char* const kDetectKeywords[] = {"source", nullptr};
 }  // namespace
 
 bool add_detect_types(PyObject* module) {
-    if (!g_choice_ready) {
-#if TARVO_PY3
-        if (PyStructSequence_InitType2(&g_choice_type, &g_choice_desc) < 0) return false;
-#else
-        PyStructSequence_InitType(&g_choice_type, &g_choice_desc);
-        if (PyErr_Occurred()) return false;
-#endif
-        g_choice_ready = true;
-    }
-    Py_INCREF(&g_choice_type);
-    if (PyModule_AddObject(module, "GrammarChoice", reinterpret_cast<PyObject*>(&g_choice_type)) < 0) {
-        Py_DECREF(&g_choice_type);
-        return false;
-    }
-    return true;
+    return add_record_type(module, "GrammarChoice", &g_choice_type, &g_choice_desc, &g_choice_ready);
 }
 
 std::shared_ptr<const GrammarFinder> current_finder() {

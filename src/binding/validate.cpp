@@ -127,19 +127,12 @@ std::optional<Result> validate_bytes(const GrammarArgument& g, PyObject* source,
 }
 
 PyObject* report(const Result& r) {
-    Ref made(PyStructSequence_New(&g_report_type));
-    if (!made.get()) return nullptr;
     PyObject* fields[3] = {
         PyBool_FromLong(r.ok()),
         integer(static_cast<long>(r.status)),
         list_of(r.diagnostics().size(), [&](size_t i) { return diagnostic_record(r.diagnostics()[i]); }),
     };
-    bool ok = true;
-    for (Py_ssize_t i = 0; i < 3; ++i) {
-        if (!fields[i]) ok = false;
-        PyStructSequence_SET_ITEM(made.get(), i, fields[i]);
-    }
-    return ok ? made.release() : nullptr;
+    return filled_record(&g_report_type, fields, 3);
 }
 
 // The "O&" converter for jobs: None (one thread per core) or an integer
