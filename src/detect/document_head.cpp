@@ -3,13 +3,12 @@
 // declaration opened by "<!"), up to the first element's name. Nothing is
 // judged here; where the head does not read as expected, it ends there with
 // what was found, and the parse that follows says what is wrong.
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "detect/file_source.h"
+#include "detect/reading.h"
 #include "tarvo/detect.h"
 
 namespace tarvo {
@@ -149,28 +148,28 @@ DocumentHead read_document_head(std::string_view bytes) {
     return h;
 }
 
-DocumentHead read_document_head(const DocumentSource& read) {
+DocumentHead detail::read_document_head(const DocumentSource& read, ReadBytes& held) {
     // Read in growing steps until the head ends: a head is usually a few
     // hundred bytes; one with a long internal subset or comment costs reads
     // in proportion to its length. The bytes are looked at again only once
     // they have doubled, so reads that give a few bytes each cost no more.
     DocumentHead h;
-    std::string buf;
     size_t look_at = 4096;
     for (;;) {
-        const size_t old = buf.size();
-        buf.resize(look_at);
-        const SourceRead r = read(buf.data() + old, look_at - old);
+        const SourceRead r = held.read_more(read, look_at - held.size());
         if (r.error) {
             h.os_error = r.error;
             return h;
         }
-        buf.resize(old + std::min(r.size, look_at - old));
-        const bool at_end = r.size == 0;
-        if (!at_end && buf.size() < look_at) continue;
-        if (HeadReader(buf, at_end).read(h) == HeadReader::Outcome::done) return h;
-        look_at = 2 * buf.size();
+        if (!held.ended() && held.size() < look_at) continue;
+        if (HeadReader(held.view(), held.ended()).read(h) == HeadReader::Outcome::done) return h;
+        look_at = 2 * held.size();
     }
+}
+
+DocumentHead read_document_head(const DocumentSource& read) {
+    detail::ReadBytes held;
+    return detail::read_document_head(read, held);
 }
 
 DocumentHead read_document_head_file(const char* path) {

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "detect/file_source.h"
+#include "detect/reading.h"
 #include "grammar/grammar_load.h"
 #include "import/dtd_import.h"
 #include "schema/schema_table.h"
@@ -14,6 +14,9 @@
 namespace tarvo {
 
 namespace {
+
+// validate_detected() parses a document up to this size from memory.
+constexpr size_t kWholeDocument = size_t(1) << 20;
 
 std::string quoted(std::string_view s) { return std::string("'").append(s).append("'"); }
 
@@ -111,25 +114,31 @@ const SchemaTable* choose_grammar(const GrammarFinder& finder, const DocumentHea
 
 Result validate_detected(const GrammarFinder& finder, const DocumentSource& read, std::string_view name,
                          const Options& options) {
-    // The head's bytes are kept as they are read and parsed first, so the
-    // document is read once: a pipe cannot be read again.
-    std::string head_bytes;
-    DocumentHead head = read_document_head([&](char* buffer, size_t capacity) {
-        SourceRead r = read(buffer, capacity);
-        if (!r.error) head_bytes.append(buffer, std::min(r.size, capacity));
-        return r;
-    });
+    // Every byte read is kept, so the document is read once (a pipe cannot
+    // be read again): one of up to kWholeDocument bytes is read to its end
+    // and parsed in place, a longer one from the bytes held and then from
+    // the reads after them.
+    detail::ReadBytes held;
     Result outcome;
-    const SchemaTable* grammar = choose_grammar(finder, head, name, outcome);
-    if (!grammar) return outcome;
-    size_t replayed = 0;
+    const SchemaTable* grammar = choose_grammar(finder, detail::read_document_head(read, held), name, outcome);
+    if (!grammar) return outcome;  // a read that failed ends here, as unreadable
+    int error = 0;
+    while (!held.ended() && held.size() < kWholeDocument) {
+        const SourceRead r = held.read_more(read, std::max(held.size(), size_t(4096)));
+        if (r.error) {
+            error = r.error;
+            break;
+        }
+    }
+    if (held.ended()) return parse_buffer(*grammar, held.view(), name, nullptr, options);
+    size_t given = 0;
     return parse_source(
         *grammar,
         [&](char* buffer, size_t capacity) -> SourceRead {
-            if (replayed == head_bytes.size()) return read(buffer, capacity);
-            const size_t n = std::min(capacity, head_bytes.size() - replayed);
-            std::copy_n(head_bytes.data() + replayed, n, buffer);
-            replayed += n;
+            if (given == held.size()) return error ? SourceRead{0, error} : read(buffer, capacity);
+            const size_t n = std::min(capacity, held.size() - given);
+            std::copy_n(held.view().data() + given, n, buffer);
+            given += n;
             return {n, 0};
         },
         name, nullptr, options);
