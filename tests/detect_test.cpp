@@ -193,25 +193,43 @@ TEST(GrammarFinder, ValidatesEachDocumentAgainstTheGrammarItsHeadNames) {
             EXPECT_EQ(outcome.errors(), c.errors) << c.what;
         }
     }
-    // A host's source is read once, in whatever pieces it gives: the head's
-    // bytes are parsed again from memory.
-    const S long_doc = xml("<!-- " + S(9000, '-').replace(0, 1, "a") + " -->" +
-                           "<dictionary><translation><source>s</source><bogus/></translation></dictionary>");
-    for (const S& doc : {dictionary, long_doc, xml("<x/>")}) {
-        size_t at = 0, reads_after_end = 0;
-        Result r = validate_detected(
-            finder,
-            [&](char* buffer, size_t capacity) -> SourceRead {
-                const size_t n = std::min({size_t(3), capacity, doc.size() - at});
-                std::copy_n(doc.data() + at, n, buffer);
+    // A host's source is read once, in whatever pieces it gives: the bytes
+    // read for the head are parsed again from memory, and after them, past
+    // what is held whole, the reads that follow, up to a read that fails.
+    const S bad_tail = "<dictionary><translation><source>s</source><bogus/></translation></dictionary>";
+    const S long_head = xml("<!-- " + S(9000, '-').replace(0, 1, "a") + " -->" + bad_tail);
+    const S past_memory = xml("<dictionary>" + S(3 << 19, ' ') + bad_tail.substr(12));
+    const size_t never = S::npos;
+    struct Piecewise {
+        S what, doc;
+        size_t piece, fail_at;
+    } sources[] = {
+        {"short", dictionary, 3, never}, {"long head", long_head, 3, never}, {"no grammar", xml("<x/>"), 3, never},
+        {"larger than memory", past_memory, 65536, never}, {"failing in the head", dictionary, 3, 10},
+        {"failing after the head", past_memory, 65536, 5000}, {"failing past memory", past_memory, 65536, 3 << 18},
+    };
+    for (const Piecewise& c : sources) {
+        auto reader = [&c](size_t& at, size_t& reads_after_end) {
+            return [&c, &at, &reads_after_end](char* buffer, size_t capacity) -> SourceRead {
+                if (at >= c.fail_at) return {0, EIO};
+                const size_t n = std::min({c.piece, capacity, c.doc.size() - at, c.fail_at - at});
+                std::copy_n(c.doc.data() + at, n, buffer);
                 at += n;
                 reads_after_end += n == 0;
                 return {n, 0};
-            },
-            "host", Options{});
-        EXPECT_EQ(r.errors(), validate_detected(finder, Source::bytes(doc, "host")).errors());
-        EXPECT_EQ(at, doc.size());
-        EXPECT_LE(reads_after_end, 2u);
+            };
+        };
+        size_t at = 0, reads_after_end = 0, fresh_at = 0, unused = 0;
+        Result r = validate_detected(finder, reader(at, reads_after_end), "host", Options{});
+        S expected = S(validate_detected(finder, Source::bytes(c.doc, "host")).errors());
+        if (c.fail_at < 100) {
+            expected = S(unreadable_result("host", EIO).errors());
+        } else if (c.fail_at != never) {
+            expected = S(parse_source(*find_grammar("dictionary"), reader(fresh_at, unused), "host", nullptr).errors());
+        }
+        EXPECT_EQ(r.errors(), expected) << c.what;
+        EXPECT_EQ(at, std::min(c.doc.size(), c.fail_at)) << c.what;
+        EXPECT_LE(reads_after_end, 2u) << c.what;
     }
 }
 
