@@ -38,7 +38,8 @@ PyStructSequence_Field g_diagnostic_fields[] = {
     // By name only: the tuple keeps its eight items.
     {const_cast<char*>("code"), const_cast<char*>("the problem's stable name, or None: 'unknown-element', "
                       "'misplaced-element', 'missing-element', 'unknown-attribute', 'missing-attribute', "
-                      "'invalid-value', 'text-not-allowed', 'syntax', 'unreadable', 'callback-failed' or 'no-grammar'")},
+                      "'invalid-value', 'text-not-allowed', 'syntax', 'unreadable', 'callback-failed' or "
+                      "'no-grammar'")},
     {const_cast<char*>("note"), const_cast<char*>("True: the reader's line about where the problem of the record before happened")},
     {const_cast<char*>("parent"), const_cast<char*>("the element the concerned one stands in, or None")},
     {const_cast<char*>("path"), const_cast<char*>("the element's path from the root, '/Root/Item[2]', or None")},

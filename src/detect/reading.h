@@ -32,8 +32,10 @@ public:
     // Whether a read has given the end of the document.
     bool ended() const { return ended_; }
 
-    // One read into the free room, made at least `room` bytes first.
+    // One read into the free room, made at least `room` bytes (and one)
+    // first: a read into no room would look like the end.
     SourceRead read_more(const DocumentSource& read, size_t room) {
+        room = std::max<size_t>(room, 1);
         if (capacity_ - size_ < room) {
             const size_t capacity = std::max(2 * capacity_, size_ + room);
             std::unique_ptr<char[]> bigger(new char[capacity]);

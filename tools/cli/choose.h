@@ -1,6 +1,7 @@
-// How `tarvo check` and `tarvo events` find the grammar of each document: the one given, or
-// under --auto the one the document's head names, or under --internal-dtd
-// the one its internal subset declares, else one of the others.
+// How `tarvo check` and `tarvo events` find the grammar of each document:
+// the one given, or under --auto the one the document's head names, or
+// under --internal-dtd the one its internal subset declares, else one of
+// the others.
 #pragma once
 
 #include <memory>
@@ -25,10 +26,10 @@ public:
     // The grammar given (when not per_document()).
     const tarvo::SchemaTable& given() const { return *given_; }
 
-    // The grammar of one document (the one given unless per_document()); one made for it
-    // from its internal subset is kept in `made`. Null when there is none,
-    // with `outcome` set to the Result the document gets instead:
-    // unreadable_result() or no_grammar_result().
+    // The grammar of one document (the one given unless per_document());
+    // one made for it from its internal subset is kept in `made`. Null when
+    // there is none, with `outcome` set to the Result the document gets
+    // instead: unreadable_result() or no_grammar_result().
     const tarvo::SchemaTable* choose(const tarvo::Source& document, std::shared_ptr<const tarvo::SchemaTable>& made,
                                      tarvo::Result& outcome) const;
 
