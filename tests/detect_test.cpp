@@ -3,6 +3,8 @@
 // first read, and a grammar from an internal subset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <iterator>
 
@@ -79,6 +81,41 @@ TEST(DocumentHead, AnyMixOfItsPiecesReadsWithoutFault) {
     }
 }
 
+// A host's reads, however small, give the head that the bytes give; a read
+// that fails is the head's os_error.
+TEST(DocumentHead, ReadsThroughAHostsReadsOfAnySize) {
+    const S subset = "<!ENTITY e \"" + S(20000, 'x') + "\">";
+    const S docs[] = {xml("<!DOCTYPE d SYSTEM 'd.dtd' [" + subset + "]>\n<d>" + S(50000, ' ') + "</d>"), "<r/>", "",
+                      "<!-- cut"};
+    for (const S& doc : docs) {
+        const DocumentHead whole = read_document_head(doc);
+        for (size_t piece : {size_t(1), size_t(7), size_t(4096), size_t(1) << 20}) {
+            size_t at = 0;
+            DocumentHead h = read_document_head([&](char* buffer, size_t capacity) -> SourceRead {
+                const size_t n = std::min({piece, capacity, doc.size() - at});
+                std::copy_n(doc.data() + at, n, buffer);
+                at += n;
+                return {n, 0};
+            });
+            EXPECT_EQ(h.root, whole.root) << piece;
+            EXPECT_EQ(h.system_id, whole.system_id) << piece;
+            EXPECT_EQ(h.internal_subset, whole.internal_subset) << piece;
+            EXPECT_EQ(h.os_error, 0);
+            // The head is read, little after it, and not byte by byte over again.
+            EXPECT_LE(at, std::max<size_t>(2 * (whole.internal_subset.size() + 100), 4096)) << piece;
+        }
+    }
+    int calls = 0;
+    DocumentHead failed = read_document_head([&](char* buffer, size_t) -> SourceRead {
+        if (calls++) return {0, EIO};
+        buffer[0] = '<';
+        return {1, 0};
+    });
+    EXPECT_EQ(failed.os_error, EIO);
+    EXPECT_EQ(read_document_head(Source::unreadable("fifo", ENXIO)).os_error, ENXIO);
+    EXPECT_EQ(read_document_head(Source::bytes("<r/>")).root, "r");
+}
+
 // A grammar of one element, recipe, under `name`.
 S recipe_grammar(const S& name) {
     return "grammar " + name + "\nsource t\n\nelement 0 recipe\n  first END\n  row 0 (none)\n";
@@ -120,6 +157,80 @@ TEST(GrammarFinder, ChoosesBySystemNameThenByRoot) {
     EXPECT_EQ(r.status, Status::unreadable);
     EXPECT_EQ(r.diagnostics()[0].code, "no-grammar");
     EXPECT_EQ(r.errors(), "No grammar found for f.xml: why");
+}
+
+// What a document is checked against when its head chooses: the grammar
+// named, else the Result that stands for the check, for every kind of source.
+TEST(GrammarFinder, ValidatesEachDocumentAgainstTheGrammarItsHeadNames) {
+    GrammarFinder finder({find_grammar("dictionary"), find_grammar("heatmap")});
+    const S dictionary = xml("<dictionary><translation><source>s</source><target>t</target></translation></dictionary>");
+    TempFile valid(dictionary), invalid(xml("<!DOCTYPE x SYSTEM 'heatmap.dtd'><dictionary/>")), unnamed(xml("<x/>"));
+    struct Case {
+        S what;
+        Source source;
+        Status status;
+        S errors;
+    } cases[] = {
+        {"by root", Source::file(valid.path()), Status::ok, ""},
+        {"bytes by root", Source::bytes(dictionary, "mem"), Status::ok, ""},
+        {"by SYSTEM, invalid against it", Source::file(invalid.path()), Status::invalid,
+         S(validate(*find_grammar("heatmap"), Source::file(invalid.path())).errors())},
+        {"no grammar", Source::file(unnamed.path()), Status::unreadable,
+         "No grammar found for " + unnamed.path() + ": no grammar has root element 'x'"},
+        {"no file", Source::file("/nonexistent/d.xml"), Status::unreadable,
+         S(unreadable_result("/nonexistent/d.xml", ENOENT).errors())},
+        {"unreadable", Source::unreadable("fifo", ENXIO), Status::unreadable,
+         S(unreadable_result("fifo", ENXIO).errors())},
+    };
+    for (const Case& c : cases) {
+        Result r = validate_detected(finder, c.source);
+        EXPECT_EQ(r.status, c.status) << c.what;
+        EXPECT_EQ(r.errors(), c.errors) << c.what;
+        Result outcome;
+        const SchemaTable* g = choose_grammar(finder, read_document_head(c.source), c.source.name(), outcome);
+        EXPECT_EQ(g == nullptr, c.status == Status::unreadable) << c.what;
+        if (!g) {
+            EXPECT_EQ(outcome.errors(), c.errors) << c.what;
+        }
+    }
+    // A host's source is read once, in whatever pieces it gives: the bytes
+    // read for the head are parsed again from memory, and after them, past
+    // what is held whole, the reads that follow, up to a read that fails.
+    const S bad_tail = "<dictionary><translation><source>s</source><bogus/></translation></dictionary>";
+    const S long_head = xml("<!-- " + S(9000, '-').replace(0, 1, "a") + " -->" + bad_tail);
+    const S past_memory = xml("<dictionary>" + S(3 << 19, ' ') + bad_tail.substr(12));
+    const size_t never = S::npos;
+    struct Piecewise {
+        S what, doc;
+        size_t piece, fail_at;
+    } sources[] = {
+        {"short", dictionary, 3, never}, {"long head", long_head, 3, never}, {"no grammar", xml("<x/>"), 3, never},
+        {"larger than memory", past_memory, 65536, never}, {"failing in the head", dictionary, 3, 10},
+        {"failing after the head", past_memory, 65536, 5000}, {"failing past memory", past_memory, 65536, 3 << 18},
+    };
+    for (const Piecewise& c : sources) {
+        auto reader = [&c](size_t& at, size_t& reads_after_end) {
+            return [&c, &at, &reads_after_end](char* buffer, size_t capacity) -> SourceRead {
+                if (at >= c.fail_at) return {0, EIO};
+                const size_t n = std::min({c.piece, capacity, c.doc.size() - at, c.fail_at - at});
+                std::copy_n(c.doc.data() + at, n, buffer);
+                at += n;
+                reads_after_end += n == 0;
+                return {n, 0};
+            };
+        };
+        size_t at = 0, reads_after_end = 0, fresh_at = 0, unused = 0;
+        Result r = validate_detected(finder, reader(at, reads_after_end), "host", Options{});
+        S expected = S(validate_detected(finder, Source::bytes(c.doc, "host")).errors());
+        if (c.fail_at < 100) {
+            expected = S(unreadable_result("host", EIO).errors());
+        } else if (c.fail_at != never) {
+            expected = S(parse_source(*find_grammar("dictionary"), reader(fresh_at, unused), "host", nullptr).errors());
+        }
+        EXPECT_EQ(r.errors(), expected) << c.what;
+        EXPECT_EQ(at, std::min(c.doc.size(), c.fail_at)) << c.what;
+        EXPECT_LE(reads_after_end, 2u) << c.what;
+    }
 }
 
 TEST(GrammarFinder, AnInternalSubsetThatDeclaresElementsIsAGrammar) {

@@ -30,6 +30,14 @@ struct DocumentHead {
 
 TARVO_API DocumentHead read_document_head(std::string_view bytes);
 TARVO_API DocumentHead read_document_head_file(const char* path);
+// The head of the document `read` gives, for a host that reads files its
+// own way (as parse_source() is): read in growing steps until the head
+// ends, so the bytes after it are mostly never asked for; a failed read
+// sets os_error.
+TARVO_API DocumentHead read_document_head(const DocumentSource& read);
+// The head of a Source's bytes or file; for an unreadable Source, none
+// but its os_error.
+TARVO_API DocumentHead read_document_head(const Source& source);
 
 // A grammar chosen for a document, or none, and in words why.
 struct GrammarChoice {
@@ -63,6 +71,23 @@ private:
 // The grammar of a document among all registered grammars.
 TARVO_API GrammarChoice detect_grammar(std::string_view bytes);
 TARVO_API GrammarChoice detect_grammar_file(const char* path);
+
+// The grammar `finder` chooses for the document `name` whose head is
+// `head`. Null when there is none, with `outcome` set to the Result the
+// document gets instead: unreadable_result() when its head could not be
+// read, else no_grammar_result() with the reason.
+TARVO_API const SchemaTable* choose_grammar(const GrammarFinder& finder, const DocumentHead& head,
+                                            std::string_view name, Result& outcome);
+
+// The Result of checking `source` against the grammar its head names, as
+// choose_grammar() chooses it: validate()'s Result, or the one that
+// choose_grammar() gives when there is no grammar. A file is opened and
+// read once: the bytes of its head are kept for the parse.
+TARVO_API Result validate_detected(const GrammarFinder& finder, const Source& source, const Options& options = {});
+// The same for the document `read` gives (as parse_source() reads it),
+// called `name` in messages.
+TARVO_API Result validate_detected(const GrammarFinder& finder, const DocumentSource& read, std::string_view name,
+                                   const Options& options = {});
 
 // The grammar a document's internal subset declares, imported as
 // load_dtd() imports a DTD file, its root the DOCTYPE's name; `name`

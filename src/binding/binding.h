@@ -7,6 +7,8 @@
 //   parse.cpp      parse(), parse_file(), parse_bytes(): what every parse
 //                  call does, the module's own file reading
 //   validate.cpp   validate(), validate_many() and the Report; position()
+//   detect.cpp     detect_grammar() and its GrammarChoice; the grammar finder
+//                  that validate() uses when it is given no grammar
 //   sockets.cpp    parse_socket_stream()
 //   errors.cpp     ParseError, Diagnostic, the unreadable-file exceptions
 //   grammars.cpp   grammars(), grammar_info(), load_grammar(), load_dtd(),
@@ -20,9 +22,11 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
+#include "tarvo/detect.h"
 #include "tarvo/tarvo.h"
 
 namespace tarvo::py {
@@ -161,6 +165,12 @@ PyObject* parse_with_callbacks(const char* grammar, PyObject* callbacks, int fla
 std::optional<Result> parse_document_file(const SchemaTable& grammar, const char* path, Handler* handler,
                                           const Options& options);
 
+// The head of the document file at `path`, read as parse_document_file()
+// reads a file: each wait without the interpreter lock. os_error is set
+// when it cannot be read; nothing when a signal handler raised (its
+// exception is set).
+std::optional<DocumentHead> read_head_file(const char* path);
+
 // The bytes of a buffer object, held for the whole parse. A view of an
 // object with the buffer interface is kept until the end, so a bytearray
 // cannot be resized under the reader. Python 2's array and mmap have only
@@ -186,6 +196,14 @@ private:
     std::string_view bytes_;
 };
 
+// Whether `source` names a file rather than holding the document: str and
+// os.PathLike on Python 3, str and unicode on Python 2 (whose byte string
+// is its path type).
+bool is_path(PyObject* source);
+// The file system's bytes for the path `source`, as open() takes them;
+// false with TypeError or ValueError (an embedded null) set.
+bool encoded_path(PyObject* source, std::string& out);
+
 PyObject* parse_file_entry(PyObject*, PyObject* args, PyObject* kwargs);
 PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs);
 PyObject* validate_entry(PyObject*, PyObject* args, PyObject* kwargs);
@@ -195,6 +213,17 @@ extern const char kValidateManyDoc[];
 extern const char kParseDoc[];
 extern const char kParseFileDoc[];
 extern const char kBytesDoc[];
+
+// detect.cpp -----------------------------------------------------------------
+
+// Adds GrammarChoice to the module; false with an exception set.
+bool add_detect_types(PyObject* module);
+// The finder over the grammars registered now, made again only once they
+// have changed. Called with the interpreter lock held; the finder may be
+// used without it for as long as it is held.
+std::shared_ptr<const GrammarFinder> current_finder();
+PyObject* detect_grammar_entry(PyObject*, PyObject* args, PyObject* kwargs);
+extern const char kDetectGrammarDoc[];
 
 // sockets.cpp ----------------------------------------------------------------
 
@@ -209,6 +238,13 @@ PyObject* parse_socket_stream_bytewise_entry(PyObject*, PyObject* args, PyObject
 // Adds ParseError, Diagnostic and Report to the module; false with an
 // exception set.
 bool add_error_types(PyObject* module);
+// Makes the record type `type` from `desc` unless `*ready` says it was
+// made, and adds it to `module` as `name`; false with an exception set.
+bool add_record_type(PyObject* module, const char* name, PyTypeObject* type, PyStructSequence_Desc* desc,
+                     bool* ready);
+// A new record of `type` holding fields[0..n), whose references it takes;
+// null with an exception set when it or a field (left null) could not be made.
+PyObject* filled_record(PyTypeObject* type, PyObject* const* fields, Py_ssize_t n);
 // A Diagnostic record for `d`; null with an exception set.
 PyObject* diagnostic_record(const Diagnostic& d);
 // The Report type of validate(), ready once add_error_types() succeeded.

@@ -38,7 +38,8 @@ PyStructSequence_Field g_diagnostic_fields[] = {
     // By name only: the tuple keeps its eight items.
     {const_cast<char*>("code"), const_cast<char*>("the problem's stable name, or None: 'unknown-element', "
                       "'misplaced-element', 'missing-element', 'unknown-attribute', 'missing-attribute', "
-                      "'invalid-value', 'text-not-allowed', 'syntax', 'unreadable' or 'callback-failed'")},
+                      "'invalid-value', 'text-not-allowed', 'syntax', 'unreadable', 'callback-failed' or "
+                      "'no-grammar'")},
     {const_cast<char*>("note"), const_cast<char*>("True: the reader's line about where the problem of the record before happened")},
     {const_cast<char*>("parent"), const_cast<char*>("the element the concerned one stands in, or None")},
     {const_cast<char*>("path"), const_cast<char*>("the element's path from the root, '/Root/Item[2]', or None")},
@@ -63,7 +64,7 @@ PyStructSequence_Desc g_diagnostic_desc = {
 // tarvo.Report: what validate() found.
 PyStructSequence_Field g_report_fields[] = {
     {const_cast<char*>("valid"), const_cast<char*>("True when the document is valid (status 0)")},
-    {const_cast<char*>("status"), const_cast<char*>("0 valid, 1 invalid, 2 unreadable")},
+    {const_cast<char*>("status"), const_cast<char*>("0 valid, 1 invalid, 2 unreadable or no grammar found")},
     {const_cast<char*>("diagnostics"), const_cast<char*>("every warning and error as a Diagnostic, in the order reported")},
     {nullptr, nullptr},
 };
@@ -296,6 +297,38 @@ const char kParseErrorDoc[] =
     "and the OSError subclass for its error number (FileNotFoundError, ...), with\n"
     "errno, strerror and filename set as well.";
 
+bool add_record_type(PyObject* module, const char* name, PyTypeObject* type, PyStructSequence_Desc* desc,
+                     bool* ready) {
+    if (!*ready) {
+#if TARVO_PY3
+        if (PyStructSequence_InitType2(type, desc) < 0) return false;
+#else
+        PyStructSequence_InitType(type, desc);
+        if (PyErr_Occurred()) return false;
+#endif
+        *ready = true;
+    }
+    Py_INCREF(type);  // PyModule_AddObject steals one on success
+    if (PyModule_AddObject(module, name, reinterpret_cast<PyObject*>(type)) < 0) {
+        Py_DECREF(type);
+        return false;
+    }
+    return true;
+}
+
+PyObject* filled_record(PyTypeObject* type, PyObject* const* fields, Py_ssize_t n) {
+    Ref made(PyStructSequence_New(type));
+    bool ok = made.get() != nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (!fields[i]) ok = false;
+        if (made.get())
+            PyStructSequence_SET_ITEM(made.get(), i, fields[i]);  // a null one is fine to the destructor
+        else
+            Py_XDECREF(fields[i]);
+    }
+    return ok ? made.release() : nullptr;
+}
+
 bool add_error_types(PyObject* module) {
     if (!g_parse_error) {
         // Python 2 declares the name parameter without const.
@@ -303,34 +336,9 @@ bool add_error_types(PyObject* module) {
                                                   const_cast<char*>(kParseErrorDoc), nullptr, nullptr);
         if (!g_parse_error) return false;
     }
-    if (!g_diagnostic_ready) {
-#if TARVO_PY3
-        if (PyStructSequence_InitType2(&g_diagnostic_type, &g_diagnostic_desc) < 0) return false;
-#else
-        PyStructSequence_InitType(&g_diagnostic_type, &g_diagnostic_desc);
-        if (PyErr_Occurred()) return false;
-#endif
-        g_diagnostic_ready = true;
-    }
-    if (!g_report_ready) {
-#if TARVO_PY3
-        if (PyStructSequence_InitType2(&g_report_type, &g_report_desc) < 0) return false;
-#else
-        PyStructSequence_InitType(&g_report_type, &g_report_desc);
-        if (PyErr_Occurred()) return false;
-#endif
-        g_report_ready = true;
-    }
-    Py_INCREF(&g_report_type);
-    if (PyModule_AddObject(module, "Report", reinterpret_cast<PyObject*>(&g_report_type)) < 0) {
-        Py_DECREF(&g_report_type);
+    if (!add_record_type(module, "Report", &g_report_type, &g_report_desc, &g_report_ready) ||
+        !add_record_type(module, "Diagnostic", &g_diagnostic_type, &g_diagnostic_desc, &g_diagnostic_ready))
         return false;
-    }
-    Py_INCREF(&g_diagnostic_type);
-    if (PyModule_AddObject(module, "Diagnostic", reinterpret_cast<PyObject*>(&g_diagnostic_type)) < 0) {
-        Py_DECREF(&g_diagnostic_type);
-        return false;
-    }
     Py_INCREF(g_parse_error);  // PyModule_AddObject steals one on success
     if (PyModule_AddObject(module, "ParseError", g_parse_error) < 0) {
         Py_DECREF(g_parse_error);

@@ -17,7 +17,9 @@ const char kModuleDoc[] =
     "grammar_info() show the grammars; load_grammar() adds one from a grammar file,\n"
     "load_dtd() one from a DTD, unload_grammar() drops one. validate() checks a\n"
     "document and returns a Report instead of raising, validate_many() many\n"
-    "documents on threads; position() tells a callback where the reader stands.";
+    "documents on threads; given no grammar, each document's own, which\n"
+    "detect_grammar() tells from its head. position() tells a callback where the\n"
+    "reader stands.";
 
 PyMethodDef g_methods[] = {
     {"parse", keywords_function(parse_file_entry), METH_VARARGS | METH_KEYWORDS, kParseDoc},
@@ -31,6 +33,7 @@ PyMethodDef g_methods[] = {
     {"unload_grammar", keywords_function(unload_grammar_entry), METH_VARARGS | METH_KEYWORDS, kUnloadGrammarDoc},
     {"validate", keywords_function(validate_entry), METH_VARARGS | METH_KEYWORDS, kValidateDoc},
     {"validate_many", keywords_function(validate_many_entry), METH_VARARGS | METH_KEYWORDS, kValidateManyDoc},
+    {"detect_grammar", keywords_function(detect_grammar_entry), METH_VARARGS | METH_KEYWORDS, kDetectGrammarDoc},
     {"position", position_entry, METH_NOARGS, kPositionDoc},
     {"_unreadable", rebuild_unreadable_entry, METH_VARARGS, nullptr},
 #ifdef TARVO_BYTEWISE_SOCKET_READER
@@ -42,7 +45,7 @@ PyMethodDef g_methods[] = {
 
 // Fills a new module; false with an exception set on failure.
 bool init_module(PyObject* module) {
-    return add_error_types(module) && PyModule_AddStringConstant(module, "__version__", version()) == 0 &&
+    return add_error_types(module) && add_detect_types(module) && PyModule_AddStringConstant(module, "__version__", version()) == 0 &&
            PyModule_AddIntConstant(module, "PARSE_STRICT", static_cast<long>(Flags::strict)) == 0 &&
            PyModule_AddIntConstant(module, "PARSE_IGNORE_WRONG_ATTRIBUTES",
                                    static_cast<long>(Flags::ignore_wrong_attributes)) == 0 &&

@@ -1,5 +1,5 @@
 // parse(), parse_file() and parse_bytes(), and what every parse call does
-// once its arguments are converted.
+// once its arguments are converted; the module's reading of files.
 #include "binding.h"
 
 #include <fcntl.h>
@@ -160,6 +160,20 @@ std::optional<Result> parse_document_file(const SchemaTable& grammar, const char
         options);
     if (file.raised()) return std::nullopt;
     return result;
+}
+
+std::optional<DocumentHead> read_head_file(const char* path) {
+    DocumentFile file;
+    int error = file.open(path);
+    if (error < 0) return std::nullopt;
+    DocumentHead head;
+    if (error > 0) {
+        head.os_error = error;
+        return head;
+    }
+    head = read_document_head([&file](char* buffer, size_t capacity) { return file.read(buffer, capacity); });
+    if (file.raised()) return std::nullopt;
+    return head;
 }
 
 namespace {

@@ -52,7 +52,8 @@ class Diagnostic(structseq[Any], Tuple[str, _Kind, Optional[int], Optional[int],
     # The problem's stable name, for a program to branch on: "unknown-element",
     # "misplaced-element", "missing-element", "unknown-attribute",
     # "missing-attribute", "invalid-value", "text-not-allowed", "syntax",
-    # "unreadable", "callback-failed".
+    # "unreadable", "callback-failed", "no-grammar" (validate() without a
+    # grammar, for a document that names none).
     @property
     def code(self) -> Optional[str]: ...
     # True: this record is the reader's line about where the problem of the
@@ -83,12 +84,24 @@ class Report(structseq[Any], Tuple[bool, int, List[Diagnostic]]):
     # True when the document is valid (status 0).
     @property
     def valid(self) -> bool: ...
-    # 0 valid, 1 invalid, 2 unreadable.
+    # 0 valid, 1 invalid, 2 unreadable or no grammar found.
     @property
     def status(self) -> int: ...
     # Every warning and error, in the order reported, with paths.
     @property
     def diagnostics(self) -> List[Diagnostic]: ...
+
+@final
+class GrammarChoice(structseq[Any], Tuple[Optional[str], str]):
+    """The grammar detect_grammar() chose for a document, and why; a tuple of two."""
+    # The grammar's name, as grammars() lists it and validate() takes it;
+    # None when the document names none.
+    @property
+    def grammar(self) -> Optional[str]: ...
+    # How it was chosen ("DOCTYPE SYSTEM 'NAME'", "root element 'NAME'"), or
+    # why none was.
+    @property
+    def reason(self) -> str: ...
 
 class ParseError(Exception):
     # The individual messages of the failed parse; str(error) is the errors
@@ -241,23 +254,39 @@ def unload_grammar(name: str) -> None:
 # come as bytearray, memoryview or another buffer.
 _Source = Union[str, "os.PathLike[str]", "os.PathLike[bytes]", ReadableBuffer]
 
-def validate(grammar: str, source: _Source, flags: int = ..., max_errors: int = ...) -> Report:
+def validate(grammar: Optional[str], source: _Source, flags: int = ..., max_errors: int = ...) -> Report:
     """Check one document against the grammar named grammar and report what
     was found instead of raising: a Report with valid, status (0 valid, 1
-    invalid, 2 unreadable) and every warning and error as a Diagnostic with
-    its path. max_errors as for parse(), without a limit by default. No
-    callables are called; the read and the parse run without the
+    invalid, 2 unreadable or no grammar) and every warning and error as a
+    Diagnostic with its path. max_errors as for parse(), without a limit by
+    default. With grammar None, the grammar is the one the document's head
+    names (see detect_grammar()); a document that names none gets status 2
+    and the error "No grammar found for NAME: REASON", code "no-grammar".
+    No callables are called; the read and the parse run without the
     interpreter lock. Raises only for its arguments (ValueError, TypeError)
     and for a signal handler that raised while the file was read."""
     ...
 
-def validate_many(grammar: str, sources: Iterable[_Source], jobs: Optional[int] = ..., flags: int = ...,
+def validate_many(grammar: Optional[str], sources: Iterable[_Source], jobs: Optional[int] = ..., flags: int = ...,
                   max_errors: int = ...) -> List[Report]:
     """Check every document of sources (paths and buffers, as validate()
-    takes them) on jobs threads (None: one per core) without the
-    interpreter lock, and return one Report per source in their order, each
-    equal to what validate() gives for it. Raises only for its arguments
-    (ValueError, TypeError)."""
+    takes them; grammar None: each against its own) on jobs threads (None:
+    one per core) without the interpreter lock, and return one Report per
+    source in their order, each equal to what validate() gives for it.
+    Raises only for its arguments (ValueError, TypeError)."""
+    ...
+
+def detect_grammar(source: _Source) -> GrammarChoice:
+    """The grammar a document names in its head (the part before its first
+    element's name): the one whose SYSTEM name its DOCTYPE's SYSTEM literal
+    is, as written or as the last segment of a path or URI, or else the one
+    grammar that has its root element among its roots; every grammar
+    registered is a candidate. source is a path or the document's bytes, as
+    validate() takes it; only the head of a file is read, each wait without
+    the interpreter lock. Returns a GrammarChoice (grammar, reason): the
+    name to pass to validate() or parse(), or None, and how it was chosen or
+    why none was. A file that cannot be read raises the ParseError (an
+    OSError too) that parse() raises for it."""
     ...
 
 def position() -> Tuple[int, int]:

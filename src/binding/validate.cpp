@@ -61,9 +61,32 @@ long retried(Unlocked& unlocked, Call&& call) {
     }
 }
 
+// The grammar argument of validate() and validate_many(): a grammar's name,
+// or None for the grammar each document's head names.
+struct GrammarArgument {
+    const SchemaTable* grammar = nullptr;
+    std::shared_ptr<const GrammarFinder> finder;  // for None
+
+    // False with ValueError set for an unknown name.
+    bool resolve(const char* name) {
+        if (name) return (grammar = find_grammar_or_raise(name)) != nullptr;
+        finder = current_finder();
+        return true;
+    }
+    // The Results of validate_many(), made without the interpreter lock.
+    std::vector<Result> check_all(const std::vector<Source>& sources, unsigned jobs, const Options& options) const {
+        if (grammar) return validate_many(*grammar, sources, jobs, options);
+        std::vector<Result> results(sources.size());
+        each_in_order(
+            sources.size(), jobs, [&](size_t i) { return validate_detected(*finder, sources[i], options); },
+            [&](size_t i, const Result& r) { results[i] = r; });
+        return results;
+    }
+};
+
 // Reads the file at `path` without the interpreter lock; nothing when a
 // signal handler raised (its exception is set).
-std::optional<Result> validate_file(const SchemaTable& grammar, const char* path, const Options& options) {
+std::optional<Result> validate_file(const GrammarArgument& g, const char* path, const Options& options) {
     Result result;
     bool raised;
     {
@@ -72,14 +95,13 @@ std::optional<Result> validate_file(const SchemaTable& grammar, const char* path
         if (fd < 0) {
             result = unreadable_result(path, errno);
         } else {
-            result = parse_source(
-                grammar,
-                [&](char* buffer, size_t capacity) -> SourceRead {
-                    long n = retried(unlocked, [&] { return ::read(static_cast<int>(fd), buffer, capacity); });
-                    if (n < 0) return {0, errno};
-                    return {static_cast<size_t>(n), 0};
-                },
-                path, nullptr, options);
+            auto read = [&](char* buffer, size_t capacity) -> SourceRead {
+                long n = retried(unlocked, [&] { return ::read(static_cast<int>(fd), buffer, capacity); });
+                if (n < 0) return {0, errno};
+                return {static_cast<size_t>(n), 0};
+            };
+            result = g.grammar ? parse_source(*g.grammar, read, path, nullptr, options)
+                               : validate_detected(*g.finder, read, path, options);
             ::close(static_cast<int>(fd));
         }
         raised = unlocked.raised();
@@ -88,7 +110,7 @@ std::optional<Result> validate_file(const SchemaTable& grammar, const char* path
     return result;
 }
 
-std::optional<Result> validate_bytes(const SchemaTable& grammar, PyObject* source, const Options& options) {
+std::optional<Result> validate_bytes(const GrammarArgument& g, PyObject* source, const Options& options) {
     DocumentBytes bytes;
     if (!bytes.take(source)) return std::nullopt;
     // Without the lock another thread may write into a bytearray meanwhile:
@@ -99,59 +121,18 @@ std::optional<Result> validate_bytes(const SchemaTable& grammar, PyObject* sourc
         copy.assign(data);
         data = copy;
     }
-    Result result;
-    Py_BEGIN_ALLOW_THREADS
-    result = parse_buffer(grammar, data, "<bytes>", nullptr, options);
-    Py_END_ALLOW_THREADS
-    return result;
+    Unlocked unlocked;
+    return g.grammar ? parse_buffer(*g.grammar, data, "<bytes>", nullptr, options)
+                     : validate_detected(*g.finder, Source::bytes(data), options);
 }
 
 PyObject* report(const Result& r) {
-    Ref made(PyStructSequence_New(&g_report_type));
-    if (!made.get()) return nullptr;
     PyObject* fields[3] = {
         PyBool_FromLong(r.ok()),
         integer(static_cast<long>(r.status)),
         list_of(r.diagnostics().size(), [&](size_t i) { return diagnostic_record(r.diagnostics()[i]); }),
     };
-    bool ok = true;
-    for (Py_ssize_t i = 0; i < 3; ++i) {
-        if (!fields[i]) ok = false;
-        PyStructSequence_SET_ITEM(made.get(), i, fields[i]);
-    }
-    return ok ? made.release() : nullptr;
-}
-
-// Whether `source` names a file rather than holding the document: str and
-// os.PathLike on Python 3, str and unicode on Python 2 (whose byte string
-// is its path type).
-bool is_path(PyObject* source) {
-#if TARVO_PY3
-    return !PyObject_CheckBuffer(source);
-#else
-    return PyString_Check(source) || PyUnicode_Check(source);
-#endif
-}
-
-// The file system's bytes for the path `source`, as open() takes them;
-// false with TypeError or ValueError (an embedded null) set.
-bool encoded_path(PyObject* source, std::string& out) {
-#if TARVO_PY3
-    PyObject* path_bytes = nullptr;
-    if (!PyUnicode_FSConverter(source, &path_bytes)) return false;
-    Ref owner(path_bytes);
-    out.assign(PyBytes_AS_STRING(path_bytes), static_cast<size_t>(PyBytes_GET_SIZE(path_bytes)));
-#else
-    Ref encoded(PyUnicode_Check(source) ? PyUnicode_AsEncodedString(source, Py_FileSystemDefaultEncoding, nullptr)
-                                        : (Py_INCREF(source), source));
-    if (!encoded.get()) return false;
-    out.assign(PyString_AS_STRING(encoded.get()), static_cast<size_t>(PyString_GET_SIZE(encoded.get())));
-    if (out.size() != std::strlen(out.c_str())) {
-        PyErr_SetString(PyExc_ValueError, "embedded null character");
-        return false;
-    }
-#endif
-    return true;
+    return filled_record(&g_report_type, fields, 3);
 }
 
 // The "O&" converter for jobs: None (one thread per core) or an integer
@@ -209,6 +190,33 @@ thread_local const Handler* t_current = nullptr;
 
 }  // namespace
 
+bool is_path(PyObject* source) {
+#if TARVO_PY3
+    return !PyObject_CheckBuffer(source);
+#else
+    return PyString_Check(source) || PyUnicode_Check(source);
+#endif
+}
+
+bool encoded_path(PyObject* source, std::string& out) {
+#if TARVO_PY3
+    PyObject* path_bytes = nullptr;
+    if (!PyUnicode_FSConverter(source, &path_bytes)) return false;
+    Ref owner(path_bytes);
+    out.assign(PyBytes_AS_STRING(path_bytes), static_cast<size_t>(PyBytes_GET_SIZE(path_bytes)));
+#else
+    Ref encoded(PyUnicode_Check(source) ? PyUnicode_AsEncodedString(source, Py_FileSystemDefaultEncoding, nullptr)
+                                        : (Py_INCREF(source), source));
+    if (!encoded.get()) return false;
+    out.assign(PyString_AS_STRING(encoded.get()), static_cast<size_t>(PyString_GET_SIZE(encoded.get())));
+    if (out.size() != std::strlen(out.c_str())) {
+        PyErr_SetString(PyExc_ValueError, "embedded null character");
+        return false;
+    }
+#endif
+    return true;
+}
+
 bool DocumentBytes::immutable() const {
     return copy_ || (viewing_ && view_.obj && PyBytes_CheckExact(view_.obj));
 }
@@ -220,19 +228,19 @@ PyObject* validate_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     Options options;
     options.max_errors = 0;
     options.paths = true;
-    if (!parse_arguments(args, kwargs, "sO|iO&:validate", kValidateKeywords, &grammar_name, &source, &flags,
+    if (!parse_arguments(args, kwargs, "zO|iO&:validate", kValidateKeywords, &grammar_name, &source, &flags,
                          convert_max_errors, &options.max_errors))
         return nullptr;
-    const SchemaTable* grammar = find_grammar_or_raise(grammar_name);
-    if (!grammar || !check_flags(flags, &options.flags)) return nullptr;
     std::optional<Result> result;
     try {
+        GrammarArgument grammar;
+        if (!grammar.resolve(grammar_name) || !check_flags(flags, &options.flags)) return nullptr;
         if (is_path(source)) {
             std::string path;
             if (!encoded_path(source, path)) return nullptr;
-            result = validate_file(*grammar, path.c_str(), options);
+            result = validate_file(grammar, path.c_str(), options);
         } else {
-            result = validate_bytes(*grammar, source, options);
+            result = validate_bytes(grammar, source, options);
         }
     } catch (const std::bad_alloc&) {
         return PyErr_NoMemory();
@@ -250,11 +258,16 @@ const char kValidateDoc[] = TARVO_DOC(
     "parse(), but without a limit by default. No callables are called, and the\n"
     "whole read and parse runs without the interpreter lock.\n"
     "\n"
-    "Returns a Report: valid (bool), status (0 valid, 1 invalid, 2 unreadable)\n"
-    "and diagnostics, every warning and error as a Diagnostic with its path.\n"
-    "Raises only for its arguments (ValueError for an unknown grammar or flag\n"
-    "bits, TypeError for a source of another type), and the exception of a\n"
-    "signal handler that raised while the file was read.");
+    "With grammar None, the document is checked against the grammar its head\n"
+    "names, as detect_grammar() chooses it; one that names none is reported with\n"
+    "status 2 and the error 'No grammar found for NAME: REASON', code\n"
+    "'no-grammar'.\n"
+    "\n"
+    "Returns a Report: valid (bool), status (0 valid, 1 invalid, 2 unreadable or\n"
+    "no grammar) and diagnostics, every warning and error as a Diagnostic with\n"
+    "its path. Raises only for its arguments (ValueError for an unknown grammar\n"
+    "or flag bits, TypeError for a source of another type), and the exception of\n"
+    "a signal handler that raised while the file was read.");
 
 PyObject* validate_many_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     const char* grammar_name = nullptr;
@@ -264,11 +277,15 @@ PyObject* validate_many_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     Options options;
     options.max_errors = 0;
     options.paths = true;
-    if (!parse_arguments(args, kwargs, "sO|O&iO&:validate_many", kValidateManyKeywords, &grammar_name, &sources,
+    if (!parse_arguments(args, kwargs, "zO|O&iO&:validate_many", kValidateManyKeywords, &grammar_name, &sources,
                          convert_jobs, &jobs, &flags, convert_max_errors, &options.max_errors))
         return nullptr;
-    const SchemaTable* grammar = find_grammar_or_raise(grammar_name);
-    if (!grammar || !check_flags(flags, &options.flags)) return nullptr;
+    GrammarArgument grammar;
+    try {
+        if (!grammar.resolve(grammar_name) || !check_flags(flags, &options.flags)) return nullptr;
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
     // One path or one document given for the list of them would be taken
     // apart into one source per character or byte.
     if (PyUnicode_Check(sources) || PyBytes_Check(sources) || PyByteArray_Check(sources)) {
@@ -287,7 +304,7 @@ PyObject* validate_many_entry(PyObject*, PyObject* args, PyObject* kwargs) {
         bool out_of_memory = false;
         Py_BEGIN_ALLOW_THREADS
         try {
-            results = validate_many(*grammar, list.sources(), jobs, options);
+            results = grammar.check_all(list.sources(), jobs, options);
         } catch (const std::bad_alloc&) {
             out_of_memory = true;
         }
@@ -302,9 +319,10 @@ PyObject* validate_many_entry(PyObject*, PyObject* args, PyObject* kwargs) {
 const char kValidateManyDoc[] = TARVO_DOC(
     "validate_many(grammar, sources, jobs=None, flags=PARSE_STRICT, max_errors=0)",
     "Check every document of sources (an iterable of what validate() takes: paths\n"
-    "and buffers, mixed as they come) against the grammar named grammar, on jobs\n"
-    "threads (None: one per core; from 1 to 1024), and return a list of Reports\n"
-    "in the order of sources, each equal to what validate() gives for its source.\n"
+    "and buffers, mixed as they come) against the grammar named grammar (None:\n"
+    "each document's own, as validate() chooses it), on jobs threads (None: one\n"
+    "per core; from 1 to 1024), and return a list of Reports in the order of\n"
+    "sources, each equal to what validate() gives for its source.\n"
     "The threads run without the interpreter lock, so other Python threads go on\n"
     "meanwhile; the buffers are held, and a mutable one copied, until the call\n"
     "returns. A signal's Python handler runs once the call returns.\n"

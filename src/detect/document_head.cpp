@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "detect/reading.h"
 #include "tarvo/detect.h"
 
 namespace tarvo {
@@ -147,32 +148,50 @@ DocumentHead read_document_head(std::string_view bytes) {
     return h;
 }
 
-DocumentHead read_document_head_file(const char* path) {
+DocumentHead detail::read_document_head(const DocumentSource& read, ReadBytes& held) {
+    // Read in growing steps until the head ends: a head is usually a few
+    // hundred bytes; one with a long internal subset or comment costs reads
+    // in proportion to its length. The bytes are looked at again only once
+    // they have doubled, so reads that give a few bytes each cost no more.
     DocumentHead h;
+    size_t look_at = 4096;
+    for (;;) {
+        const SourceRead r = held.read_more(read, look_at - held.size());
+        if (r.error) {
+            h.os_error = r.error;
+            return h;
+        }
+        if (!held.ended() && held.size() < look_at) continue;
+        if (HeadReader(held.view(), held.ended()).read(h) == HeadReader::Outcome::done) return h;
+        look_at = 2 * held.size();
+    }
+}
+
+DocumentHead read_document_head(const DocumentSource& read) {
+    detail::ReadBytes held;
+    return detail::read_document_head(read, held);
+}
+
+DocumentHead read_document_head_file(const char* path) {
     std::FILE* f = std::fopen(path, "rb");
     if (!f) {
+        DocumentHead h;
         h.os_error = errno ? errno : EIO;
         return h;
     }
-    // Read in growing steps until the head ends: a head is usually a few
-    // hundred bytes; one with a long internal subset or comment costs reads
-    // in proportion to its length.
-    std::string buf;
-    size_t step = 4096;
-    for (;;) {
-        const size_t old = buf.size();
-        buf.resize(old + step);
-        const size_t n = std::fread(buf.data() + old, 1, step, f);
-        buf.resize(old + n);
-        const bool at_end = n < step;
-        if (at_end && std::ferror(f)) {
-            h.os_error = errno ? errno : EIO;
-            break;
-        }
-        if (HeadReader(buf, at_end).read(h) == HeadReader::Outcome::done) break;
-        step = buf.size();
-    }
+    DocumentHead h = read_document_head(detail::file_source(f));
     std::fclose(f);
+    return h;
+}
+
+DocumentHead read_document_head(const Source& source) {
+    switch (source.kind()) {
+    case Source::Kind::bytes: return read_document_head(source.data());
+    case Source::Kind::file: return read_document_head_file(source.name().c_str());
+    case Source::Kind::unreadable: break;
+    }
+    DocumentHead h;
+    h.os_error = source.os_error();
     return h;
 }
 

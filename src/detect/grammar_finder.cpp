@@ -1,7 +1,10 @@
 // Choosing a document's grammar from its head, and the grammar an internal
 // subset declares.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
+#include "detect/reading.h"
 #include "grammar/grammar_load.h"
 #include "import/dtd_import.h"
 #include "schema/schema_table.h"
@@ -11,6 +14,9 @@
 namespace tarvo {
 
 namespace {
+
+// validate_detected() parses a document up to this size from memory.
+constexpr size_t kWholeDocument = size_t(1) << 20;
 
 std::string quoted(std::string_view s) { return std::string("'").append(s).append("'"); }
 
@@ -93,6 +99,67 @@ GrammarChoice detect_grammar_file(const char* path) {
     DocumentHead head = read_document_head_file(path);
     if (head.os_error) return {nullptr, "it could not be read"};
     return GrammarFinder().find(head);
+}
+
+const SchemaTable* choose_grammar(const GrammarFinder& finder, const DocumentHead& head, std::string_view name,
+                                  Result& outcome) {
+    if (head.os_error) {
+        outcome = unreadable_result(name, head.os_error);
+        return nullptr;
+    }
+    GrammarChoice choice = finder.find(head);
+    if (!choice.grammar) outcome = no_grammar_result(name, choice.reason);
+    return choice.grammar;
+}
+
+Result validate_detected(const GrammarFinder& finder, const DocumentSource& read, std::string_view name,
+                         const Options& options) {
+    // Every byte read is kept, so the document is read once (a pipe cannot
+    // be read again): one of up to kWholeDocument bytes is read to its end
+    // and parsed in place, a longer one from the bytes held and then from
+    // the reads after them.
+    detail::ReadBytes held;
+    Result outcome;
+    const SchemaTable* grammar = choose_grammar(finder, detail::read_document_head(read, held), name, outcome);
+    if (!grammar) return outcome;  // a read that failed ends here, as unreadable
+    int error = 0;
+    while (!held.ended() && held.size() < kWholeDocument) {
+        const SourceRead r = held.read_more(read, std::max(held.size(), size_t(4096)));
+        if (r.error) {
+            error = r.error;
+            break;
+        }
+    }
+    if (held.ended()) return parse_buffer(*grammar, held.view(), name, nullptr, options);
+    size_t given = 0;
+    return parse_source(
+        *grammar,
+        [&](char* buffer, size_t capacity) -> SourceRead {
+            if (given == held.size()) return error ? SourceRead{0, error} : read(buffer, capacity);
+            const size_t n = std::min(capacity, held.size() - given);
+            std::copy_n(held.view().data() + given, n, buffer);
+            given += n;
+            return {n, 0};
+        },
+        name, nullptr, options);
+}
+
+Result validate_detected(const GrammarFinder& finder, const Source& source, const Options& options) {
+    const std::string& name = source.name();
+    switch (source.kind()) {
+    case Source::Kind::unreadable: return unreadable_result(name, source.os_error());
+    case Source::Kind::bytes: {
+        Result outcome;
+        const SchemaTable* grammar = choose_grammar(finder, read_document_head(source.data()), name, outcome);
+        return grammar ? validate(*grammar, source, options) : outcome;
+    }
+    case Source::Kind::file: break;
+    }
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (!f) return unreadable_result(name, errno ? errno : EIO);
+    Result r = validate_detected(finder, detail::file_source(f), name, options);
+    std::fclose(f);
+    return r;
 }
 
 std::shared_ptr<const SchemaTable> internal_subset_grammar(const DocumentHead& head, const std::string& name,

@@ -1,6 +1,7 @@
 # `tarvo check -a` and `--internal-dtd`: the grammar each file is checked
 # against, the no-grammar status in every format, summary lines and exit
-# statuses, and output that does not depend on -j.
+# statuses, and output that does not depend on -j; `tarvo events` with the
+# same options.
 # Run with TARVO set to the tool; Python 3.
 import json
 import os
@@ -148,6 +149,59 @@ class InternalDtd(Temp):
             with self.subTest(args):
                 rc, out, err = run("check", "--internal-dtd", *args, subset, plain, entities_only)
                 self.assertEqual((rc, err), (0, "3 files: 3 valid, 0 invalid, 0 unreadable, 0 without grammar\n"))
+
+
+def outcome_line(out):
+    return json.loads(out.splitlines()[-1])
+
+
+class Events(Temp):
+    def test_each_file_is_read_against_the_grammar_check_chooses(self):
+        for name, data, flags, grammar, valid in CASES:
+            with self.subTest(name):
+                path = self.write(name, data)
+                rc, out, err = run("events", "-a", *flags, path)
+                if grammar is None:
+                    # The message and status of `check -a`, as the outcome line.
+                    check_rc, _, check_err = run("check", "-a", *flags, path)
+                    self.assertEqual((rc, out.count("\n"), err), (3, 1, ""))
+                    self.assertEqual((rc, outcome_line(out)["errors"]), (check_rc, check_err.splitlines()))
+                    self.assertEqual(outcome_line(out)["errors"],
+                                     ["No grammar found for %s: %s" % (path, NO_GRAMMAR[name])])
+                    continue
+                self.assertEqual((rc, out, err), run("events", grammar, *flags, path))
+                self.assertEqual(outcome_line(out)["valid"], valid)
+        rc, out, err = run("events", "-a", "-", stdin=DECL + DICTIONARY)
+        self.assertEqual((rc, out, err), run("events", "dictionary", "-", stdin=DECL + DICTIONARY))
+        rc, out, err = run("events", "-a", "-", stdin=DECL + b"<x/>")
+        self.assertEqual((rc, outcome_line(out)["errors"]),
+                         (3, ["No grammar found for <stdin>: no grammar has root element 'x'"]))
+        missing = os.path.join(self.dir.name, "nosuch.xml")
+        self.assertEqual(run("events", "-a", missing), run("events", "dictionary", missing))
+
+    def test_the_internal_subset_is_the_grammar(self):
+        subset = self.write("subset.xml", SUBSET + b"<r><a>t</a><b k='y'/></r>")
+        plain = self.write("plain.xml", DECL + DICTIONARY)
+        rc, out, err = run("events", "--internal-dtd", subset)
+        self.assertEqual((rc, err), (0, ""))
+        self.assertEqual([json.loads(line)["event"] for line in out.splitlines()],
+                         ["start", "start", "text", "end", "start", "end", "end", "outcome"])
+        for args, rc_want, errors in [
+                ([plain], 3, ["No grammar found for %s: it has no internal subset that declares its elements" % plain]),
+                (["dictionary", plain], 0, []), (["-a", plain], 0, [])]:
+            with self.subTest(args):
+                rc, out, err = run("events", "--internal-dtd", *args)
+                self.assertEqual((rc, outcome_line(out)["errors"], err), (rc_want, errors, ""))
+
+    def test_usage_errors(self):
+        path = self.write("d.xml", DECL + DICTIONARY)
+        for args in (["-a", "dictionary", path], ["-a", "--dtd", path, path], ["-a", "--grammar-file", path, path],
+                     ["-a", path, path], ["--internal-dtd", path, path], ["-a"]):
+            with self.subTest(args):
+                rc, out, err = run("events", *args)
+                self.assertEqual((rc, out), (2, ""), err)
+                self.assertIn("Run 'tarvo events --help'", err)
+        self.assertIn("--auto chooses the grammar of each FILE", run("events", "-a", "dictionary", path)[2])
 
 
 if __name__ == "__main__":

@@ -16,7 +16,7 @@ class ModuleTest(DocumentTestCase):
         self.assertEqual(set(n for n in dir(tarvo) if not n.startswith("_")),
                          set(["parse", "parse_file", "parse_bytes", "parse_socket_stream", "ParseError", "Diagnostic",
                               "grammars", "grammar_info", "load_grammar", "load_dtd", "unload_grammar", "validate",
-                              "validate_many", "Report",
+                              "validate_many", "Report", "detect_grammar", "GrammarChoice",
                               "position"] + flags))
         self.assertFalse(hasattr(tarvo, "_parse_socket_stream_bytewise"))  # the benchmark's own build only
         self.assertEqual([getattr(tarvo, n) for n in flags], [0, 1, 2, 4, 8])

@@ -102,6 +102,14 @@ class WaitTest(DocumentTestCase):
             finally:
                 signal.setitimer(signal.ITIMER_REAL, 0)
             self.assertEqual(rec.events, events)
+        # Reading a head waits the same way.
+        for call in (tarvo.detect_grammar, lambda path: tarvo.validate(None, path)):
+            fifo = self.fifo("head%d.xml" % len(os.listdir(self.dir)))
+            self.writer(fifo, [HEATMAP[:40]], 0, 0.5, 30, then_signal=True)
+            try:
+                self.assertRaises(Interrupted, call, fifo)
+            finally:
+                signal.setitimer(signal.ITIMER_REAL, 0)
 
     def test_file_waits_let_other_threads_run(self):
         # The writer of each FIFO is a thread of this process: a call that
@@ -114,6 +122,8 @@ class WaitTest(DocumentTestCase):
         rec = Recorder()
         for name, data, call, result in [
                 ("doc.xml", HEATMAP, lambda path: tarvo.parse("heatmap", rec.callbacks(HEATMAP_ELEMENTS), path), ""),
+                ("head.xml", HEATMAP, lambda path: tarvo.detect_grammar(path).grammar, "heatmap"),
+                ("auto.xml", HEATMAP, lambda path: tarvo.validate(None, path).valid, True),
                 ("recipe.grammar", grammar, tarvo.load_grammar, "recipe_through_a_fifo")]:
             fifo = self.fifo(name)
             ticks = []

@@ -57,6 +57,13 @@ def read(path: pathlib.Path, sock: socket.socket) -> List[str]:
     report = tarvo.validate(grammar="heatmap", source=memoryview(b""))
     reports: List[tarvo.Report] = tarvo.validate_many("heatmap", [path, str(path), b"<Heatmap/>", bytearray()])
     reports = tarvo.validate_many(grammar="heatmap", sources=(s for s in [path]), jobs=None, flags=0, max_errors=1)
+    report = tarvo.validate(None, path)
+    reports = tarvo.validate_many(None, [path, b"<Heatmap/>"], 2)
+    choice: tarvo.GrammarChoice = tarvo.detect_grammar(path)
+    chosen, reason = tarvo.detect_grammar(source=bytearray(b"<Heatmap/>"))
+    if choice.grammar is not None and chosen:
+        report = tarvo.validate(choice.grammar, str(path))
+    warnings.append(choice.reason + reason)
     report = reports[0]
     valid: bool = report.valid
     status: int = report.status

@@ -24,31 +24,47 @@ bool GrammarChooser::resolve(const GrammarOperand& operand) {
     return given_ != nullptr;
 }
 
-tarvo::Result GrammarChooser::check(const tarvo::Source& document, const tarvo::Options& options) const {
+const tarvo::SchemaTable* GrammarChooser::choose(const tarvo::Source& document,
+                                                 std::shared_ptr<const tarvo::SchemaTable>& made,
+                                                 tarvo::Result& outcome) const {
+    if (!per_document()) return given_.get();
     const std::string& name = document.name();
-    auto parse = [&](const tarvo::SchemaTable& g) { return tarvo::validate(g, document, options); };
-    if (!per_document()) return parse(*given_);
-    if (document.kind() == tarvo::Source::Kind::unreadable) return tarvo::unreadable_result(name, document.os_error());
-    tarvo::DocumentHead head = document.kind() == tarvo::Source::Kind::bytes
-                                   ? tarvo::read_document_head(document.data())
-                                   : tarvo::read_document_head_file(name.c_str());
-    if (head.os_error) return tarvo::unreadable_result(name, head.os_error);
+    if (document.kind() == tarvo::Source::Kind::unreadable) {
+        outcome = tarvo::unreadable_result(name, document.os_error());
+        return nullptr;
+    }
+    tarvo::DocumentHead head = tarvo::read_document_head(document);
+    if (head.os_error) {
+        outcome = tarvo::unreadable_result(name, head.os_error);
+        return nullptr;
+    }
     if (internal_dtd_) {
         try {
             // The DTD's loosened places are those `tarvo import-dtd` lists
             // for the subset; a check of many files does not repeat them.
-            if (std::shared_ptr<const tarvo::SchemaTable> g = tarvo::internal_subset_grammar(head, name)) return parse(*g);
+            if ((made = tarvo::internal_subset_grammar(head, name))) return made.get();
         } catch (const tarvo::GrammarError& e) {
             std::string why = "its internal subset cannot serve as the grammar: ";
             for (size_t i = 0; i < e.messages().size(); ++i) why += (i ? "; " : "") + e.messages()[i];
-            return tarvo::no_grammar_result(name, why);
+            outcome = tarvo::no_grammar_result(name, why);
+            return nullptr;
         }
     }
-    if (given_) return parse(*given_);
-    if (!finder_) return tarvo::no_grammar_result(name, "it has no internal subset that declares its elements");
-    tarvo::GrammarChoice choice = finder_->find(head);
-    if (!choice.grammar) return tarvo::no_grammar_result(name, choice.reason);
-    return parse(*choice.grammar);
+    if (given_) return given_.get();
+    if (!finder_) {
+        outcome = tarvo::no_grammar_result(name, "it has no internal subset that declares its elements");
+        return nullptr;
+    }
+    return tarvo::choose_grammar(*finder_, head, name, outcome);
+}
+
+tarvo::Result GrammarChooser::check(const tarvo::Source& document, const tarvo::Options& options) const {
+    if (!per_document()) return tarvo::validate(*given_, document, options);
+    if (!internal_dtd_) return tarvo::validate_detected(*finder_, document, options);  // each file read once
+    std::shared_ptr<const tarvo::SchemaTable> made;
+    tarvo::Result outcome;
+    const tarvo::SchemaTable* grammar = choose(document, made, outcome);
+    return grammar ? tarvo::validate(*grammar, document, options) : outcome;
 }
 
 }  // namespace tarvo::cli

@@ -1,6 +1,7 @@
-// How `tarvo check` finds the grammar of each document: the one given, or
-// under --auto the one the document's head names, or under --internal-dtd
-// the one its internal subset declares, else one of the others.
+// How `tarvo check` and `tarvo events` find the grammar of each document:
+// the one given, or under --auto the one the document's head names, or
+// under --internal-dtd the one its internal subset declares, else one of
+// the others.
 #pragma once
 
 #include <memory>
@@ -13,7 +14,7 @@ namespace tarvo::cli {
 
 class GrammarChooser {
 public:
-    // Takes the grammar operands of `check`: under --auto none may be
+    // Takes the grammar operands of a command: under --auto none may be
     // given, and under either option a GRAMMAR that names no grammar is the
     // first FILE, put back in front of `files`. Throws UsageError.
     GrammarChooser(bool auto_grammar, bool internal_dtd, GrammarOperand& operand, std::vector<std::string>& files);
@@ -25,8 +26,14 @@ public:
     // The grammar given (when not per_document()).
     const tarvo::SchemaTable& given() const { return *given_; }
 
-    // Checks one document with the grammar chosen for it; a document none
-    // is chosen for gets no_grammar_result().
+    // The grammar of one document (the one given unless per_document());
+    // one made for it from its internal subset is kept in `made`. Null when
+    // there is none, with `outcome` set to the Result the document gets
+    // instead: unreadable_result() or no_grammar_result().
+    const tarvo::SchemaTable* choose(const tarvo::Source& document, std::shared_ptr<const tarvo::SchemaTable>& made,
+                                     tarvo::Result& outcome) const;
+
+    // Checks one document with the grammar chosen for it.
     tarvo::Result check(const tarvo::Source& document, const tarvo::Options& options) const;
 
 private:

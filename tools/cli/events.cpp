@@ -1,7 +1,9 @@
 // tarvo events: the events of one parse as JSON Lines, then its outcome.
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "choose.h"
 #include "cli.h"
 #include "output.h"
 
@@ -13,15 +15,21 @@ const char kEventsFooter[] =
     "Every string is valid UTF-8 and escapes each control character (C0, DEL, C1).\n"
     "FILE '-' is standard input, called <stdin> in messages.\n"
     "\n"
+    "With -a or --internal-dtd, FILE's grammar is chosen as 'tarvo check' chooses each FILE's (see\n"
+    "'tarvo check --help'). When none can be, the outcome line alone is printed, its error\n"
+    "'No grammar found for FILE: REASON'.\n"
+    "\n"
     "Exit status:\n"
     "  0  the document is valid\n"
     "  1  the document is invalid\n"
     "  2  usage error, unknown grammar, or a grammar file that cannot be loaded\n"
-    "  3  the file could not be read\n"
+    "  3  the file could not be read, or had no grammar (-a, --internal-dtd)\n"
     "  4  the output could not be written";
 
 struct EventsOptions {
     tarvo::Flags flags = tarvo::Flags::strict;
+    bool auto_grammar = false;
+    bool internal_dtd = false;
     GrammarOperand grammar;
     std::string file;
 };
@@ -67,18 +75,25 @@ int run_events(EventsOptions& o) {
     std::vector<std::string> operands;
     if (!o.file.empty()) operands.push_back(o.file);
     o.grammar.shift_into(operands);
+    GrammarChooser chooser(o.auto_grammar, o.internal_dtd, o.grammar, operands);
     if (operands.empty()) throw UsageError("FILE is required");
+    if (chooser.per_document() && operands.size() > 1) throw UsageError("unexpected '" + operands[1] + "'");
     o.file = operands[0];
-    std::shared_ptr<const tarvo::SchemaTable> grammar = o.grammar.resolve();
-    if (!grammar) return kExitUsage;
+    if (!chooser.resolve(o.grammar)) return kExitUsage;
+    if (o.internal_dtd) o.flags = o.flags | tarvo::Flags::xml;
     JsonEvents events;
     tarvo::Result r;
-    if (o.file != "-") {
-        r = tarvo::parse_file(*grammar, o.file.c_str(), &events, o.flags);
-    } else if (StdinData in = read_stdin(); in.error) {
+    StdinData in;
+    if (o.file == "-") in = read_stdin();
+    if (in.error) {
         r = unreadable(kStdinName, in.error);
     } else {
-        r = tarvo::parse_buffer(*grammar, in.bytes, kStdinName, &events, o.flags);
+        const tarvo::Source document =
+            o.file == "-" ? tarvo::Source::bytes(in.bytes, kStdinName) : tarvo::Source::file(o.file);
+        std::shared_ptr<const tarvo::SchemaTable> made;
+        if (const tarvo::SchemaTable* grammar = chooser.choose(document, made, r))
+            r = o.file == "-" ? tarvo::parse_buffer(*grammar, in.bytes, kStdinName, &events, o.flags)
+                              : tarvo::parse_file(*grammar, o.file.c_str(), &events, o.flags);
     }
     events.outcome(r);
     return r.ok() ? kExitValid : r.status == tarvo::Status::unreadable ? kExitUnreadable : kExitInvalid;
@@ -90,6 +105,12 @@ Runner declare_events(CLI::App& app) {
     auto o = std::make_shared<EventsOptions>();
     app.footer(kEventsFooter);
     add_parse_flags(app, o->flags);
+    app.add_flag("-a,--auto", o->auto_grammar,
+                 "Read FILE against the grammar its DOCTYPE's SYSTEM name or its root element names (as 'tarvo "
+                 "check -a' chooses it); no GRAMMAR is written then");
+    app.add_flag("--internal-dtd", o->internal_dtd,
+                 "Read FILE against the DTD its DOCTYPE's internal subset declares, when it declares elements; "
+                 "implies -X");
     o->grammar.declare(app);
     app.add_option("FILE", o->file, "The document to read; '-' is standard input");
     return [o] { return run_events(*o); };
