@@ -7,6 +7,7 @@ import json
 import os
 import subprocess
 import sys
+import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -178,6 +179,23 @@ class Events(Temp):
                          (3, ["No grammar found for <stdin>: no grammar has root element 'x'"]))
         missing = os.path.join(self.dir.name, "nosuch.xml")
         self.assertEqual(run("events", "-a", missing), run("events", "dictionary", missing))
+
+    def test_a_fifo_is_read_once(self):
+        # The head chooses the grammar and the parse goes on from the bytes
+        # read: a FIFO opened again would wait for a writer that is gone.
+        fifo = os.path.join(self.dir.name, "fifo.xml")
+        os.mkfifo(fifo)
+        for command in ("events", "check"):
+            with self.subTest(command):
+                def write():
+                    with open(fifo, "wb") as f:
+                        f.write(DECL + DICTIONARY)
+                writer = threading.Thread(target=write)
+                writer.start()
+                p = subprocess.run([TARVO, command, "-a", fifo], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   timeout=30)
+                writer.join()
+                self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
 
     def test_the_internal_subset_is_the_grammar(self):
         subset = self.write("subset.xml", SUBSET + b"<r><a>t</a><b k='y'/></r>")
