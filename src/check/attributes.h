@@ -204,14 +204,14 @@ private:
 
     // By element: how many of its attributes are mandatory, counted when
     // its first tag starts, and its delivery order, made when the first is
-    // delivered. Every declared attribute
-    // is delivered, so each name bucket's run of places in the list is the
-    // same for every tag: only the order within a run of two or more
-    // depends on the tag (the names given first, in the order given).
-    // `pristine_` holds the list of a tag that gives nothing (by bucket,
-    // then rule; the defaults as values) from `first` on, `at_` from
-    // `first` on the place of each rule in it, and `shared_` from
-    // `first_shared` on the runs of two or more (start, end, ...).
+    // delivered. Every declared attribute is delivered, so each name
+    // bucket's run of places in the list is the same for every tag: only
+    // the order within a run of two or more depends on the tag (the names
+    // given first, in the order given). `pristine_` holds the list of a tag
+    // that gives nothing (by bucket, then rule; the defaults as values)
+    // from `first` on, `at_` from `first` on the place of each rule in it,
+    // and `shared_` from `first_shared` on the runs of two or more (start,
+    // end, ...).
     struct Order {
         int32_t mandatory = -1;  // attributes without a default
         bool made = false;
