@@ -11,6 +11,7 @@
 
 #include "check/content_model.h"
 #include "diag/messages.h"
+#include "tarvo/grammar.h"
 #include "test_support.h"
 
 namespace tarvo {
@@ -164,26 +165,27 @@ S label(const AttrCase& c) { return S(c.grammar) + " <" + c.element + " " + c.gi
 
 TEST(CheckAttributes, EveryMessageAndDefault) { run_table(kAttrCases); }
 
-// Many tags of one element in one document, each giving a random subset of
-// its attributes in a random order (some twice, some wrong values that the
-// flags replace by the default): each delivery equals the documented order,
-// worked out here from the rules alone, whatever the tags before it gave.
-TEST(CheckAttributes, DeliveryOrderTagAfterTag) {
-    const SchemaTable& t = grammar("lumoDiagram");
-    const ElementRule& symbol = t.elements[find_element(t, "Symbol")];
+// Many tags of `element` in one document (`before`, then each tag closed
+// by `close`, then `after`), each giving a random subset of its attributes
+// in a random order (some twice, some wrong values that the flags replace
+// by the default): each delivery equals the documented order, worked out
+// here from the rules alone, whatever the tags before it gave. The first
+// `skip` deliveries of the element (tags in `before`) are not compared.
+void expect_documented_order(const SchemaTable& t, const char* element, S doc, const S& close, const S& after,
+                             size_t skip) {
+    const ElementRule& rule = t.elements[find_element(t, element)];
     std::mt19937 random(7);
     auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
-    S doc = "<?xml version=\"1.0\"?><Diagram type=\"usec\"><Symbol symbolId=\"s\" xCenter=\"x\" yCenter=\"y\" type=\"umlNode\"><Text/>";
     std::vector<S> expected;
     for (int tag = 0; tag < 300; ++tag) {
         struct Given { int32_t rule; int32_t place; S value; };
         std::vector<Given> given;
-        std::vector<int32_t> rules(static_cast<size_t>(symbol.attribute_count));
+        std::vector<int32_t> rules(static_cast<size_t>(rule.attribute_count));
         std::iota(rules.begin(), rules.end(), 0);
         std::shuffle(rules.begin(), rules.end(), random);
-        S text = "<Symbol";
+        S text = S("<") + element;
         for (int32_t i : rules) {
-            const AttributeRule& r = symbol.attributes[i];
+            const AttributeRule& r = rule.attributes[i];
             if (r.default_value && pick(3) == 0) continue;  // left out: its default
             given.push_back({i, static_cast<int32_t>(given.size()), ""});
             for (int times = pick(6) == 0 ? 2 : 1; times > 0; --times) {  // a name given again keeps its place
@@ -194,11 +196,11 @@ TEST(CheckAttributes, DeliveryOrderTagAfterTag) {
                 given.back().value = wrong ? S(r.default_value, r.default_length) : value;
             }
         }
-        doc += text + "><Text/></Symbol>";
+        doc += text + close;
         struct Key { uint32_t bucket; bool defaulted; int32_t place; S item; };
         std::vector<Key> keys;
-        for (int32_t i = 0; i < symbol.attribute_count; ++i) {
-            const AttributeRule& r = symbol.attributes[i];
+        for (int32_t i = 0; i < rule.attribute_count; ++i) {
+            const AttributeRule& r = rule.attributes[i];
             auto g = std::find_if(given.begin(), given.end(), [i](const Given& x) { return x.rule == i; });
             const bool defaulted = g == given.end();
             const S value = defaulted ? S(r.default_value, r.default_length) : g->value;
@@ -211,21 +213,45 @@ TEST(CheckAttributes, DeliveryOrderTagAfterTag) {
         for (const Key& k : keys) line += (line.empty() ? "" : " ") + k.item;
         expected.push_back(line);
     }
-    doc += "</Symbol></Diagram>";
+    doc += after;
     struct Each : Handler {
+        const char* element;
         std::vector<S> lines;
         bool start_tag(int, std::string_view name, std::span<const Attribute> attributes) override {
-            if (name != "Symbol") return true;
+            if (name != element) return true;
             S line;
             for (const Attribute& a : attributes) line.append(line.empty() ? "" : " ").append(a.name).append("=").append(a.value);
             lines.push_back(line);
             return true;
         }
     } each;
+    each.element = element;
     const Result r = parse_buffer(t, doc, "doc.xml", &each, Flags::ignore_wrong_attributes);
     ASSERT_EQ(r.status, Status::ok) << r.errors();
-    ASSERT_EQ(each.lines.size(), expected.size() + 1);
-    for (size_t k = 0; k < expected.size(); ++k) EXPECT_EQ(each.lines[k + 1], expected[k]) << "tag " << k;
+    ASSERT_EQ(each.lines.size(), expected.size() + skip);
+    for (size_t k = 0; k < expected.size(); ++k) EXPECT_EQ(each.lines[k + skip], expected[k]) << "tag " << k;
+}
+
+TEST(CheckAttributes, DeliveryOrderTagAfterTag) {
+    // Fourteen attributes, a few of them sharing a bucket.
+    expect_documented_order(grammar("lumoDiagram"), "Symbol",
+                            "<?xml version=\"1.0\"?><Diagram type=\"usec\"><Symbol symbolId=\"s\" xCenter=\"x\" "
+                            "yCenter=\"y\" type=\"umlNode\"><Text/>",
+                            "><Text/></Symbol>", "</Symbol></Diagram>", 1);
+    // Forty names in one bucket (their bytes after the first add up to the
+    // same), beside a few in others.
+    S text = "grammar buckets\nsource none\nelement 0 R\n  first W/0\n  row 0 (none)\n"
+             "element 1 W\n  first END\n  row 0 END W/0\n  attr must required\n  attr kind default \"a\" values \"a\" \"b\"\n";
+    int shared = 0;
+    for (char x = 'a'; x <= 'z' && shared < 40; ++x)
+        for (char y = 'a'; y <= 'z' && shared < 40; ++y)
+            if (char z = static_cast<char>(320 - x - y); z >= 'a' && z <= 'z') {
+                text += "  attr w" + S{x, y, z} + (shared % 5 ? " default \"\"\n" : " required\n");
+                ++shared;
+            }
+    TempFile file(text, "buckets.grammar");
+    const std::shared_ptr<const SchemaTable> g = load_grammar(file.path());
+    expect_documented_order(*g, "W", "<?xml version=\"1.0\"?><R>", "/>", "</R>", 0);
 }
 
 }  // namespace

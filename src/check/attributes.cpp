@@ -124,7 +124,17 @@ void TagAttributes::order_shared_runs(Attribute* list) {
     for (uint32_t k = order_->first_shared; k < order_->shared_end; k += 2) {
         Attribute* run = list + shared_[k];
         Attribute* end = list + shared_[k + 1];
-        for (Attribute* a = run + 1; a < end; ++a) {  // insertion sort: runs are short
+        if (end - run > 16) {  // an element of very many names: the given ones sorted, the others after them
+            run_.clear();
+            for (Attribute* a = run; a < end; ++a)
+                if (given(a->rule)) run_.push_back(*a);
+            std::sort(run_.begin(), run_.end(), [&](const Attribute& a, const Attribute& b) { return key(a) < key(b); });
+            for (Attribute* a = run; a < end; ++a)
+                if (!given(a->rule)) run_.push_back(*a);
+            std::copy(run_.begin(), run_.end(), run);
+            continue;
+        }
+        for (Attribute* a = run + 1; a < end; ++a) {  // insertion sort: the run is short
             const Attribute moving = *a;
             const int64_t place = key(moving);
             Attribute* b = a;

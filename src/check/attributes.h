@@ -199,6 +199,7 @@ private:
     std::vector<Attribute> list_;        // what fill_list() made
     std::vector<Slot> slots_;            // by rule
     std::vector<int32_t> given_rules_;   // the declared rules given, in the order given
+    std::vector<Attribute> run_;         // scratch
     AttributeSet undeclared_;
     std::vector<AttributeSet::Entry*> unchecked_;  // undeclared names in delivery order
 
