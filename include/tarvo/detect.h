@@ -4,6 +4,7 @@
 // internal subset may itself serve as the grammar.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,13 +80,25 @@ TARVO_API GrammarChoice detect_grammar_file(const char* path);
 TARVO_API const SchemaTable* choose_grammar(const GrammarFinder& finder, const DocumentHead& head,
                                             std::string_view name, Result& outcome);
 
-// The Result of checking `source` against the grammar its head names, as
-// choose_grammar() chooses it: validate()'s Result, or the one that
-// choose_grammar() gives when there is no grammar. A file is opened and
-// read once: the bytes of its head are kept for the parse.
-TARVO_API Result validate_detected(const GrammarFinder& finder, const Source& source, const Options& options = {});
+// Chooses a document's grammar from its head: the grammar, or null with
+// `outcome` set to the Result the document gets instead. A grammar made for
+// the document must live until its parse ends.
+using HeadChooser = std::function<const SchemaTable*(const DocumentHead& head, Result& outcome)>;
+
+// Parses `source` against the grammar `choose` picks from its head, its
+// events to `handler` (null: none). The document is read once, the bytes of
+// its head kept for the parse, so a pipe works; a source or head that
+// cannot be read gives unreadable_result().
+TARVO_API Result parse_detected(const Source& source, const HeadChooser& choose, Handler* handler,
+                                const Options& options = {});
 // The same for the document `read` gives (as parse_source() reads it),
 // called `name` in messages.
+TARVO_API Result parse_detected(const DocumentSource& read, std::string_view name, const HeadChooser& choose,
+                                Handler* handler, const Options& options = {});
+
+// The Result of checking `source` against the grammar its head names, as
+// choose_grammar() chooses it: parse_detected() with `finder` choosing.
+TARVO_API Result validate_detected(const GrammarFinder& finder, const Source& source, const Options& options = {});
 TARVO_API Result validate_detected(const GrammarFinder& finder, const DocumentSource& read, std::string_view name,
                                    const Options& options = {});
 

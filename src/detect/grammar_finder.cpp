@@ -112,16 +112,18 @@ const SchemaTable* choose_grammar(const GrammarFinder& finder, const DocumentHea
     return choice.grammar;
 }
 
-Result validate_detected(const GrammarFinder& finder, const DocumentSource& read, std::string_view name,
-                         const Options& options) {
+Result parse_detected(const DocumentSource& read, std::string_view name, const HeadChooser& choose, Handler* handler,
+                      const Options& options) {
     // Every byte read is kept, so the document is read once (a pipe cannot
     // be read again): one of up to kWholeDocument bytes is read to its end
     // and parsed in place, a longer one from the bytes held and then from
     // the reads after them.
     detail::ReadBytes held;
+    const DocumentHead head = detail::read_document_head(read, held);
+    if (head.os_error) return unreadable_result(name, head.os_error);  // a read that failed ends here
     Result outcome;
-    const SchemaTable* grammar = choose_grammar(finder, detail::read_document_head(read, held), name, outcome);
-    if (!grammar) return outcome;  // a read that failed ends here, as unreadable
+    const SchemaTable* grammar = choose(head, outcome);
+    if (!grammar) return outcome;
     int error = 0;
     while (!held.ended() && held.size() < kWholeDocument) {
         const SourceRead r = held.read_more(read, std::max(held.size(), size_t(4096)));
@@ -130,7 +132,7 @@ Result validate_detected(const GrammarFinder& finder, const DocumentSource& read
             break;
         }
     }
-    if (held.ended()) return parse_buffer(*grammar, held.view(), name, nullptr, options);
+    if (held.ended()) return parse_buffer(*grammar, held.view(), name, handler, options);
     size_t given = 0;
     return parse_source(
         *grammar,
@@ -141,25 +143,39 @@ Result validate_detected(const GrammarFinder& finder, const DocumentSource& read
             given += n;
             return {n, 0};
         },
-        name, nullptr, options);
+        name, handler, options);
 }
 
-Result validate_detected(const GrammarFinder& finder, const Source& source, const Options& options) {
+Result parse_detected(const Source& source, const HeadChooser& choose, Handler* handler, const Options& options) {
     const std::string& name = source.name();
     switch (source.kind()) {
     case Source::Kind::unreadable: return unreadable_result(name, source.os_error());
     case Source::Kind::bytes: {
         Result outcome;
-        const SchemaTable* grammar = choose_grammar(finder, read_document_head(source.data()), name, outcome);
-        return grammar ? validate(*grammar, source, options) : outcome;
+        const SchemaTable* grammar = choose(read_document_head(source.data()), outcome);
+        return grammar ? parse_buffer(*grammar, source.data(), name, handler, options) : outcome;
     }
     case Source::Kind::file: break;
     }
     std::FILE* f = std::fopen(name.c_str(), "rb");
     if (!f) return unreadable_result(name, errno ? errno : EIO);
-    Result r = validate_detected(finder, detail::file_source(f), name, options);
+    Result r = parse_detected(detail::file_source(f), name, choose, handler, options);
     std::fclose(f);
     return r;
+}
+
+Result validate_detected(const GrammarFinder& finder, const DocumentSource& read, std::string_view name,
+                         const Options& options) {
+    return parse_detected(
+        read, name, [&](const DocumentHead& head, Result& outcome) { return choose_grammar(finder, head, name, outcome); },
+        nullptr, options);
+}
+
+Result validate_detected(const GrammarFinder& finder, const Source& source, const Options& options) {
+    return parse_detected(
+        source,
+        [&](const DocumentHead& head, Result& outcome) { return choose_grammar(finder, head, source.name(), outcome); },
+        nullptr, options);
 }
 
 std::shared_ptr<const SchemaTable> internal_subset_grammar(const DocumentHead& head, const std::string& name,

@@ -185,15 +185,15 @@ class Events(Temp):
         # read: a FIFO opened again would wait for a writer that is gone.
         fifo = os.path.join(self.dir.name, "fifo.xml")
         os.mkfifo(fifo)
-        for command in ("events", "check"):
-            with self.subTest(command):
+        for args in (["events", "-a"], ["check", "-a"], ["events", "--internal-dtd", "dictionary"],
+                     ["check", "--internal-dtd", "dictionary"]):
+            with self.subTest(args):
                 def write():
                     with open(fifo, "wb") as f:
                         f.write(DECL + DICTIONARY)
                 writer = threading.Thread(target=write)
                 writer.start()
-                p = subprocess.run([TARVO, command, "-a", fifo], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   timeout=30)
+                p = subprocess.run([TARVO] + args + [fifo], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
                 writer.join()
                 self.assertEqual(p.returncode, 0, p.stdout + p.stderr)
 

@@ -24,20 +24,9 @@ bool GrammarChooser::resolve(const GrammarOperand& operand) {
     return given_ != nullptr;
 }
 
-const tarvo::SchemaTable* GrammarChooser::choose(const tarvo::Source& document,
+const tarvo::SchemaTable* GrammarChooser::choose(const tarvo::DocumentHead& head, const std::string& name,
                                                  std::shared_ptr<const tarvo::SchemaTable>& made,
                                                  tarvo::Result& outcome) const {
-    if (!per_document()) return given_.get();
-    const std::string& name = document.name();
-    if (document.kind() == tarvo::Source::Kind::unreadable) {
-        outcome = tarvo::unreadable_result(name, document.os_error());
-        return nullptr;
-    }
-    tarvo::DocumentHead head = tarvo::read_document_head(document);
-    if (head.os_error) {
-        outcome = tarvo::unreadable_result(name, head.os_error);
-        return nullptr;
-    }
     if (internal_dtd_) {
         try {
             // The DTD's loosened places are those `tarvo import-dtd` lists
@@ -59,12 +48,18 @@ const tarvo::SchemaTable* GrammarChooser::choose(const tarvo::Source& document,
 }
 
 tarvo::Result GrammarChooser::check(const tarvo::Source& document, const tarvo::Options& options) const {
-    if (!per_document()) return tarvo::validate(*given_, document, options);
-    if (!internal_dtd_) return tarvo::validate_detected(*finder_, document, options);  // each file read once
+    return per_document() ? parse(document, nullptr, options) : tarvo::validate(*given_, document, options);
+}
+
+tarvo::Result GrammarChooser::parse(const tarvo::Source& document, tarvo::Handler* handler,
+                                    const tarvo::Options& options) const {
     std::shared_ptr<const tarvo::SchemaTable> made;
-    tarvo::Result outcome;
-    const tarvo::SchemaTable* grammar = choose(document, made, outcome);
-    return grammar ? tarvo::validate(*grammar, document, options) : outcome;
+    return tarvo::parse_detected(
+        document,
+        [&](const tarvo::DocumentHead& head, tarvo::Result& outcome) {
+            return choose(head, document.name(), made, outcome);
+        },
+        handler, options);
 }
 
 }  // namespace tarvo::cli

@@ -26,17 +26,20 @@ public:
     // The grammar given (when not per_document()).
     const tarvo::SchemaTable& given() const { return *given_; }
 
-    // The grammar of one document (the one given unless per_document());
-    // one made for it from its internal subset is kept in `made`. Null when
-    // there is none, with `outcome` set to the Result the document gets
-    // instead: unreadable_result() or no_grammar_result().
-    const tarvo::SchemaTable* choose(const tarvo::Source& document, std::shared_ptr<const tarvo::SchemaTable>& made,
-                                     tarvo::Result& outcome) const;
-
+    // Under per_document(): reads one document against the grammar chosen
+    // from its head, its events to `handler` (null: none); a document none
+    // is chosen for gets no_grammar_result(). It is read once: a pipe works.
+    tarvo::Result parse(const tarvo::Source& document, tarvo::Handler* handler, const tarvo::Options& options) const;
     // Checks one document with the grammar chosen for it.
     tarvo::Result check(const tarvo::Source& document, const tarvo::Options& options) const;
 
 private:
+    // The grammar of the document `name` whose head is `head`, under
+    // per_document(); one made for it from its internal subset is kept in
+    // `made`. Null when there is none, with `outcome` set to its Result.
+    const tarvo::SchemaTable* choose(const tarvo::DocumentHead& head, const std::string& name,
+                                     std::shared_ptr<const tarvo::SchemaTable>& made, tarvo::Result& outcome) const;
+
     bool auto_grammar_, internal_dtd_;
     std::shared_ptr<const tarvo::SchemaTable> given_;
     std::unique_ptr<tarvo::GrammarFinder> finder_;

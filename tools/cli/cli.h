@@ -82,9 +82,6 @@ struct StdinData {
     int error = 0;
 };
 StdinData read_stdin();
-// A whole file, for a command that must read it once (its head, then the
-// parse: a FIFO cannot be opened again).
-StdinData read_file(const std::string& path);
 
 // The outcome of a document that could not be read: status unreadable and
 // the message of a file that cannot be opened, "Could not open file NAME

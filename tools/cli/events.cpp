@@ -83,21 +83,16 @@ int run_events(EventsOptions& o) {
     if (o.internal_dtd) o.flags = o.flags | tarvo::Flags::xml;
     JsonEvents events;
     tarvo::Result r;
-    // Standard input, and a file whose head chooses its grammar, are read
-    // whole first: each is read once.
-    const bool whole = o.file == "-" || chooser.per_document();
-    const std::string name = o.file == "-" ? std::string(kStdinName) : o.file;
     StdinData in;
     if (o.file == "-") in = read_stdin();
-    else if (whole) in = read_file(o.file);
     if (in.error) {
-        r = unreadable(name, in.error);
+        r = unreadable(kStdinName, in.error);
+    } else if (chooser.per_document()) {
+        r = chooser.parse(o.file == "-" ? tarvo::Source::bytes(in.bytes, kStdinName) : tarvo::Source::file(o.file),
+                          &events, tarvo::Options{o.flags});
     } else {
-        const tarvo::Source document = whole ? tarvo::Source::bytes(in.bytes, name) : tarvo::Source::file(o.file);
-        std::shared_ptr<const tarvo::SchemaTable> made;
-        if (const tarvo::SchemaTable* grammar = chooser.choose(document, made, r))
-            r = whole ? tarvo::parse_buffer(*grammar, in.bytes, name, &events, o.flags)
-                      : tarvo::parse_file(*grammar, o.file.c_str(), &events, o.flags);
+        r = o.file == "-" ? tarvo::parse_buffer(chooser.given(), in.bytes, kStdinName, &events, o.flags)
+                          : tarvo::parse_file(chooser.given(), o.file.c_str(), &events, o.flags);
     }
     events.outcome(r);
     return r.ok() ? kExitValid : r.status == tarvo::Status::unreadable ? kExitUnreadable : kExitInvalid;

@@ -117,26 +117,16 @@ CLI::Option* one_of(CLI::Option* option, std::vector<std::string> values) {
     return option->check(CLI::Validator(check, "", ""))->type_name(names);
 }
 
-StdinData read_all(std::FILE* in) {
+StdinData read_stdin() {
     StdinData d;
     char buf[65536];
     errno = 0;
     for (;;) {
-        size_t n = std::fread(buf, 1, sizeof buf, in);
+        size_t n = std::fread(buf, 1, sizeof buf, stdin);
         d.bytes.append(buf, n);
         if (n < sizeof buf) break;
     }
-    if (std::ferror(in)) d.error = errno ? errno : EIO;
-    return d;
-}
-
-StdinData read_stdin() { return read_all(stdin); }
-
-StdinData read_file(const std::string& path) {
-    std::FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in) return {{}, errno ? errno : EIO};
-    StdinData d = read_all(in);
-    std::fclose(in);
+    if (std::ferror(stdin)) d.error = errno ? errno : EIO;
     return d;
 }
 
