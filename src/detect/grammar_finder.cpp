@@ -50,19 +50,8 @@ GrammarFinder::GrammarFinder(const std::vector<const SchemaTable*>& grammars) {
     // straight from the tables: a run over one small file pays little.
     for (const SchemaTable* t : grammars) {
         systems_.push_back({std::string(t->name) + ".dtd", t});
-        std::vector<bool> contained(t->element_count, false);
-        auto mark = [&](const ContentPosition* p, int32_t n) {
-            for (int32_t i = 0; i < n; ++i)
-                if (p[i].element >= 0 && p[i].element < t->element_count) contained[p[i].element] = true;
-        };
-        for (int32_t e = 0; e < t->element_count; ++e) {
-            mark(t->elements[e].first, t->elements[e].first_count);
-            for (int32_t r = 0; r < t->elements[e].row_count; ++r)
-                mark(t->elements[e].rows[r].successors, t->elements[e].rows[r].count);
-        }
-        for (int32_t r = 0; r < t->text_row_count; ++r) mark(t->text_rows[r].successors, t->text_rows[r].count);
-        for (int32_t e = 0; e < t->element_count; ++e)
-            if (!contained[e]) roots_.push_back({std::string(t->elements[e].name, t->elements[e].name_length), t});
+        for (int32_t e : root_elements(*t))
+            roots_.push_back({std::string(t->elements[e].name, t->elements[e].name_length), t});
     }
     auto by_key = [](const Entry& a, const Entry& b) { return a.key < b.key; };
     std::stable_sort(systems_.begin(), systems_.end(), by_key);

@@ -111,6 +111,24 @@ const SchemaTable* find_grammar(std::string_view name) {
     return nullptr;
 }
 
+std::vector<int32_t> root_elements(const SchemaTable& t) {
+    std::vector<bool> contained(static_cast<size_t>(t.element_count), false);
+    auto mark = [&](const ContentPosition* p, int32_t n) {
+        for (int32_t i = 0; i < n; ++i)
+            if (p[i].element >= 0 && p[i].element < t.element_count) contained[static_cast<size_t>(p[i].element)] = true;
+    };
+    for (int32_t e = 0; e < t.element_count; ++e) {
+        mark(t.elements[e].first, t.elements[e].first_count);
+        for (int32_t r = 0; r < t.elements[e].row_count; ++r)
+            mark(t.elements[e].rows[r].successors, t.elements[e].rows[r].count);
+    }
+    for (int32_t r = 0; r < t.text_row_count; ++r) mark(t.text_rows[r].successors, t.text_rows[r].count);
+    std::vector<int32_t> roots;
+    for (int32_t e = 0; e < t.element_count; ++e)
+        if (!contained[static_cast<size_t>(e)]) roots.push_back(e);
+    return roots;
+}
+
 GrammarInfo grammar_info(const SchemaTable& t) {
     auto items = [](const ContentPosition* p, int32_t n) {
         std::vector<ContentItem> out;
@@ -130,21 +148,12 @@ GrammarInfo grammar_info(const SchemaTable& t) {
     g.source_name = t.source_path;
     g.system_name = g.name + ".dtd";
     g.grammar_file = t.grammar_file ? t.grammar_file : "";
-    std::vector<bool> contained(t.element_count, false);
-    auto mark = [&](const std::vector<ContentItem>& l) {
-        for (const ContentItem& it : l)
-            if (it.kind == ContentItem::kElement) contained[it.element] = true;
-    };
     for (int32_t i = 0; i < t.element_count; ++i) {
         const ElementRule& e = t.elements[i];
         ElementInfo ei;
         ei.name.assign(e.name, e.name_length);
         ei.first = items(e.first, e.first_count);
-        mark(ei.first);
-        for (int32_t r = 0; r < e.row_count; ++r) {
-            ei.rows.push_back(items(e.rows[r].successors, e.rows[r].count));
-            mark(ei.rows.back());
-        }
+        for (int32_t r = 0; r < e.row_count; ++r) ei.rows.push_back(items(e.rows[r].successors, e.rows[r].count));
         for (int32_t a = 0; a < e.attribute_count; ++a) {
             const AttributeRule& ar = e.attributes[a];
             AttributeInfo ai;
@@ -156,12 +165,9 @@ GrammarInfo grammar_info(const SchemaTable& t) {
         }
         g.elements.push_back(std::move(ei));
     }
-    for (int32_t r = 0; r < t.text_row_count; ++r) {
+    for (int32_t r = 0; r < t.text_row_count; ++r)
         g.text_rows.push_back(items(t.text_rows[r].successors, t.text_rows[r].count));
-        mark(g.text_rows.back());
-    }
-    for (int32_t i = 0; i < t.element_count; ++i)
-        if (!contained[i]) g.roots.push_back(g.elements[i].name);
+    for (int32_t i : root_elements(t)) g.roots.push_back(g.elements[static_cast<size_t>(i)].name);
     return g;
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "schema/schema_table.h"
 
@@ -12,5 +13,9 @@ namespace tarvo {
 // Reads and checks `text` as a grammar file called `path` in messages and in
 // the table's grammar_file, and builds its tables. Throws GrammarError.
 std::shared_ptr<const SchemaTable> load_grammar_text(const std::string& path, const std::string& text);
+
+// The elements no content of the grammar holds (its possible roots), in
+// element order: grammar_info()'s roots.
+std::vector<int32_t> root_elements(const SchemaTable& grammar);
 
 }  // namespace tarvo
