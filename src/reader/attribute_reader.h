@@ -95,11 +95,11 @@ bool read_attribute_list(Input& in, int& lookahead, Sink& out, std::string& name
 template <class Input>
 [[gnu::noinline]] bool read_xml_value(Input& in, int quote, std::string& value, std::string& problem) {
     value.clear();
-    bool special = false;
-    const int end = quote == '"' ? in.template scan_xml<'"', false>(value, special)
-                                 : in.template scan_xml<'\'', false>(value, special);
+    size_t raw = Input::kFinished;
+    const int end = quote == '"' ? in.template scan_xml<'"', false>(value, raw)
+                                 : in.template scan_xml<'\'', false>(value, raw);
     if (end < 0) return problem = xml::expected(end, "the value's closing quote"), false;
-    if (special) problem = xml::finish_run(value, xml::Run::attribute);
+    if (raw != Input::kFinished) problem = xml::finish_run(value, xml::Run::attribute, raw);
     return problem.empty();
 }
 

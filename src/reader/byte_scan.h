@@ -119,21 +119,34 @@ template <unsigned char Stop, bool Cr, bool Amp>
 }
 
 // The XML reading mode's names: first byte that is not an ASCII letter or
-// digit, '-', '.', '_', ':' or part of a multi-byte UTF-8 sequence. `high`
-// is set when the name holds such a byte, which only then needs decoding.
-// Most names are ASCII letters, digits and ':', which the plain scan
-// settles; the bytes past that, mostly few, are taken one at a time.
-inline const unsigned char* skip_xml_name_rest(const unsigned char* p, const unsigned char* e, bool& high) {
-    unsigned char seen = 0;
-    for (; p < e && is_xml_name_byte(*p); ++p) seen |= *p;
-    if (seen >= 0x80) high = true;
+// digit, '-', '.', '_' or ':'. Those bytes never need judging; a byte of a
+// multi-byte sequence stops the scan and is taken on a slower path.
+[[gnu::always_inline]] inline const unsigned char* skip_xml_ascii_name(const unsigned char* p,
+                                                                      const unsigned char* e) {
+#if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON
+    using namespace detail;
+    for (; e - p >= 16; p += 16) {
+        Block v = load(p);
+        Block lower = either(v, splat(0x20));  // folds A-Z onto a-z
+        Block ok = either(either(in_range(lower, 'a', 26), in_range(v, '0', 11)),  // 0-9 and ':'
+                          either(in_range(v, '-', 2), eq(v, splat('_'))));
+        unsigned i = first_unmarked(ok);
+        if (i < 16) return p + i;
+    }
+#endif
+    while (p < e && is_xml_ascii_name_byte(*p)) ++p;
     return p;
 }
-[[gnu::always_inline]] inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e,
-                                                                 bool& high) {
-    p = skip_name<':'>(p, e);
-    if (p < e && is_xml_name_rest_byte(*p)) [[unlikely]] return skip_xml_name_rest(p, e, high);
-    return p;
+
+// The same over any name bytes: `high` is set when the name holds a byte
+// of a multi-byte sequence, which only then needs decoding.
+inline const unsigned char* skip_xml_name(const unsigned char* p, const unsigned char* e, bool& high) {
+    for (;;) {
+        p = skip_xml_ascii_name(p, e);
+        if (p == e || *p < 0x80) return p;
+        high = true;
+        while (p < e && *p >= 0x80) ++p;
+    }
 }
 
 // The XML reading mode's runs: first byte equal to `Stop` or one that needs

@@ -16,7 +16,7 @@ enum : uint8_t {
     kXmlNameRest = 16,
     kXmlRunStop = 32,  // a byte an XML value or text run must look at
     kXmlBracket = 64,  // ']', which text must look at too
-    kXmlName = 128,    // a byte of an XML name
+    kXmlAsciiName = 128,  // an ASCII byte of an XML name
 };
 // The reader's values below 0 (end of input, and the markers of its scans
 // down to kRefusedName, -3) are in no class: the table starts at -3.
@@ -35,7 +35,7 @@ constexpr std::array<uint8_t, 256 - kClassesFrom> make_classes() {
         if (c == '-' || c == '.' || c == '_' || c >= 0x80) v |= kXmlNameRest;
         if (c < 0x20 || c >= 0x80 || c == '&' || c == '<') v |= kXmlRunStop;
         if (c == ']') v |= kXmlBracket;
-        if ((v & (kAlpha | kDigit | kXmlNameRest)) || c == ':') v |= kXmlName;
+        if ((v & (kAlpha | kDigit)) || c == '-' || c == '.' || c == '_' || c == ':') v |= kXmlAsciiName;
         t[static_cast<size_t>(c - kClassesFrom)] = v;
     }
     return t;
@@ -52,7 +52,7 @@ inline bool is_alnum(int c) {
     return detail::classes_of(c) & (detail::kAlpha | detail::kDigit);
 }
 inline bool is_xml_name_start_byte(int c) { return detail::classes_of(c) & detail::kXmlNameStart; }
-inline bool is_xml_name_byte(int c) { return detail::classes_of(c) & detail::kXmlName; }
+inline bool is_xml_ascii_name_byte(int c) { return detail::classes_of(c) & detail::kXmlAsciiName; }
 inline bool is_xml_name_rest_byte(int c) { return detail::classes_of(c) & detail::kXmlNameRest; }
 // Bytes a run of XML text must look at (a tab or line feed needs no work,
 // but is one of them).

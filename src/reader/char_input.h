@@ -16,6 +16,7 @@
 
 #include "reader/byte_scan.h"
 #include "reader/char_class.h"
+#include "reader/xml_text.h"
 #include "tarvo/tarvo.h"
 
 namespace tarvo {
@@ -101,6 +102,9 @@ public:
         if (cur_ < end_) return *cur_++;
         return next_buffer() ? *cur_++ : -1;
     }
+    // Gives back the byte the last get() read (it returned one): the byte
+    // is still in the buffer.
+    void unget() { --cur_; }
 
     // While set, `spill(context)` runs before every refill, so that a reader
     // holding views of the buffer can copy them out before it is reused.
@@ -141,7 +145,11 @@ public:
         if (*start >= 0x80) [[unlikely]]
             return read_unusual_xml_name(spill, name, judge, start, start);
         const unsigned char* p = scan::skip_name<':'>(cur_, end_);
-        if (p < end_ && !is_xml_name_rest_byte(*p)) [[likely]] {
+        if (p < end_ && is_xml_name_rest_byte(*p)) [[unlikely]] {
+            p = scan::skip_xml_ascii_name(p, end_);  // on over '-', '.' and '_'
+            if (p < end_ && *p >= 0x80) return read_unusual_xml_name(spill, name, judge, start, p);
+        }
+        if (p < end_) [[likely]] {
             cur_ = p + 1;
             name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
             return *p;
@@ -150,16 +158,19 @@ public:
     }
 
     // The XML reading mode's runs: appends the bytes up to `Stop` (consumed
-    // and returned; -1 when the input ends first) to `out`, and sets
-    // `special` when one of them needs a closer look (see find_xml_stop).
-    // In text (`Text`) tab and line feed need none.
+    // and returned; -1 when the input ends first) to `out`. A reference to
+    // a predefined entity is decoded on the way; from the first byte that
+    // needs a closer look (see find_xml_stop) on, the bytes are appended as
+    // they are and `raw` (kFinished when none did) says where in `out` they
+    // begin. In text (`Text`) tab and line feed need none.
+    static constexpr size_t kFinished = std::string::npos;
     template <unsigned char Stop, bool Text>
-    [[gnu::always_inline]] int scan_xml(std::string& out, bool& special) {
+    [[gnu::always_inline]] int scan_xml(std::string& out, size_t& raw) {
         for (;;) {
             const unsigned char* p =
-                special ? reinterpret_cast<const unsigned char*>(scan::find_byte(
-                              reinterpret_cast<const char*>(cur_), reinterpret_cast<const char*>(end_), Stop))
-                        : scan::find_xml_stop<Stop, Text>(cur_, end_);
+                raw != kFinished ? reinterpret_cast<const unsigned char*>(scan::find_byte(
+                                       reinterpret_cast<const char*>(cur_), reinterpret_cast<const char*>(end_), Stop))
+                                 : scan::find_xml_stop<Stop, Text>(cur_, end_);
             if (Text && p < end_ && (*p == '\n' || *p == '\t')) {
                 ++p;
                 out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
@@ -173,7 +184,15 @@ public:
                     ++cur_;
                     return Stop;
                 }
-                special = true;
+                size_t length;
+                if (raw == kFinished && *p == '&') {
+                    if (const char decoded = xml::predefined(p, static_cast<size_t>(end_ - p), length)) {
+                        out.push_back(decoded);
+                        cur_ = p + length;
+                        continue;
+                    }
+                }
+                raw = out.size();
                 continue;
             }
             if (!next_buffer()) return -1;
@@ -396,7 +415,7 @@ private:
                                                 const unsigned char* start, const unsigned char* p) {
         bool high = false;
         int c = -1;
-        if (p < end_) p = scan::skip_xml_name_rest(p, end_, high);
+        if (p < end_) p = scan::skip_xml_name(p, end_, high);
         if (p < end_) {
             cur_ = p + 1;
             name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));

@@ -254,21 +254,22 @@ private:
         const size_t start = text.size();
         if (!whitespace_.empty()) text += whitespace_;  // read just before `c`, still valid
         whitespace_ = {};
-        bool special = true;
+        size_t raw = start;
         if (c >= 0) {
             if (text_blank_) in_.mark_back(1, true);
-            text.push_back(static_cast<char>(c));
-            special = is_xml_text_stop(c);  // a tab or line feed here comes after markup: judged all the same
+            in_.unget();  // scanned with the rest
+            // A tab or line feed here comes after markup: judged all the same.
+            if (!is_xml_text_stop(c)) raw = Input::kFinished;
         }
-        if (c < 0 || in_.template scan_xml<'<', true>(text, special) < 0) {
+        if (c < 0 || in_.template scan_xml<'<', true>(text, raw) < 0) {
             if (stack_.is_empty()) return xml_expected(-1, complete_ ? "the end of the document" : "the root element");
             return xml_error("found end of input where the end tag of '" +
                              std::string(element_name(table_, top()->element)) + "' expected");
         }
         text_gathered_ = true;
         if (text_blank_) text_blank_ = blank_from(start);
-        if (special) {
-            std::string problem = xml::finish_run(text, xml::Run::text, start);
+        if (raw != Input::kFinished) {
+            std::string problem = xml::finish_run(text, xml::Run::text, raw);
             if (!problem.empty()) return xml_error(problem);
         }
         return kGoOn;

@@ -67,18 +67,6 @@ std::string code_point_text(uint32_t cp) {
 
 std::string quoted(std::string_view s) { return std::string("'").append(s).append("'"); }
 
-// The character of a predefined entity's reference at `p` ('&' first),
-// or 0: the common references, settled without the general reader.
-char predefined(const unsigned char* p, size_t n) {
-    auto is = [p, n](std::string_view r) { return n >= r.size() && std::memcmp(p, r.data(), r.size()) == 0; };
-    if (is("&lt;")) return '<';
-    if (is("&gt;")) return '>';
-    if (is("&amp;")) return '&';
-    if (is("&quot;")) return '"';
-    if (is("&apos;")) return '\'';
-    return 0;
-}
-
 // The reference at the start of `s` ('&' first): its replacement in `out`
 // (`size` bytes), its length in `length`; or the problem.
 std::string reference(std::string_view s, char* out, size_t& size, size_t& length) {
@@ -186,12 +174,12 @@ std::string finish_run(std::string& run, Run kind, size_t from) {
         if (c < 0x20 && c != '\t' && c != '\n')
             return "found control character " + describe(c) + ", which XML does not allow";
         if ((kind == Run::text || kind == Run::attribute) && c == '&') {
-            if (const char decoded = predefined(p + i, n - i)) {
+            size_t length;
+            if (const char decoded = predefined(p + i, n - i, length)) {
                 p[w++] = static_cast<unsigned char>(decoded);
-                i += decoded == '&' ? 5 : decoded == '<' || decoded == '>' ? 4 : 6;
+                i += length;
                 continue;
             }
-            size_t length = 0;
             char decoded[4];
             size_t decoded_size = 0;
             std::string problem = reference(std::string_view(run).substr(i), decoded, decoded_size, length);

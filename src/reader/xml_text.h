@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,27 @@ bool is_char(uint32_t c);
 // Problems of a name read by those classes: a code point outside
 // NameStartChar (first) or NameChar, or malformed UTF-8.
 std::string check_name(std::string_view name);
+
+// The character of a predefined entity's reference at `p` ('&' first, `n`
+// bytes at hand), its length in `length`; or 0. The common references are
+// settled by this alone, without the general reader.
+[[gnu::always_inline]] inline char predefined(const unsigned char* p, size_t n, size_t& length) {
+    if (n >= 4 && p[3] == ';') {
+        length = 4;
+        if (p[2] != 't') return 0;
+        return p[1] == 'l' ? '<' : p[1] == 'g' ? '>' : 0;
+    }
+    if (n >= 5 && p[4] == ';') {
+        length = 5;
+        return p[1] == 'a' && p[2] == 'm' && p[3] == 'p' ? '&' : 0;
+    }
+    if (n >= 6 && p[5] == ';') {
+        length = 6;
+        if (std::memcmp(p + 1, "quot", 4) == 0) return '"';
+        if (std::memcmp(p + 1, "apos", 4) == 0) return '\'';
+    }
+    return 0;
+}
 
 // How a run of characters is finished in place.
 enum class Run {
