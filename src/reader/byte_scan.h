@@ -1,13 +1,15 @@
 // Bulk byte classification for the reader's scans: each function returns
 // the first position in [p, e) whose byte ends the run (or e). Sixteen
 // bytes are classified per step with SSE2 (every x86-64 has it) or NEON;
-// elsewhere, and for the last few bytes, one byte at a time. Nothing is
-// read outside [p, e).
+// elsewhere, for the last few bytes, and where TARVO_SCAN_SCALAR is defined
+// (the tests' check of that path), one byte at a time. Nothing is read
+// outside [p, e).
 #pragma once
 
 #include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(TARVO_SCAN_SCALAR)
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #define TARVO_SCAN_SSE2 1
 #elif defined(__ARM_NEON) && defined(__aarch64__)
