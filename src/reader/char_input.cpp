@@ -1,4 +1,4 @@
-#include "reader/char_input.h"
+#include "reader/inputs.h"
 
 #include <algorithm>
 #include <cerrno>

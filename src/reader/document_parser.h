@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/char_input.h"
+#include "reader/inputs.h"
 #include "check/attributes.h"
 #include "containers/ptr_stack.h"
 #include "diag/report.h"
