@@ -448,6 +448,7 @@ private:
                 end_name_.line = 0;
                 if (is_space(c)) {
                     end_name_ = name_span(c);
+                    held_name();  // the whitespace may take the buffer on
                     c = in_.skip_space();
                 }
             }
