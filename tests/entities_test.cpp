@@ -84,6 +84,12 @@ TEST(XmlEntities, DeclaredEntitiesAreExpandedAndTheHarmfulOnesRefused) {
             EXPECT_EQ(r.errors(), "") << c.what;
             EXPECT_EQ(rec.events, c.events) << c.what;
         }
+        for (const Pieces& pieces : kSmallPieces) {
+            Recorder piecewise;
+            Result p = parse_in_pieces(any_grammar(), doc(c), pieces, &piecewise, Flags::xml);
+            EXPECT_EQ(std::make_tuple(p.errors(), piecewise.events), std::make_tuple(r.errors(), rec.events))
+                << c.what << ", read in pieces of " << pieces[0];
+        }
     }
 }
 

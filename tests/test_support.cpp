@@ -51,6 +51,19 @@ TempFile::~TempFile() {
     std::filesystem::remove_all(dir_, ec);
 }
 
+Result parse_in_pieces(const SchemaTable& grammar, const S& document, const Pieces& pieces, Handler* handler,
+                       Flags flags) {
+    size_t at = 0, read = 0;
+    DocumentSource source = [&](char* out, size_t capacity) -> SourceRead {
+        const size_t n = std::min({pieces[read++ % pieces.size()], capacity, document.size() - at});
+        std::fill_n(out, std::min<size_t>(capacity, 64), '#');  // what a view kept past a refill shows
+        document.copy(out, n, at);
+        at += n;
+        return {n, 0};
+    };
+    return parse_source(grammar, source, "doc.xml", handler, flags);
+}
+
 void run_cases(const char* grammar_name, const std::vector<DocCase>& cases) {
     auto join = [](const auto& lines) {
         S s;
@@ -83,17 +96,9 @@ void run_cases(const char* grammar_name, const std::vector<DocCase>& cases) {
                   std::make_tuple(r.status, r.errors(), r.warnings(), records(r), recorder.events));
         // And so do they read in small pieces, each read refilling the
         // buffer: nothing may keep a view of a buffer that moved on.
-        for (const std::vector<size_t>& pieces : {std::vector<size_t>{1}, std::vector<size_t>{3, 1, 2}}) {
+        for (const Pieces& pieces : kSmallPieces) {
             Recorder piecewise;
-            size_t at = 0, read = 0;
-            DocumentSource source = [&](char* out, size_t capacity) -> SourceRead {
-                const size_t n = std::min({pieces[read++ % pieces.size()], capacity, c.document.size() - at});
-                std::fill_n(out, std::min<size_t>(capacity, 64), '#');  // what a view kept past a refill shows
-                c.document.copy(out, n, at);
-                at += n;
-                return {n, 0};
-            };
-            Result p = parse_source(grammar(grammar_name), source, "doc.xml", &piecewise, Flags(c.flags));
+            Result p = parse_in_pieces(grammar(grammar_name), c.document, pieces, &piecewise, Flags(c.flags));
             EXPECT_EQ(std::make_tuple(p.status, p.errors(), p.warnings(), records(p), piecewise.events),
                       std::make_tuple(r.status, r.errors(), r.warnings(), records(r), recorder.events))
                 << "read in pieces of " << pieces[0] << (pieces.size() > 1 ? ", ..." : "");

@@ -71,7 +71,17 @@ constexpr int bit(Flags f) { return static_cast<int>(f); }
 // for a single byte.
 Lines records(const Result& r);
 
-// Parses each document as the file doc.xml, from within its directory, so that messages name "doc.xml".
+// `document` read from a source that gives it in pieces of the sizes in
+// `pieces`, over and over, as "doc.xml"; between reads the buffer's first
+// bytes are overwritten, so that a view kept past a refill shows.
+using Pieces = std::vector<size_t>;
+inline const std::vector<Pieces> kSmallPieces = {{1}, {3, 1, 2}};
+Result parse_in_pieces(const SchemaTable& grammar, const S& document, const Pieces& pieces, Handler* handler,
+                       Flags flags);
+
+// Parses each document as the file doc.xml, from within its directory, so
+// that messages name "doc.xml"; then from memory and in small pieces, which
+// must give the same.
 void run_cases(const char* grammar, const std::vector<DocCase>& cases);
 
 // Messages. A check's refusal is followed by the reader's own message, on
