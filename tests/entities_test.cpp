@@ -64,7 +64,24 @@ TEST(XmlEntities, DeclaredEntitiesAreExpandedAndTheHarmfulOnesRefused) {
          "&x;&x;&x;&x;&x;'><!ENTITY v '&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;&w;'><!ENTITY u '&v;&v;&v;&v;&v;"
          "&v;&v;&v;&v;&v;&v;&v;&v;&v;&v;&v;'><!ENTITY t '&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;&u;'>",
          "&t;", {}, "the document's entity references expand to more than 16777216 bytes, at 'y', in entity 't'"},
-        {"markup in text", "<!ENTITY m '<a/>'>", "&m;", {}, "entity 'm' holds markup, which tarvo does not expand"},
+        {"markup read in place: text on both sides joins the text around it",
+         "<!ENTITY m '<a id=\"1\"/>t&amp;<b><![CDATA[<]]><!--c--></b>'>", "x&m;y",
+         {"start doc", "text doc |x|", "start a id=1", "end a", "text doc |t&|", "start b", "text b |<|", "end b",
+          "text doc |y|", "end doc"}},
+        {"markup through a text entity, and twice in a row", "<!ENTITY m '<b/>'><!ENTITY n '[&m;]'>", "&n;&m;&m;",
+         {"start doc", "text doc |[|", "start b", "end b", "text doc |]|", "start b", "end b", "start b", "end b",
+          "end doc"}},
+        {"markup that leaves an element open", "<!ENTITY m '<a>'>", "&m;</a>", {},
+         "entity 'm' holds markup that is not content on its own: element 'a' is not closed"},
+        {"markup that closes an element it did not open", "<!ENTITY m '</a>'>", "<a>&m;", {},
+         "entity 'm' holds markup that is not content on its own: end tag 'a' without its start tag"},
+        {"markup that refers to itself", "<!ENTITY r '<a>&r;</a>'>", "&r;", {}, "entity 'r' refers to itself"},
+        {"markup that expands too far", "<!ENTITY e0 '<b/>" + S(1 << 20, 'x') + "'><!ENTITY e1 '" + [] {
+             S refs;
+             for (int k = 0; k < 17; ++k) refs += "&e0;";
+             return refs;
+         }() + "'>",
+         "&e1;", {}, "the document's entity references expand to more than 16777216 bytes, at 'e0'"},
         {"'<' in a value", "<!ENTITY m 'x&#60;'>", "<a id='&m;'/>", {},
          "found '<' in an attribute value, where XML does not allow it, in entity 'm'"},
         {"external", "<!ENTITY x SYSTEM '/etc/hostname'>", "&x;", {},
@@ -90,6 +107,19 @@ TEST(XmlEntities, DeclaredEntitiesAreExpandedAndTheHarmfulOnesRefused) {
             EXPECT_EQ(std::make_tuple(p.errors(), piecewise.events), std::make_tuple(r.errors(), rec.events))
                 << c.what << ", read in pieces of " << pieces[0];
         }
+    }
+}
+
+TEST(XmlEntities, WhatTheGrammarRefusesInAnEntitysMarkupStandsAtItsReference) {
+    const EntityCase c{"", "<!ENTITY m '<c/>'>", "x&m;", {}};
+    const S document = doc(c);
+    Result r = parse_buffer(any_grammar(), document, "doc.xml", nullptr, Flags::xml);
+    EXPECT_EQ(r.errors(), "Element 'c' unknown in DTD\nFile doc.xml, line 1: error while opening element 'c'");
+    const long at = static_cast<long>(document.find("&m;")) + 1;  // the reference's columns
+    for (const Diagnostic& d : r.diagnostics()) {  // the refusal and the reader's line after it
+        EXPECT_EQ(d.line, 1);
+        EXPECT_GE(d.column, at);
+        EXPECT_LE(d.end_column, at + 3);
     }
 }
 

@@ -22,6 +22,7 @@ long count_newlines(const unsigned char* b, const unsigned char* e) {
 }
 
 bool BlockInput::refill() {
+    if (!texts_.empty() && leave_text()) return true;
     if (eof_) return false;
     leave_buffer(end_);
     SourceRead got = read_(reinterpret_cast<char*>(buffer_.get()), kBufferSize);

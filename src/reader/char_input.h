@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "reader/byte_scan.h"
 #include "reader/char_class.h"
@@ -32,6 +33,8 @@ public:
     // only when a buffer is left behind and when a location is asked for, so
     // each byte is counted once whatever the number of messages.
     void location(long& line, long& column) {
+        if (!texts_.empty()) [[unlikely]]
+            return location_in_text(line, column);
         long at;
         if (cur_ > base_) {
             count_upto(cur_ - 1);
@@ -102,6 +105,29 @@ public:
     // is still in the buffer.
     void unget() { --cur_; }
 
+    // The XML mode's entities that hold markup: their replacement text is
+    // read in place of the reference, in content, and then the document
+    // goes on. Meanwhile locations stand at the reference, no bytes are
+    // marked (base_ is set past the text, so that mark_back() finds none
+    // to mark), and a refill waits until the text is read. `texts` says
+    // whether the document's entities hold any (scan_xml() looks for
+    // references only then).
+    void read_entity_texts(bool texts) { entity_texts_ = texts; }
+    void enter_text(std::string_view text) {
+        texts_.push_back({cur_, end_, base_});
+        cur_ = reinterpret_cast<const unsigned char*>(text.data());
+        base_ = end_ = cur_ + text.size();
+        marked_at_ = nullptr;
+        mark_ = -1;
+    }
+    // Back to the document from every entity's text (a parse that ended
+    // inside one).
+    void leave_texts() {
+        if (texts_.empty()) return;
+        resume(texts_.front());
+        texts_.clear();
+    }
+
     // While set, `spill(context)` runs before every refill, so that a reader
     // holding views of the buffer can copy them out before it is reused.
     void on_refill(void (*spill)(void*), void* context) {
@@ -139,18 +165,27 @@ public:
     [[gnu::always_inline]] int read_xml_name(std::string& spill, std::string_view& name, Judge&& judge) {
         const unsigned char* start = cur_ - 1;
         if (*start >= 0x80) [[unlikely]]
-            return read_unusual_xml_name(spill, name, judge, start, start);
+            return unusual_xml_name(spill, name, judge, start, start);
         const unsigned char* p = scan::skip_name<':'>(cur_, end_);
         if (p < end_ && is_xml_name_rest_byte(*p)) [[unlikely]] {
             p = scan::skip_xml_ascii_name(p, end_);  // on over '-', '.' and '_'
-            if (p < end_ && *p >= 0x80) return read_unusual_xml_name(spill, name, judge, start, p);
+            if (p < end_ && *p >= 0x80) return unusual_xml_name(spill, name, judge, start, p);
         }
         if (p < end_) [[likely]] {
             cur_ = p + 1;
             name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
             return *p;
         }
-        return read_unusual_xml_name(spill, name, judge, start, p);
+        return unusual_xml_name(spill, name, judge, start, p);
+    }
+    // The slow path's name is always in `spill`, so that `name` need not
+    // live in memory on the fast one.
+    template <class Judge>
+    int unusual_xml_name(std::string& spill, std::string_view& name, Judge& judge, const unsigned char* start,
+                         const unsigned char* p) {
+        const int c = read_unusual_xml_name(spill, judge, start, p);
+        name = spill;
+        return c;
     }
 
     // The XML reading mode's runs: appends the bytes up to `Stop` (consumed
@@ -164,9 +199,10 @@ public:
     [[gnu::always_inline]] int scan_xml(std::string& out, size_t& raw) {
         for (;;) {
             const unsigned char* p =
-                raw != kFinished ? reinterpret_cast<const unsigned char*>(scan::find_byte(
-                                       reinterpret_cast<const char*>(cur_), reinterpret_cast<const char*>(end_), Stop))
-                                 : scan::find_xml_stop<Stop, Text>(cur_, end_);
+                raw == kFinished           ? scan::find_xml_stop<Stop, Text>(cur_, end_)
+                : Text && entity_texts_ ? scan::find_stop<Stop, false, true>(cur_, end_)  // and '&', NUL
+                                           : reinterpret_cast<const unsigned char*>(scan::find_byte(
+                                                 reinterpret_cast<const char*>(cur_), reinterpret_cast<const char*>(end_), Stop));
             if (Text && p < end_ && (*p == '\n' || *p == '\t')) {
                 ++p;
                 out.append(reinterpret_cast<const char*>(cur_), static_cast<size_t>(p - cur_));
@@ -188,7 +224,16 @@ public:
                         continue;
                     }
                 }
-                raw = out.size();
+                if (Text && entity_texts_ && *p == '&') {
+                    entity_reference(out, raw);
+                    continue;
+                }
+                if (raw == kFinished) {
+                    raw = out.size();
+                } else {  // a byte the scan for references stopped at
+                    out.push_back(static_cast<char>(*p));
+                    cur_ = p + 1;
+                }
                 continue;
             }
             if (!next_buffer()) return -1;
@@ -407,14 +452,14 @@ private:
     // read_xml_name() past its plain part, which ends at `p`: the other
     // name bytes, across refills.
     template <class Judge>
-    [[gnu::noinline]] int read_unusual_xml_name(std::string& spill, std::string_view& name, Judge& judge,
-                                                const unsigned char* start, const unsigned char* p) {
+    [[gnu::noinline]] int read_unusual_xml_name(std::string& spill, Judge& judge, const unsigned char* start,
+                                                const unsigned char* p) {
         bool high = false;
         int c = -1;
         if (p < end_) p = scan::skip_xml_name(p, end_, high);
         if (p < end_) {
             cur_ = p + 1;
-            name = std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
+            spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(p - start));
             c = *p;
         } else {
             spill.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(end_ - start));
@@ -429,9 +474,8 @@ private:
                 }
                 cur_ = end_;
             }
-            name = spill;
         }
-        return high && !judge(name) ? kRefusedName : c;
+        return high && !judge(std::string_view(spill)) ? kRefusedName : c;
     }
 
 protected:
@@ -467,8 +511,77 @@ protected:
         start_buffer(base_, 0);
     }
 
+    // A reference in text, at cur_ ('&'), where the document's entities
+    // hold markup: the text of one that does is read in its place;
+    // otherwise its bytes go to `out` unfinished, as the raw part of the
+    // run.
+    [[gnu::noinline]] void entity_reference(std::string& out, size_t& raw) {
+        const size_t at = out.size();
+        out.push_back('&');
+        ++cur_;
+        for (size_t n = 0; n < 256; ++n) {
+            // A reference does not run past the end of an entity's text.
+            if (cur_ == end_ && (!texts_.empty() || !next_buffer())) break;
+            const unsigned char c = *cur_;
+            if (c == ';') {
+                ++cur_;
+                const std::string_view text =
+                    xml::markup_entities->enter(std::string_view(out.data() + at + 1, out.size() - at - 1));
+                if (text.data()) {
+                    out.resize(at);
+                    enter_text(text);
+                    return;
+                }
+                out.push_back(';');
+                break;
+            }
+            if (c == '<' || c == '&' || is_space(c) || c < 0x20) break;
+            out.push_back(static_cast<char>(c));
+            ++cur_;
+        }
+        if (raw == kFinished) raw = at;
+    }
+
+    // An entity's text read: back to where its reference left off, and on
+    // from there while texts end together. Whether bytes are at hand (if
+    // not, the input refills as usual). Each input's refill() asks this
+    // first: inside a text nothing is marked, so next_buffer() has kept
+    // nothing on the way.
+    [[gnu::cold, gnu::noinline]] bool leave_text() {
+        while (!texts_.empty()) {
+            resume(texts_.back());
+            texts_.pop_back();
+            if (xml::markup_entities) xml::markup_entities->leave();
+            if (cur_ < end_) return true;
+        }
+        return false;
+    }
+
     const unsigned char* cur_ = nullptr;
     const unsigned char* end_ = nullptr;
+    struct Resume {
+        const unsigned char* cur;
+        const unsigned char* end;
+        const unsigned char* base;
+    };
+    void resume(const Resume& r) {
+        cur_ = r.cur;
+        end_ = r.end;
+        base_ = r.base;
+    }
+    // location() inside an entity's text: where its reference (the
+    // outermost, which the document holds) ends.
+    [[gnu::cold, gnu::noinline]] void location_in_text(long& line, long& column) {
+        const Resume here{cur_, end_, base_};
+        std::vector<Resume> texts;
+        texts.swap(texts_);
+        resume(texts.front());
+        location(line, column);
+        resume(here);
+        texts_.swap(texts);
+    }
+    std::vector<Resume> texts_;  // the entities being read, outermost first: where each resumes
+    bool entity_texts_ = false;
     void (*spill_)(void*) = nullptr;
     void* spill_context_ = nullptr;
 

@@ -236,7 +236,11 @@ Status parse_xml_document(const SchemaTable& table, Input& in, Handler* handler,
     Status status = XmlProlog<Input>(run, in, scratch).read(c, inside_tag);
     if (status != kGoOn) return status;
     xml::EntityScope entities(scratch.internal_subset);  // the references to them are expanded
-    return run.run(c, inside_tag);
+    in.read_entity_texts(xml::markup_entities != nullptr);
+    status = run.run(c, inside_tag);
+    in.leave_texts();  // a parse that ended inside an entity's text
+    in.read_entity_texts(false);
+    return status;
 }
 
 template <DocumentInput Input>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "import/dtd_reader.h"
 
@@ -9,6 +10,7 @@ namespace tarvo::xml {
 
 struct EntityScope::Table {
     std::map<std::string, dtd::GeneralEntity, std::less<>> entities;
+    std::set<std::string, std::less<>> markup;  // the entities whose text holds markup, theirs or by reference
     std::vector<std::string_view> open;  // the entities being expanded, outermost first
     size_t spent = 0;                    // of kMaxEntityExpansion
 };
@@ -33,6 +35,78 @@ const Declared* declared(std::string_view run, size_t i, size_t& end) {
     return &*it;
 }
 
+// The names `text` refers to as general entities.
+std::vector<std::string_view> references(std::string_view text) {
+    std::vector<std::string_view> names;
+    for (size_t i = text.find('&'); i != std::string_view::npos; i = text.find('&', i + 1)) {
+        const size_t semi = text.find(';', i);
+        if (semi == std::string_view::npos) break;
+        if (text[i + 1] != '#') names.push_back(text.substr(i + 1, semi - i - 1));
+    }
+    return names;
+}
+
+// Fills t.markup: the entities whose text holds '<', and those that refer
+// to one of them (a cycle is refused where it is used).
+void find_markup(EntityScope::Table& t) {
+    bool grew = true;
+    for (auto& [name, e] : t.entities)
+        if (!e.external && e.value.find('<') != std::string::npos) t.markup.insert(name);
+    while (grew) {  // a pass per level of nesting
+        grew = false;
+        for (auto& [name, e] : t.entities) {
+            if (e.external || t.markup.count(name)) continue;
+            for (std::string_view r : references(e.value))
+                if (t.markup.count(r)) {
+                    t.markup.insert(name);
+                    grew = true;
+                    break;
+                }
+        }
+    }
+}
+
+// What keeps `text` from being content on its own, or "": every tag whole
+// and every element it opens closed in it, comments, instructions and
+// CDATA sections whole. (What else XML asks of it is checked as the reader
+// reads it in place.)
+std::string content_problem(std::string_view text) {
+    std::vector<std::string_view> open;
+    auto whole = [&](size_t& i, std::string_view start, std::string_view end) {
+        if (text.compare(i, start.size(), start) != 0) return false;
+        const size_t close = text.find(end, i + start.size());
+        i = close == std::string_view::npos ? text.size() + 1 : close + end.size();
+        return true;
+    };
+    for (size_t i = text.find('<'); i < text.size(); i = text.find('<', i)) {
+        if (whole(i, "<!--", "-->") || whole(i, "<![CDATA[", "]]>") || whole(i, "<?", "?>")) {
+            if (i > text.size()) return "a comment, instruction or CDATA section that does not end";
+            continue;
+        }
+        const bool end_tag = i + 1 < text.size() && text[i + 1] == '/';
+        size_t k = i + 1 + end_tag;
+        while (k < text.size() && is_name_byte(static_cast<unsigned char>(text[k]))) ++k;
+        const std::string_view name = text.substr(i + 1 + end_tag, k - i - 1 - end_tag);
+        if (name.empty()) return "a '<' that begins no tag";
+        char quote = 0;
+        for (; k < text.size() && (quote || text[k] != '>'); ++k) {
+            if (quote && text[k] == quote) quote = 0;
+            else if (!quote && (text[k] == '"' || text[k] == '\'')) quote = text[k];
+            else if (!quote && text[k] == '<') break;
+        }
+        if (k >= text.size() || text[k] != '>') return "tag '" + std::string(name) + "' does not end";
+        if (end_tag) {
+            if (open.empty() || open.back() != name) return "end tag '" + std::string(name) + "' without its start tag";
+            open.pop_back();
+        } else if (text[k - 1] != '/') {
+            open.push_back(name);
+        }
+        i = k + 1;
+    }
+    if (!open.empty()) return "element '" + std::string(open.back()) + "' is not closed";
+    return {};
+}
+
 // The finished replacement text of entity `name`, appended to `out`.
 std::string expand(const Declared& d, Run kind, std::string& out) {
     EntityScope::Table& t = *active;
@@ -47,8 +121,12 @@ std::string expand(const Declared& d, Run kind, std::string& out) {
     if (t.spent > kMaxEntityExpansion)
         return "the document's entity references expand to more than " + std::to_string(kMaxEntityExpansion) +
                " bytes, at " + quoted(name);
-    if (kind == Run::text && e.value.find('<') != std::string::npos)
-        return "entity " + quoted(name) + " holds markup, which tarvo does not expand";
+    if (kind == Run::text && t.markup.count(name)) {
+        const std::string problem = content_problem(e.value);
+        return "entity " + quoted(name) +
+               (problem.empty() ? " holds markup, which is read only where the document refers to it in content"
+                                : " holds markup that is not content on its own: " + problem);
+    }
     std::string text = e.value;
     t.open.push_back(name);
     std::string problem = finish_run(text, kind);
@@ -59,6 +137,22 @@ std::string expand(const Declared& d, Run kind, std::string& out) {
     return {};
 }
 
+// enter() and leave() of MarkupEntities, over the active table.
+std::string_view enter_markup(std::string_view name) {
+    EntityScope::Table& t = *active;
+    auto it = t.entities.find(name);
+    if (it == t.entities.end() || !t.markup.count(name)) return {};
+    const std::string& text = it->second.value;
+    if (std::find(t.open.begin(), t.open.end(), name) != t.open.end() || t.open.size() >= kMaxEntityNesting ||
+        t.spent + text.size() + 1 > kMaxEntityExpansion || !content_problem(text).empty())
+        return {};  // the reference, finished as text, says which
+    t.spent += text.size() + 1;
+    t.open.push_back(it->first);
+    return text.empty() ? std::string_view("", 0) : std::string_view(text);
+}
+void leave_markup() { active->open.pop_back(); }
+constexpr MarkupEntities kMarkupEntities{enter_markup, leave_markup};
+
 }  // namespace
 
 EntityScope::EntityScope(const std::string& internal_subset) : outer_(active) {
@@ -68,17 +162,22 @@ EntityScope::EntityScope(const std::string& internal_subset) : outer_(active) {
         if (dtd::read_dtd("internal subset", internal_subset, d, diags) && !d.general.empty()) {
             table_ = std::make_unique<Table>();
             for (auto& [name, e] : d.general) table_->entities.emplace(name, std::move(e));
+            find_markup(*table_);
         }
     }
     if (!table_ && !outer_) return;
-    active = table_.get();
-    unknown_reference = active ? finish_with_entities : nullptr;
+    use(table_.get());
 }
 
 EntityScope::~EntityScope() {
     if (!table_ && !outer_) return;
-    active = outer_;
+    use(outer_);
+}
+
+void EntityScope::use(Table* table) {
+    active = table;
     unknown_reference = active ? finish_with_entities : nullptr;
+    markup_entities = active && !active->markup.empty() ? &kMarkupEntities : nullptr;
 }
 
 std::string finish_with_entities(std::string problem, std::string& run, size_t w, size_t i, Run kind) {

@@ -40,6 +40,7 @@ public:
     struct Table;
 
 private:
+    static void use(Table* table);
     std::unique_ptr<Table> table_;
     Table* outer_;  // the scope this one stands in (a parse started by a handler), or null
 };

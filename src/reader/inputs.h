@@ -71,7 +71,7 @@ public:
     explicit MemoryInput(std::string_view data) {
         start_buffer(reinterpret_cast<const unsigned char*>(data.data()), data.size());
     }
-    bool refill() { return false; }
+    bool refill() { return leave_text(); }
 };
 
 // A stream of documents from a callback source, read in chunks. In peek
@@ -91,6 +91,7 @@ public:
     }
 
     bool refill() {
+        if (!texts_.empty() && leave_text()) return true;
         if (ended_) return false;
         if (take_) take_(static_cast<size_t>(end_ - buffer_.get()));  // all of it was consumed
         leave_buffer(end_);

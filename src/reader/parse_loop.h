@@ -258,8 +258,9 @@ private:
         if (c >= 0) {
             if (text_blank_) in_.mark_back(1, true);
             in_.unget();  // scanned with the rest
-            // A tab or line feed here comes after markup: judged all the same.
-            if (!is_xml_text_stop(c)) raw = Input::kFinished;
+            // A tab or line feed here comes after markup: judged all the
+            // same. A reference is for the scan to judge.
+            if (!is_xml_text_stop(c) || c == '&') raw = Input::kFinished;
         }
         if (c < 0 || in_.template scan_xml<'<', true>(text, raw) < 0) {
             if (stack_.is_empty()) return xml_expected(-1, complete_ ? "the end of the document" : "the root element");

@@ -141,6 +141,7 @@ std::string check_name(std::string_view name) {
 }
 
 thread_local UnknownReference unknown_reference = nullptr;
+thread_local const MarkupEntities* markup_entities = nullptr;
 
 std::string finish_run(std::string& run, Run kind, size_t from) {
     auto* p = reinterpret_cast<unsigned char*>(run.data());

@@ -73,6 +73,18 @@ std::string finish_run(std::string& run, Run kind, size_t from = 0);
 using UnknownReference = std::string (*)(std::string problem, std::string& run, size_t w, size_t i, Run kind);
 extern thread_local UnknownReference unknown_reference;
 
+// The entities of a document that hold markup. enter(name) gives the
+// replacement text of entity `name` when it holds markup and may be read
+// in place of its reference now, and counts it open until leave(); or a
+// null view, and the reference is then finished as text, which says why
+// not. Set on a thread for the parse of a document that declares such an
+// entity (general_entities.h).
+struct MarkupEntities {
+    std::string_view (*enter)(std::string_view name);
+    void (*leave)();
+};
+extern thread_local const MarkupEntities* markup_entities;
+
 // Whether `encoding`, the value of an XML declaration's encoding, names
 // UTF-8 or a subset of it.
 bool is_utf8_encoding(std::string_view encoding);
