@@ -3,7 +3,8 @@
 # Documents are generated from a seed: well-formed ones that use every
 # construct the mode reads (byte-order mark, XML declaration, comments,
 # processing instructions, a DOCTYPE with an internal subset, CDATA,
-# character and predefined references, XML names, both quotes, line ends),
+# character and predefined references, entities whose text holds markup,
+# XML names, both quotes, line ends),
 # and one-mistake copies of them, each with one well-formedness error. tarvo
 # reads them with tests/xml/any.grammar, where any element may stand
 # anywhere, so only the syntax decides; every verdict must equal
@@ -47,7 +48,14 @@ class Doc:
         return self.rnd.choice([" ", "\n", "\r\n", "\t"])
 
 
-def element(rnd, depth, out, mistakes):
+# Entities whose text holds markup, for a document's internal subset, and
+# the references to them its content may hold.
+MARKUP_ENTITIES = ("<!ENTITY m1 \"<a id='1'/>t&amp;<b>&#233;</b>\">\n"
+                   "<!ENTITY m2 \"[&m1;]<!--c--><?p?><![CDATA[<]]>\">\n")
+MARKUP_REFERENCES = ["&m1;", "&m2;"]
+
+
+def element(rnd, depth, out, mistakes, refs=()):
     name = rnd.choice(["a", "b"]) if depth else "doc"
     attrs = []
     if name == "a" and rnd.random() < 0.5:
@@ -66,8 +74,10 @@ def element(rnd, depth, out, mistakes):
     out.append(tag + ">")
     for _ in range(rnd.randint(0, 4)):
         r = rnd.random()
-        if r < 0.35:
-            element(rnd, depth + 1, out, mistakes)
+        if refs and r < 0.1:
+            out.append(rnd.choice(refs))
+        elif r < 0.35:
+            element(rnd, depth + 1, out, mistakes, refs)
         elif r < 0.6:
             out.append(rnd.choice(TEXTS).replace("]]", "] ]") if rnd.random() < 0.5 else rnd.choice(TEXTS[:7]))
             mistakes.append(("text", len(out) - 1, None))
@@ -99,13 +109,20 @@ def generate(rnd):
         dt = "<!DOCTYPE doc"
         if rnd.random() < 0.5:
             dt += ' SYSTEM "doc.dtd"'
+        refs = []
         if rnd.random() < 0.6:
-            dt += " [\n<!ELEMENT doc ANY>\n<!ATTLIST a id CDATA '>]'>\n<!-- ] -->\n<?pi ]>?>\n]"
+            dt += " [\n<!ELEMENT doc ANY>\n<!ATTLIST a id CDATA '>]'>\n<!-- ] -->\n<?pi ]>?>\n"
+            if rnd.random() < 0.5:
+                dt += MARKUP_ENTITIES
+                refs = MARKUP_REFERENCES
+            dt += "]"
         pieces.append(dt + ">")
+    else:
+        refs = []
     for _ in range(rnd.randint(0, 2)):
         pieces.append(d.misc())
     body, mistakes = [], []
-    element(rnd, 0, body, mistakes)
+    element(rnd, 0, body, mistakes, refs)
     trailer = [d.misc() for _ in range(rnd.randint(0, 2))]
     return pieces, body, trailer, mistakes
 
@@ -169,6 +186,14 @@ def spoil(kind, pieces, body, trailer, rnd, mistakes):
         pieces = pieces + ["<!DOCTYPE doc>", "<!DOCTYPE doc>"]
     elif kind == "no root":
         body = []
+    elif kind in ("markup entity left open", "markup entity in itself"):
+        subsets = [j for j, p in enumerate(pieces) if p.startswith("<!DOCTYPE") and "[" in p]
+        if not subsets:
+            return None
+        declared = "<!ENTITY bad '<a>'>" if kind == "markup entity left open" else "<!ENTITY bad '<b>&bad;</b>'>"
+        pieces = list(pieces)
+        pieces[subsets[0]] = pieces[subsets[0]].replace("\n]", "\n" + declared + "\n]")
+        body.insert(max(i, 1), "&bad;")
     return pieces, body, trailer
 
 
@@ -176,7 +201,7 @@ KINDS = ["dashes in comment", "unterminated comment", "late xml declaration", "f
          "undeclared entity", "bare ampersand", "duplicate attribute", "no space between attributes", "lt in value",
          "unquoted value", "cdata end in text", "space after lt", "text after root", "second root",
          "control character", "bad utf-8", "digit name", "missing end tag", "wrong end tag", "version 2",
-         "two doctypes", "no root"]
+         "two doctypes", "no root", "markup entity left open", "markup entity in itself"]
 
 
 def encode(parts):
