@@ -5,8 +5,11 @@
 // of the five predefined entities nor a character reference) only on its
 // slow path; from there the rest of the run is finished here, with each
 // declared entity's replacement text read as the run's own characters.
-// Only entities declared in the internal subset are expanded: an external
-// one is never fetched. Nesting is bounded, an entity may not refer to
+// An entity whose text holds markup (its own '<', or a reference to such
+// an entity) is instead read by the input in place of its reference in
+// content (MarkupEntities in xml_text.h), when its text is content on its
+// own. Only entities declared in the internal subset are expanded: an
+// external one is never fetched. Nesting is bounded, an entity may not refer to
 // itself, and a document's expansions together may not pass a size limit,
 // so a small document cannot expand into a huge one.
 #pragma once
