@@ -6,7 +6,6 @@
 #pragma once
 
 #include <algorithm>
-#include <concepts>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -688,27 +687,6 @@ private:
     static constexpr size_t kTextKept = 4096;
     long kept_line_ = 0, kept_column_ = 0;
     std::string kept_;
-};
-
-// What the parse loop asks of an input: single bytes, the bulk scans of
-// names, whitespace, text and values, where the reader stands, a hook run
-// before the buffer is reused, and whether the input is a stream of
-// back-to-back documents (kStream) or one document that must end after its
-// root element. BufferedInput provides all but kStream and refill().
-template <class In>
-concept DocumentInput = requires(In in, std::string& spill, std::string_view& view, bool& amp, long& number) {
-    { In::kStream } -> std::convertible_to<bool>;
-    { in.get() } -> std::same_as<int>;
-    { in.skip_space() } -> std::same_as<int>;
-    { in.read_space(spill, view) } -> std::same_as<int>;
-    { in.template read_name<':', is_element_name_char>(spill, view) } -> std::same_as<int>;
-    { in.template scan_until<'<', true>(spill, amp) } -> std::same_as<int>;
-    { in.template value_in_buffer<'"'>(view) } -> std::same_as<bool>;
-    { in.scan_until_space(spill) } -> std::same_as<int>;
-    { in.location(number, number) };
-    { in.line_number() } -> std::same_as<long>;
-    { in.on_refill(static_cast<void (*)(void*)>(nullptr), static_cast<void*>(nullptr)) };
-    { in.refill() } -> std::same_as<bool>;
 };
 
 }  // namespace tarvo

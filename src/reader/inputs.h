@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <concepts>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -15,6 +16,27 @@
 #include "tarvo/tarvo.h"
 
 namespace tarvo {
+
+// What the parse loop asks of an input: single bytes, the bulk scans of
+// names, whitespace, text and values, where the reader stands, a hook run
+// before the buffer is reused, and whether the input is a stream of
+// back-to-back documents (kStream) or one document that must end after its
+// root element. BufferedInput provides all but kStream and refill().
+template <class In>
+concept DocumentInput = requires(In in, std::string& spill, std::string_view& view, bool& amp, long& number) {
+    { In::kStream } -> std::convertible_to<bool>;
+    { in.get() } -> std::same_as<int>;
+    { in.skip_space() } -> std::same_as<int>;
+    { in.read_space(spill, view) } -> std::same_as<int>;
+    { in.template read_name<':', is_element_name_char>(spill, view) } -> std::same_as<int>;
+    { in.template scan_until<'<', true>(spill, amp) } -> std::same_as<int>;
+    { in.template value_in_buffer<'"'>(view) } -> std::same_as<bool>;
+    { in.scan_until_space(spill) } -> std::same_as<int>;
+    { in.location(number, number) };
+    { in.line_number() } -> std::same_as<long>;
+    { in.on_refill(static_cast<void (*)(void*)>(nullptr), static_cast<void*>(nullptr)) };
+    { in.refill() } -> std::same_as<bool>;
+};
 
 // Thrown by BlockInput when a read fails (a directory, an I/O error): the
 // parse ends as for a file that cannot be opened. `error` is errno.
