@@ -71,6 +71,8 @@ TEST(XmlEntities, DeclaredEntitiesAreExpandedAndTheHarmfulOnesRefused) {
         {"markup through a text entity, and twice in a row", "<!ENTITY m '<b/>'><!ENTITY n '[&m;]'>", "&n;&m;&m;",
          {"start doc", "text doc |[|", "start b", "end b", "text doc |]|", "start b", "end b", "start b", "end b",
           "end doc"}},
+        {"markup two references deep", "<!ENTITY o '(&n;)'><!ENTITY n '&m;'><!ENTITY m '<b/>'>", "&o;",
+         {"start doc", "text doc |(|", "start b", "end b", "text doc |)|", "end doc"}},
         {"markup that leaves an element open", "<!ENTITY m '<a>'>", "&m;</a>", {},
          "entity 'm' holds markup that is not content on its own: element 'a' is not closed"},
         {"markup that closes an element it did not open", "<!ENTITY m '</a>'>", "<a>&m;", {},

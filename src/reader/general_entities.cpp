@@ -47,22 +47,23 @@ std::vector<std::string_view> references(std::string_view text) {
 }
 
 // Fills t.markup: the entities whose text holds '<', and those that refer
-// to one of them (a cycle is refused where it is used).
+// to one of them, however deep (a cycle is refused where it is used). Each
+// reference is followed once, back from the entity it names.
 void find_markup(EntityScope::Table& t) {
-    bool grew = true;
-    for (auto& [name, e] : t.entities)
-        if (!e.external && e.value.find('<') != std::string::npos) t.markup.insert(name);
-    while (grew) {  // a pass per level of nesting
-        grew = false;
-        for (auto& [name, e] : t.entities) {
-            if (e.external || t.markup.count(name)) continue;
-            for (std::string_view r : references(e.value))
-                if (t.markup.count(r)) {
-                    t.markup.insert(name);
-                    grew = true;
-                    break;
-                }
-        }
+    std::map<std::string_view, std::vector<std::string_view>> referrers;
+    std::vector<std::string_view> found;
+    for (auto& [name, e] : t.entities) {
+        if (e.external) continue;
+        for (std::string_view r : references(e.value)) referrers[r].push_back(name);
+        if (e.value.find('<') != std::string::npos && t.markup.insert(name).second) found.push_back(name);
+    }
+    while (!found.empty()) {
+        const std::string_view name = found.back();
+        found.pop_back();
+        auto it = referrers.find(name);
+        if (it == referrers.end()) continue;
+        for (std::string_view referrer : it->second)
+            if (t.markup.insert(std::string(referrer)).second) found.push_back(referrer);
     }
 }
 
