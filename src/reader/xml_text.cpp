@@ -67,8 +67,9 @@ std::string code_point_text(uint32_t cp) {
 
 std::string quoted(std::string_view s) { return std::string("'").append(s).append("'"); }
 
-// The reference at the start of `s` ('&' first): its replacement in `out`
-// (`size` bytes), its length in `length`; or the problem.
+// The reference at the start of `s` ('&' first), one that predefined()
+// did not settle: its replacement in `out` (`size` bytes), its length in
+// `length`; or the problem.
 std::string reference(std::string_view s, char* out, size_t& size, size_t& length) {
     const size_t semi = s.find(';');
     // A reference is short; a missing ';' is reported with what follows.
@@ -103,16 +104,6 @@ std::string reference(std::string_view s, char* out, size_t& size, size_t& lengt
         size = put_utf8(out, cp);
         return {};
     }
-    static constexpr struct {
-        std::string_view name;
-        char c;
-    } kPredefined[] = {{"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
-    for (const auto& p : kPredefined)
-        if (body == p.name) {
-            out[0] = p.c;
-            size = 1;
-            return {};
-        }
     if (body.empty() || !check_name(body).empty())
         return "found " + quoted(s.substr(0, length)) + " where a reference ('&name;', '&#N;' or '&#xH;') expected";
     return "reference to undeclared entity " + quoted(body);
