@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 
 #include "import/dtd_reader.h"
 
@@ -10,7 +9,9 @@ namespace tarvo::xml {
 
 struct EntityScope::Table {
     std::map<std::string, dtd::GeneralEntity, std::less<>> entities;
-    std::set<std::string, std::less<>> markup;  // the entities whose text holds markup, theirs or by reference
+    // The entities whose text holds markup, theirs or by reference: what
+    // keeps that text from being content on its own, or "".
+    std::map<std::string, std::string, std::less<>> markup;
     std::vector<std::string_view> open;  // the entities being expanded, outermost first
     size_t spent = 0;                    // of kMaxEntityExpansion
 };
@@ -44,27 +45,6 @@ std::vector<std::string_view> references(std::string_view text) {
         if (text[i + 1] != '#') names.push_back(text.substr(i + 1, semi - i - 1));
     }
     return names;
-}
-
-// Fills t.markup: the entities whose text holds '<', and those that refer
-// to one of them, however deep (a cycle is refused where it is used). Each
-// reference is followed once, back from the entity it names.
-void find_markup(EntityScope::Table& t) {
-    std::map<std::string_view, std::vector<std::string_view>> referrers;
-    std::vector<std::string_view> found;
-    for (auto& [name, e] : t.entities) {
-        if (e.external) continue;
-        for (std::string_view r : references(e.value)) referrers[r].push_back(name);
-        if (e.value.find('<') != std::string::npos && t.markup.insert(name).second) found.push_back(name);
-    }
-    while (!found.empty()) {
-        const std::string_view name = found.back();
-        found.pop_back();
-        auto it = referrers.find(name);
-        if (it == referrers.end()) continue;
-        for (std::string_view referrer : it->second)
-            if (t.markup.insert(std::string(referrer)).second) found.push_back(referrer);
-    }
 }
 
 // What keeps `text` from being content on its own, or "": every tag whole
@@ -108,6 +88,29 @@ std::string content_problem(std::string_view text) {
     return {};
 }
 
+// Fills t.markup: the entities whose text holds '<', and those that refer
+// to one of them, however deep (a cycle is refused where it is used), each
+// with its text judged once. Each reference is followed once, back from
+// the entity it names.
+void find_markup(EntityScope::Table& t) {
+    std::map<std::string_view, std::vector<std::string_view>> referrers;
+    std::vector<std::string_view> found;
+    for (auto& [name, e] : t.entities) {
+        if (e.external) continue;
+        for (std::string_view r : references(e.value)) referrers[r].push_back(name);
+        if (e.value.find('<') != std::string::npos && t.markup.emplace(name, "").second) found.push_back(name);
+    }
+    while (!found.empty()) {
+        const std::string_view name = found.back();
+        found.pop_back();
+        auto it = referrers.find(name);
+        if (it == referrers.end()) continue;
+        for (std::string_view referrer : it->second)
+            if (t.markup.emplace(referrer, "").second) found.push_back(referrer);
+    }
+    for (auto& [name, problem] : t.markup) problem = content_problem(t.entities.find(name)->second.value);
+}
+
 // The finished replacement text of entity `name`, appended to `out`.
 std::string expand(const Declared& d, Run kind, std::string& out) {
     EntityScope::Table& t = *active;
@@ -122,8 +125,8 @@ std::string expand(const Declared& d, Run kind, std::string& out) {
     if (t.spent > kMaxEntityExpansion)
         return "the document's entity references expand to more than " + std::to_string(kMaxEntityExpansion) +
                " bytes, at " + quoted(name);
-    if (kind == Run::text && t.markup.count(name)) {
-        const std::string problem = content_problem(e.value);
+    if (auto m = t.markup.find(name); kind == Run::text && m != t.markup.end()) {
+        const std::string& problem = m->second;
         return "entity " + quoted(name) +
                (problem.empty() ? " holds markup, which is read only where the document refers to it in content"
                                 : " holds markup that is not content on its own: " + problem);
@@ -141,14 +144,14 @@ std::string expand(const Declared& d, Run kind, std::string& out) {
 // enter() and leave() of MarkupEntities, over the active table.
 std::string_view enter_markup(std::string_view name) {
     EntityScope::Table& t = *active;
-    auto it = t.entities.find(name);
-    if (it == t.entities.end() || !t.markup.count(name)) return {};
-    const std::string& text = it->second.value;
+    auto m = t.markup.find(name);
+    if (m == t.markup.end()) return {};
+    const std::string& text = t.entities.find(name)->second.value;
     if (std::find(t.open.begin(), t.open.end(), name) != t.open.end() || t.open.size() >= kMaxEntityNesting ||
-        t.spent + text.size() + 1 > kMaxEntityExpansion || !content_problem(text).empty())
+        t.spent + text.size() + 1 > kMaxEntityExpansion || !m->second.empty())
         return {};  // the reference, finished as text, says which
     t.spent += text.size() + 1;
-    t.open.push_back(it->first);
+    t.open.push_back(m->first);
     return text.empty() ? std::string_view("", 0) : std::string_view(text);
 }
 void leave_markup() { active->open.pop_back(); }
