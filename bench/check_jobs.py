@@ -3,9 +3,9 @@
 
 Jobs: copies every document under examples/ --copies times (default 2,000
 copies of the whole set) into a temporary tree, one directory per grammar,
-then checks each grammar's directory with `tarvo check -r -q`, once with
-`-j 1` and once with `-j N` (default: the number of cores), --repeat times
-round-robin, with each binary given by --tarvo (several may be given to
+then checks each grammar's directory with `tarvo check -r -q`, and the
+whole tree with one `tarvo check -r -q -a`, once with `-j 1` and once with
+`-j N` (default: the number of cores), --repeat times round-robin, with each binary given by --tarvo (several may be given to
 compare builds in the same run); prints the median and best time of the whole set per job
 count, files per second and the speed-up, with the load average and a
 control: how much faster N processes of pure computation ran than one at
@@ -73,36 +73,42 @@ def jobs_run(args):
     work = tempfile.mkdtemp(prefix="tarvo-jobs-")
     try:
         commands, count = write_copies(work, args.copies)
-        runs = [(b, j) for b in binaries for j in (1, jobs)]
+        # Two ways to check the tree: a command per grammar's directory, and
+        # one command over the whole tree, each document against the grammar
+        # its head names (-a; the recipe copies name none a build has).
+        ways = [("a command per grammar", commands), ("one command, -a", [["-a", work]])]
+        runs = [(w, b, j) for w in range(len(ways)) for b in binaries for j in (1, jobs)]
         times = dict((r, []) for r in runs)
         outputs = {}
         loads = []
         controls = []
         for _ in range(args.repeat):
-            for b, j in runs:
+            for w, b, j in runs:
                 total, out = 0.0, b""
-                for c in commands:
+                for c in ways[w][1]:
                     t, o = timed([b, "check", "-r", "-q", "-j", str(j)] + c)
                     total += t
                     out += o
-                times[(b, j)].append(total)
-                outputs.setdefault((b, j), out)
+                times[(w, b, j)].append(total)
+                outputs.setdefault((w, b, j), out)
                 loads.append(os.getloadavg()[0])
             controls.append(parallel_control(jobs))  # after the runs: its processes leave cold caches
-        for b in binaries:
-            if outputs[(b, 1)] != outputs[(b, jobs)]:
+        for w, b, j in runs:
+            if outputs[(w, b, 1)] != outputs[(w, b, j)]:
                 sys.exit("%s: -j 1 and -j %d printed different outputs" % (b, jobs))
         print("%d files (%d copies of the examples), %d grammars, %d runs each, load average %.1f-%.1f"
               % (count, args.copies, len(commands), args.repeat, min(loads), max(loads)))
-        for b in binaries:
-            print("  %s" % b)
-            for j in (1, jobs):
-                t = times[(b, j)]
-                print("    -j %-3d median %7.3f s  %8.0f files/s   best %7.3f s  %8.0f files/s"
-                      % (j, statistics.median(t), count / statistics.median(t), min(t), count / min(t)))
-            one, many = times[(b, 1)], times[(b, jobs)]
-            print("    speed-up -j %d / -j 1: %.2fx (median), %.2fx (best)"
-                  % (jobs, statistics.median(one) / statistics.median(many), min(one) / min(many)))
+        for w, (way, _) in enumerate(ways):
+            print("  %s" % way)
+            for b in binaries:
+                print("    %s" % b)
+                for j in (1, jobs):
+                    t = times[(w, b, j)]
+                    print("      -j %-3d median %7.3f s  %8.0f files/s   best %7.3f s  %8.0f files/s"
+                          % (j, statistics.median(t), count / statistics.median(t), min(t), count / min(t)))
+                one, many = times[(w, b, 1)], times[(w, b, jobs)]
+                print("      speed-up -j %d / -j 1: %.2fx (median), %.2fx (best)"
+                      % (jobs, statistics.median(one) / statistics.median(many), min(one) / min(many)))
         print("  control: %d processes of pure computation ran %.2fx (median; %.2f-%.2f) faster than one"
               % (jobs, statistics.median(controls), min(controls), max(controls)))
     finally:
