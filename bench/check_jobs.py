@@ -5,12 +5,13 @@ Jobs: copies every document under examples/ --copies times (default 2,000
 copies of the whole set) into a temporary tree, one directory per grammar,
 then checks each grammar's directory with `tarvo check -r -q`, and the
 whole tree with one `tarvo check -r -q -a`, once with `-j 1` and once with
-`-j N` (default: the number of cores), --repeat times round-robin, with each binary given by --tarvo (several may be given to
-compare builds in the same run); prints the median and best time of the whole set per job
-count, files per second and the speed-up, with the load average and a
-control: how much faster N processes of pure computation ran than one at
-the time (on a quiet machine N, on a shared one less). The outputs
-of both job counts must be identical.
+`-j N` (default: the number of cores), --repeat times round-robin, with
+each binary given by --tarvo (several may be given to compare builds in
+the same run). Prints, for each way, the median and best time of the whole
+set per job count, files per second and the speed-up, with the load
+average and a control: how much faster N processes of pure computation ran
+than one at the time (on a quiet machine N, on a shared one less). The
+outputs of both job counts must be identical.
 
 Single file (--document): times `tarvo check lumoCodeCoverage DOC` with
 each binary given by --tarvo (several may be given: the builds run
