@@ -82,6 +82,12 @@ TEST(Reader, Attributes) {
         {"long attribute name tolerated", xml("<Heatmap " + long_name + "=\"v\"/>"), bit(Flags::ignore_unknown_attributes), 0,
          "", unknown_attribute(long_name), {start("") + " " + long_name + "=v", "end Heatmap"}},
     });
+    // An element that declares no attribute: what a tag gives is still delivered.
+    run_cases("dictionary", {
+        {"undeclared names where none is declared", xml("<source ab=\"2\" ba=\"1\">x</source>"),
+         bit(Flags::ignore_unknown_attributes), 0, "", unknown_attribute("ba") + "\n" + unknown_attribute("ab"),
+         {"start source ba=1 ab=2", "text source |x|", "end source"}},  // buckets 1 and 2
+    });
 }
 
 TEST(Reader, Text) {

@@ -88,13 +88,7 @@ void TagAttributes::make_order() {
     o.made = true;
 }
 
-std::span<const Attribute> TagAttributes::deliver(std::vector<Attribute>& out) {
-    fill_list();
-    if (!undeclared_.is_empty() || dropped_) return deliver_mixed(out);
-    return {list_.data(), static_cast<size_t>(rule_->attribute_count)};
-}
-
-void TagAttributes::fill_list() {
+std::span<const Attribute> TagAttributes::deliver_list(std::vector<Attribute>& out) {
     if (!order_->made) make_order();
     const Order& o = *order_;
     const size_t n = static_cast<size_t>(rule_->attribute_count);
@@ -113,6 +107,9 @@ void TagAttributes::fill_list() {
             if (slots_[static_cast<size_t>(i)].replaced) list[at[i]].value = pristine[at[i]].value;
         }
     if (o.shared_end != o.first_shared) order_shared_runs(list);
+    if (!undeclared_.is_empty() || dropped_) [[unlikely]]
+        return deliver_mixed(out);
+    return {list, n};
 }
 
 // In each run of names that share a bucket: those given, in the order
