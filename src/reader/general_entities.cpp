@@ -125,7 +125,7 @@ std::string expand(const Declared& d, Run kind, std::string& out) {
     if (t.spent > kMaxEntityExpansion)
         return "the document's entity references expand to more than " + std::to_string(kMaxEntityExpansion) +
                " bytes, at " + quoted(name);
-    if (auto m = t.markup.find(name); kind == Run::text && m != t.markup.end()) {
+    if (auto m = kind == Run::text ? t.markup.find(name) : t.markup.end(); m != t.markup.end()) {
         const std::string& problem = m->second;
         return "entity " + quoted(name) +
                (problem.empty() ? " holds markup, which is read only where the document refers to it in content"
