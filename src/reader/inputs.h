@@ -4,8 +4,8 @@
 // back-to-back documents from a callback (SourceInput).
 #pragma once
 
-#include <cstddef>
 #include <concepts>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <memory>
