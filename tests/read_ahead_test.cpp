@@ -1,0 +1,183 @@
+// parse_ahead() against the direct parse of the same document: the same
+// handler calls with the same positions, the same Result, however the
+// document ends and wherever a handler call fails or throws.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <thread>
+
+#include "tarvo/read_ahead.h"
+#include "test_support.h"
+
+namespace tarvo::testing {
+namespace {
+
+// Events with the position each was delivered at.
+class Placed : public Recorder {
+public:
+    bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes) override {
+        return placed(Recorder::start_tag(element, name, attributes));
+    }
+    bool text(int element, std::string_view name, std::string_view t) override {
+        return placed(Recorder::text(element, name, t));
+    }
+    bool end_tag(int element, std::string_view name) override { return placed(Recorder::end_tag(element, name)); }
+    std::thread::id thread;
+
+private:
+    bool placed(bool go) {
+        long line = 0, column = 0;
+        if (position()) position()->location(line, column);
+        events.back() += " @" + std::to_string(line) + ":" + std::to_string(column);
+        thread = std::this_thread::get_id();
+        return go;
+    }
+};
+
+// A coverage document of `nodes` result nodes: several chunks' worth of
+// events when large, with texts, defaults, references and, every
+// `bad_every` nodes (0: never), a value outside its list.
+S coverage(int nodes, int bad_every = 0) {
+    S d = "<?xml version=\"1.0\"?>\n<CodeCoverageResults>\n<CodeCoverageResultNode name=\"all\" maxHit=\"1\" minHit=\"0\">\n";
+    for (int i = 0; i < nodes; ++i) {
+        d += "  <CodeCoverageResultNode name=\"n&amp;" + std::to_string(i) + "\" maxHit=\"" + std::to_string(i % 97) +
+             "\" minHit=\"0\"";
+        if (bad_every && i % bad_every == bad_every - 1) d += " type=\"nonsense\"";
+        d += i % 3 ? "/>\n" : ">\n    <CoveringTestcase>case " + std::to_string(i) + "</CoveringTestcase>\n  </CodeCoverageResultNode>\n";
+    }
+    return d + "</CodeCoverageResultNode>\n</CodeCoverageResults>\n";
+}
+
+struct Outcome {
+    Lines events;
+    Lines records;
+    S errors, warnings;
+    Status status;
+};
+
+template <class Parse>
+Outcome outcome(Parse&& parse, const std::function<bool(const S&)>& after_event = {}) {
+    Placed handler;
+    handler.after_event = after_event;
+    Result r = parse(&handler);
+    return {handler.events, records(r), S(r.errors()), S(r.warnings()), r.status};
+}
+
+void expect_same(const Outcome& ahead, const Outcome& direct) {
+    EXPECT_EQ(ahead.status, direct.status);
+    EXPECT_EQ(ahead.errors, direct.errors);
+    EXPECT_EQ(ahead.warnings, direct.warnings);
+    EXPECT_EQ(ahead.records, direct.records);
+    ASSERT_EQ(ahead.events.size(), direct.events.size());
+    for (size_t i = 0; i < ahead.events.size(); ++i) ASSERT_EQ(ahead.events[i], direct.events[i]) << "event " << i;
+}
+
+struct Case {
+    const char* what;
+    S document;
+    Options options;
+    S fail_at;  // the first event starting so fails; empty: none
+};
+
+std::vector<Case> cases() {
+    Options tolerant;
+    tolerant.flags = Flags::ignore_wrong_attributes;
+    Options counted;
+    counted.max_errors = 0;
+    counted.paths = true;
+    return {
+        {"small", coverage(3), {}, ""},
+        {"many chunks", coverage(20000), {}, ""},
+        {"invalid late", coverage(20000, 15000), {}, ""},
+        {"warnings all along", coverage(20000, 7), tolerant, ""},
+        {"errors all along", coverage(20000, 7), counted, ""},
+        {"syntax error late", coverage(20000).substr(0, 900000) + "<", {}, ""},
+        {"fails early", coverage(20000), {}, "start CoveringTestcase"},
+        {"fails late", coverage(20000), {}, "text CoveringTestcase |case 15000|"},
+        {"fails after warnings", coverage(20000, 7), tolerant, "text CoveringTestcase |case 14001|"},
+        {"fails on the last event", coverage(20000), {}, "end CodeCoverageResults"},
+    };
+}
+
+TEST(ReadAhead, SameCallsAndResultAsTheDirectParse) {
+    const SchemaTable& g = grammar("lumoCodeCoverage");
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.what);
+        std::function<bool(const S&)> after;
+        if (!c.fail_at.empty()) after = fail_at(c.fail_at);
+        const Outcome direct = outcome(
+            [&](Handler* h) { return parse_buffer(g, c.document, "doc.xml", h, c.options); }, after);
+        if (!c.fail_at.empty()) {
+            EXPECT_EQ(direct.status, Status::handler_failed);
+        }
+        expect_same(outcome([&](Handler* h) { return parse_ahead(g, Source::bytes(c.document, "doc.xml"), h, c.options); },
+                            after),
+                    direct);
+        TempFile file(c.document);
+        const Outcome from_file = outcome(
+            [&](Handler* h) { return parse_ahead(g, Source::file(file.path()), h, c.options); }, after);
+        expect_same(from_file, outcome([&](Handler* h) { return parse_file(g, file.path().c_str(), h, c.options); },
+                                       after));
+    }
+}
+
+TEST(ReadAhead, HandlerCallsStayOnTheCallingThread) {
+    const SchemaTable& g = grammar("lumoCodeCoverage");
+    const S document = coverage(5000);
+    Placed handler;
+    parse_ahead(g, Source::bytes(document), &handler);
+    EXPECT_EQ(handler.thread, std::this_thread::get_id());
+    EXPECT_EQ(handler.position(), nullptr);
+}
+
+TEST(ReadAhead, AnExceptionFromTheHandlerLeavesTheCall) {
+    const SchemaTable& g = grammar("lumoCodeCoverage");
+    const S document = coverage(20000);
+    for (const char* at : {"start CodeCoverageResults", "text CoveringTestcase |case 1236|", "end CodeCoverageResults"}) {
+        SCOPED_TRACE(at);
+        Recorder handler;
+        handler.after_event = [&](const S& e) -> bool {
+            if (e.starts_with(at)) throw std::runtime_error("thrown");
+            return true;
+        };
+        EXPECT_THROW(parse_ahead(g, Source::bytes(document), &handler), std::runtime_error);
+    }
+}
+
+// Waits are announced in pairs, on the calling thread, never inside a call.
+TEST(ReadAhead, WaitsComeInPairs) {
+    struct Waits final : AheadWait, Recorder {
+        void begin() override { check(!inside), inside = true, ++begun, on_caller &= same_thread(); }
+        void end() override { check(inside), inside = false, on_caller &= same_thread(); }
+        bool start_tag(int element, std::string_view name, std::span<const Attribute> a) override {
+            check(!inside);
+            return Recorder::start_tag(element, name, a);
+        }
+        void check(bool ok) { well &= ok; }
+        bool same_thread() const { return std::this_thread::get_id() == caller; }
+        std::thread::id caller = std::this_thread::get_id();
+        bool inside = false, well = true, on_caller = true;
+        int begun = 0;
+    };
+    const SchemaTable& g = grammar("lumoCodeCoverage");
+    Waits waits;
+    parse_ahead(g, Source::bytes(coverage(20000)), &waits, {}, &waits);
+    EXPECT_TRUE(waits.well);
+    EXPECT_TRUE(waits.on_caller);
+    EXPECT_FALSE(waits.inside);
+    if (std::thread::hardware_concurrency() >= 2) {
+        EXPECT_GT(waits.begun, 0);
+    }
+}
+
+TEST(ReadAhead, UnreadableFile) {
+    const SchemaTable& g = grammar("lumoCodeCoverage");
+    Recorder handler;
+    Result r = parse_ahead(g, Source::file("/nonexistent/doc.xml"), &handler);
+    EXPECT_EQ(r.status, Status::unreadable);
+    EXPECT_EQ(S(r.errors()), S(parse_file(g, "/nonexistent/doc.xml", nullptr).errors()));
+    EXPECT_TRUE(handler.events.empty());
+}
+
+}  // namespace
+}  // namespace tarvo::testing
