@@ -10,9 +10,10 @@
 namespace tarvo {
 
 // What the calling thread of parse_ahead() does around each wait for the
-// reading thread: a host holding a lock of its own that other threads need
-// (an interpreter's) releases it in begin() and takes it back in end().
-// Both are called on the calling thread, in pairs, outside any handler call.
+// reading thread, and around the second reading after a failed handler
+// call: a host holding a lock of its own that other threads need (an
+// interpreter's) releases it in begin() and takes it back in end(). Both
+// are called on the calling thread, in pairs, outside any handler call.
 class TARVO_API AheadWait {
 public:
     virtual void begin() = 0;

@@ -6,6 +6,7 @@
 #include "tarvo/read_ahead.h"
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <exception>
@@ -20,14 +21,19 @@
 #include <vector>
 
 #include "reader/position_scope.h"
+#include "schema/schema_table.h"
 
 namespace tarvo {
 namespace {
 
-// A string copied into a chunk's bytes.
+// A string copied into a chunk's bytes, or one the grammar holds (an
+// element's name, a declared attribute's name or default), which the
+// replay takes from there.
 struct Piece {
+    static constexpr size_t kGrammars = SIZE_MAX;
     size_t at = 0;
     size_t size = 0;
+    bool grammars() const { return at == kGrammars; }
 };
 
 struct Event {
@@ -58,6 +64,11 @@ struct Chunk {
         bytes.append(s);
         return p;
     }
+    // `s`, unless it is the grammar's `text` itself.
+    Piece put(std::string_view s, const char* text, size_t length) {
+        if (s.data() == text && s.size() == length) return {Piece::kGrammars, 0};
+        return put(s);
+    }
     std::string_view get(Piece p) const { return std::string_view(bytes).substr(p.at, p.size); }
     // Handed over once this full: a chunk's worth of replay is long enough
     // to make the hand-over's cost small, short enough to start soon.
@@ -67,6 +78,22 @@ struct Chunk {
         attributes.clear();
         bytes.clear();
     }
+};
+
+// A wait of the calling thread, announced to the host.
+class Waiting {
+public:
+    explicit Waiting(AheadWait* wait) : wait_(wait) {
+        if (wait_) wait_->begin();
+    }
+    ~Waiting() {
+        if (wait_) wait_->end();
+    }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+
+private:
+    AheadWait* wait_;
 };
 
 // The chunks between the two threads.
@@ -112,12 +139,9 @@ public:
             }
             // The host's hooks run outside the lock: the reading thread
             // never waits for them.
-            if (wait) wait->begin();
-            {
-                std::unique_lock lock(mutex_);
-                ready_.wait(lock, [this] { return !waiting_.empty() || finished_; });
-            }
-            if (wait) wait->end();
+            Waiting waiting(wait);
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [this] { return !waiting_.empty() || finished_; });
         }
     }
 
@@ -155,13 +179,23 @@ private:
 // The reading thread's handler.
 class Recorder final : public Handler {
 public:
-    explicit Recorder(Pipe& pipe) : pipe_(pipe), chunk_(std::make_unique<Chunk>()) {}
+    Recorder(Pipe& pipe, const SchemaTable& grammar)
+        : pipe_(pipe), grammar_(grammar), chunk_(std::make_unique<Chunk>()) {}
 
     bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes) override {
         Event& e = add(Event::Kind::start, element, name);
         e.first_attribute = chunk_->attributes.size();
         e.attribute_count = attributes.size();
-        for (const Attribute& a : attributes) chunk_->attributes.push_back({chunk_->put(a.name), chunk_->put(a.value), a.rule});
+        const ElementRule& rule = grammar_.elements[element];
+        for (const Attribute& a : attributes) {
+            if (a.rule < 0) {
+                chunk_->attributes.push_back({chunk_->put(a.name), chunk_->put(a.value), a.rule});
+                continue;
+            }
+            const AttributeRule& r = rule.attributes[a.rule];
+            chunk_->attributes.push_back(
+                {chunk_->put(a.name, r.name, r.name_length), chunk_->put(a.value, r.default_value, r.default_length), a.rule});
+        }
         return next();
     }
     bool text(int element, std::string_view element_name, std::string_view data) override {
@@ -178,7 +212,8 @@ public:
 
 private:
     Event& add(Event::Kind kind, int element, std::string_view name) {
-        Event& e = chunk_->events.emplace_back(Event{kind, element, chunk_->put(name), {}});
+        const ElementRule& rule = grammar_.elements[element];
+        Event& e = chunk_->events.emplace_back(Event{kind, element, chunk_->put(name, rule.name, rule.name_length), {}});
         if (const Position* at = position()) at->location(e.line, e.column);
         return e;
     }
@@ -190,6 +225,7 @@ private:
     }
 
     Pipe& pipe_;
+    const SchemaTable& grammar_;
     std::unique_ptr<Chunk> chunk_;
 };
 
@@ -240,7 +276,7 @@ class ReadingThread {
 public:
     ReadingThread(Pipe& pipe, const SchemaTable& grammar, const Source& source, const Options& options)
         : pipe_(pipe), thread_([&pipe, &grammar, &source, &options] {
-              Recorder recorder(pipe);
+              Recorder recorder(pipe, grammar);
               Result result;
               std::exception_ptr error;
               try {
@@ -290,14 +326,23 @@ Result parse_ahead(const SchemaTable& grammar, const Source& source, Handler* ha
         while (std::unique_ptr<Chunk> chunk = pipe.take(wait)) {
             for (const Event& e : chunk->events) {
                 where.set(e);
-                const std::string_view name = chunk->get(e.name);
+                const ElementRule& rule = grammar.elements[e.element];
+                const std::string_view name =
+                    e.name.grammars() ? std::string_view(rule.name, rule.name_length) : chunk->get(e.name);
                 bool go;
                 switch (e.kind) {
                 case Event::Kind::start: {
                     attributes.clear();
                     for (size_t k = 0; k < e.attribute_count; ++k) {
                         const RecordedAttribute& a = chunk->attributes[e.first_attribute + k];
-                        attributes.push_back({chunk->get(a.name), chunk->get(a.value), a.rule});
+                        Attribute& out = attributes.emplace_back(Attribute{{}, {}, a.rule});
+                        if (a.rule >= 0) {
+                            const AttributeRule& r = rule.attributes[a.rule];
+                            if (a.name.grammars()) out.name = std::string_view(r.name, r.name_length);
+                            if (a.value.grammars()) out.value = std::string_view(r.default_value, r.default_length);
+                        }
+                        if (!a.name.grammars()) out.name = chunk->get(a.name);
+                        if (!a.value.grammars()) out.value = chunk->get(a.value);
                     }
                     go = handler->start_tag(e.element, name, attributes);
                     break;
@@ -307,10 +352,12 @@ Result parse_ahead(const SchemaTable& grammar, const Source& source, Handler* ha
                 default: go = handler->end_tag(e.element, name); break;
                 }
                 if (!go) {
-                    std::string failure = handler->failure();
+                    // The reading thread has gone past this event: the
+                    // Result is read again, up to it.
+                    FailAt fail(delivered, handler->failure());
                     reading->stop();
-                    return parse_directly(grammar, source, std::make_unique<FailAt>(delivered, failure).get(),
-                                          options);
+                    Waiting waiting(wait);
+                    return parse_directly(grammar, source, &fail, options);
                 }
                 ++delivered;
             }

@@ -3,6 +3,7 @@
 #include "binding.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -10,6 +11,8 @@
 #include <memory>
 #include <string_view>
 #include <utility>
+
+#include "tarvo/read_ahead.h"
 
 namespace tarvo::py {
 
@@ -105,6 +108,31 @@ PyObject* run_parse(const char* grammar_name, PyObject* callbacks, int flags, un
 namespace {
 
 // ---------------------------------------------------------------------------
+// Reading ahead. A document at least this large whose bytes cannot change
+// meanwhile (a regular file, a bytes object) is read and checked on a
+// second thread while the callables are called on this one (see
+// parse_ahead): the two overlap, and the call takes about as long as the
+// callables alone. Below it, starting the thread costs more than it saves.
+constexpr size_t kReadAhead = size_t(1) << 20;
+
+// The interpreter lock is released while this thread waits for the reading
+// one, so that other threads run meanwhile, as they do while a file is read.
+class LockReleased final : public AheadWait {
+public:
+    void begin() override { state_ = PyEval_SaveThread(); }
+    void end() override { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_ = nullptr;
+};
+
+std::optional<Result> parse_ahead_unlocked(const SchemaTable& grammar, const Source& source, Handler* handler,
+                                           const Options& options) {
+    LockReleased wait;
+    return parse_ahead(grammar, source, handler, options, &wait);
+}
+
+// ---------------------------------------------------------------------------
 // Files. The module opens and reads a document file itself, so that every
 // wait for it (the open, each read) happens without the interpreter lock:
 // other threads run meanwhile, one of them perhaps the writer of a FIFO
@@ -125,6 +153,12 @@ public:
         Wait w = blocking([path] { return ::open(path, O_RDONLY | O_CLOEXEC); });
         if (w.value >= 0) fd_ = static_cast<int>(w.value);
         return w.raised ? -1 : w.error;
+    }
+
+    // Whether the open file is a regular one of at least kReadAhead bytes.
+    bool large_and_regular() const {
+        struct stat st;
+        return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) >= kReadAhead;
     }
 
     // One read as the core asks for it. When a signal handler raised, the
@@ -155,6 +189,7 @@ std::optional<Result> parse_document_file(const SchemaTable& grammar, const char
     int error = file.open(path);
     if (error < 0) return std::nullopt;
     if (error > 0) return unreadable_result(path, error);
+    if (handler && file.large_and_regular()) return parse_ahead_unlocked(grammar, Source::file(path), handler, options);
     Result result = parse_source(
         grammar, [&file](char* buffer, size_t capacity) { return file.read(buffer, capacity); }, path, handler,
         options);
@@ -257,6 +292,8 @@ PyObject* parse_bytes_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     if (!bytes.take(data)) return nullptr;
     return parse_with_callbacks(grammar, callbacks, flags, max_errors, nullptr,
                                 [&](const SchemaTable& g, Handler* h, const Options& o) -> std::optional<Result> {
+                                    if (bytes.immutable() && bytes.bytes().size() >= kReadAhead)
+                                        return parse_ahead_unlocked(g, Source::bytes(bytes.bytes(), name), h, o);
                                     return parse_buffer(g, bytes.bytes(), name, h, o);
                                 });
 }

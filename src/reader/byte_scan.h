@@ -174,6 +174,34 @@ template <unsigned char Stop, bool Text>
     return p;
 }
 
+// The line feeds in [p, e), added to `count`, and the last of them (null:
+// none), for short spans: the bytes between two locations asked for.
+inline const unsigned char* last_line_feed(const unsigned char* p, const unsigned char* e, long& count) {
+#if TARVO_SCAN_SSE2
+    using namespace detail;
+    if (e - p >= 16) {
+        const unsigned char* last = nullptr;
+        auto note = [&](unsigned bits, const unsigned char* base) {
+            if (!bits) return;
+            last = base + (31 - __builtin_clz(bits));
+            for (; bits; bits &= bits - 1) ++count;
+        };
+        const Block feed = splat('\n');
+        for (; e - p >= 16; p += 16) note(static_cast<unsigned>(_mm_movemask_epi8(eq(load(p), feed))), p);
+        // The rest as the top bytes of the block that ends at `e`.
+        if (p < e) note(static_cast<unsigned>(_mm_movemask_epi8(eq(load(e - 16), feed))) & (0xFFFFu << (16 - (e - p))), e - 16);
+        return last;
+    }
+#endif
+    const unsigned char* last = nullptr;
+    for (; p < e; ++p)
+        if (*p == '\n') {
+            ++count;
+            last = p;
+        }
+    return last;
+}
+
 // First byte equal to `c`.
 inline const char* find_byte(const char* p, const char* e, char c) {
 #if TARVO_SCAN_SSE2 || TARVO_SCAN_NEON

@@ -661,6 +661,12 @@ private:
             pending_ = -1;
         }
         if (counted_ >= p) return;
+        if (p - counted_ < 256) {  // between two locations asked for: one pass
+            if (const unsigned char* last = scan::last_line_feed(counted_, p, newlines_))
+                last_newline_ = consumed_before_ + static_cast<long>(last - base_);
+            counted_ = p;
+            return;
+        }
         if (long n = count_newlines(counted_, p)) {
             newlines_ += n;
             const void* last = memrchr(counted_, '\n', static_cast<size_t>(p - counted_));

@@ -133,6 +133,28 @@ int main() {
             std::printf("skip_xml_name over '%s': multi-byte flag %d, should be %d\n", name.c_str(), high, want);
         }
     }
+    // last_line_feed over runs of every length up to a few blocks, at
+    // every alignment, with line feeds nowhere, sparse and everywhere.
+    for (int density : {0, 5, 100}) {
+        for (size_t length = 0; length <= 50; ++length) {
+            std::vector<Byte> run(length);
+            for (Byte& b : run) b = static_cast<int>(random() % 100) < density ? '\n' : static_cast<Byte>(random() % 256);
+            long want = 0, want_last = -1;
+            for (size_t i = 0; i < length; ++i)
+                if (run[i] == '\n') ++want, want_last = static_cast<long>(i);
+            for (size_t align = 0; align < 16; ++align) {
+                std::unique_ptr<Byte[]> buffer(new Byte[align + length + 1]);
+                Byte* p = buffer.get() + align;
+                std::copy(run.begin(), run.end(), p);
+                long got = 0;
+                const Byte* last = tarvo::scan::last_line_feed(p, p + length, got);
+                const long got_last = last ? last - p : -1;
+                if ((got != want || got_last != want_last) && ++failures <= 20)
+                    std::printf("last_line_feed over %zu bytes at alignment %zu: %ld, last %ld; should be %ld, last %ld\n",
+                                length, align, got, got_last, want, want_last);
+            }
+        }
+    }
     if (failures) {
         std::printf("%d scans stopped at the wrong byte\n", failures);
         return EXIT_FAILURE;
