@@ -303,7 +303,9 @@ const char kBytesDoc[] = TARVO_DOC(
     "Read the document held in data (bytes, bytearray, memoryview, array, mmap or\n"
     "any object with a buffer interface) as parse() reads a file with those\n"
     "bytes; name stands where a file's path stands in messages. callbacks,\n"
-    "flags and max_errors are as for parse().\n"
+    "flags and max_errors are as for parse(). A bytes object of 1 MiB or more\n"
+    "is read ahead as parse() reads a large file; other buffers, whose bytes\n"
+    "may change meanwhile, never are.\n"
     "\n"
     "Returns the warning text. Raises ParseError (its filename None) with the\n"
     "error text when the document is invalid; an exception raised by a callable\n"
@@ -321,6 +323,9 @@ const char kBytesDoc[] = TARVO_DOC(
               "max_errors is how many validity errors are reported before the parse stops\n"                \
               "(0: no limit); after one, reading goes on as the matching PARSE_* tolerance\n"                \
               "would, each problem staying an error. A syntax error always ends it.\n"                        \
+              "A regular file of 1 MiB or more is read and checked on a second thread while\n"               \
+              "the callables are called on this one, when the machine has more than one\n"                   \
+              "core: the calls, their order and position() are the same.\n"                                  \
               "\n"                                                                                             \
               "Returns the warning text (\"\" when there are none). Raises ParseError with the\n"              \
               "error text when the document is invalid or cannot be read; an exception raised\n"               \

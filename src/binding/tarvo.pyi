@@ -147,6 +147,10 @@ def parse(grammar: str, callbacks: Callbacks, path: _Path, flags: int = ..., max
     matching PARSE_* tolerance would, each problem staying an error. A
     syntax error always ends the parse.
 
+    A regular file of 1 MiB or more is read and checked on a second thread
+    while the callables are called on this one, when the machine has more
+    than one core: the calls, their order and position() are the same.
+
     Returns the warning text ("" when there are none). Raises ParseError
     with the error text when the document is invalid or cannot be read, and
     lets an exception raised by a callable, or by a signal handler while
@@ -164,7 +168,9 @@ def parse_bytes(grammar: str, callbacks: Callbacks, data: ReadableBuffer, flags:
     """Read the document held in data (bytes, bytearray, memoryview, array,
     mmap or any object with a buffer interface) as parse() reads a file
     with those bytes; name (default "<bytes>") stands where a file's path stands in
-    messages.
+    messages. A bytes object of 1 MiB or more is read ahead as parse()
+    reads a large file; other buffers, whose bytes may change meanwhile,
+    never are.
 
     Returns the warning text. Raises ParseError (its filename None) with the
     error text when the document is invalid, and lets an exception raised
