@@ -69,7 +69,7 @@ struct Chunk {
         if (s.data() == text && s.size() == length) return {Piece::kGrammars, 0};
         return put(s);
     }
-    std::string_view get(Piece p) const { return std::string_view(bytes).substr(p.at, p.size); }
+    std::string_view get(Piece p) const { return std::string_view(bytes.data() + p.at, p.size); }
     // Handed over once this full: a chunk's worth of replay is long enough
     // to make the hand-over's cost small, short enough to start soon.
     bool full() const { return events.size() >= 2048 || bytes.size() >= (size_t(1) << 17); }
@@ -270,6 +270,32 @@ Result parse_directly(const SchemaTable& grammar, const Source& source, Handler*
     }
 }
 
+// Makes the call event `e` of `chunk` stands for; false when it failed.
+bool deliver(Handler& handler, const SchemaTable& grammar, const Chunk& chunk, const Event& e,
+             std::vector<Attribute>& attributes) {
+    const ElementRule& rule = grammar.elements[e.element];
+    const std::string_view name = e.name.grammars() ? std::string_view(rule.name, rule.name_length) : chunk.get(e.name);
+    switch (e.kind) {
+    case Event::Kind::start: {
+        attributes.resize(e.attribute_count);
+        const RecordedAttribute* recorded = chunk.attributes.data() + e.first_attribute;
+        for (Attribute& out : attributes) {
+            const RecordedAttribute& a = *recorded++;
+            out.rule = a.rule;
+            out.name = a.name.grammars() ? std::string_view(rule.attributes[a.rule].name, rule.attributes[a.rule].name_length)
+                                         : chunk.get(a.name);
+            out.value = a.value.grammars() ? std::string_view(rule.attributes[a.rule].default_value,
+                                                              rule.attributes[a.rule].default_length)
+                                           : chunk.get(a.value);
+        }
+        return handler.start_tag(e.element, name, attributes);
+    }
+    case Event::Kind::text: return handler.text(e.element, name, chunk.get(e.data));
+    case Event::Kind::end:
+    default: return handler.end_tag(e.element, name);
+    }
+}
+
 // Owns the reading thread: however the replay ends, the thread is told to
 // stop and is joined before the pipe goes.
 class ReadingThread {
@@ -326,32 +352,7 @@ Result parse_ahead(const SchemaTable& grammar, const Source& source, Handler* ha
         while (std::unique_ptr<Chunk> chunk = pipe.take(wait)) {
             for (const Event& e : chunk->events) {
                 where.set(e);
-                const ElementRule& rule = grammar.elements[e.element];
-                const std::string_view name =
-                    e.name.grammars() ? std::string_view(rule.name, rule.name_length) : chunk->get(e.name);
-                bool go;
-                switch (e.kind) {
-                case Event::Kind::start: {
-                    attributes.clear();
-                    for (size_t k = 0; k < e.attribute_count; ++k) {
-                        const RecordedAttribute& a = chunk->attributes[e.first_attribute + k];
-                        Attribute& out = attributes.emplace_back(Attribute{{}, {}, a.rule});
-                        if (a.rule >= 0) {
-                            const AttributeRule& r = rule.attributes[a.rule];
-                            if (a.name.grammars()) out.name = std::string_view(r.name, r.name_length);
-                            if (a.value.grammars()) out.value = std::string_view(r.default_value, r.default_length);
-                        }
-                        if (!a.name.grammars()) out.name = chunk->get(a.name);
-                        if (!a.value.grammars()) out.value = chunk->get(a.value);
-                    }
-                    go = handler->start_tag(e.element, name, attributes);
-                    break;
-                }
-                case Event::Kind::text: go = handler->text(e.element, name, chunk->get(e.data)); break;
-                case Event::Kind::end:
-                default: go = handler->end_tag(e.element, name); break;
-                }
-                if (!go) {
+                if (!deliver(*handler, grammar, *chunk, e, attributes)) {
                     // The reading thread has gone past this event: the
                     // Result is read again, up to it.
                     FailAt fail(delivered, handler->failure());

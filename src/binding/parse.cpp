@@ -117,10 +117,16 @@ constexpr size_t kReadAhead = size_t(1) << 20;
 
 // The interpreter lock is released while this thread waits for the reading
 // one, so that other threads run meanwhile, as they do while a file is read.
+// Signal handlers run after each wait, as after each read of a file: one
+// that raises stops the parse at the next event (the callback handler
+// stops at a pending exception), and its exception leaves the call.
 class LockReleased final : public AheadWait {
 public:
     void begin() override { state_ = PyEval_SaveThread(); }
-    void end() override { PyEval_RestoreThread(state_); }
+    void end() override {
+        PyEval_RestoreThread(state_);
+        if (!PyErr_Occurred()) PyErr_CheckSignals();
+    }
 
 private:
     PyThreadState* state_ = nullptr;
@@ -129,7 +135,9 @@ private:
 std::optional<Result> parse_ahead_unlocked(const SchemaTable& grammar, const Source& source, Handler* handler,
                                            const Options& options) {
     LockReleased wait;
-    return parse_ahead(grammar, source, handler, options, &wait);
+    Result result = parse_ahead(grammar, source, handler, options, &wait);
+    if (PyErr_Occurred()) return std::nullopt;  // a callable's or a signal handler's exception
+    return result;
 }
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 # the same bytes read directly (a bytearray, whose bytes may change meanwhile
 # and so are never read ahead).
 import os
+import signal
 import threading
 import unittest
 
@@ -27,6 +28,15 @@ def coverage(nodes, bad_every=0):
                                        "  </CodeCoverageResultNode>\n" % i).encode("ascii"))
     parts.append(b"</CodeCoverageResultNode>\n</CodeCoverageResults>\n")
     return b"".join(parts)
+
+
+def bytes_read():
+    """What this process has read so far, where the system tells."""
+    try:
+        with open("/proc/self/io") as f:
+            return int(dict(line.split(":") for line in f)["rchar"])
+    except (IOError, OSError):
+        return None
 
 
 class Placed(Recorder):
@@ -94,6 +104,34 @@ class ReadAheadTest(DocumentTestCase):
         self.assertEqual(threads_while_parsing(tarvo.parse_bytes, document), int(several_cores))
         self.assertEqual(threads_while_parsing(tarvo.parse_bytes, bytearray(document)), 0)
         self.assertEqual(threads_while_parsing(tarvo.parse, self.write("small.xml", small)), 0)
+
+    @unittest.skipUnless(hasattr(signal, "setitimer"), "needs setitimer")
+    def test_a_raising_signal_handler_stops_the_parse(self):
+        class Alarm(Exception):
+            pass
+
+        def alarm(signum, frame):
+            raise Alarm()
+
+        document = coverage(200000)
+        path = self.write("doc.xml", document)
+        previous = signal.signal(signal.SIGALRM, alarm)
+        self.addCleanup(signal.signal, signal.SIGALRM, previous)
+        self.addCleanup(signal.setitimer, signal.ITIMER_REAL, 0)
+        # Only the root has a callable, which sets the alarm: no Python code
+        # runs after it but the signal handler.
+        starts = []
+
+        def start(name, attributes):
+            starts.append(name)
+            signal.setitimer(signal.ITIMER_REAL, 0.001)
+
+        read_before = bytes_read()
+        self.assertRaises(Alarm, tarvo.parse, "lumoCodeCoverage", {"CodeCoverageResults": [start]}, path)
+        self.assertEqual(starts, ["CodeCoverageResults"])
+        # Stopped soon after the alarm, not at the end of the document.
+        if read_before is not None:
+            self.assertLess(bytes_read() - read_before, len(document) // 2)
 
     def test_parses_on_several_threads(self):
         document = coverage(20000)
