@@ -48,6 +48,19 @@ S coverage(int nodes, int bad_every = 0) {
     return d + "</CodeCoverageResultNode>\n</CodeCoverageResults>\n";
 }
 
+// The same in the XML mode's terms: a DOCTYPE whose entity holds markup
+// (its events stand at the reference), comments, and CRLF line ends.
+S coverage_xml(int nodes) {
+    S d = "<?xml version=\"1.0\"?>\r\n<!DOCTYPE CodeCoverageResults [\r\n"
+          "<!ENTITY t \"<CoveringTestcase>from &#38;#38; an entity</CoveringTestcase>\">\r\n]>\r\n"
+          "<CodeCoverageResults><CodeCoverageResultNode name=\"all\" maxHit=\"1\" minHit=\"0\">\r\n";
+    for (int i = 0; i < nodes; ++i) {
+        d += "  <CodeCoverageResultNode name=\"n" + std::to_string(i) + "\" maxHit=\"1\" minHit=\"0\"";
+        d += i % 2 ? "/><!-- " + std::to_string(i) + " -->\r\n" : ">\r\n    &t;\r\n  </CodeCoverageResultNode>\r\n";
+    }
+    return d + "</CodeCoverageResultNode></CodeCoverageResults>\r\n";
+}
+
 struct Outcome {
     Lines events;
     Lines records;
@@ -96,6 +109,8 @@ std::vector<Case> cases() {
         {"fails late", coverage(20000), {}, "text CoveringTestcase |case 15000|"},
         {"fails after warnings", coverage(20000, 7), tolerant, "text CoveringTestcase |case 14001|"},
         {"fails on the last event", coverage(20000), {}, "end CodeCoverageResults"},
+        {"XML mode", coverage_xml(20000), {Flags::xml}, ""},
+        {"XML mode, fails in an entity", coverage_xml(20000), {Flags::xml}, "text CoveringTestcase |from & an entity|"},
     };
 }
 

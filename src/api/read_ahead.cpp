@@ -72,7 +72,7 @@ struct Chunk {
     std::string_view get(Piece p) const { return std::string_view(bytes.data() + p.at, p.size); }
     // Handed over once this full: a chunk's worth of replay is long enough
     // to make the hand-over's cost small, short enough to start soon.
-    bool full() const { return events.size() >= 2048 || bytes.size() >= (size_t(1) << 17); }
+    bool full() const { return events.size() >= 8192 || bytes.size() >= (size_t(1) << 19); }
     void clear() {
         events.clear();
         attributes.clear();
