@@ -12,7 +12,8 @@
 namespace tarvo::testing {
 namespace {
 
-// Events with the position each was delivered at.
+// Events with the position each was delivered at, asked for from event
+// `ask_from` on.
 class Placed : public Recorder {
 public:
     bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes) override {
@@ -23,11 +24,12 @@ public:
     }
     bool end_tag(int element, std::string_view name) override { return placed(Recorder::end_tag(element, name)); }
     std::thread::id thread;
+    size_t ask_from = 0;
 
 private:
     bool placed(bool go) {
         long line = 0, column = 0;
-        if (position()) position()->location(line, column);
+        if (position() && events.size() > ask_from) position()->location(line, column);
         events.back() += " @" + std::to_string(line) + ":" + std::to_string(column);
         thread = std::this_thread::get_id();
         return go;
@@ -69,9 +71,10 @@ struct Outcome {
 };
 
 template <class Parse>
-Outcome outcome(Parse&& parse, const std::function<bool(const S&)>& after_event = {}) {
+Outcome outcome(Parse&& parse, const std::function<bool(const S&)>& after_event = {}, size_t ask_from = 0) {
     Placed handler;
     handler.after_event = after_event;
+    handler.ask_from = ask_from;
     Result r = parse(&handler);
     return {handler.events, records(r), S(r.errors()), S(r.warnings()), r.status};
 }
@@ -114,25 +117,29 @@ std::vector<Case> cases() {
     };
 }
 
+// Positions asked for at every event, from a late one on (the document is
+// read again from there, mid-chunk), or never.
 TEST(ReadAhead, SameCallsAndResultAsTheDirectParse) {
     const SchemaTable& g = grammar("lumoCodeCoverage");
     for (const Case& c : cases()) {
-        SCOPED_TRACE(c.what);
-        std::function<bool(const S&)> after;
-        if (!c.fail_at.empty()) after = fail_at(c.fail_at);
-        const Outcome direct = outcome(
-            [&](Handler* h) { return parse_buffer(g, c.document, "doc.xml", h, c.options); }, after);
-        if (!c.fail_at.empty()) {
-            EXPECT_EQ(direct.status, Status::handler_failed);
+        for (size_t ask_from : {size_t(0), size_t(30001), SIZE_MAX}) {
+            SCOPED_TRACE(std::string(c.what) + ", positions from event " + std::to_string(ask_from));
+            std::function<bool(const S&)> after;
+            if (!c.fail_at.empty()) after = fail_at(c.fail_at);
+            const Outcome direct = outcome(
+                [&](Handler* h) { return parse_buffer(g, c.document, "doc.xml", h, c.options); }, after, ask_from);
+            if (!c.fail_at.empty()) {
+                EXPECT_EQ(direct.status, Status::handler_failed);
+            }
+            expect_same(outcome([&](Handler* h) { return parse_ahead(g, Source::bytes(c.document, "doc.xml"), h, c.options); },
+                                after, ask_from),
+                        direct);
+            TempFile file(c.document);
+            const Outcome from_file = outcome(
+                [&](Handler* h) { return parse_ahead(g, Source::file(file.path()), h, c.options); }, after, ask_from);
+            expect_same(from_file, outcome([&](Handler* h) { return parse_file(g, file.path().c_str(), h, c.options); },
+                                           after, ask_from));
         }
-        expect_same(outcome([&](Handler* h) { return parse_ahead(g, Source::bytes(c.document, "doc.xml"), h, c.options); },
-                            after),
-                    direct);
-        TempFile file(c.document);
-        const Outcome from_file = outcome(
-            [&](Handler* h) { return parse_ahead(g, Source::file(file.path()), h, c.options); }, after);
-        expect_same(from_file, outcome([&](Handler* h) { return parse_file(g, file.path().c_str(), h, c.options); },
-                                       after));
     }
 }
 

@@ -26,9 +26,12 @@ protected:
 // Parses `source` as parse_file or parse_buffer parses it, with the same
 // handler calls (same order, arguments and Handler::position), on the
 // calling thread, and the same Result, while the document is read and
-// checked up to a few thousand events ahead on another thread. When a
-// handler call fails, the document is read again up to that event, so that
-// the Result is the one the direct parse gives. The bytes of a bytes source
+// checked up to some ten thousand events ahead on another thread. The
+// reading thread takes no positions until the handler first asks for one:
+// then the document is read again, with them, up to the event being
+// delivered, while the calling thread waits (without AheadWait calls). When
+// a handler call fails, the document is read again up to that event, so
+// that the Result is the one the direct parse gives. The bytes of a bytes source
 // must stay unchanged until the call returns, handler calls included. A
 // handler exception leaves the call once the reading thread has stopped.
 // Parses directly, on the calling thread, when `handler` is null, when the

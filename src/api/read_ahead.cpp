@@ -1,8 +1,8 @@
 // parse_ahead(): the parse runs on a reading thread with a handler that
-// records each event (its strings copied, its position taken) into chunks;
-// the calling thread replays the chunks into the caller's handler. A few
-// chunks at most are in flight, so memory stays bounded whatever the size
-// of the document.
+// records each event (its strings copied) into chunks; the calling thread
+// replays the chunks into the caller's handler. A few chunks at most are in
+// flight, so memory stays bounded whatever the size of the document.
+// Positions are taken only once a handler asks for one (see Replay).
 #include "tarvo/read_ahead.h"
 
 #include <condition_variable>
@@ -55,6 +55,7 @@ struct RecordedAttribute {
 };
 
 struct Chunk {
+    bool located = false;  // its events carry their positions
     std::vector<Event> events;
     std::vector<RecordedAttribute> attributes;
     std::string bytes;
@@ -176,13 +177,19 @@ private:
     std::exception_ptr error_;
 };
 
-// The reading thread's handler.
+// The reading thread's handler. It passes over the events before `skip`
+// (those delivered already) and takes each event's position only when
+// `located` (a handler has asked for one): counting the line feeds is a
+// good part of its work.
 class Recorder final : public Handler {
 public:
-    Recorder(Pipe& pipe, const SchemaTable& grammar)
-        : pipe_(pipe), grammar_(grammar), chunk_(std::make_unique<Chunk>()) {}
+    Recorder(Pipe& pipe, const SchemaTable& grammar, uint64_t skip, bool located)
+        : pipe_(pipe), grammar_(grammar), skip_(skip), located_(located), chunk_(std::make_unique<Chunk>()) {
+        chunk_->located = located;
+    }
 
     bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes) override {
+        if (skipped()) return true;
         Event& e = add(Event::Kind::start, element, name);
         e.first_attribute = chunk_->attributes.size();
         e.attribute_count = attributes.size();
@@ -199,11 +206,13 @@ public:
         return next();
     }
     bool text(int element, std::string_view element_name, std::string_view data) override {
+        if (skipped()) return true;
         Event& e = add(Event::Kind::text, element, element_name);
         e.data = chunk_->put(data);
         return next();
     }
     bool end_tag(int element, std::string_view name) override {
+        if (skipped()) return true;
         add(Event::Kind::end, element, name);
         return next();
     }
@@ -211,38 +220,32 @@ public:
     std::unique_ptr<Chunk> last() { return std::move(chunk_); }
 
 private:
+    bool skipped() {
+        if (skip_ == 0) return false;
+        --skip_;
+        return true;
+    }
     Event& add(Event::Kind kind, int element, std::string_view name) {
         const ElementRule& rule = grammar_.elements[element];
         Event& e = chunk_->events.emplace_back(Event{kind, element, chunk_->put(name, rule.name, rule.name_length), {}});
-        if (const Position* at = position()) at->location(e.line, e.column);
+        if (located_)
+            if (const Position* at = position()) at->location(e.line, e.column);
         return e;
     }
     // False, which stops the parse, once the replay has stopped.
     bool next() {
         if (!chunk_->full()) return true;
         chunk_ = pipe_.hand_over(std::move(chunk_));
-        return chunk_ != nullptr;
+        if (!chunk_) return false;
+        chunk_->located = located_;
+        return true;
     }
 
     Pipe& pipe_;
     const SchemaTable& grammar_;
+    uint64_t skip_;
+    bool located_;
     std::unique_ptr<Chunk> chunk_;
-};
-
-// Where the event being replayed was read.
-class Recorded final : public Position {
-public:
-    void location(long& line, long& column) const override {
-        line = line_;
-        column = column_;
-    }
-    void set(const Event& e) {
-        line_ = e.line;
-        column_ = e.column;
-    }
-
-private:
-    long line_ = 0, column_ = 0;
 };
 
 // The second reading after a handler call failed: the events before it
@@ -296,13 +299,14 @@ bool deliver(Handler& handler, const SchemaTable& grammar, const Chunk& chunk, c
     }
 }
 
-// Owns the reading thread: however the replay ends, the thread is told to
-// stop and is joined before the pipe goes.
-class ReadingThread {
+// A reading thread and its pipe: however the replay ends, the thread is
+// told to stop and is joined before the pipe goes. Throws std::system_error
+// when no thread can be started.
+class Reading {
 public:
-    ReadingThread(Pipe& pipe, const SchemaTable& grammar, const Source& source, const Options& options)
-        : pipe_(pipe), thread_([&pipe, &grammar, &source, &options] {
-              Recorder recorder(pipe, grammar);
+    Reading(const SchemaTable& grammar, const Source& source, const Options& options, uint64_t skip, bool located)
+        : thread_([this, &grammar, &source, &options, skip, located] {
+              Recorder recorder(pipe_, grammar, skip, located);
               Result result;
               std::exception_ptr error;
               try {
@@ -310,24 +314,95 @@ public:
               } catch (...) {
                   error = std::current_exception();
               }
-              pipe.finish(recorder.last(), std::move(result), error);
+              pipe_.finish(recorder.last(), std::move(result), error);
           }) {}
-    ~ReadingThread() { stop(); }
-    ReadingThread(const ReadingThread&) = delete;
-    ReadingThread& operator=(const ReadingThread&) = delete;
+    ~Reading() { stop(); }
+    Reading(const Reading&) = delete;
+    Reading& operator=(const Reading&) = delete;
 
+    Pipe& pipe() { return pipe_; }
     void stop() {
         if (!thread_.joinable()) return;
         pipe_.stop();
         thread_.join();
     }
-    void join() {
+    // Once every chunk is taken.
+    Result result() {
         if (thread_.joinable()) thread_.join();
+        return pipe_.result();
     }
 
 private:
-    Pipe& pipe_;
+    Pipe pipe_;
     std::thread thread_;
+};
+
+// The calling thread's side: the events in order, and where the one being
+// delivered was read. Chunks carry no positions until a handler asks for
+// one; then the document is read again from its start, with positions, and
+// the replay goes on from that reading at the event being delivered.
+class Replay final : public Position {
+public:
+    Replay(const SchemaTable& grammar, const Source& source, const Options& options, AheadWait* wait)
+        : grammar_(grammar), source_(source), options_(options), wait_(wait),
+          reading_(std::make_unique<Reading>(grammar, source, options, 0, false)) {}
+
+    // The next event, or null after the last.
+    const Event* next() {
+        stale_.reset();
+        if (current_) ++delivered_;
+        for (;;) {
+            if (chunk_ && at_ < chunk_->events.size()) return current_ = &chunk_->events[at_++];
+            if (chunk_) reading_->pipe().give_back(std::move(chunk_));
+            chunk_ = reading_->pipe().take(wait_);
+            at_ = 0;
+            if (!chunk_) return current_ = nullptr;
+        }
+    }
+    const Chunk& chunk() const { return *chunk_; }
+    // Events delivered before the current one.
+    uint64_t delivered() const { return delivered_; }
+
+    void location(long& line, long& column) const override {
+        if (chunk_ && !chunk_->located) const_cast<Replay*>(this)->read_located();
+        line = current_->line;
+        column = current_->column;
+    }
+
+    void stop() { reading_->stop(); }
+    Result result() { return reading_->result(); }
+
+private:
+    // Called during a handler call: the current chunk stays alive until the
+    // call returns, as its views are the call's arguments. Should a second
+    // reading not start, or not come as far (a file changed meanwhile), the
+    // location is line 0, column 0 and the replay goes on as it was.
+    void read_located() {
+        static const Event kUnknown{Event::Kind::end, 0, {}, {}};
+        std::unique_ptr<Reading> again;
+        try {
+            again = std::make_unique<Reading>(grammar_, source_, options_, delivered_, true);
+        } catch (const std::exception&) {
+            current_ = &kUnknown;
+            return;
+        }
+        stale_ = std::move(chunk_);
+        reading_->stop();
+        reading_ = std::move(again);
+        chunk_ = reading_->pipe().take(nullptr);
+        at_ = 1;
+        current_ = chunk_ && !chunk_->events.empty() ? &chunk_->events[0] : &kUnknown;
+    }
+
+    const SchemaTable& grammar_;
+    const Source& source_;
+    const Options& options_;
+    AheadWait* wait_;
+    std::unique_ptr<Reading> reading_;
+    std::unique_ptr<Chunk> chunk_, stale_;
+    size_t at_ = 0;
+    const Event* current_ = nullptr;
+    uint64_t delivered_ = 0;
 };
 
 }  // namespace
@@ -337,36 +412,24 @@ Result parse_ahead(const SchemaTable& grammar, const Source& source, Handler* ha
     static const bool one_core = std::thread::hardware_concurrency() < 2;
     if (!handler || source.kind() == Source::Kind::unreadable || one_core)
         return parse_directly(grammar, source, handler, options);
-    Pipe pipe;
-    std::optional<ReadingThread> reading;
+    std::optional<Replay> replay;
     try {
-        reading.emplace(pipe, grammar, source, options);
+        replay.emplace(grammar, source, options, wait);
     } catch (const std::system_error&) {
         return parse_directly(grammar, source, handler, options);
     }
-    uint64_t delivered = 0;
-    {
-        Recorded where;
-        PositionScope scope(handler, &where);
-        std::vector<Attribute> attributes;
-        while (std::unique_ptr<Chunk> chunk = pipe.take(wait)) {
-            for (const Event& e : chunk->events) {
-                where.set(e);
-                if (!deliver(*handler, grammar, *chunk, e, attributes)) {
-                    // The reading thread has gone past this event: the
-                    // Result is read again, up to it.
-                    FailAt fail(delivered, handler->failure());
-                    reading->stop();
-                    Waiting waiting(wait);
-                    return parse_directly(grammar, source, &fail, options);
-                }
-                ++delivered;
-            }
-            pipe.give_back(std::move(chunk));
-        }
+    PositionScope scope(handler, &*replay);
+    std::vector<Attribute> attributes;
+    while (const Event* e = replay->next()) {
+        if (deliver(*handler, grammar, replay->chunk(), *e, attributes)) continue;
+        // The reading thread has gone past this event: the Result is read
+        // again, up to it.
+        FailAt fail(replay->delivered(), handler->failure());
+        replay->stop();
+        Waiting waiting(wait);
+        return parse_directly(grammar, source, &fail, options);
     }
-    reading->join();
-    return pipe.result();
+    return replay->result();
 }
 
 }  // namespace tarvo

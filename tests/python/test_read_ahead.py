@@ -40,21 +40,28 @@ def bytes_read():
 
 
 class Placed(Recorder):
-    """Logs where each event stands too."""
+    """Logs where each event stands too, from event `ask_from` on."""
+    ask_from = 0
 
     def log(self, *event):
-        return Recorder.log(self, *(event + (tarvo.position(),)))
+        where = tarvo.position() if len(self.events) >= self.ask_from else None
+        return Recorder.log(self, *(event + (where,)))
+
+
+class LatePlaced(Placed):
+    """Asks for the first time in the middle of the document."""
+    ask_from = 40001
 
 
 class ReadAheadTest(DocumentTestCase):
-    def runs(self, document, flags=0, stop=None):
+    def runs(self, document, flags=0, stop=None, recorder=Placed):
         """(calls, outcome) of the file, bytes and bytearray reads of `document`."""
         self.assertGreater(len(document), 1 << 20)
         path = self.write("doc.xml", document)
         got = []
         for parse, source in ((tarvo.parse, path), (tarvo.parse_bytes, document),
                               (tarvo.parse_bytes, bytearray(document))):
-            rec = Placed(stop)
+            rec = recorder(stop)
             result = outcome(parse, "lumoCodeCoverage", rec.callbacks(ELEMENTS), source, flags)
             if result[0] == "error":  # the file's path is named where the bytes' name is
                 result = (result[0], [e.replace(path, "<bytes>") for e in result[1]], result[2])
@@ -75,6 +82,10 @@ class ReadAheadTest(DocumentTestCase):
         events, result = self.assert_same(self.runs(document))
         self.assertEqual(result, ("ok", ""))
         self.assertEqual(events[-1], ("end", "CodeCoverageResults", (document.count(b"\n"), 22)))
+
+    def test_positions_asked_for_late(self):
+        events, result = self.assert_same(self.runs(coverage(30000), recorder=LatePlaced))
+        self.assertEqual((events[40000][-1], events[40001][-1] is None), (None, False))
 
     def test_warnings_and_errors_late(self):
         self.assertEqual(self.assert_same(self.runs(coverage(30000, 7), tarvo.PARSE_IGNORE_WRONG_ATTRIBUTES))[1][0],
