@@ -364,6 +364,10 @@ public:
     uint64_t delivered() const { return delivered_; }
 
     void location(long& line, long& column) const override {
+        if (!current_) {  // between the replay's end and the end of the call
+            line = column = 0;
+            return;
+        }
         if (chunk_ && !chunk_->located) const_cast<Replay*>(this)->read_located();
         line = current_->line;
         column = current_->column;
