@@ -50,6 +50,17 @@ S coverage(int nodes, int bad_every = 0) {
     return d + "</CodeCoverageResultNode>\n</CodeCoverageResults>\n";
 }
 
+// Long texts, below, at and above the size of a block of copied bytes, then
+// many small events.
+S long_texts() {
+    S d = "<?xml version=\"1.0\"?>\n<CodeCoverageResults>\n<CodeCoverageResultNode name=\"all\" maxHit=\"1\" minHit=\"0\">\n";
+    const size_t sizes[] = {10, 70000, 200000, 65536, 65535, 1, 300000};
+    for (int i = 0; i < 40; ++i)
+        d += "<CoveringTestcase>" + S(sizes[i % 7], static_cast<char>('a' + i % 26)) + "</CoveringTestcase>\n";
+    for (int i = 0; i < 5000; ++i) d += "  <CodeCoverageResultNode name=\"n\" maxHit=\"1\" minHit=\"0\"/>\n";
+    return d + "</CodeCoverageResultNode>\n</CodeCoverageResults>\n";
+}
+
 // The same in the XML mode's terms: a DOCTYPE whose entity holds markup
 // (its events stand at the reference), comments, and CRLF line ends.
 S coverage_xml(int nodes) {
@@ -112,6 +123,7 @@ std::vector<Case> cases() {
         {"fails late", coverage(20000), {}, "text CoveringTestcase |case 15000|"},
         {"fails after warnings", coverage(20000, 7), tolerant, "text CoveringTestcase |case 14001|"},
         {"fails on the last event", coverage(20000), {}, "end CodeCoverageResults"},
+        {"long texts", long_texts(), {}, ""},
         {"XML mode", coverage_xml(20000), {Flags::xml}, ""},
         {"XML mode, fails in an entity", coverage_xml(20000), {Flags::xml}, "text CoveringTestcase |from & an entity|"},
     };

@@ -5,14 +5,17 @@
 // Positions are taken only once a handler asks for one (see Replay).
 #include "tarvo/read_ahead.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -26,51 +29,78 @@
 namespace tarvo {
 namespace {
 
-// A string copied into a chunk's bytes, or one the grammar holds (an
-// element's name, a declared attribute's name or default), which the
-// replay takes from there.
-struct Piece {
-    static constexpr size_t kGrammars = SIZE_MAX;
-    size_t at = 0;
-    size_t size = 0;
-    bool grammars() const { return at == kGrammars; }
+// Bytes that stay where they are written until the arena is cleared, so
+// that the views of a chunk's events and attributes can be handed to the
+// handler as they are: blocks of 64 KiB, and a block of its own for a
+// longer string.
+class Arena {
+public:
+    std::string_view put(std::string_view s) {
+        if (blocks_.empty() || blocks_[current_].size - used_ < s.size()) next_block(s.size());
+        char* at = blocks_[current_].bytes.get() + used_;
+        if (!s.empty()) std::memcpy(at, s.data(), s.size());
+        used_ += s.size();
+        total_ += s.size();
+        return {at, s.size()};
+    }
+    size_t size() const { return total_; }
+    // Keeps the ordinary blocks for the next chunk.
+    void clear() {
+        std::erase_if(blocks_, [](const Block& b) { return b.size > kBlock; });
+        current_ = used_ = total_ = 0;
+    }
+
+private:
+    static constexpr size_t kBlock = size_t(1) << 16;
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        size_t size;
+    };
+    void next_block(size_t need) {
+        const size_t next = blocks_.empty() ? 0 : current_ + 1;
+        if (next == blocks_.size() || blocks_[next].size < need) {
+            const size_t size = std::max(kBlock, need);
+            Block block{std::make_unique<char[]>(size), size};
+            if (next == blocks_.size())
+                blocks_.push_back(std::move(block));
+            else
+                blocks_[next] = std::move(block);
+        }
+        current_ = next;
+        used_ = 0;
+    }
+
+    std::vector<Block> blocks_;
+    size_t current_ = 0, used_ = 0, total_ = 0;
 };
 
 struct Event {
     enum class Kind : uint8_t { start, text, end };
     Kind kind;
     int element;
-    Piece name;  // the element's name
-    Piece data;  // a text event's text
+    std::string_view name;  // the element's name
+    std::string_view data;  // a text event's text
     size_t first_attribute = 0;
     size_t attribute_count = 0;
     long line = 0;
     long column = 0;
 };
 
-struct RecordedAttribute {
-    Piece name;
-    Piece value;
-    int rule;
-};
-
+// Events with their strings: the grammar's own names and defaults as they
+// are (the grammar outlives the parse), every other string copied.
 struct Chunk {
     bool located = false;  // its events carry their positions
     std::vector<Event> events;
-    std::vector<RecordedAttribute> attributes;
-    std::string bytes;
+    std::vector<Attribute> attributes;
+    Arena bytes;
 
-    Piece put(std::string_view s) {
-        Piece p{bytes.size(), s.size()};
-        bytes.append(s);
-        return p;
+    // `s`, kept unless it is the grammar's `text` itself.
+    std::string_view keep(std::string_view s, const char* text, size_t length) {
+        return s.data() == text && s.size() == length ? s : bytes.put(s);
     }
-    // `s`, unless it is the grammar's `text` itself.
-    Piece put(std::string_view s, const char* text, size_t length) {
-        if (s.data() == text && s.size() == length) return {Piece::kGrammars, 0};
-        return put(s);
+    std::span<const Attribute> attributes_of(const Event& e) const {
+        return std::span<const Attribute>(attributes).subspan(e.first_attribute, e.attribute_count);
     }
-    std::string_view get(Piece p) const { return std::string_view(bytes.data() + p.at, p.size); }
     // Handed over once this full: a chunk's worth of replay is long enough
     // to make the hand-over's cost small, short enough to start soon.
     bool full() const { return events.size() >= 8192 || bytes.size() >= (size_t(1) << 19); }
@@ -196,19 +226,19 @@ public:
         const ElementRule& rule = grammar_.elements[element];
         for (const Attribute& a : attributes) {
             if (a.rule < 0) {
-                chunk_->attributes.push_back({chunk_->put(a.name), chunk_->put(a.value), a.rule});
+                chunk_->attributes.push_back({chunk_->bytes.put(a.name), chunk_->bytes.put(a.value), a.rule});
                 continue;
             }
             const AttributeRule& r = rule.attributes[a.rule];
-            chunk_->attributes.push_back(
-                {chunk_->put(a.name, r.name, r.name_length), chunk_->put(a.value, r.default_value, r.default_length), a.rule});
+            chunk_->attributes.push_back({chunk_->keep(a.name, r.name, r.name_length),
+                                          chunk_->keep(a.value, r.default_value, r.default_length), a.rule});
         }
         return next();
     }
     bool text(int element, std::string_view element_name, std::string_view data) override {
         if (skipped()) return true;
         Event& e = add(Event::Kind::text, element, element_name);
-        e.data = chunk_->put(data);
+        e.data = chunk_->bytes.put(data);
         return next();
     }
     bool end_tag(int element, std::string_view name) override {
@@ -227,7 +257,7 @@ private:
     }
     Event& add(Event::Kind kind, int element, std::string_view name) {
         const ElementRule& rule = grammar_.elements[element];
-        Event& e = chunk_->events.emplace_back(Event{kind, element, chunk_->put(name, rule.name, rule.name_length), {}});
+        Event& e = chunk_->events.emplace_back(Event{kind, element, chunk_->keep(name, rule.name, rule.name_length), {}});
         if (located_)
             if (const Position* at = position()) at->location(e.line, e.column);
         return e;
@@ -274,28 +304,12 @@ Result parse_directly(const SchemaTable& grammar, const Source& source, Handler*
 }
 
 // Makes the call event `e` of `chunk` stands for; false when it failed.
-bool deliver(Handler& handler, const SchemaTable& grammar, const Chunk& chunk, const Event& e,
-             std::vector<Attribute>& attributes) {
-    const ElementRule& rule = grammar.elements[e.element];
-    const std::string_view name = e.name.grammars() ? std::string_view(rule.name, rule.name_length) : chunk.get(e.name);
+bool deliver(Handler& handler, const Chunk& chunk, const Event& e) {
     switch (e.kind) {
-    case Event::Kind::start: {
-        attributes.resize(e.attribute_count);
-        const RecordedAttribute* recorded = chunk.attributes.data() + e.first_attribute;
-        for (Attribute& out : attributes) {
-            const RecordedAttribute& a = *recorded++;
-            out.rule = a.rule;
-            out.name = a.name.grammars() ? std::string_view(rule.attributes[a.rule].name, rule.attributes[a.rule].name_length)
-                                         : chunk.get(a.name);
-            out.value = a.value.grammars() ? std::string_view(rule.attributes[a.rule].default_value,
-                                                              rule.attributes[a.rule].default_length)
-                                           : chunk.get(a.value);
-        }
-        return handler.start_tag(e.element, name, attributes);
-    }
-    case Event::Kind::text: return handler.text(e.element, name, chunk.get(e.data));
+    case Event::Kind::start: return handler.start_tag(e.element, e.name, chunk.attributes_of(e));
+    case Event::Kind::text: return handler.text(e.element, e.name, e.data);
     case Event::Kind::end:
-    default: return handler.end_tag(e.element, name);
+    default: return handler.end_tag(e.element, e.name);
     }
 }
 
@@ -423,9 +437,8 @@ Result parse_ahead(const SchemaTable& grammar, const Source& source, Handler* ha
         return parse_directly(grammar, source, handler, options);
     }
     PositionScope scope(handler, &*replay);
-    std::vector<Attribute> attributes;
     while (const Event* e = replay->next()) {
-        if (deliver(*handler, grammar, replay->chunk(), *e, attributes)) continue;
+        if (deliver(*handler, replay->chunk(), *e)) continue;
         // The reading thread has gone past this event: the Result is read
         // again, up to it.
         FailAt fail(replay->delivered(), handler->failure());
