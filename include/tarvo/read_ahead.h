@@ -31,11 +31,12 @@ protected:
 // then the document is read again, with them, up to the event being
 // delivered, while the calling thread waits (without AheadWait calls). When
 // a handler call fails, the document is read again up to that event, so
-// that the Result is the one the direct parse gives. The bytes of a bytes source
-// must stay unchanged until the call returns, handler calls included. A
-// handler exception leaves the call once the reading thread has stopped.
-// Parses directly, on the calling thread, when `handler` is null, when the
-// machine has a single core and when no thread can be started.
+// that the Result is the one the direct parse gives. The bytes of a bytes
+// source must stay unchanged until the call returns, handler calls
+// included. A handler exception leaves the call once the reading thread
+// has stopped. Parses directly, on the calling thread, when `handler` is
+// null, when the machine has a single core and when no thread can be
+// started.
 TARVO_API Result parse_ahead(const SchemaTable& grammar, const Source& source, Handler* handler,
                              const Options& options = {}, AheadWait* wait = nullptr);
 

@@ -175,7 +175,8 @@ template <unsigned char Stop, bool Text>
 }
 
 // The line feeds in [p, e), added to `count`, and the last of them (null:
-// none), for short spans: the bytes between two locations asked for.
+// none), for short spans: the bytes between two locations asked for. SSE2
+// marks them a block at a time; elsewhere the byte loop counts them.
 inline const unsigned char* last_line_feed(const unsigned char* p, const unsigned char* e, long& count) {
 #if TARVO_SCAN_SSE2
     using namespace detail;
