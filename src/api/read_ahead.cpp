@@ -89,7 +89,6 @@ struct Event {
 // Events with their strings: the grammar's own names and defaults as they
 // are (the grammar outlives the parse), every other string copied.
 struct Chunk {
-    bool located = false;  // its events carry their positions
     std::vector<Event> events;
     std::vector<Attribute> attributes;
     Arena bytes;
@@ -214,9 +213,7 @@ private:
 class Recorder final : public Handler {
 public:
     Recorder(Pipe& pipe, const SchemaTable& grammar, uint64_t skip, bool located)
-        : pipe_(pipe), grammar_(grammar), skip_(skip), located_(located), chunk_(std::make_unique<Chunk>()) {
-        chunk_->located = located;
-    }
+        : pipe_(pipe), grammar_(grammar), skip_(skip), located_(located), chunk_(std::make_unique<Chunk>()) {}
 
     bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes) override {
         if (skipped()) return true;
@@ -266,9 +263,7 @@ private:
     bool next() {
         if (!chunk_->full()) return true;
         chunk_ = pipe_.hand_over(std::move(chunk_));
-        if (!chunk_) return false;
-        chunk_->located = located_;
-        return true;
+        return chunk_ != nullptr;
     }
 
     Pipe& pipe_;
@@ -382,7 +377,7 @@ public:
             line = column = 0;
             return;
         }
-        if (chunk_ && !chunk_->located) const_cast<Replay*>(this)->read_located();
+        if (!located_) const_cast<Replay*>(this)->read_located();
         line = current_->line;
         column = current_->column;
     }
@@ -407,6 +402,7 @@ private:
         stale_ = std::move(chunk_);
         reading_->stop();
         reading_ = std::move(again);
+        located_ = true;
         chunk_ = reading_->pipe().take(nullptr);
         at_ = 1;
         current_ = chunk_ && !chunk_->events.empty() ? &chunk_->events[0] : &kUnknown;
@@ -417,6 +413,7 @@ private:
     const Options& options_;
     AheadWait* wait_;
     std::unique_ptr<Reading> reading_;
+    bool located_ = false;  // reading_ takes positions
     std::unique_ptr<Chunk> chunk_, stale_;
     size_t at_ = 0;
     const Event* current_ = nullptr;
