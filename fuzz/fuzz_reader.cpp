@@ -1,12 +1,15 @@
 // libFuzzer targets over the document reader, built three times:
 // TARVO_FUZZ_FILE reads the bytes as a document file, TARVO_FUZZ_BUFFER as
-// a document in memory and as a file, TARVO_FUZZ_STREAM as a stream of
+// a document in memory and as a file, and read ahead on a second thread,
+// TARVO_FUZZ_STREAM as a stream of
 // documents, once in chunks and once byte by byte. The first byte chooses
 // the grammar and the flags, the XML mode among them. The reader must never
 // crash, hang or read out of bounds; a document in memory must give exactly
 // what the same bytes in a file give; and reading a stream in chunks must
 // give exactly what reading it byte by byte gives, down to the bytes taken
-// from the source.
+// from the source. Read ahead, the calls, their positions and the Result
+// are those of the direct reading, also when a call fails or positions are
+// first asked for partway (at events the input's last byte chooses).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,8 @@
 #include "fuzz_support.h"
 #include "reader/char_class.h"
 #include "reader/document_parser.h"
+#include "tarvo/batch.h"
+#include "tarvo/read_ahead.h"
 #include "tarvo/tarvo.h"
 
 namespace {
@@ -38,6 +43,37 @@ struct Everything : tarvo::Handler {
     bool end_tag(int, std::string_view name) override {
         seen.append("/").append(name);
         return true;
+    }
+};
+
+// The same, with each event's position from event `ask_from` on; the call
+// at event `fail_at` fails.
+struct Located final : Everything {
+    Located(unsigned ask_from, unsigned fail_at) : ask_from(ask_from), fail_at(fail_at) {}
+    bool start_tag(int e, std::string_view name, std::span<const tarvo::Attribute> attrs) override {
+        Everything::start_tag(e, name, attrs);
+        return next();
+    }
+    bool text(int e, std::string_view name, std::string_view text) override {
+        Everything::text(e, name, text);
+        return next();
+    }
+    bool end_tag(int e, std::string_view name) override {
+        Everything::end_tag(e, name);
+        return next();
+    }
+    std::string failure() const override { return "stopped at event " + std::to_string(fail_at); }
+
+    unsigned ask_from, fail_at, events = 0;
+
+private:
+    bool next() {
+        if (events >= ask_from) {
+            long line = -1, column = -1;
+            if (const tarvo::Position* at = position()) at->location(line, column);
+            seen.append("@").append(std::to_string(line)).append(":").append(std::to_string(column));
+        }
+        return events++ != fail_at;
     }
 };
 
@@ -122,6 +158,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string a = result_text(tarvo::parse_buffer(grammar, {bytes.get(), doc.size()}, path, &in_memory, flags));
         std::string b = result_text(tarvo::parse_file(grammar, path.c_str(), &in_file, flags));
         if (a != b || in_memory.seen != in_file.seen) disagree(a + "\n" + in_memory.seen, b + "\n" + in_file.seen);
+        const unsigned choice = data[size - 1];
+        Located direct(choice & 15, choice >> 4), ahead(choice & 15, choice >> 4);
+        a = result_text(tarvo::parse_buffer(grammar, {bytes.get(), doc.size()}, path, &direct, flags));
+        b = result_text(tarvo::parse_ahead(grammar, tarvo::Source::bytes({bytes.get(), doc.size()}, path), &ahead,
+                                           tarvo::Options{flags}));
+        if (a != b || direct.seen != ahead.seen) disagree(a + "\n" + direct.seen, b + "\n" + ahead.seen);
     }
 #else
     // Packets of 1 to 5 bytes, looked at before they are taken.
