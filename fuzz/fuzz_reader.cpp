@@ -1,4 +1,4 @@
-// libFuzzer targets over the document reader, built three times:
+// libFuzzer targets over the document reader, built four times:
 // TARVO_FUZZ_FILE reads the bytes as a document file, TARVO_FUZZ_BUFFER as
 // a document in memory and as a file, TARVO_FUZZ_AHEAD in memory directly
 // and read ahead on a second thread, TARVO_FUZZ_STREAM as a stream of
@@ -64,9 +64,9 @@ struct Located final : Everything {
     }
     std::string failure() const override { return "stopped at event " + std::to_string(fail_at); }
 
+private:
     unsigned ask_from, fail_at, events = 0;
 
-private:
     bool next() {
         if (events >= ask_from) {
             long line = -1, column = -1;
@@ -160,6 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (a != b || in_memory.seen != in_file.seen) disagree(a + "\n" + in_memory.seen, b + "\n" + in_file.seen);
     }
 #elif defined(TARVO_FUZZ_AHEAD)
+    // Exactly the document's bytes, so that a read past them is caught.
     std::unique_ptr<char[]> bytes(new char[doc.size()]);
     std::memcpy(bytes.get(), doc.data(), doc.size());
     const std::string_view view(bytes.get(), doc.size());
