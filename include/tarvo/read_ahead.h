@@ -26,7 +26,8 @@ protected:
 // Parses `source` as parse_file or parse_buffer parses it, with the same
 // handler calls (same order, arguments and Handler::position), on the
 // calling thread, and the same Result, while the document is read and
-// checked up to some ten thousand events ahead on another thread. The
+// checked up to a few tens of thousands of events ahead on another
+// thread (chunks of at most 8,192 events, four of them waiting at most). The
 // reading thread takes no positions until the handler first asks for one:
 // then the document is read again, with them, up to the event being
 // delivered, while the calling thread waits (without AheadWait calls). When
