@@ -163,12 +163,6 @@ public:
         return w.raised ? -1 : w.error;
     }
 
-    // Whether the open file is a regular one of at least kReadAhead bytes.
-    bool large_and_regular() const {
-        struct stat st;
-        return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) >= kReadAhead;
-    }
-
     // One read as the core asks for it. When a signal handler raised, the
     // read fails, so that the parse stops at once; the call then raises
     // the handler's exception.
@@ -193,11 +187,19 @@ private:
 
 std::optional<Result> parse_document_file(const SchemaTable& grammar, const char* path, Handler* handler,
                                           const Options& options) {
+    if (handler) {
+        // Told before opening, so that a file read ahead is opened once, by
+        // the reading.
+        struct stat st;
+        Wait w = blocking([path, &st] { return ::stat(path, &st); });
+        if (w.raised) return std::nullopt;
+        if (w.value == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) >= kReadAhead)
+            return parse_ahead_unlocked(grammar, Source::file(path), handler, options);
+    }
     DocumentFile file;
     int error = file.open(path);
     if (error < 0) return std::nullopt;
     if (error > 0) return unreadable_result(path, error);
-    if (handler && file.large_and_regular()) return parse_ahead_unlocked(grammar, Source::file(path), handler, options);
     Result result = parse_source(
         grammar, [&file](char* buffer, size_t capacity) { return file.read(buffer, capacity); }, path, handler,
         options);
