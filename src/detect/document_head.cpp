@@ -173,7 +173,7 @@ DocumentHead read_document_head(const DocumentSource& read) {
 }
 
 DocumentHead read_document_head_file(const char* path) {
-    std::FILE* f = std::fopen(path, "rb");
+    std::FILE* f = std::fopen(path, "rbe");
     if (!f) {
         DocumentHead h;
         h.os_error = errno ? errno : EIO;

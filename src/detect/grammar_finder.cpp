@@ -146,7 +146,7 @@ Result parse_detected(const Source& source, const HeadChooser& choose, Handler* 
     }
     case Source::Kind::file: break;
     }
-    std::FILE* f = std::fopen(name.c_str(), "rb");
+    std::FILE* f = std::fopen(name.c_str(), "rbe");
     if (!f) return unreadable_result(name, errno ? errno : EIO);
     Result r = parse_detected(detail::file_source(f), name, choose, handler, options);
     std::fclose(f);

@@ -416,7 +416,7 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
 
 int read_text_file(const std::string& path, std::string& text) {
     std::FILE* f = nullptr;
-    do f = std::fopen(path.c_str(), "rb");
+    do f = std::fopen(path.c_str(), "rbe");
     while (!f && errno == EINTR);
     if (!f) return errno;
     char buf[8192];

@@ -37,7 +37,7 @@ bool BlockInput::refill() {
 
 FileSource::FileSource(const char* path) {
     do {
-        file_ = std::fopen(path, "rb");
+        file_ = std::fopen(path, "rbe");  // e: not inherited by a host's child processes
         error_ = file_ ? 0 : errno;
     } while (error_ == EINTR);
 }
