@@ -13,7 +13,8 @@ namespace tarvo {
 // reading thread, and around the second reading after a failed handler
 // call: a host holding a lock of its own that other threads need (an
 // interpreter's) releases it in begin() and takes it back in end(). Both
-// are called on the calling thread, in pairs, outside any handler call.
+// are called on the calling thread, in pairs: outside any handler call, and
+// within the one where the handler first asks for a position (see below).
 class TARVO_API AheadWait {
 public:
     virtual void begin() = 0;
@@ -30,9 +31,10 @@ protected:
 // thread (chunks of at most 8,192 events, four of them waiting at most). The
 // reading thread takes no positions until the handler first asks for one:
 // then the document is read again, with them, up to the event being
-// delivered, while the calling thread waits (without AheadWait calls). When
-// a handler call fails, the document is read again up to that event, so
-// that the Result is the one the direct parse gives. The bytes of a bytes
+// delivered, while the calling thread waits (a wait announced to AheadWait
+// like the others, but inside that handler call). When a handler call
+// fails, the document is read again up to that event, so that the Result
+// is the one the direct parse gives. The bytes of a bytes
 // source must stay unchanged until the call returns, handler calls
 // included. A handler exception leaves the call once the reading thread
 // has stopped. Parses directly, on the calling thread, when `handler` is

@@ -403,7 +403,7 @@ private:
         reading_->stop();
         reading_ = std::move(again);
         located_ = true;
-        chunk_ = reading_->pipe().take(nullptr);
+        chunk_ = reading_->pipe().take(wait_);
         at_ = 1;
         current_ = chunk_ && !chunk_->events.empty() ? &chunk_->events[0] : &kUnknown;
     }

@@ -119,7 +119,8 @@ constexpr size_t kReadAhead = size_t(1) << 20;
 // one, so that other threads run meanwhile, as they do while a file is read.
 // Signal handlers run after each wait, as after each read of a file: one
 // that raises stops the parse at the next event (the callback handler
-// stops at a pending exception), and its exception leaves the call.
+// stops at a pending exception), and its exception leaves the call; during
+// a callable's first position() it comes out of that position().
 class LockReleased final : public AheadWait {
 public:
     void begin() override { state_ = PyEval_SaveThread(); }

@@ -343,7 +343,8 @@ PyObject* position_entry(PyObject*, PyObject*) {
         return nullptr;
     }
     long line, column;
-    at->location(line, column);
+    at->location(line, column);  // may wait, read ahead, without the interpreter lock
+    if (PyErr_Occurred()) return nullptr;  // a signal's handler raised meanwhile
     return Py_BuildValue("(ll)", line, column);
 }
 
