@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <functional>
 
-#include "tarvo/grammar.h"
 #include "test_support.h"
 
 namespace tarvo::testing {
@@ -214,6 +213,27 @@ TEST(GrammarDescribe, PastItsBudgetTheRestIsGivenWithoutContents) {
     EXPECT_LT(text.size(), 64 * 300 * 600u);  // a small multiple of the grammar, not 300 times it
     EXPECT_EQ(describe_text(g, 299).find(note), S::npos);  // one element: always in full
     EXPECT_NE(describe_text(g, 299).find("  inside: " + joined(300, "e", ", ") + "\n"), S::npos);
+}
+
+// Where a schema language cannot say a rule, the export must say so.
+TEST(GrammarExport, NamesEveryPlaceItLoosens) {
+    GrammarInfo g = grammar_info(*load_grammar_text(
+        "grammar loose\nsource none\n"
+        "element 0 p\n  first TEXT/0\n  row 0 (none)\n  attr kind default \"x y\" values \"x y\" \"z\"\n"
+        "element 1 b\n  first END\n  row 0 END\n  attr on default \"-\" values \"yes\" \"no\"\n"
+        "text 0 b/0 END\n"));
+    EXPECT_EQ(export_rng(g).loosened, Lines{"element p: text that must stand at some place here may be left out"});
+    EXPECT_EQ(export_dtd(g).loosened,
+              (Lines{"element p: text and child elements may stand in any order and number",
+                     "attribute kind of p: its values are not all name tokens, so any value is accepted"}));
+    const S dtd = export_dtd(g).text;
+    EXPECT_NE(dtd.find("<!ELEMENT p (#PCDATA | b)*>"), S::npos) << dtd;
+    EXPECT_NE(dtd.find("on (yes | no) #IMPLIED"), S::npos) << dtd;  // "-" may not be written, only supplied
+    for (const SchemaTable* t : grammars()) {
+        GrammarInfo builtin = grammar_info(*t);
+        EXPECT_TRUE(export_rng(builtin).loosened.empty()) << builtin.name;
+        EXPECT_TRUE(export_dtd(builtin).loosened.empty()) << builtin.name;
+    }
 }
 
 }  // namespace
