@@ -11,7 +11,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "tarvo/grammar.h"
 #include "test_support.h"
 
 namespace tarvo {
@@ -111,10 +110,7 @@ protected:
 };
 
 TEST_F(Batch, EveryResultEqualsTheOneByOneParseAtEveryThreadCount) {
-    Options keep_going;
-    keep_going.max_errors = 0;
-    keep_going.paths = true;
-    for (const Options& options : {Options{}, keep_going}) {
+    for (const Options& options : {Options{}, Options{.max_errors = 0, .paths = true}}) {
         for (const auto& entry : fs::directory_iterator(kExamples)) {
             if (!entry.is_directory()) continue;
             Corpus c = corpus_of(entry.path(), scratch_, options);
