@@ -78,21 +78,6 @@ TEST(LoadedGrammar, EveryGrammarFileGivesTheBuiltInTablesAndResults) {
     EXPECT_GE(documents, 12);
 }
 
-TEST(LoadedGrammar, WorksWithTheStreamReader) {
-    auto g = load_grammar((kSource / "src/schemas/heatmap.grammar").string());
-    S docs = "<Heatmap><Element model_file=\"m\" id=\"i\" value=\"1\"/></Heatmap> <Heatmap><Colors/></Heatmap>";
-    size_t at = 0;
-    StreamReader reader([&](char* buf, size_t cap) {
-        size_t n = std::min(cap, docs.size() - at);
-        docs.copy(buf, n, at);
-        at += n;
-        return n;
-    });
-    Result r = reader.read(*g, nullptr, Flags::strict, true);
-    EXPECT_TRUE(r.ok()) << r.errors();
-    EXPECT_TRUE(reader.at_end());
-}
-
 TEST(LoadedGrammar, BrokenFilesAreRefusedWithFileLineAndReason) {
     const S dir = (kSource / "tests/grammarc").string();
     struct Case {
