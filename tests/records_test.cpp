@@ -146,22 +146,5 @@ TEST(Report, AResultIsAnOrdinaryValue) {
     EXPECT_TRUE(a.diagnostics().empty());
 }
 
-// A parse started from inside a handler call has its own report; the outer
-// parse goes on reporting to its own.
-TEST(Report, NestedParseLeavesOuterParseReported) {
-    TempFile inner(xml("<Heatmap><B/></Heatmap>"), "inner.xml");
-    TempFile outer(xml("<translation><source>a</source><T/></translation>"), "outer.xml");
-    Recorder h;
-    Result nested;
-    h.after_event = [&](const S& e) {
-        if (e == "start source") nested = parse_file(grammar("heatmap"), inner.path().c_str(), nullptr);
-        return true;
-    };
-    Result r = parse_file(grammar("dictionary"), outer.path().c_str(), &h, Flags::strict);
-    EXPECT_EQ(nested.errors(), unknown("B") + "\nFile " + inner.path() + ", line 2: error while opening element 'B'");
-    EXPECT_EQ(r.errors(), unknown("T") + "\nFile " + outer.path() + ", line 2: error while opening element 'T'");
-    EXPECT_EQ(h.events, (Lines{"start translation", "start source", "text source |a|", "end source"}));
-}
-
 }  // namespace
 }  // namespace tarvo
