@@ -69,33 +69,28 @@ Corpus corpus_of(const fs::path& dir, const fs::path& scratch, const Options& op
         if (e.path().extension() == ".xml") files.push_back(e.path());
     std::sort(files.begin(), files.end());
     fs::path large = scratch / (dir.filename().string() + "-large.xml");
-    {
-        // The first example with two MiB of trailing spaces: read past the
-        // first MiB in blocks.
-        std::ofstream out(large, std::ios::binary);
-        out << read_file(files.front()) << S(2 << 20, ' ');
-    }
+    // The first example with two MiB of trailing spaces: read past the first MiB in blocks.
+    std::ofstream(large, std::ios::binary) << read_file(files.front()) << S(2 << 20, ' ');
     fs::path empty = scratch / "empty.xml";
     std::ofstream(empty, std::ios::binary).flush();
     files.push_back(large);
     files.push_back(empty);
     c.contents.reserve(files.size());
+    auto add = [&c](Source source, const Result& expected) {
+        c.sources.push_back(std::move(source));
+        c.expected.push_back(described(expected));
+    };
     for (const fs::path& f : files) {
         c.contents.push_back(read_file(f));
-        c.sources.push_back(Source::file(f.string()));
-        c.expected.push_back(described(parse_file(*c.grammar, f.string().c_str(), nullptr, options)));
-        c.sources.push_back(Source::bytes(c.contents.back(), f.string()));
-        c.expected.push_back(described(parse_buffer(*c.grammar, c.contents.back(), f.string(), nullptr, options)));
+        add(Source::file(f.string()), parse_file(*c.grammar, f.string().c_str(), nullptr, options));
+        add(Source::bytes(c.contents.back(), f.string()),
+            parse_buffer(*c.grammar, c.contents.back(), f.string(), nullptr, options));
     }
     const S missing = (scratch / "missing.xml").string();
-    c.sources.push_back(Source::file(missing));
-    c.expected.push_back(described(parse_file(*c.grammar, missing.c_str(), nullptr, options)));
-    c.sources.push_back(Source::file(scratch.string()));
-    c.expected.push_back(described(parse_file(*c.grammar, scratch.string().c_str(), nullptr, options)));
-    c.sources.push_back(Source::unreadable("fifo.xml", 0));
-    c.expected.push_back(described(unreadable_result("fifo.xml", 0)));
-    c.sources.push_back(Source::bytes("", "<bytes>"));
-    c.expected.push_back(described(parse_buffer(*c.grammar, "", "<bytes>", nullptr, options)));
+    add(Source::file(missing), parse_file(*c.grammar, missing.c_str(), nullptr, options));
+    add(Source::file(scratch.string()), parse_file(*c.grammar, scratch.string().c_str(), nullptr, options));
+    add(Source::unreadable("fifo.xml", 0), unreadable_result("fifo.xml", 0));
+    add(Source::bytes("", "<bytes>"), parse_buffer(*c.grammar, "", "<bytes>", nullptr, options));
     return c;
 }
 
