@@ -39,12 +39,9 @@ TEST(DocumentHead, ReadsTheDoctypeAndTheRootOfEitherForm) {
     };
     for (const HeadCase& c : cases) {
         DocumentHead h = read_document_head(c.bytes);
-        EXPECT_EQ(h.has_doctype, c.doctype) << c.what;
-        EXPECT_EQ(h.doctype_name, c.name) << c.what;
-        EXPECT_EQ(h.system_id, c.system) << c.what;
-        EXPECT_EQ(h.internal_subset, c.subset) << c.what;
+        EXPECT_EQ(std::tie(h.has_doctype, h.doctype_name, h.system_id, h.internal_subset, h.root),
+                  std::tie(c.doctype, c.name, c.system, c.subset, c.root)) << c.what;
         EXPECT_EQ(h.has_internal_subset, !c.subset.empty()) << c.what;
-        EXPECT_EQ(h.root, c.root) << c.what;
         // A file holding the same bytes reads the same.
         TempFile f(c.bytes);
         DocumentHead fh = read_document_head_file(f.path().c_str());
@@ -77,16 +74,10 @@ TEST(DocumentHead, AnyMixOfItsPiecesReadsWithoutFault) {
 // head's os_error.
 TEST(DocumentHead, ReadsThroughAHostsReadsOfAnySize) {
     const S subset = "<!ENTITY e \"" + S(20000, 'x') + "\">", big = "<!ENTITY e \"" + S(100000, 'x') + "\">";
-    const struct {
-        S doc, root, subset;
-    } docs[] = {
+    const struct { S doc, root, subset; } docs[] = {
         {xml("<!DOCTYPE d SYSTEM 'd.dtd' [" + subset + "]>\n<d>" + S(50000, ' ') + "</d>"), "d", subset},
-        {"<!-- " + S(10000, '-').replace(0, 1, "a") + " -->\n<!DOCTYPE big [" + big + "]>\n<big>" + S(1 << 20, ' ') +
-             "</big>",
-         "big", big},
-        {"<r/>", "r", ""},
-        {"", "", ""},
-        {"<!-- cut", "", ""},
+        {"<!-- a" + S(9999, '-') + " -->\n<!DOCTYPE big [" + big + "]>\n<big>" + S(1 << 20, ' ') + "</big>", "big", big},
+        {"<r/>", "r", ""}, {"", "", ""}, {"<!-- cut", "", ""},
     };
     for (const auto& [doc, root, internal_subset] : docs) {
         const DocumentHead whole = read_document_head(doc);
@@ -102,10 +93,8 @@ TEST(DocumentHead, ReadsThroughAHostsReadsOfAnySize) {
                 at += n;
                 return {n, 0};
             });
-            EXPECT_EQ(h.root, root) << piece;
-            EXPECT_EQ(h.system_id, whole.system_id) << piece;
-            EXPECT_EQ(h.internal_subset, internal_subset) << piece;
-            EXPECT_EQ(h.os_error, 0);
+            EXPECT_EQ(std::make_tuple(h.root, h.system_id, h.internal_subset, h.os_error),
+                      std::make_tuple(root, whole.system_id, internal_subset, 0)) << piece;
             // The head is read, little after it, and not byte by byte over again.
             EXPECT_LE(at, std::max<size_t>(2 * (internal_subset.size() + 100), 4096)) << piece;
         }

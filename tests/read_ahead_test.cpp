@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "tarvo/read_ahead.h"
 #include "test_support.h"
@@ -95,10 +96,8 @@ Outcome outcome(Parse&& parse, const std::function<bool(const S&)>& after_event 
 }
 
 void expect_same(const Outcome& ahead, const Outcome& direct) {
-    EXPECT_EQ(ahead.status, direct.status);
-    EXPECT_EQ(ahead.errors, direct.errors);
-    EXPECT_EQ(ahead.warnings, direct.warnings);
-    EXPECT_EQ(ahead.records, direct.records);
+    EXPECT_EQ(std::tie(ahead.status, ahead.errors, ahead.warnings, ahead.records),
+              std::tie(direct.status, direct.errors, direct.warnings, direct.records));
     ASSERT_EQ(ahead.events.size(), direct.events.size());
     for (size_t i = 0; i < ahead.events.size(); ++i) ASSERT_EQ(ahead.events[i], direct.events[i]) << "event " << i;
 }
