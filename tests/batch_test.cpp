@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 #include "test_support.h"
@@ -20,21 +19,6 @@ using namespace testing;
 namespace fs = std::filesystem;
 
 const fs::path kExamples = fs::path(TARVO_SOURCE_DIR) / "examples";
-
-// Everything a Result says, field by field.
-S described(const Result& r) {
-    std::ostringstream out;
-    out << "status " << static_cast<int>(r.status) << "\nwarnings " << r.warnings() << "\nerrors " << r.errors()
-        << "\n";
-    for (const Diagnostic& d : r.diagnostics()) {
-        out << (d.severity == Severity::error ? "E " : "W ") << kind_name(d.kind) << " " << d.line << ":" << d.column
-            << " <" << d.element << "> @" << d.attribute << " [";
-        for (std::string_view e : d.expected) out << e << ",";
-        out << "] code=" << d.code << " note=" << d.note << " parent=" << d.parent << " path=" << d.path
-            << " suggestion=" << d.suggestion << " os_error=" << d.os_error << " | " << d.message << "\n";
-    }
-    return out.str();
-}
 
 S read_file(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -78,7 +62,7 @@ Corpus corpus_of(const fs::path& dir, const fs::path& scratch, const Options& op
     c.contents.reserve(files.size());
     auto add = [&c](Source source, const Result& expected) {
         c.sources.push_back(std::move(source));
-        c.expected.push_back(described(expected));
+        c.expected.push_back(outcome(expected));
     };
     for (const fs::path& f : files) {
         c.contents.push_back(read_file(f));
@@ -112,12 +96,12 @@ TEST_F(Batch, EveryResultEqualsTheOneByOneParseAtEveryThreadCount) {
             if (!c.grammar) continue;
             SCOPED_TRACE(entry.path().filename().string() + " max_errors " + std::to_string(options.max_errors));
             for (size_t i = 0; i < c.sources.size(); ++i)
-                EXPECT_EQ(described(validate(*c.grammar, c.sources[i], options)), c.expected[i]) << c.sources[i].name();
+                EXPECT_EQ(outcome(validate(*c.grammar, c.sources[i], options)), c.expected[i]) << c.sources[i].name();
             for (unsigned jobs : {1u, 2u, 4u, 0u}) {
                 std::vector<Result> results = validate_many(*c.grammar, c.sources, jobs, options);
                 ASSERT_EQ(results.size(), c.sources.size());
                 for (size_t i = 0; i < results.size(); ++i)
-                    EXPECT_EQ(described(results[i]), c.expected[i]) << "jobs " << jobs << ": " << c.sources[i].name();
+                    EXPECT_EQ(outcome(results[i]), c.expected[i]) << "jobs " << jobs << ": " << c.sources[i].name();
             }
         }
     }

@@ -103,8 +103,7 @@ TEST(Source, AFailedReadEndsTheDocumentAsAnUnreadableFile) {
 
 TEST(Source, UnreadableResultIsWhatAFileThatCannotBeOpenedGives) {
     for (const S& path : {S("/nonexistent/doc.xml"), S("-")})
-        EXPECT_EQ(outcome(unreadable_result(path, ENOENT), {}),
-                  outcome(parse_file(grammar("heatmap"), path.c_str(), nullptr), {}));
+        EXPECT_EQ(outcome(unreadable_result(path, ENOENT)), outcome(parse_file(grammar("heatmap"), path.c_str(), nullptr)));
     const Result r = unreadable_result("<stdin>", EACCES);
     EXPECT_EQ((Lines{S(r.errors()), S(kind_name(r.diagnostics()[0].kind))}),
               (Lines{"Could not open file <stdin> for reading", "input_output"}));

@@ -148,8 +148,13 @@ Lines records(const Result& r) {
 
 S outcome(const Result& r, const Lines& events) {
     S out = std::to_string(static_cast<int>(r.status)) + "\n" + S(r.errors()) + "\n" + S(r.warnings()) + "\n";
-    for (const S& line : records(r)) out += line + "\n";
-    for (const Diagnostic& d : r.diagnostics()) out += std::to_string(d.os_error) + " ";
+    const Lines lines = records(r);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Diagnostic& d = r.diagnostics()[i];
+        out += lines[i] + " code=" + S(d.code) + (d.note ? " note" : "") + " parent=" + S(d.parent) + " path=" +
+               S(d.path) + " suggestion=" + S(d.suggestion) + " os_error=" + std::to_string(d.os_error) + " | " +
+               S(d.message) + "\n";
+    }
     for (const S& e : events) out += "\n" + e;
     return out;
 }

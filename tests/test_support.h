@@ -79,8 +79,8 @@ constexpr int bit(Flags f) { return static_cast<int>(f); }
 // for a single byte.
 Lines records(const Result& r);
 // A Result and a parse's events as one comparable text: status, messages,
-// records, OS errors, events.
-S outcome(const Result& r, const Lines& events);
+// every field of each record, events.
+S outcome(const Result& r, const Lines& events = {});
 
 // `document` read from a source that gives it in pieces of the sizes in
 // `pieces`, over and over, as "doc.xml"; between reads the buffer's first
