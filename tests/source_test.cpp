@@ -102,8 +102,9 @@ TEST(Source, AFailedReadEndsTheDocumentAsAnUnreadableFile) {
 }
 
 TEST(Source, UnreadableResultIsWhatAFileThatCannotBeOpenedGives) {
-    for (const S& path : {S("/nonexistent/doc.xml"), S("-")})
-        EXPECT_EQ(outcome(unreadable_result(path, ENOENT)), outcome(parse_file(grammar("heatmap"), path.c_str(), nullptr)));
+    // A directory opens but cannot be read.
+    for (auto [path, error] : {std::pair{"/nonexistent/doc.xml", ENOENT}, {"-", ENOENT}, {"/", EISDIR}})
+        EXPECT_EQ(outcome(unreadable_result(path, error)), outcome(parse_file(grammar("heatmap"), path, nullptr)));
     const Result r = unreadable_result("<stdin>", EACCES);
     EXPECT_EQ((Lines{S(r.errors()), S(kind_name(r.diagnostics()[0].kind))}),
               (Lines{"Could not open file <stdin> for reading", "input_output"}));
