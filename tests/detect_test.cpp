@@ -15,11 +15,7 @@
 namespace tarvo::testing {
 namespace {
 
-struct HeadCase {
-    S what, bytes;
-    bool doctype;
-    S name, system, subset, root;
-};
+struct HeadCase { S what, bytes; bool doctype; S name, system, subset, root; };
 
 TEST(DocumentHead, ReadsTheDoctypeAndTheRootOfEitherForm) {
     const HeadCase cases[] = {
@@ -120,11 +116,7 @@ TEST(GrammarFinder, ChoosesBySystemNameThenByRoot) {
     auto cookbook = load_grammar_text(recipe_grammar("cookbook")), menu = load_grammar_text(recipe_grammar("menu"));
     const SchemaTable* heatmap = find_grammar("heatmap");
     GrammarFinder finder({heatmap, cookbook.get(), menu.get()});
-    struct Case {
-        S what, head;
-        const SchemaTable* grammar;
-        S reason;
-    } cases[] = {
+    struct Case { S what, head; const SchemaTable* grammar; S reason; } cases[] = {
         {"SYSTEM", "<!DOCTYPE recipe SYSTEM 'menu.dtd'><recipe>", menu.get(), "DOCTYPE SYSTEM 'menu.dtd'"},
         {"SYSTEM's last segment", "<!DOCTYPE x SYSTEM 'file:///a/b\\cookbook.dtd'><x>", cookbook.get(),
          "DOCTYPE SYSTEM 'file:///a/b\\cookbook.dtd'"},
@@ -159,12 +151,7 @@ TEST(GrammarFinder, ValidatesEachDocumentAgainstTheGrammarItsHeadNames) {
     GrammarFinder finder({find_grammar("dictionary"), find_grammar("heatmap")});
     const S dictionary = xml("<dictionary><translation><source>s</source><target>t</target></translation></dictionary>");
     TempFile valid(dictionary), invalid(xml("<!DOCTYPE x SYSTEM 'heatmap.dtd'><dictionary/>")), unnamed(xml("<x/>"));
-    struct Case {
-        S what;
-        Source source;
-        Status status;
-        S errors;
-    } cases[] = {
+    struct Case { S what; Source source; Status status; S errors; } cases[] = {
         {"by root", Source::file(valid.path()), Status::ok, ""},
         {"bytes by root", Source::bytes(dictionary, "mem"), Status::ok, ""},
         {"by SYSTEM, invalid against it", Source::file(invalid.path()), Status::invalid,
@@ -194,10 +181,7 @@ TEST(GrammarFinder, ValidatesEachDocumentAgainstTheGrammarItsHeadNames) {
     const S long_head = xml("<!-- " + S(9000, '-').replace(0, 1, "a") + " -->" + bad_tail);
     const S past_memory = xml("<dictionary>" + S(3 << 19, ' ') + bad_tail.substr(12));
     const size_t never = S::npos;
-    struct Piecewise {
-        S what, doc;
-        size_t piece, fail_at;
-    } sources[] = {
+    struct Piecewise { S what, doc; size_t piece, fail_at; } sources[] = {
         {"short", dictionary, 3, never}, {"long head", long_head, 3, never}, {"no grammar", xml("<x/>"), 3, never},
         {"larger than memory", past_memory, 65536, never}, {"failing in the head", dictionary, 3, 10},
         {"failing after the head", past_memory, 65536, 5000}, {"failing past memory", past_memory, 65536, 3 << 18},

@@ -46,10 +46,7 @@ bool valid(const SchemaTable& g, const S& children) {
 const S kChildren = "<!ELEMENT a EMPTY>\n<!ELEMENT b EMPTY>\n<!ELEMENT c EMPTY>\n<!ELEMENT d EMPTY>\n";
 
 TEST(DtdImport, ContentModelsAcceptWhatTheirExpressionsSay) {
-    struct Case {
-        S model;
-        std::vector<S> accepted, refused;
-    } cases[] = {
+    struct Case { S model; std::vector<S> accepted, refused; } cases[] = {
         {"(a, b)", {"ab"}, {"", "a", "b", "ba", "abb", "at", "tab"}},
         {"(a | b)", {"a", "b"}, {"", "ab", "c"}},
         {"(a?)", {"", "a"}, {"aa", "b"}},
@@ -76,9 +73,7 @@ TEST(DtdImport, ContentModelsAcceptWhatTheirExpressionsSay) {
 }
 
 TEST(DtdImport, NonDeterministicModelsAreRefusedNamingTheElement) {
-    struct Case {
-        S model, where;
-    } cases[] = {
+    struct Case { S model, where; } cases[] = {
         {"((a, b) | (a, c))", "'a' may stand at two places at its start"},
         {"(a?, a)", "'a' may stand at two places at its start"},
         {"((a, b)*, a)", "'a' may stand at two places at its start"},
@@ -92,9 +87,7 @@ TEST(DtdImport, NonDeterministicModelsAreRefusedNamingTheElement) {
 }
 
 TEST(DtdImport, BrokenDtdsAreRefusedWithTheLine) {
-    struct Case {
-        S dtd, message;
-    } cases[] = {
+    struct Case { S dtd, message; } cases[] = {
         {"<!ELEMENT r (a,)>", "t.dtd:1: expected an element name or '(', found ')'"},
         {"<!ELEMENT r (a, b | c)>", "t.dtd:1: a group mixes ',' and '|'"},
         {"<!ELEMENT r (#PCDATA | a)>\n<!ELEMENT a EMPTY>", "t.dtd:1: a mixed model that names elements must end in ')*'"},

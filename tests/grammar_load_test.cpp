@@ -211,9 +211,7 @@ TEST(LoadedGrammar, RepeatsInLongListsAreReportedAtTheirLine) {
     }
     list += " e000000/0\n  row 0 END\n";
     for (int i = 0; i < n; ++i) list += "element " + std::to_string(i + 1) + " " + counter("e", i) + "\n  first END\n  row 0 END\n";
-    struct Case {
-        S text, message;
-    } cases[] = {
+    struct Case { S text, message; } cases[] = {
         {attributes + "  attr a000000 required\n", ":" + std::to_string(n + 6) + ": duplicate attribute 'a000000' in 'E' (also at line 6)"},
         {values + " \"v000000\"\n", ":6: attribute 'v' lists value \"v000000\" twice"},
         {elements + "element " + std::to_string(n) + " e000000\n  first END\n  row 0 END\n",

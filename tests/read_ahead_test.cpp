@@ -76,12 +76,7 @@ S coverage_xml(int nodes) {
     return d + "</CodeCoverageResultNode></CodeCoverageResults>\r\n";
 }
 
-struct Outcome {
-    Lines events;
-    Lines records;
-    S errors, warnings;
-    Status status;
-};
+struct Outcome { Lines events; Lines records; S errors, warnings; Status status; };
 
 template <class Parse>
 Outcome outcome(Parse&& parse, const std::function<bool(const S&)>& after_event = {}, size_t ask_from = 0) {

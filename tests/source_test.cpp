@@ -46,11 +46,7 @@ struct Pieces {
 // bytes; here are larger pieces, over texts that cross the reader's blocks.
 TEST(Source, ReadsAsAFileHoldingTheSameBytes) {
     const S long_text(200000, 'x');
-    const struct {
-        const char* grammar;
-        S document;
-        Flags flags;
-    } cases[] = {
+    const struct { const char* grammar; S document; Flags flags; } cases[] = {
         {"heatmap", "<?xml encoding='x'?>\n<Heatmap a='1'>\n<Colors gradient_color_space='q'/></Heatmap>",
          Flags::ignore_unknown_attributes | Flags::ignore_wrong_attributes},
         {"dictionary", xml("<dictionary><translation><source>" + long_text + "&amp;</source><target>" + long_text +
