@@ -115,13 +115,5 @@ TEST(XmlMode, RefusesWhatXmlRefuses) {
     });
 }
 
-TEST(XmlMode, ContentModelMessagesStayTheSame) {
-    // Only the syntax is XML's: the grammar's refusals read as in the default mode.
-    run_cases("dictionary", {
-        {"misplaced", "<!-- a dictionary -->\n<dictionary><source/></dictionary>", kXml, 1,
-         first_child("dictionary") + "\n" + at(2, "error while opening element 'source'")},
-    });
-}
-
 }  // namespace
 }  // namespace tarvo
