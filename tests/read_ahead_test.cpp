@@ -189,14 +189,5 @@ TEST(ReadAhead, WaitsComeInPairs) {
     }
 }
 
-TEST(ReadAhead, UnreadableFile) {
-    const SchemaTable& g = grammar("lumoCodeCoverage");
-    Recorder handler;
-    Result r = parse_ahead(g, Source::file("/nonexistent/doc.xml"), &handler);
-    EXPECT_EQ(r.status, Status::unreadable);
-    EXPECT_EQ(S(r.errors()), S(parse_file(g, "/nonexistent/doc.xml", nullptr).errors()));
-    EXPECT_TRUE(handler.events.empty());
-}
-
 }  // namespace
 }  // namespace tarvo::testing

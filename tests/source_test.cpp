@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "tarvo/read_ahead.h"
 #include "test_support.h"
 
 namespace tarvo {
@@ -97,10 +98,16 @@ TEST(Source, AFailedReadEndsTheDocumentAsAnUnreadableFile) {
     }
 }
 
+// Read directly or ahead, and with no handler call.
 TEST(Source, UnreadableResultIsWhatAFileThatCannotBeOpenedGives) {
     // A directory opens but cannot be read.
-    for (auto [path, error] : {std::pair{"/nonexistent/doc.xml", ENOENT}, {"-", ENOENT}, {"/", EISDIR}})
-        EXPECT_EQ(outcome(unreadable_result(path, error)), outcome(parse_file(grammar("heatmap"), path, nullptr)));
+    for (auto [path, error] : {std::pair{"/nonexistent/doc.xml", ENOENT}, {"-", ENOENT}, {"/", EISDIR}}) {
+        SCOPED_TRACE(path);
+        Recorder direct, ahead;
+        const S expected = outcome(unreadable_result(path, error));
+        EXPECT_EQ(outcome(parse_file(grammar("heatmap"), path, &direct), direct.events), expected);
+        EXPECT_EQ(outcome(parse_ahead(grammar("heatmap"), Source::file(path), &ahead), ahead.events), expected);
+    }
     const Result r = unreadable_result("<stdin>", EACCES);
     EXPECT_EQ((Lines{S(r.errors()), S(kind_name(r.diagnostics()[0].kind))}),
               (Lines{"Could not open file <stdin> for reading", "input_output"}));
