@@ -38,7 +38,7 @@ S grammar_text(const S& dtd, std::vector<S>* loosened = nullptr) {
 // element of that name, 't' a run of text.
 bool valid(const SchemaTable& g, const S& children) {
     S body = "<r>";
-    for (char c : children) body += c == 't' ? S("text") : "<" + S(1, c) + "/>";
+    for (char c : children) body += c == 't' ? S("text") : S{'<', c, '/', '>'};
     TempFile doc(xml(body + "</r>\n"));
     return parse_file(g, doc.path().c_str(), nullptr, Flags::strict).ok();
 }

@@ -20,9 +20,10 @@ S doc(const EntityCase& c) { return "<!DOCTYPE doc [" + c.subset + "]><doc>" + c
 // Entities nested `depth` deep, each naming the one below `fan` times;
 // names `e0`, `e1`, ... or, with `names`, its letters from the innermost.
 S laughs(int depth, int fan, const S& names = "") {
-    auto name = [&](int i) { return names.empty() ? "e" + std::to_string(i) : S(1, names[i]); };
+    auto name = [&](int i) { return names.empty() ? S("e").append(std::to_string(i)) : S(1, names[i]); };
     S out = "<!ENTITY " + name(0) + (names.empty() ? " 'lol'>" : " ''>");
-    for (int i = 1; i <= depth; ++i) out += "<!ENTITY " + name(i) + " '" + repeat("&" + name(i - 1) + ";", fan) + "'>";
+    for (int i = 1; i <= depth; ++i)
+        out += "<!ENTITY " + name(i) + " '" + repeat(S("&").append(name(i - 1)).append(";"), fan) + "'>";
     return out;
 }
 
