@@ -8,10 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
-#include "tarvo/grammar.h"
 #include "test_support.h"
 
 namespace tarvo {
@@ -21,21 +19,6 @@ using namespace testing;
 namespace fs = std::filesystem;
 
 const fs::path kExamples = fs::path(TARVO_SOURCE_DIR) / "examples";
-
-// Everything a Result says, field by field.
-S described(const Result& r) {
-    std::ostringstream out;
-    out << "status " << static_cast<int>(r.status) << "\nwarnings " << r.warnings() << "\nerrors " << r.errors()
-        << "\n";
-    for (const Diagnostic& d : r.diagnostics()) {
-        out << (d.severity == Severity::error ? "E " : "W ") << kind_name(d.kind) << " " << d.line << ":" << d.column
-            << " <" << d.element << "> @" << d.attribute << " [";
-        for (std::string_view e : d.expected) out << e << ",";
-        out << "] code=" << d.code << " note=" << d.note << " parent=" << d.parent << " path=" << d.path
-            << " suggestion=" << d.suggestion << " os_error=" << d.os_error << " | " << d.message << "\n";
-    }
-    return out.str();
-}
 
 S read_file(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -70,33 +53,28 @@ Corpus corpus_of(const fs::path& dir, const fs::path& scratch, const Options& op
         if (e.path().extension() == ".xml") files.push_back(e.path());
     std::sort(files.begin(), files.end());
     fs::path large = scratch / (dir.filename().string() + "-large.xml");
-    {
-        // The first example with two MiB of trailing spaces: read past the
-        // first MiB in blocks.
-        std::ofstream out(large, std::ios::binary);
-        out << read_file(files.front()) << S(2 << 20, ' ');
-    }
+    // The first example with two MiB of trailing spaces: read past the first MiB in blocks.
+    std::ofstream(large, std::ios::binary) << read_file(files.front()) << S(2 << 20, ' ');
     fs::path empty = scratch / "empty.xml";
     std::ofstream(empty, std::ios::binary).flush();
     files.push_back(large);
     files.push_back(empty);
     c.contents.reserve(files.size());
+    auto add = [&c](Source source, const Result& expected) {
+        c.sources.push_back(std::move(source));
+        c.expected.push_back(outcome(expected));
+    };
     for (const fs::path& f : files) {
         c.contents.push_back(read_file(f));
-        c.sources.push_back(Source::file(f.string()));
-        c.expected.push_back(described(parse_file(*c.grammar, f.string().c_str(), nullptr, options)));
-        c.sources.push_back(Source::bytes(c.contents.back(), f.string()));
-        c.expected.push_back(described(parse_buffer(*c.grammar, c.contents.back(), f.string(), nullptr, options)));
+        add(Source::file(f.string()), parse_file(*c.grammar, f.string().c_str(), nullptr, options));
+        add(Source::bytes(c.contents.back(), f.string()),
+            parse_buffer(*c.grammar, c.contents.back(), f.string(), nullptr, options));
     }
     const S missing = (scratch / "missing.xml").string();
-    c.sources.push_back(Source::file(missing));
-    c.expected.push_back(described(parse_file(*c.grammar, missing.c_str(), nullptr, options)));
-    c.sources.push_back(Source::file(scratch.string()));
-    c.expected.push_back(described(parse_file(*c.grammar, scratch.string().c_str(), nullptr, options)));
-    c.sources.push_back(Source::unreadable("fifo.xml", 0));
-    c.expected.push_back(described(unreadable_result("fifo.xml", 0)));
-    c.sources.push_back(Source::bytes("", "<bytes>"));
-    c.expected.push_back(described(parse_buffer(*c.grammar, "", "<bytes>", nullptr, options)));
+    add(Source::file(missing), parse_file(*c.grammar, missing.c_str(), nullptr, options));
+    add(Source::file(scratch.string()), parse_file(*c.grammar, scratch.string().c_str(), nullptr, options));
+    add(Source::unreadable("fifo.xml", 0), unreadable_result("fifo.xml", 0));
+    add(Source::bytes("", "<bytes>"), parse_buffer(*c.grammar, "", "<bytes>", nullptr, options));
     return c;
 }
 
@@ -111,22 +89,19 @@ protected:
 };
 
 TEST_F(Batch, EveryResultEqualsTheOneByOneParseAtEveryThreadCount) {
-    Options keep_going;
-    keep_going.max_errors = 0;
-    keep_going.paths = true;
-    for (const Options& options : {Options{}, keep_going}) {
+    for (const Options& options : {Options{}, Options{.max_errors = 0, .paths = true}}) {
         for (const auto& entry : fs::directory_iterator(kExamples)) {
             if (!entry.is_directory()) continue;
             Corpus c = corpus_of(entry.path(), scratch_, options);
             if (!c.grammar) continue;
             SCOPED_TRACE(entry.path().filename().string() + " max_errors " + std::to_string(options.max_errors));
             for (size_t i = 0; i < c.sources.size(); ++i)
-                EXPECT_EQ(described(validate(*c.grammar, c.sources[i], options)), c.expected[i]) << c.sources[i].name();
+                EXPECT_EQ(outcome(validate(*c.grammar, c.sources[i], options)), c.expected[i]) << c.sources[i].name();
             for (unsigned jobs : {1u, 2u, 4u, 0u}) {
                 std::vector<Result> results = validate_many(*c.grammar, c.sources, jobs, options);
                 ASSERT_EQ(results.size(), c.sources.size());
                 for (size_t i = 0; i < results.size(); ++i)
-                    EXPECT_EQ(described(results[i]), c.expected[i]) << "jobs " << jobs << ": " << c.sources[i].name();
+                    EXPECT_EQ(outcome(results[i]), c.expected[i]) << "jobs " << jobs << ": " << c.sources[i].name();
             }
         }
     }

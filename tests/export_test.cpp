@@ -6,31 +6,29 @@
 #include <algorithm>
 #include <functional>
 
-#include "tarvo/grammar.h"
 #include "test_support.h"
 
 namespace tarvo::testing {
 namespace {
 
+using Items = std::vector<ContentItem>;
 ContentItem child(int e, int c = 0) { return {ContentItem::kElement, e, c}; }
 const ContentItem kEnd{ContentItem::kEnd, -1, -1};
+Items end_only(int) { return {kEnd}; }
 
 // Elements named by `name(i)`, one row each; `first(i)` and `row(i)` give
 // their lists.
-GrammarInfo grammar_of(int n, const std::function<S(int)>& name,
-                       const std::function<std::vector<ContentItem>(int)>& first,
-                       const std::function<std::vector<ContentItem>(int)>& row) {
+GrammarInfo grammar_of(int n, const std::function<S(int)>& name, const std::function<Items(int)>& first,
+                       const std::function<Items(int)>& row) {
     GrammarInfo g;
     g.name = "made";
     g.system_name = "made.dtd";
     for (int i = 0; i < n; ++i) {
         ElementInfo e;
         e.name = name(i);
+        e.first = first(i);
+        e.rows = {row(i)};
         g.elements.push_back(e);
-    }
-    for (int i = 0; i < n; ++i) {
-        g.elements[i].first = first(i);
-        g.elements[i].rows = {row(i)};
     }
     return g;
 }
@@ -41,22 +39,20 @@ GrammarInfo children(int n, bool sequence) {
     return grammar_of(
         n + 1, [](int i) { return i ? "c" + std::to_string(i - 1) : S("root"); },
         [&](int i) {
-            std::vector<ContentItem> l;
+            Items l;
             if (i == 0 && sequence) l.push_back(child(1));
             for (int c = 1; i == 0 && !sequence && c <= n; ++c) l.push_back(child(c));
             if (i > 0) l.push_back(kEnd);
             return l;
         },
-        [&](int i) {
-            return sequence && i > 0 && i < n ? std::vector<ContentItem>{child(i + 1)} : std::vector<ContentItem>{kEnd};
-        });
+        [&](int i) { return sequence && i > 0 && i < n ? Items{child(i + 1)} : Items{kEnd}; });
 }
 
 // n elements any of which may follow any other; with `distinct`, element i
 // may not come first inside itself, so that no two contents are the same.
 GrammarInfo dense(int n, bool distinct) {
     auto all = [n](int except) {
-        std::vector<ContentItem> l;
+        Items l;
         for (int e = 0; e < n; ++e)
             if (e != except) l.push_back(child(e));
         l.push_back(kEnd);
@@ -126,9 +122,8 @@ TEST(GrammarExport, NamesAFormatCannotHoldAreLeftOutAndListed) {
     };
     for (const Case& c : cases) {
         GrammarInfo g = grammar_of(
-            2, [&](int i) { return i ? c.name : S("p"); },
-            [](int i) { return i ? std::vector<ContentItem>{kEnd} : std::vector<ContentItem>{child(1)}; },
-            [](int) { return std::vector<ContentItem>{kEnd}; });
+            2, [&](int i) { return i ? c.name : S("p"); }, [](int i) { return i ? Items{kEnd} : Items{child(1)}; },
+            end_only);
         Export rng = export_rng(g), dtd = export_dtd(g);
         EXPECT_EQ(rng.text.find("<element name=\"" + c.name + "\">") != S::npos, c.rng) << c.listed;
         EXPECT_EQ(dtd.text.find("<!ELEMENT " + c.name + " EMPTY>") != S::npos, c.dtd) << c.listed;
@@ -154,9 +149,7 @@ TEST(GrammarExport, NamesAFormatCannotHoldAreLeftOutAndListed) {
 
 TEST(GrammarExport, AttributesAndValuesAFormatCannotHold) {
     auto with = [](std::vector<AttributeInfo> attributes) {
-        GrammarInfo g = grammar_of(
-            1, [](int) { return S("e"); }, [](int) { return std::vector<ContentItem>{kEnd}; },
-            [](int) { return std::vector<ContentItem>{kEnd}; });
+        GrammarInfo g = grammar_of(1, [](int) { return S("e"); }, end_only, end_only);
         g.elements[0].attributes = std::move(attributes);
         return g;
     };
@@ -214,6 +207,27 @@ TEST(GrammarDescribe, PastItsBudgetTheRestIsGivenWithoutContents) {
     EXPECT_LT(text.size(), 64 * 300 * 600u);  // a small multiple of the grammar, not 300 times it
     EXPECT_EQ(describe_text(g, 299).find(note), S::npos);  // one element: always in full
     EXPECT_NE(describe_text(g, 299).find("  inside: " + joined(300, "e", ", ") + "\n"), S::npos);
+}
+
+// Where a schema language cannot say a rule, the export must say so.
+TEST(GrammarExport, NamesEveryPlaceItLoosens) {
+    GrammarInfo g = grammar_info(*load_grammar_text(
+        "grammar loose\nsource none\n"
+        "element 0 p\n  first TEXT/0\n  row 0 (none)\n  attr kind default \"x y\" values \"x y\" \"z\"\n"
+        "element 1 b\n  first END\n  row 0 END\n  attr on default \"-\" values \"yes\" \"no\"\n"
+        "text 0 b/0 END\n"));
+    EXPECT_EQ(export_rng(g).loosened, Lines{"element p: text that must stand at some place here may be left out"});
+    EXPECT_EQ(export_dtd(g).loosened,
+              (Lines{"element p: text and child elements may stand in any order and number",
+                     "attribute kind of p: its values are not all name tokens, so any value is accepted"}));
+    const S dtd = export_dtd(g).text;
+    EXPECT_NE(dtd.find("<!ELEMENT p (#PCDATA | b)*>"), S::npos) << dtd;
+    EXPECT_NE(dtd.find("on (yes | no) #IMPLIED"), S::npos) << dtd;  // "-" may not be written, only supplied
+    for (const SchemaTable* t : grammars()) {
+        GrammarInfo builtin = grammar_info(*t);
+        EXPECT_TRUE(export_rng(builtin).loosened.empty()) << builtin.name;
+        EXPECT_TRUE(export_dtd(builtin).loosened.empty()) << builtin.name;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
-// The twelve built-in grammar tables: catalogue figures, the name index, a
-// few lists and rules read back against values written out here by hand,
-// and the documented behaviour of the six small grammars.
+// The twelve built-in grammar tables: catalogue figures, the name index and
+// the lookups a host builds its per-grammar data from, a few lists and rules
+// read back against values written out here by hand, and the documented
+// behaviour of the six small grammars.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "test_support.h"
 
@@ -66,10 +69,13 @@ TEST(GrammarCatalogue, FiguresOfEveryGrammarInRegistrationOrderAndInTotal) {
 
 // The table invariants are checked by the grammar compiler at build time;
 // what only shows here is whether the hashed name index the compiler lays
-// out agrees with the reader's lookup.
+// out agrees with the reader's lookup and a host's (element_index), and
+// whether the attribute declarations a host reads agree with grammar_info().
 TEST(GrammarTables, EveryElementIsFoundByItsExactNameOnly) {
     for (const SchemaTable* tp : grammars()) {
         const SchemaTable& t = *tp;
+        const GrammarInfo info = grammar_info(t);
+        ASSERT_EQ(element_count(t), static_cast<int>(info.elements.size())) << t.name;
         auto scan = [&](const S& n) {  // the plain linear lookup
             for (int32_t e = 0; e < t.element_count; ++e)
                 if (name_of(t.elements[e]) == n) return e;
@@ -79,12 +85,34 @@ TEST(GrammarTables, EveryElementIsFoundByItsExactNameOnly) {
             S name = name_of(t.elements[e]), longer = name, flipped = name;
             longer.push_back(' ');
             flipped[0] = static_cast<char>(flipped[0] ^ 0x20);  // the other letter case
-            for (const S& n : {name, longer, name.substr(0, name.size() - 1), flipped})
+            for (const S& n : {name, longer, name.substr(0, name.size() - 1), flipped, name + '\0'}) {
                 EXPECT_EQ(find_element(t, n), scan(n)) << t.name << " '" << n << "'";
+                EXPECT_EQ(element_index(t, n), scan(n)) << t.name << " '" << n << "'";
+            }
             EXPECT_EQ(scan(name), e);
+            EXPECT_EQ(element_name(t, e), name);
+            // As grammar_info() describes them; "" is a default, not its absence.
+            const std::vector<AttributeInfo>& described = info.elements[e].attributes;
+            ASSERT_EQ(attribute_count(t, e), static_cast<int>(described.size())) << t.name << " " << name;
+            for (int a = 0; a < attribute_count(t, e); ++a) {
+                const AttributeDeclaration d = attribute_declaration(t, e, a);
+                EXPECT_EQ(std::tuple(S(d.name), d.required, S(d.default_value)),
+                          std::tuple(described[a].name, described[a].required, described[a].default_value));
+            }
         }
         EXPECT_EQ(find_element(t, ""), -1) << t.name;
+        EXPECT_EQ(element_index(t, ""), -1) << t.name;
     }
+    const SchemaTable& heatmap = grammar("heatmap");
+    auto declared = [&](const S& element, const S& attribute) {
+        const int e = element_index(heatmap, element);
+        for (int a = 0; a < attribute_count(heatmap, e); ++a)
+            if (const AttributeDeclaration d = attribute_declaration(heatmap, e, a); d.name == attribute)
+                return (d.required ? "required " : "default ") + S(d.default_value);
+        return S("none");
+    };
+    EXPECT_EQ(declared("Heatmap", "title"), "default ");
+    EXPECT_EQ(declared("Element", "model_file"), "required ");
 }
 
 // Lists and attribute rules written the way the grammar sources write them.

@@ -32,11 +32,6 @@ TEST(Reader, Prolog) {
         {"nothing after the declaration", xml(""), 0, 1, at(1, "found '\xff' where '<' expected")},  // '%c' of -1
         {"empty file", "", 0, 1, at(1, "found '\xff' where '<' expected")},
     });
-    for (const char* path : {"/nonexistent/doc.xml", "/"}) {  // a directory opens but cannot be read
-        Result r = parse_file(grammar("dictionary"), path, nullptr, Flags::strict);
-        EXPECT_EQ(r.status, Status::unreadable);
-        EXPECT_EQ(r.errors(), S("Could not open file ") + path + " for reading");
-    }
 }
 
 TEST(Reader, TagsAndTrailingData) {

@@ -30,84 +30,92 @@ struct Bytes {
     }
 };
 
+// A problem whose cause and the reader's line after it point at one token.
+Lines twice(const S& record) { return {record, record}; }
+// A wrong gradient_color_space at `span`, then the reader's line at its element.
+Lines wrong_space(const S& span, char severity = 'E') {
+    const S rule = " <Colors> @gradient_color_space [HSVs,HSVl,RGB]";
+    if (severity == 'W') return {"W wrong_attribute_value " + span + rule};
+    return {"E wrong_attribute_value " + span + rule, "E wrong_attribute_value 2:11-17" + rule};
+}
+
 TEST(Spans, EachProblemPointsAtItsToken) {
-    const Flags xml_mode = Flags::xml;
+    const Flags strict = Flags::strict, xml_mode = Flags::xml;
     const SpanCase cases[] = {
-        // A wrong value: the value, inside its quotes.
-        {"heatmap", "<Heatmap><Colors gradient_color_space=\"hsv\"/>", Flags::strict,
-         {"E wrong_attribute_value 2:40-43 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
-          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
-        // ... on a later line of its tag, with whitespace around '='.
-        {"heatmap", "<Heatmap><Colors\n   gradient_color_space = 'hsv' />", Flags::strict,
-         {"E wrong_attribute_value 3:28-31 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
-          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
-        // ... given twice: the later value, which is the one kept.
-        {"heatmap", "<Heatmap><Colors gradient_color_space=\"RGB\" gradient_color_space=\"bad\"/>", Flags::strict,
-         {"E wrong_attribute_value 2:67-70 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
-          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
-        // ... empty: an empty span between the quotes.
-        {"heatmap", "<Heatmap><Colors gradient_color_space=''/>", Flags::strict,
-         {"E wrong_attribute_value 2:40-40 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
-          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
+        // A wrong value: the value, inside its quotes; on a later line of its tag, with whitespace around '=';
+        // given twice, the later value, which is the one kept; empty, an empty span between the quotes.
+        {"heatmap", "<Heatmap><Colors gradient_color_space=\"hsv\"/>", strict, wrong_space("2:40-43")},
+        {"heatmap", "<Heatmap><Colors\n   gradient_color_space = 'hsv' />", strict, wrong_space("3:28-31")},
+        {"heatmap", "<Heatmap><Colors gradient_color_space=\"RGB\" gradient_color_space=\"bad\"/>", strict,
+         wrong_space("2:67-70")},
+        {"heatmap", "<Heatmap><Colors gradient_color_space=''/>", strict, wrong_space("2:40-40")},
+        {"heatmap", "<Heatmap><Colors gradient_color_space=\"x\"/></Heatmap>", Flags::ignore_wrong_attributes,
+         wrong_space("2:40", 'W')},
         // An undeclared attribute: its name; the bytes of "é" count two.
-        {"heatmap", "<Heatmap title=\"\xC3\xA9\" foo=\"1\">", Flags::strict,
+        {"heatmap", "<Heatmap title=\"\xC3\xA9\" foo=\"1\">", strict,
          {"E unknown_attribute 2:21-24 <Heatmap> @foo", "E unknown_attribute 2:2-9 <Heatmap> @foo"}},
         {"heatmap", "<Heatmap foo='1'></Heatmap>", Flags::ignore_unknown_attributes,
          {"W unknown_attribute 2:10-13 <Heatmap> @foo"}},
         // A missing attribute: the element's name.
-        {"heatmap", "<Heatmap>\n  <Element id=\"a\"/>", Flags::strict,
-         {"E missing_attribute 3:4-11 <Element> @model_file", "E missing_attribute 3:4-11 <Element> @model_file"}},
-        // An unknown or a misplaced element: its name.
-        {"heatmap", "<Heatmap>\n\t<Nope/>", Flags::strict, {"E unknown_element 3:3-7 <Nope>", "E unknown_element 3:3-7 <Nope>"}},
-        {"dictionary", "<dictionary><translation>\n <target>", Flags::strict,
-         {"E misplaced_element 3:3-9 <target> [source]", "E misplaced_element 3:3-9 <target> [source]"}},
+        {"heatmap", "<Heatmap>\n  <Element id=\"a\"/>", strict,
+         twice("E missing_attribute 3:4-11 <Element> @model_file")},
+        // An unknown or a misplaced element: its name; a skipped one warns, and its parent goes on.
+        {"heatmap", "<Heatmap>\n\t<Nope/>", strict, twice("E unknown_element 3:3-7 <Nope>")},
+        {"dictionary", "<dictionary><translation>\n <target>", strict,
+         twice("E misplaced_element 3:3-9 <target> [source]")},
+        {"dictionary", "<dictionary><translation><source>a</source><source>", strict,
+         twice("E misplaced_element 2:45-51 <source> [target]")},
+        {"dictionary", "<dictionary>\n<translation>\n<Bogus/></translation>", Flags::ignore_wrong_elements,
+         {"E unknown_element 4:2-7 <Bogus>", "W unknown_element 4:2-7 <Bogus>",
+          "E misplaced_element 4:11-22 <translation> [source]", "E misplaced_element 4:11-22 <translation> [source]"}},
         // A missing child: the end tag's name, or the empty element's.
-        {"dictionary", "<dictionary><translation></translation>", Flags::strict,
-         {"E misplaced_element 2:28-39 <translation> [source]", "E misplaced_element 2:28-39 <translation> [source]"}},
+        {"dictionary", "<dictionary><translation></translation>", strict,
+         twice("E misplaced_element 2:28-39 <translation> [source]")},
         {"dictionary", "<dictionary><translation></translation \n>", xml_mode,
-         {"E misplaced_element 2:28-39 <translation> [source]", "E misplaced_element 2:28-39 <translation> [source]"}},
-        {"dictionary", "<dictionary><translation\n/>", Flags::strict,
-         {"E misplaced_element 2:14-25 <translation> [source]", "E misplaced_element 2:14-25 <translation> [source]"}},
+         twice("E misplaced_element 2:28-39 <translation> [source]")},
+        {"dictionary", "<dictionary><translation\n/>", strict,
+         twice("E misplaced_element 2:14-25 <translation> [source]")},
         // Character data: its non-blank part, over lines; carriage returns
         // count as the bytes they are.
-        {"dictionary", "<dictionary><translation>\n  some\n  text  \n</translation>", Flags::strict,
-         {"E text_not_allowed 3:3-4:7 <translation> [source]", "E text_not_allowed 3:3-4:7 <translation> [source]"}},
-        {"dictionary", "<dictionary><translation>\r\n\r\nhi \r\n</translation>", Flags::strict,
-         {"E text_not_allowed 4:1-3 <translation> [source]", "E text_not_allowed 4:1-3 <translation> [source]"}},
+        {"dictionary", "<dictionary><translation>\n  some\n  text  \n</translation>", strict,
+         twice("E text_not_allowed 3:3-4:7 <translation> [source]")},
+        {"dictionary", "<dictionary><translation>\r\n\r\nhi \r\n</translation>", strict,
+         twice("E text_not_allowed 4:1-3 <translation> [source]")},
         {"dictionary", "<dictionary><translation>a<!-- c -->b\n</translation>", xml_mode,
-         {"E text_not_allowed 2:26-38 <translation> [source]", "E text_not_allowed 2:26-38 <translation> [source]"}},
+         twice("E text_not_allowed 2:26-38 <translation> [source]")},
         // A long run: of its bytes read before a refill, only the last are
         // kept; it still starts and ends where it does.
         {"dictionary", "<dictionary><translation>\n " + S(9000, 'x') + "\n" + S(9000, 'y') + " \n</translation>",
-         Flags::strict, {"E text_not_allowed 3:2-4:9001 <translation> [source]", "E text_not_allowed 3:2-4:9001 <translation> [source]"}},
-        {"dictionary", "<dictionary><translation>x" + S(20000, ' ') + "\n</translation>", Flags::strict,
-         {"E text_not_allowed 2:26 <translation> [source]", "E text_not_allowed 2:26 <translation> [source]"}},
+         strict, twice("E text_not_allowed 3:2-4:9001 <translation> [source]")},
+        {"dictionary", "<dictionary><translation>x" + S(20000, ' ') + "\n</translation>", strict,
+         twice("E text_not_allowed 2:26 <translation> [source]")},
         {"dictionary", "<dictionary><translation>x" + S(20000, '\n') + "y</translation>", xml_mode,
-         {"E text_not_allowed 2:26-20002:2 <translation> [source]", "E text_not_allowed 2:26-20002:2 <translation> [source]"}},
+         twice("E text_not_allowed 2:26-20002:2 <translation> [source]")},
         // A value the end of the input cuts off runs to that end, however
         // often the reader looked past it.
-        {"heatmap", "<Heatmap><Colors gradient_color_space=\"hsv>", Flags::strict,
-         {"E wrong_attribute_value 2:40-44 <Colors> @gradient_color_space [HSVs,HSVl,RGB]",
-          "E wrong_attribute_value 2:11-17 <Colors> @gradient_color_space [HSVs,HSVl,RGB]"}},
-        // A syntax error: where the reader stood.
-        {"dictionary", "<dictionary/>x", Flags::strict, {"E syntax 2:14"}},
+        {"heatmap", "<Heatmap><Colors gradient_color_space=\"hsv>", strict, wrong_space("2:40-44")},
+        // A syntax error: where the reader stood; a close tag that names
+        // another element, that name.
+        {"dictionary", "<dictionary/>x", strict, {"E syntax 2:14"}},
+        {"dictionary", "<dictionary y/>", strict, {"E syntax 2:14", "E syntax 2:14 <dictionary>"}},
+        {"dictionary", "<dictionary></target>", strict, twice("E syntax 2:15-21 <target>")},
     };
     for (const SpanCase& c : cases) {
         SCOPED_TRACE(c.body);
         const S doc = testing::xml(c.body);
         const Result memory = parse_buffer(grammar(c.grammar), doc, "doc.xml", nullptr, c.flags);
         EXPECT_EQ(records(memory), c.records);
-        // The source split into single bytes.
-        size_t at = 0;
-        auto one_byte = [&](char* buffer, size_t) -> SourceRead {
-            if (at == doc.size()) return {};
-            buffer[0] = doc[at++];
-            return {1, 0};
-        };
-        EXPECT_EQ(records(parse_source(grammar(c.grammar), one_byte, "doc.xml", nullptr, c.flags)), c.records);
+        // One record per message, in the messages' order.
+        ASSERT_EQ(memory.diagnostics().size(), memory.warning_messages().size() + memory.error_messages().size());
+        size_t w = 0, e = 0;
+        for (const Diagnostic& d : memory.diagnostics()) {
+            const bool warning = d.severity == Severity::warning;
+            EXPECT_EQ(d.message, warning ? memory.warning_messages()[w++] : memory.error_messages()[e++]);
+        }
+        EXPECT_EQ(records(parse_in_pieces(grammar(c.grammar), doc, {1}, nullptr, c.flags)), c.records);
         // A stream, one byte per call (a line feed instead of the XML
-        // declaration keeps the lines).
-        // (A stream's document ends at its root's '>': what follows is not its syntax error.)
+        // declaration keeps the lines; its document ends at its root's '>':
+        // what follows is not its syntax error).
         if (has(c.flags, Flags::xml) || c.records[0].starts_with("E syntax")) continue;
         Bytes bytes{"\n" + c.body};
         DocumentParser parser;
@@ -124,9 +132,7 @@ TEST(Spans, ManyProblemsInOneTag) {
     S body = "<Heatmap";
     for (int i = 0; i < 2000; ++i) body += "\n a" + std::to_string(i) + "='1'";
     body += "/>";
-    Options o;
-    o.max_errors = 0;
-    Result r = parse_buffer(grammar("heatmap"), testing::xml(body), "d", nullptr, o);
+    Result r = parse_buffer(grammar("heatmap"), testing::xml(body), "d", nullptr, Options{.max_errors = 0});
     ASSERT_EQ(r.diagnostics().size(), 4000u);
     for (const Diagnostic& d : r.diagnostics()) {
         if (d.note) {
@@ -139,14 +145,6 @@ TEST(Spans, ManyProblemsInOneTag) {
     }
 }
 
-}  // namespace
-}  // namespace tarvo
-
-namespace tarvo {
-namespace {
-
-using namespace testing;
-
 // Paths count places among same-named siblings at every depth, also past
 // the first storage the counts get.
 TEST(Paths, DeepAndWide) {
@@ -158,9 +156,7 @@ TEST(Paths, DeepAndWide) {
         want += "/CodeCoverageResultNode[3]";
     }
     body += "<Bogus/>";
-    Options o;
-    o.paths = true;
-    Result r = parse_buffer(grammar("lumoCodeCoverage"), testing::xml(body), "d", nullptr, o);
+    Result r = parse_buffer(grammar("lumoCodeCoverage"), testing::xml(body), "d", nullptr, Options{.paths = true});
     ASSERT_FALSE(r.diagnostics().empty());
     EXPECT_EQ(r.diagnostics()[0].path, want + "/Bogus[1]");
 }

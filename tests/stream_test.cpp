@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "bytewise_input.h"
 #include "diag/report.h"
@@ -97,15 +98,11 @@ TEST(Stream, ChunkedReadingMatchesByteByByte) {
                 Recorder rec;
                 auto reader = src.peeking_reader();
                 Result r = reader->read(g, &rec, Flags(c.flags), loop);
-                EXPECT_EQ(r.status, status);
-                EXPECT_EQ(r.errors(), expected.errors());
-                EXPECT_EQ(r.warnings(), expected.warnings());
-                EXPECT_EQ(rec.events, ref_events.events);
-                EXPECT_EQ(src.taken, ref.taken);
+                EXPECT_EQ(std::make_tuple(r.status, r.errors(), r.warnings(), rec.events, src.taken),
+                          std::make_tuple(status, expected.errors(), expected.warnings(), ref_events.events, ref.taken));
                 if (!loop) continue;
-                EXPECT_EQ(static_cast<int>(r.status), c.status);
-                EXPECT_EQ(r.errors(), c.errors);
-                EXPECT_EQ(r.warnings(), c.warnings);
+                EXPECT_EQ(std::make_tuple(static_cast<int>(r.status), S(r.errors()), S(r.warnings())),
+                          std::make_tuple(c.status, c.errors, c.warnings));
                 EXPECT_TRUE(!r.ok() || reader->at_end());
             }
         }

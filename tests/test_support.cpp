@@ -51,6 +51,23 @@ TempFile::~TempFile() {
     std::filesystem::remove_all(dir_, ec);
 }
 
+S repeat(const S& s, int n) {
+    S out;
+    while (n-- > 0) out += s;
+    return out;
+}
+
+std::shared_ptr<const SchemaTable> load_grammar_text(const S& text) {
+    TempFile file(text, "t.grammar");
+    return load_grammar(file.path());
+}
+
+const SchemaTable& any_xml_grammar() {
+    static const SchemaTable& g =
+        register_grammar(load_grammar((std::filesystem::path(TARVO_SOURCE_DIR) / "tests/xml/any.grammar").string()));
+    return g;
+}
+
 Result parse_in_pieces(const SchemaTable& grammar, const S& document, const Pieces& pieces, Handler* handler,
                        Flags flags) {
     size_t at = 0, read = 0;
@@ -126,6 +143,19 @@ Lines records(const Result& r) {
         }
         out.push_back(line);
     }
+    return out;
+}
+
+S outcome(const Result& r, const Lines& events) {
+    S out = std::to_string(static_cast<int>(r.status)) + "\n" + S(r.errors()) + "\n" + S(r.warnings()) + "\n";
+    const Lines lines = records(r);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const Diagnostic& d = r.diagnostics()[i];
+        out += lines[i] + " code=" + S(d.code) + (d.note ? " note" : "") + " parent=" + S(d.parent) + " path=" +
+               S(d.path) + " suggestion=" + S(d.suggestion) + " os_error=" + std::to_string(d.os_error) + " | " +
+               S(d.message) + "\n";
+    }
+    for (const S& e : events) out += "\n" + e;
     return out;
 }
 

@@ -49,6 +49,14 @@ private:
 };
 
 inline S xml(const S& body) { return "<?xml version=\"1.0\"?>\n" + body; }
+// `s` `n` times over.
+S repeat(const S& s, int n);
+
+// The grammar file holding `text`, loaded.
+std::shared_ptr<const SchemaTable> load_grammar_text(const S& text);
+// tests/xml/any.grammar, registered as "anyXml" on first use: a and b may
+// stand anywhere, so only the syntax decides.
+const SchemaTable& any_xml_grammar();
 
 // A document and what its parse must give; events are checked unless left at their default.
 struct DocCase {
@@ -70,6 +78,9 @@ constexpr int bit(Flags f) { return static_cast<int>(f); }
 // END the token's end column (END_LINE:END_COLUMN on another line), left out
 // for a single byte.
 Lines records(const Result& r);
+// A Result and a parse's events as one comparable text: status, messages,
+// every field of each record, events.
+S outcome(const Result& r, const Lines& events = {});
 
 // `document` read from a source that gives it in pieces of the sizes in
 // `pieces`, over and over, as "doc.xml"; between reads the buffer's first
