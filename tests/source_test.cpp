@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "tarvo/read_ahead.h"
@@ -165,6 +166,29 @@ TEST(Source, FileReadsGoOnThroughInterruptingSignals) {
     EXPECT_TRUE(r.ok()) << r.errors();
     EXPECT_EQ(outcome(r, events.events), outcome(expected, expected_events.events));
     EXPECT_GE(g_alarms.load(), 10);
+}
+
+// A host may start a child process while a document is read: the child
+// must not inherit the open document.
+TEST(Source, AnOpenDocumentIsClosedOnExec) {
+    TempFile file(xml("<dictionary/>"));
+    struct FdsOfTheFile final : Handler {
+        std::filesystem::path path;
+        int open = 0, inherited = 0;
+        bool start_tag(int, std::string_view, std::span<const Attribute>) override {
+            for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+                std::error_code error;
+                if (std::filesystem::read_symlink(fd.path(), error) != path) continue;
+                ++open;
+                inherited += (fcntl(std::stoi(fd.path().filename()), F_GETFD) & FD_CLOEXEC) == 0;
+            }
+            return true;
+        }
+    } handler;
+    handler.path = std::filesystem::canonical(file.path());
+    parse_file(grammar("dictionary"), file.path().c_str(), &handler);
+    EXPECT_EQ(handler.open, 1);
+    EXPECT_EQ(handler.inherited, 0);
 }
 
 }  // namespace
