@@ -9,9 +9,8 @@ import os
 import subprocess
 
 import tarvo
-from tarvo_support import DICTIONARY, HEATMAP, PY2, DocumentTestCase, raw
+from tarvo_support import DICTIONARY, HEATMAP, PY2, ROOT, DocumentTestCase, raised, raw
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 DECL = b'<?xml version="1.0"?>\n'
 
 
@@ -102,19 +101,12 @@ class DetectTest(DocumentTestCase):
 
     def test_a_file_that_cannot_be_read_raises_as_parse_does(self):
         for path, number in [(os.path.join(self.dir, "nosuch.xml"), errno.ENOENT), (self.dir, errno.EISDIR)]:
-            try:
-                tarvo.parse("heatmap", {}, path)
-                self.fail(path)
-            except tarvo.ParseError as e:
-                expected = e
-            try:
-                tarvo.detect_grammar(path)
-                self.fail(path)
-            except tarvo.ParseError as e:
-                self.assertTrue(isinstance(e, IOError if PY2 else OSError))
-                self.assertEqual(type(e), type(expected))
-                self.assertEqual((e.args, e.errno, e.filename, e.errors), (expected.args, number, path, expected.errors))
-                self.assertEqual(str(e), "Could not open file %s for reading" % path)
+            expected = raised(tarvo.ParseError, tarvo.parse, "heatmap", {}, path)
+            e = raised(tarvo.ParseError, tarvo.detect_grammar, path)
+            self.assertTrue(isinstance(e, IOError if PY2 else OSError))
+            self.assertEqual(type(e), type(expected))
+            self.assertEqual((e.args, e.errno, e.filename, e.errors), (expected.args, number, path, expected.errors))
+            self.assertEqual(str(e), "Could not open file %s for reading" % path)
         for wrong in (None, 3, {}):
             self.assertRaises(TypeError, tarvo.detect_grammar, wrong)
         self.assertRaises(TypeError, tarvo.detect_grammar)
@@ -124,9 +116,6 @@ class DetectTest(DocumentTestCase):
 class ValidateWithoutGrammarTest(DocumentTestCase):
     def paths(self):
         return [self.write(name, data) for name, data, _, _ in CASES] + [os.path.join(self.dir, "nosuch.xml")]
-
-    def sources(self):
-        return self.paths() + [bytearray(data) for _, data, _, _ in CASES]
 
     def test_each_document_is_checked_against_the_grammar_it_names(self):
         for name, data, grammar, reason in CASES:
@@ -145,7 +134,7 @@ class ValidateWithoutGrammarTest(DocumentTestCase):
         self.assertRaises(ValueError, tarvo.validate, None, DICTIONARY, flags=1 << 20)
 
     def test_validate_many_gives_what_validate_gives(self):
-        sources = self.sources()
+        sources = self.paths() + [bytearray(data) for _, data, _, _ in CASES]
         expected = [tarvo.validate(None, s, max_errors=3) for s in sources]
         for jobs in (1, 3, None):
             self.assertEqual(tarvo.validate_many(None, sources, jobs, max_errors=3), expected, jobs)
