@@ -35,7 +35,7 @@ class DispatchTest(DocumentTestCase):
             ([], ""), ([s, None, e], "start end"), ((None, t), "text"), ([1, "text", e], "end"),
             ([functools.partial(rec.log, "object")] * 3, "object object object"),
             # Not sequences, or sequences of things that cannot be called (a
-            # bare callable is refused: test_grammar_lifetime).
+            # bare callable is refused: test_grammars).
             (42, ""), (None, ""), (set([s]), ""), ({0: s, 1: t, 2: e}, ""), (iter([s, t, e]), ""),
             ("ste", ""), (b"\x01\x02\x03", ""),
         ]
