@@ -66,18 +66,29 @@ def flat_record(record):
 
 
 class DetectTest(DocumentTestCase):
-    def test_paths_and_buffers_name_the_same_grammar(self):
+    def test_paths_and_buffers_name_the_same_grammar_and_are_checked_against_it(self):
         for name, data, grammar, reason in CASES:
             path = self.write(name, data)
-            sources = [path] + buffers(data) + ([path.decode("utf-8")] if PY2 else [])
-            if not PY2:
+            sources = [(path, path)] + [(b, "<bytes>") for b in buffers(data)]
+            if PY2:
+                sources.append((path.decode("utf-8"), path))
+            else:
                 import pathlib
-                sources.append(pathlib.Path(path))
-            for source in sources:
+                sources.append((pathlib.Path(path), path))
+            for source, shown in sources:
                 choice = tarvo.detect_grammar(source)
                 self.assertTrue(isinstance(choice, tarvo.GrammarChoice))
                 self.assertEqual((choice.grammar, raw(choice.reason)), (grammar, reason), (name, type(source)))
                 self.assertEqual(tuple(choice), (choice.grammar, choice.reason))
+                # validate() given no grammar: the Report of the one named, or why there is none.
+                report = tarvo.validate(None, source, max_errors=0)
+                if grammar:
+                    self.assertEqual(report, tarvo.validate(grammar, source), (name, type(source)))
+                    continue
+                self.assertEqual((report.valid, report.status, len(report.diagnostics)), (False, 2, 1), name)
+                d = report.diagnostics[0]
+                self.assertEqual((d.code, d.kind, d.lineno, d.severity), ("no-grammar", "input_output", None, "error"))
+                self.assertEqual(raw(d.message), raw("No grammar found for %s: " % shown) + reason, type(source))
             self.assertEqual(tarvo.detect_grammar(source=path).grammar, grammar)
             # The name goes straight to the calls that take one.
             if grammar:
@@ -117,18 +128,7 @@ class ValidateWithoutGrammarTest(DocumentTestCase):
     def paths(self):
         return [self.write(name, data) for name, data, _, _ in CASES] + [os.path.join(self.dir, "nosuch.xml")]
 
-    def test_each_document_is_checked_against_the_grammar_it_names(self):
-        for name, data, grammar, reason in CASES:
-            path = self.write(name, data)
-            for source, shown in [(path, path)] + [(b, "<bytes>") for b in buffers(data)]:
-                report = tarvo.validate(None, source, max_errors=0)
-                if grammar:
-                    self.assertEqual(report, tarvo.validate(grammar, source), name)
-                    continue
-                self.assertEqual((report.valid, report.status, len(report.diagnostics)), (False, 2, 1), name)
-                d = report.diagnostics[0]
-                self.assertEqual((d.code, d.kind, d.lineno, d.severity), ("no-grammar", "input_output", None, "error"))
-                self.assertEqual(raw(d.message), raw("No grammar found for %s: " % shown) + reason)
+    def test_unreadable_files_and_wrong_flags_as_with_a_grammar(self):
         for unreadable in (os.path.join(self.dir, "nosuch.xml"), self.dir):
             self.assertEqual(tarvo.validate(None, unreadable), tarvo.validate("heatmap", unreadable))
         self.assertRaises(ValueError, tarvo.validate, None, DICTIONARY, flags=1 << 20)
