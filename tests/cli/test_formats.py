@@ -2,15 +2,12 @@
 # and github, --werror and -q. Run with TARVO set to the tool; Python 3.
 import json
 import os
-import re
-import subprocess
-import tempfile
+import sys
 import unittest
 
-TARVO = os.environ.get("TARVO", "build/tarvo")
-EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
-HEATMAP = os.path.join(EXAMPLES, "heatmap", "order_handling_durations.xml")
-ALL_EXAMPLES = sorted(os.path.join(d, f) for d, _, fs in os.walk(EXAMPLES) for f in fs if f.endswith(".xml"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_cli import ALL_EXAMPLES, HEATMAP, Temp, run_raw  # noqa: E402
+
 CODES = ["unknown-element", "misplaced-element", "missing-element", "unknown-attribute", "missing-attribute",
          "invalid-value", "text-not-allowed", "syntax", "unreadable", "callback-failed",
          "no-grammar"]
@@ -30,22 +27,13 @@ PROBLEMS = [
 
 
 def run(*args, stdin=b""):
-    p = subprocess.run([TARVO, "check"] + list(args), input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                       timeout=120)
-    return p.returncode, p.stdout, p.stderr
+    return run_raw("check", *args, stdin=stdin)
 
 
-class Formats(unittest.TestCase):
+class Formats(Temp):
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
+        Temp.setUp(self)
         self.doc = self.write(b"mistakes.xml", MISTAKES)
-
-    def write(self, name, data):
-        path = os.path.join(self.dir.name.encode(), name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
 
     def severities(self, flags):
         return [s if flags else "error" for _, s, *_ in PROBLEMS]
