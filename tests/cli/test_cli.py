@@ -12,6 +12,7 @@ import unittest
 TARVO = os.environ.get("TARVO", "build/tarvo")
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 HEATMAP = os.path.join(EXAMPLES, "heatmap", "order_handling_durations.xml")
+INVALID = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
 DICTIONARY = b'<?xml version="1.0"?><dictionary><translation><source>%s</source><target>t</target></translation></dictionary>'
 
 
@@ -23,6 +24,11 @@ def run_raw(*args, stdin=b"", stdout=subprocess.PIPE, timeout=120):
 def run(*args, stdin=b"", stdout=subprocess.PIPE):
     rc, out, err = run_raw(*args, stdin=stdin, stdout=stdout)
     return rc, out, err.decode("utf-8", "replace")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def decoded(data):
@@ -82,8 +88,7 @@ class Options(unittest.TestCase):
             self.assertEqual("".join(re.findall(r"^  (\d)  ", table, re.M)), statuses, args)
 
     def test_options_anywhere_before_double_dash(self):
-        with open(HEATMAP, "rb") as f:
-            doc = f.read().replace(b'id="', b'bogus="x" id="', 1)
+        doc = read(HEATMAP).replace(b'id="', b'bogus="x" id="', 1)
         with tempfile.NamedTemporaryFile(suffix=".xml") as f:
             f.write(doc)
             f.flush()
@@ -110,7 +115,7 @@ class Options(unittest.TestCase):
     @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full")
     def test_a_failed_write_is_an_error(self):
         for args in [("grammars",), ("--help",), ("--version",), ("events", "heatmap", HEATMAP),
-                     ("check", "-E", "heatmap", os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml"))]:
+                     ("check", "-E", "heatmap", INVALID)]:
             with open("/dev/full", "wb") as full:
                 rc, _, err = run(*args, stdout=full)
             self.assertEqual(rc, 4, args)
@@ -214,21 +219,17 @@ class Check(Temp):
         self.assertEqual(many[2], "".join(r[2] for r in one) + "%d files: 1 valid, %d invalid, 0 unreadable\n"
                          % (len(one), len(one) - 1))
 
-    def test_stdin_is_checked_like_a_file(self):
-        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
-        with open(invalid, "rb") as f:
-            data = f.read()
-        for fmt in ["text", "gcc", "json"]:
-            from_file = run("check", "--format", fmt, "heatmap", invalid)
-            from_stdin = run("check", "--format", fmt, "heatmap", "-", stdin=data)
-            self.assertEqual(from_stdin[0], 1)
-            self.assertEqual(from_stdin[1:], tuple(x.replace(invalid.encode() if isinstance(x, bytes) else invalid,
-                                                             b"<stdin>" if isinstance(x, bytes) else "<stdin>")
-                                                   for x in from_file[1:]), fmt)
+    def test_stdin_is_read_like_a_file_by_check_and_events(self):
+        for args in [("check", "--format", "text"), ("check", "--format", "gcc"), ("check", "--format", "json"),
+                     ("events",)]:
+            for path, rc in [(HEATMAP, 0), (INVALID, 1)]:
+                from_file = run_raw(*args, "heatmap", path)
+                self.assertEqual(run_raw(*args, "heatmap", "-", stdin=read(path)),
+                                 (rc,) + tuple(x.replace(path.encode(), b"<stdin>") for x in from_file[1:]), (args, path))
+        self.assertEqual(run("events", "heatmap", os.path.join(EXAMPLES, "missing.xml"))[0], 3)
 
     def test_recursive_checks_xml_files_in_path_order(self):
-        with open(HEATMAP, "rb") as f:
-            valid = f.read()
+        valid = read(HEATMAP)
         for name in ["t/b/z.xml", "t/a.xml", "t/b/a/x.xml", "t/b.xml", "t/notes.txt", "t/c.XML", "t/b/a/y.xml.bak"]:
             self.write(name, valid)
         root = os.path.join(self.dir.name, "t")
@@ -245,10 +246,7 @@ class Check(Temp):
         # sort around '/' ("b" < "b-c.xml" < "b.xml" < "b/..."), a link to a
         # directory (not followed), a FIFO (not opened), two directory
         # operands and a file operand between them.
-        with open(HEATMAP, "rb") as f:
-            valid = f.read()
-        with open(os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml"), "rb") as f:
-            invalid = f.read()
+        valid, invalid = read(HEATMAP), read(INVALID)
         names = ["t/b/x.xml", "t/b.xml", "t/b-c.xml", "t/b0/y.xml", "u/only.xml"]
         names += ["t/d%02d/e%d/f%d.xml" % (i, j, k) for i in range(12) for j in range(3) for k in range(2)]
         for n, name in enumerate(names):
@@ -266,8 +264,7 @@ class Check(Temp):
         self.assertEqual(sum(1 for l in runs[0][1].splitlines() if json.loads(l)["status"] == "unreadable"), 1)
 
     def test_exit_status_summary_and_quiet(self):
-        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
-        missing = os.path.join(self.dir.name, "missing.xml")
+        invalid, missing = INVALID, os.path.join(self.dir.name, "missing.xml")
         for files, rc, summary in [([HEATMAP], 0, None), ([invalid], 1, "1 file: 0 valid, 1 invalid, 0 unreadable"),
                                    ([missing], 3, "1 file: 0 valid, 0 invalid, 1 unreadable"),
                                    ([HEATMAP, HEATMAP], 0, "2 files: 2 valid, 0 invalid, 0 unreadable"),
@@ -370,8 +367,7 @@ class Hostile(Temp):
 
     def test_a_forged_name_stays_in_its_record_in_every_format(self):
         folder, path = self.forged(colors(self.VALUE))
-        with open(HEATMAP, "rb") as f:
-            self.forged(f.read(), b"ok.xml")
+        self.forged(read(HEATMAP), b"ok.xml")
         messages = [wrong_value(self.VALUE), b"File %s, line 2: error in attributes for element 'Colors'" % path]
         for args in [(path,), ("-r", folder)]:
             for fmt in ["text", "gcc", "json"]:
@@ -458,8 +454,7 @@ class Hostile(Temp):
             self.assert_escaped(b"".join(p for p, _ in parts), b"".join(p if e is None else e for p, e in parts), shift)
 
     def test_recursive_opens_regular_files_only(self):
-        with open(HEATMAP, "rb") as f:
-            valid = f.read()
+        valid = read(HEATMAP)
         self.write("t/a.xml", valid)
         root = os.path.join(self.dir.name, "t")
         os.mkfifo(os.path.join(root, "fifo.xml"))
@@ -489,29 +484,13 @@ class Hostile(Temp):
 
 class Arguments(unittest.TestCase):
     def test_fixed_values_refuse_others_listing_them(self):
-        for args, listed in [(("check", "--format", "xml", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
-                             (("check", "--format", "2", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
-                             (("check", "--format", "JSON", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
-                             (("check", "--format", "", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
-                             (("grammar", "--format", "xml", "heatmap"), "text, json, dot"),
-                             (("grammar", "--format", "1", "heatmap"), "text, json, dot"),
-                             (("export", "--format", "xsd", "heatmap"), "rng, dtd"),
-                             (("export", "--format", "0", "heatmap"), "rng, dtd")]:
-            value = args[args.index("--format") + 1]
-            self.assertEqual(run(*args), (2, b"", "tarvo: --format: '%s' is not one of %s\nRun 'tarvo %s --help' for usage.\n"
-                                          % (value, listed, args[0])), args)
-
-    def test_events_exit_status_and_standard_input(self):
-        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
-        missing = os.path.join(EXAMPLES, "missing.xml")
-        for path, rc in [(HEATMAP, 0), (invalid, 1), (missing, 3)]:
-            from_file = run("events", "heatmap", path)
-            self.assertEqual(from_file[0], rc, path)
-            with open(path if rc != 3 else os.devnull, "rb") as f:
-                data = f.read()
-            if rc != 3:  # '-' reads standard input as a file with those bytes
-                self.assertEqual(run("events", "heatmap", "-", stdin=data),
-                                 (rc, from_file[1].replace(path.encode(), b"<stdin>"), ""), path)
+        for command, values, listed, files in [("check", ["xml", "2", "JSON", ""], "text, gcc, json, sarif, github", [HEATMAP]),
+                                               ("grammar", ["xml", "1"], "text, json, dot", []),
+                                               ("export", ["xsd", "0"], "rng, dtd", [])]:
+            for value in values:
+                args = [command, "--format", value, "heatmap"] + files
+                self.assertEqual(run(*args), (2, b"", "tarvo: --format: '%s' is not one of %s\nRun 'tarvo %s --help' for usage.\n"
+                                              % (value, listed, command)), args)
 
 
 if __name__ == "__main__":
