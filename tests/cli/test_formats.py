@@ -164,11 +164,14 @@ class Formats(Temp):
         rc, out, err = run("--stream", "-A", "--werror", "heatmap", "-", stdin=warned_doc)
         self.assertEqual(rc, 1)
 
-    def test_sarif_and_github_are_the_same_for_every_job_count(self):
-        files = ALL_EXAMPLES * 2 + [self.doc, self.doc + b".none"]
-        for fmt in ["sarif", "github"]:
-            runs = [run("-j", jobs, "--format", fmt, "heatmap", *files) for jobs in ["1", "3"]]
+    def test_every_format_is_the_same_for_every_job_count(self):
+        files = [os.fsencode(f) for f in ALL_EXAMPLES * 3] + [self.doc, self.doc + b".none"]
+        for fmt in ["text", "gcc", "json", "sarif", "github"]:
+            runs = [run("-j", jobs, "--format", fmt, "heatmap", *files) for jobs in ["1", "4"]]
             self.assertEqual(runs[0], runs[1], fmt)
+            self.assertEqual(runs[0][0], 1, fmt)
+            self.assertTrue(runs[0][2].endswith(b"%d files: 3 valid, %d invalid, 1 unreadable\n"
+                                                % (len(files), len(files) - 4)), (fmt, runs[0][2][-100:]))
             if fmt == "sarif":
                 self.assertGreater(len(json.loads(runs[0][1])["runs"][0]["results"]), len(ALL_EXAMPLES))
 
