@@ -11,9 +11,8 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from test_cli import Temp  # noqa: E402
+from test_cli import TARVO, Temp  # noqa: E402
 
-TARVO = os.environ.get("TARVO", "build/tarvo")
 DECL = b'<?xml version="1.0"?>\n'
 HEATMAP = b'<Heatmap title="t" min_value="0" max_value="1"><Element model_file="m" id="a" value="1"/></Heatmap>\n'
 DICTIONARY = b"<dictionary><translation><source>s</source><target>t</target></translation></dictionary>\n"
@@ -48,22 +47,34 @@ def run(*args, stdin=b""):
     return p.returncode, p.stdout.decode(), p.stderr.decode()
 
 
+def outcome_line(out):
+    return json.loads(out.splitlines()[-1])
+
+
 class Auto(Temp):
-    def test_each_file_is_checked_against_the_grammar_its_head_names(self):
+    def test_each_file_is_checked_and_read_against_the_grammar_its_head_names(self):
         for name, data, flags, grammar, valid in CASES:
             with self.subTest(name):
                 path = self.write(name, data)
                 rc, out, err = run("check", "-a", *flags, "--format", "json", path)
                 record = json.loads(out)
+                events = run("events", "-a", *flags, path)
                 if grammar is None:
+                    message = "No grammar found for %s: %s" % (path, NO_GRAMMAR[name])
                     self.assertEqual((rc, record["status"], record["code"]), (3, "no-grammar", 2))
                     d = record["diagnostics"][0]
-                    self.assertEqual((d["code"], d["kind"], d["line"]), ("no-grammar", "input_output", 0))
-                    self.assertEqual(d["message"], "No grammar found for %s: %s" % (path, NO_GRAMMAR[name]))
+                    self.assertEqual((d["code"], d["kind"], d["line"], d["message"]),
+                                     ("no-grammar", "input_output", 0, message))
+                    # The message and status of `check -a` as events' outcome line, its only line.
+                    self.assertEqual(run("check", "-a", *flags, path), (3, "", message + "\n"))
+                    self.assertEqual((events[0], events[1].count("\n"), outcome_line(events[1])["errors"], events[2]),
+                                     (3, 1, [message], ""))
                     continue
                 # The same output as naming that grammar.
                 self.assertEqual((rc, out, err), run("check", grammar, *flags, "--format", "json", path))
                 self.assertEqual(record["valid"], valid)
+                self.assertEqual(events, run("events", grammar, *flags, path))
+                self.assertEqual(outcome_line(events[1])["valid"], valid)
 
     def test_a_directory_of_every_kind_in_every_format_and_for_every_j(self):
         for name, data, flags, grammar, valid in CASES:
@@ -104,18 +115,23 @@ class Auto(Temp):
         self.assertEqual(rc, 3)
         self.assertIn("Could not open file %s for reading" % os.path.join(tree, "nosuch.xml"), err)
 
-    def test_standard_input_and_usage_errors(self):
+    def test_standard_input(self):
         rc, out, err = run("check", "-a", "-", stdin=DECL + DICTIONARY)
         self.assertEqual((rc, err), (0, ""))
         rc, out, err = run("check", "-a", "-", stdin=DECL + b"<x/>")
         self.assertEqual((rc, err), (3, "No grammar found for <stdin>: no grammar has root element 'x'\n"))
+
+    def test_usage_errors(self):
         path = self.write("d.xml", DECL + DICTIONARY)
-        for args in (["-a", "dictionary", path], ["-a", "--dtd", path, path], ["-a", "--grammar-file", path, path],
-                     ["-a", "--stream", path], ["--internal-dtd", "--stream", "dictionary", path]):
-            with self.subTest(args):
-                rc, out, err = run("check", *args)
-                self.assertEqual(rc, 2, err)
-                self.assertIn("--", err)
+        for command, args in [(c, a) for c in ("check", "events") for a in (
+                ["-a", "dictionary", path], ["-a", "--dtd", path, path], ["-a", "--grammar-file", path, path])] + [
+                ("check", ["-a", "--stream", path]), ("check", ["--internal-dtd", "--stream", "dictionary", path]),
+                ("events", ["-a", path, path]), ("events", ["--internal-dtd", path, path]), ("events", ["-a"])]:
+            with self.subTest([command] + args):
+                rc, out, err = run(command, *args)
+                self.assertEqual((rc, out), (2, ""), err)
+                self.assertIn("Run 'tarvo %s --help'" % command, err)
+        self.assertIn("--auto chooses the grammar of each FILE", run("events", "-a", "dictionary", path)[2])
 
 
 SUBSET = b'<!DOCTYPE r [\n<!ELEMENT r (a+, b?)>\n<!ELEMENT a (#PCDATA)>\n<!ELEMENT b EMPTY>\n' \
@@ -152,26 +168,8 @@ class InternalDtd(Temp):
                 self.assertEqual((rc, err), (0, "3 files: 3 valid, 0 invalid, 0 unreadable, 0 without grammar\n"))
 
 
-def outcome_line(out):
-    return json.loads(out.splitlines()[-1])
-
-
 class Events(Temp):
-    def test_each_file_is_read_against_the_grammar_check_chooses(self):
-        for name, data, flags, grammar, valid in CASES:
-            with self.subTest(name):
-                path = self.write(name, data)
-                rc, out, err = run("events", "-a", *flags, path)
-                if grammar is None:
-                    # The message and status of `check -a`, as the outcome line.
-                    check_rc, _, check_err = run("check", "-a", *flags, path)
-                    self.assertEqual((rc, out.count("\n"), err), (3, 1, ""))
-                    self.assertEqual((rc, outcome_line(out)["errors"]), (check_rc, check_err.splitlines()))
-                    self.assertEqual(outcome_line(out)["errors"],
-                                     ["No grammar found for %s: %s" % (path, NO_GRAMMAR[name])])
-                    continue
-                self.assertEqual((rc, out, err), run("events", grammar, *flags, path))
-                self.assertEqual(outcome_line(out)["valid"], valid)
+    def test_standard_input_and_a_missing_file(self):
         rc, out, err = run("events", "-a", "-", stdin=DECL + DICTIONARY)
         self.assertEqual((rc, out, err), run("events", "dictionary", "-", stdin=DECL + DICTIONARY))
         rc, out, err = run("events", "-a", "-", stdin=DECL + b"<x/>")
@@ -210,16 +208,6 @@ class Events(Temp):
             with self.subTest(args):
                 rc, out, err = run("events", "--internal-dtd", *args)
                 self.assertEqual((rc, outcome_line(out)["errors"], err), (rc_want, errors, ""))
-
-    def test_usage_errors(self):
-        path = self.write("d.xml", DECL + DICTIONARY)
-        for args in (["-a", "dictionary", path], ["-a", "--dtd", path, path], ["-a", "--grammar-file", path, path],
-                     ["-a", path, path], ["--internal-dtd", path, path], ["-a"]):
-            with self.subTest(args):
-                rc, out, err = run("events", *args)
-                self.assertEqual((rc, out), (2, ""), err)
-                self.assertIn("Run 'tarvo events --help'", err)
-        self.assertIn("--auto chooses the grammar of each FILE", run("events", "-a", "dictionary", path)[2])
 
 
 if __name__ == "__main__":

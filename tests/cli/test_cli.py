@@ -12,6 +12,7 @@ import unittest
 TARVO = os.environ.get("TARVO", "build/tarvo")
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 HEATMAP = os.path.join(EXAMPLES, "heatmap", "order_handling_durations.xml")
+INVALID = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
 DICTIONARY = b'<?xml version="1.0"?><dictionary><translation><source>%s</source><target>t</target></translation></dictionary>'
 
 
@@ -23,6 +24,11 @@ def run_raw(*args, stdin=b"", stdout=subprocess.PIPE, timeout=120):
 def run(*args, stdin=b"", stdout=subprocess.PIPE):
     rc, out, err = run_raw(*args, stdin=stdin, stdout=stdout)
     return rc, out, err.decode("utf-8", "replace")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def decoded(data):
@@ -41,7 +47,8 @@ class Temp(unittest.TestCase):
         self.addCleanup(self.dir.cleanup)
 
     def write(self, name, data):
-        path = os.path.join(self.dir.name, name)
+        """Writes `data` to `name` (text or bytes) under the test's directory, making the folders on the way."""
+        path = os.path.join(self.dir.name if isinstance(name, str) else os.fsencode(self.dir.name), name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data)
@@ -58,22 +65,30 @@ class Options(unittest.TestCase):
                 (("events", "heatmap", HEATMAP, HEATMAP), HEATMAP),
                 (("grammars", "heatmap"), "heatmap"),
                 (("check", "nosuch", HEATMAP), "unknown grammar 'nosuch'; known grammars:\n  lumoTools"),
-                (("events", "nosuch", HEATMAP), "unknown grammar 'nosuch'")]:
+                (("events", "nosuch", HEATMAP), "unknown grammar 'nosuch'"),
+                (("check", "--stream", "-r", "heatmap"), "--stream reads one source in order: -r, -j and -q"),
+                (("check", "--stream", "-j", "2", "heatmap"), "--stream reads one source in order: -r, -j and -q"),
+                (("check", "-j", "0", "heatmap", HEATMAP), "--jobs"),
+                (("check", "--max-errors", "many", "heatmap", HEATMAP), "--max-errors"),
+                (("grammar", "heatmap", "Nope"), "no element 'Nope'"), (("export", "heatmap"), "--format"),
+                (("grammar",), "GRAMMAR")]:
             rc, out, err = run(*args)
             self.assertEqual((rc, out), (2, b""), args)
             self.assertIn(text, err, args)
 
-    def test_help_on_every_command(self):
-        for args in [("--help",), ("help",), ("check", "--help"), ("events", "-h"), ("grammars", "--help"),
-                     ("check", "heatmap", "--help")]:
+    def test_help_on_every_command_lists_its_exit_statuses(self):
+        for args, statuses in [(("--help",), "01234"), (("help",), "01234"), (("check", "--help"), "01234"),
+                               (("events", "-h"), "01234"), (("check", "heatmap", "--help"), "01234"),
+                               (("grammars", "--help"), "024"), (("grammar", "--help"), "024"),
+                               (("export", "--help"), "024"), (("import-dtd", "--help"), "024")]:
             rc, out, err = run(*args)
             self.assertEqual(rc, 0, args)
-            self.assertIn(b"Usage: tarvo", out)
-            self.assertIn(b"Exit status:", out)
+            self.assertIn(b"Usage: tarvo", out, args)
+            table = out.decode().split("Exit status:\n")[1]
+            self.assertEqual("".join(re.findall(r"^  (\d)  ", table, re.M)), statuses, args)
 
     def test_options_anywhere_before_double_dash(self):
-        with open(HEATMAP, "rb") as f:
-            doc = f.read().replace(b'id="', b'bogus="x" id="', 1)
+        doc = read(HEATMAP).replace(b'id="', b'bogus="x" id="', 1)
         with tempfile.NamedTemporaryFile(suffix=".xml") as f:
             f.write(doc)
             f.flush()
@@ -100,7 +115,7 @@ class Options(unittest.TestCase):
     @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full")
     def test_a_failed_write_is_an_error(self):
         for args in [("grammars",), ("--help",), ("--version",), ("events", "heatmap", HEATMAP),
-                     ("check", "-E", "heatmap", os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml"))]:
+                     ("check", "-E", "heatmap", INVALID)]:
             with open("/dev/full", "wb") as full:
                 rc, _, err = run(*args, stdout=full)
             self.assertEqual(rc, 4, args)
@@ -109,10 +124,15 @@ class Options(unittest.TestCase):
 
 class ReadErrors(unittest.TestCase):
     def test_a_failed_read_says_so(self):
-        for args, expected in [(("--stream", "heatmap", "-"), (3, b"", b"tarvo: cannot read -: Bad file descriptor\n")),
-                               (("heatmap", "-"), (3, b"", b"Could not open file <stdin> for reading\n")),
-                               (("--format", "gcc", "heatmap", "-"), (3, b"<stdin>: error: Could not open file <stdin> for reading [unreadable]\n", b""))]:
-            p = subprocess.run([TARVO, "check"] + list(args), stdin=None, stdout=subprocess.PIPE,
+        # Standard input closed.
+        for args, expected in [
+                (("check", "--stream", "heatmap", "-"), (3, b"", b"tarvo: cannot read -: Bad file descriptor\n")),
+                (("check", "heatmap", "-"), (3, b"", b"Could not open file <stdin> for reading\n")),
+                (("check", "--format", "gcc", "heatmap", "-"),
+                 (3, b"<stdin>: error: Could not open file <stdin> for reading [unreadable]\n", b"")),
+                (("events", "heatmap", "-"), (3, b'{"event":"outcome","valid":false,"status":2,"warnings":[],'
+                                                 b'"errors":["Could not open file <stdin> for reading"]}\n', b""))]:
+            p = subprocess.run([TARVO] + list(args), stdin=None, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=120)
             self.assertEqual((p.returncode, p.stdout, p.stderr), expected, args)
 
@@ -184,38 +204,26 @@ class Check(Temp):
         rc, _, err = run("check", "--max-errors", "1", "heatmap", path)
         self.assertEqual(err, 'Invalid attribute value \'x\' for attribute \'gradient_color_space\'\n'
                               'File %s, line 2: error in attributes for element \'Colors\'\n' % path)
-        rc, _, err = run("check", "--max-errors", "many", "heatmap", path)
-        self.assertEqual(rc, 2)
 
-    def test_every_format_is_the_same_for_every_job_count(self):
-        for fmt in ["text", "gcc", "json"]:
-            runs = [run("check", "-j", jobs, "--format", fmt, "heatmap", *(ALL_EXAMPLES * 3)) for jobs in ["1", "4"]]
-            self.assertEqual(runs[0], runs[1], fmt)
-            self.assertEqual(runs[0][0], 1)
-            self.assertTrue(runs[0][2].endswith("%d files: 3 valid, %d invalid, 0 unreadable\n"
-                                                % (3 * len(ALL_EXAMPLES), 3 * len(ALL_EXAMPLES) - 3)))
-        # Text is each file's own output, one after the other.
+    def test_text_is_each_files_own_output_one_after_the_other(self):
+        # The same for every job count in every format: test_formats.
         one = [run("check", "heatmap", f) for f in ALL_EXAMPLES]
         many = run("check", "-j", "3", "heatmap", *ALL_EXAMPLES)
         self.assertEqual(many[1], b"".join(r[1] for r in one))
         self.assertEqual(many[2], "".join(r[2] for r in one) + "%d files: 1 valid, %d invalid, 0 unreadable\n"
                          % (len(one), len(one) - 1))
 
-    def test_stdin_is_checked_like_a_file(self):
-        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
-        with open(invalid, "rb") as f:
-            data = f.read()
-        for fmt in ["text", "gcc", "json"]:
-            from_file = run("check", "--format", fmt, "heatmap", invalid)
-            from_stdin = run("check", "--format", fmt, "heatmap", "-", stdin=data)
-            self.assertEqual(from_stdin[0], 1)
-            self.assertEqual(from_stdin[1:], tuple(x.replace(invalid.encode() if isinstance(x, bytes) else invalid,
-                                                             b"<stdin>" if isinstance(x, bytes) else "<stdin>")
-                                                   for x in from_file[1:]), fmt)
+    def test_stdin_is_read_like_a_file_by_check_and_events(self):
+        for args in [("check", "--format", "text"), ("check", "--format", "gcc"), ("check", "--format", "json"),
+                     ("events",)]:
+            for path, rc in [(HEATMAP, 0), (INVALID, 1)]:
+                from_file = run_raw(*args, "heatmap", path)
+                self.assertEqual(run_raw(*args, "heatmap", "-", stdin=read(path)),
+                                 (rc,) + tuple(x.replace(path.encode(), b"<stdin>") for x in from_file[1:]), (args, path))
+        self.assertEqual(run("events", "heatmap", os.path.join(EXAMPLES, "missing.xml"))[0], 3)
 
     def test_recursive_checks_xml_files_in_path_order(self):
-        with open(HEATMAP, "rb") as f:
-            valid = f.read()
+        valid = read(HEATMAP)
         for name in ["t/b/z.xml", "t/a.xml", "t/b/a/x.xml", "t/b.xml", "t/notes.txt", "t/c.XML", "t/b/a/y.xml.bak"]:
             self.write(name, valid)
         root = os.path.join(self.dir.name, "t")
@@ -232,10 +240,7 @@ class Check(Temp):
         # sort around '/' ("b" < "b-c.xml" < "b.xml" < "b/..."), a link to a
         # directory (not followed), a FIFO (not opened), two directory
         # operands and a file operand between them.
-        with open(HEATMAP, "rb") as f:
-            valid = f.read()
-        with open(os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml"), "rb") as f:
-            invalid = f.read()
+        valid, invalid = read(HEATMAP), read(INVALID)
         names = ["t/b/x.xml", "t/b.xml", "t/b-c.xml", "t/b0/y.xml", "u/only.xml"]
         names += ["t/d%02d/e%d/f%d.xml" % (i, j, k) for i in range(12) for j in range(3) for k in range(2)]
         for n, name in enumerate(names):
@@ -253,8 +258,7 @@ class Check(Temp):
         self.assertEqual(sum(1 for l in runs[0][1].splitlines() if json.loads(l)["status"] == "unreadable"), 1)
 
     def test_exit_status_summary_and_quiet(self):
-        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
-        missing = os.path.join(self.dir.name, "missing.xml")
+        invalid, missing = INVALID, os.path.join(self.dir.name, "missing.xml")
         for files, rc, summary in [([HEATMAP], 0, None), ([invalid], 1, "1 file: 0 valid, 1 invalid, 0 unreadable"),
                                    ([missing], 3, "1 file: 0 valid, 0 invalid, 1 unreadable"),
                                    ([HEATMAP, HEATMAP], 0, "2 files: 2 valid, 0 invalid, 0 unreadable"),
@@ -266,9 +270,6 @@ class Check(Temp):
             quiet = run("check", "-q", "heatmap", *files)
             names = "".join(f + "\n" for f in files if f != HEATMAP).encode()
             self.assertEqual(quiet, (rc, names, summary + "\n" if rc else ""), files)
-        for args in [("--stream", "-r", "heatmap"), ("--stream", "-j", "2", "heatmap"), ("-j", "0", "heatmap", HEATMAP),
-                     ("--format", "xml", "heatmap", HEATMAP)]:
-            self.assertEqual(run("check", *args)[:2], (2, b""), args)
 
     def test_stream_in_json(self):
         rc, out, err = run("check", "--stream", "--format", "json", "heatmap", "-",
@@ -281,22 +282,15 @@ class Check(Temp):
 
 class Json(Temp):
     def test_events_are_valid_utf8_json_whatever_the_bytes(self):
-        for data, valid in UTF8_TABLE:
-            path = self.write("d.xml", DICTIONARY % data)
-            rc, out, err = run("events", "dictionary", path)
-            self.assertEqual(rc, 0, data)
-            events = [json.loads(line.decode("utf-8")) for line in out.splitlines()]
-            texts = [e["text"] for e in events if e["event"] == "text"]
-            self.assertEqual(texts[0], data.decode("utf-8" if valid else "latin-1"), data)
-
-    def test_long_texts_are_written_in_pieces_that_split_no_sequence(self):
+        # Each sequence alone, then across the 64 KiB mark where a long text is
+        # cut into pieces that must split no sequence.
         pad = b"a" * 65536
         for data, valid in UTF8_TABLE:
-            for shift in range(5):  # the sequence across the 64 KiB mark of the text
-                text = pad[:65536 - shift] + data + pad
+            for shift, text in [(None, data)] + [(n, pad[:65536 - n] + data + pad) for n in range(5)]:
                 rc, out, err = run("events", "dictionary", self.write("d.xml", DICTIONARY % text))
                 events = [json.loads(line.decode("utf-8")) for line in out.splitlines()]
-                self.assertEqual(events[3]["text"], text.decode("utf-8" if valid else "latin-1"), (data, shift))
+                self.assertEqual((rc, events[3]["event"], events[3]["text"]),
+                                 (0, "text", text.decode("utf-8" if valid else "latin-1")), (data, shift))
 
     def test_messages_in_the_outcome_too(self):
         path = self.write("h.xml", b'<?xml version="1.0"?><Heatmap><Colors gradient_color_space="\xed\xa0\x80\xff"/></Heatmap>')
@@ -347,13 +341,6 @@ class Grammars(Temp):
         e = json.loads(out.decode("utf-8"))["elements"][0]
         self.assertEqual((e["name"], e["attributes"][0]["values"]), (u"cafe", [u"\u00ff\u00c0\u00af", u"\u00ed\u00a0\u0080"]))
 
-    def test_grammar_usage_errors(self):
-        for args, text in [(("grammar", "heatmap", "Nope"), "no element 'Nope'"), (("export", "heatmap"), "--format"),
-                           (("export", "--format", "xsd", "heatmap"), "xsd"), (("grammar",), "GRAMMAR")]:
-            rc, out, err = run(*args)
-            self.assertEqual((rc, out), (2, b""), args)
-            self.assertIn(text, err, args)
-
 def colors(value):
     return b'<?xml version="1.0"?><Heatmap><Colors gradient_color_space="%s"/></Heatmap>' % value
 
@@ -369,17 +356,12 @@ class Hostile(Temp):
     VALUE = b"\x1b[2J\nx.xml:9:9: error: forged"
 
     def forged(self, data, name=NAME):
-        folder = os.path.join(self.dir.name.encode(), b"t")
-        os.makedirs(folder, exist_ok=True)
-        path = os.path.join(folder, name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return folder, path
+        path = self.write(b"t/" + name, data)
+        return os.path.dirname(path), path
 
     def test_a_forged_name_stays_in_its_record_in_every_format(self):
         folder, path = self.forged(colors(self.VALUE))
-        with open(HEATMAP, "rb") as f:
-            self.forged(f.read(), b"ok.xml")
+        self.forged(read(HEATMAP), b"ok.xml")
         messages = [wrong_value(self.VALUE), b"File %s, line 2: error in attributes for element 'Colors'" % path]
         for args in [(path,), ("-r", folder)]:
             for fmt in ["text", "gcc", "json"]:
@@ -432,22 +414,26 @@ class Hostile(Temp):
         (b"a\r\nb", rb"a\x0d\x0ab"),
     ]
 
+    def assert_escaped(self, value, text, case):
+        """The message about the wrong value `value`: `text` (its escaped form) in text and gcc output, the
+        value itself in JSON, from check and from events."""
+        path = self.write("v.xml", colors(value))
+        rc, out, err = run_raw("check", "heatmap", path)
+        self.assertEqual((rc, err.splitlines()[0]), (1, wrong_value(text)), case)
+        rc, out, err = run_raw("check", "--format", "gcc", "heatmap", path)
+        gcc_text = text.replace(rb"\x0d", b" ").replace(rb"\x0a", b" ")  # a line break becomes a space
+        self.assertEqual(out.splitlines()[0].split(b": error: ", 1)[1],
+                         wrong_value(gcc_text) + b" (expected: HSVs, HSVl, RGB) [invalid-value]", case)
+        for args in [("check", "--format", "json"), ("events",)]:
+            rc, out, err = run_raw(*args, "heatmap", path)
+            self.assertEqual(controls(out), [], (case, args))
+            last = json.loads(out.splitlines()[-1])
+            message = last["diagnostics"][0]["message"] if args[0] == "check" else last["errors"][0]
+            self.assertEqual(message, decoded(wrong_value(value)), (case, args))
+
     def test_control_bytes_in_messages(self):
         for value, text in self.ESCAPES:
-            text = value if text is None else text
-            path = self.write("v.xml", colors(value))
-            rc, out, err = run_raw("check", "heatmap", path)
-            self.assertEqual((rc, err.splitlines()[0]), (1, wrong_value(text)), value)
-            rc, out, err = run_raw("check", "--format", "gcc", "heatmap", path)
-            gcc_text = text.replace(rb"\x0d", b" ").replace(rb"\x0a", b" ")  # a line break becomes a space
-            self.assertEqual(out.splitlines()[0].split(b": error: ", 1)[1], wrong_value(gcc_text) + b" (expected: HSVs, HSVl, RGB) [invalid-value]",
-                             value)
-            for args in [("check", "--format", "json"), ("events",)]:
-                rc, out, err = run_raw(*args, "heatmap", path)
-                self.assertEqual(controls(out), [], (value, args))
-                last = json.loads(out.splitlines()[-1])
-                message = last["diagnostics"][0]["message"] if args[0] == "check" else last["errors"][0]
-                self.assertEqual(message, decoded(wrong_value(value)), (value, args))
+            self.assert_escaped(value, value if text is None else text, value)
         # Character references of the XML mode make the same bytes.
         path = self.write("v.xml", colors(b"a&#x9b;&#10;&#x85;&#x7f;b"))
         rc, out, err = run_raw("check", "-X", "heatmap", path)
@@ -459,20 +445,10 @@ class Hostile(Temp):
         for shift in range(6):
             parts = [(b"a" * (65536 - prefix - shift - 3), None), (b"\xc2\x85\xe2\x82\xac\x1b", rb"\xc2\x85" + b"\xe2\x82\xac" + rb"\x1b"),
                      (b"b" * 65530, None), (b"\x9b\xf0\x9f\x98\x80\x0a", rb"\x9b" + b"\xf0\x9f\x98\x80" + rb"\x0a")]
-            value = b"".join(p for p, _ in parts)
-            text = b"".join(p if e is None else e for p, e in parts)
-            path = self.write("v.xml", colors(value))
-            rc, out, err = run_raw("check", "heatmap", path)
-            self.assertEqual(err.splitlines()[0], wrong_value(text), shift)
-            rc, out, err = run_raw("check", "--format", "gcc", "heatmap", path)
-            self.assertEqual(out.splitlines()[0].split(b": error: ", 1)[1],
-                             wrong_value(text.replace(rb"\x0a", b" ")) + b" (expected: HSVs, HSVl, RGB) [invalid-value]", shift)
-            rc, out, err = run_raw("check", "--format", "json", "heatmap", path)
-            self.assertEqual((controls(out), json.loads(out)["diagnostics"][0]["message"]), ([], decoded(wrong_value(value))), shift)
+            self.assert_escaped(b"".join(p for p, _ in parts), b"".join(p if e is None else e for p, e in parts), shift)
 
     def test_recursive_opens_regular_files_only(self):
-        with open(HEATMAP, "rb") as f:
-            valid = f.read()
+        valid = read(HEATMAP)
         self.write("t/a.xml", valid)
         root = os.path.join(self.dir.name, "t")
         os.mkfifo(os.path.join(root, "fifo.xml"))
@@ -502,40 +478,13 @@ class Hostile(Temp):
 
 class Arguments(unittest.TestCase):
     def test_fixed_values_refuse_others_listing_them(self):
-        for args, listed in [(("check", "--format", "xml", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
-                             (("check", "--format", "2", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
-                             (("check", "--format", "JSON", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
-                             (("check", "--format", "", "heatmap", HEATMAP), "text, gcc, json, sarif, github"),
-                             (("grammar", "--format", "xml", "heatmap"), "text, json, dot"),
-                             (("grammar", "--format", "1", "heatmap"), "text, json, dot"),
-                             (("export", "--format", "xsd", "heatmap"), "rng, dtd"),
-                             (("export", "--format", "0", "heatmap"), "rng, dtd")]:
-            value = args[args.index("--format") + 1]
-            self.assertEqual(run(*args), (2, b"", "tarvo: --format: '%s' is not one of %s\nRun 'tarvo %s --help' for usage.\n"
-                                          % (value, listed, args[0])), args)
-
-    def test_help_lists_the_exit_statuses_of_each_command(self):
-        for args, statuses in [((), "01234"), (("check",), "01234"), (("events",), "01234"), (("grammars",), "024"),
-                               (("grammar",), "024"), (("export",), "024"), (("import-dtd",), "024")]:
-            rc, out, err = run(*args, "--help")
-            table = out.decode().split("Exit status:\n")[1]
-            self.assertEqual("".join(re.findall(r"^  (\d)  ", table, re.M)), statuses, args)
-
-    def test_events_exit_status_and_standard_input(self):
-        invalid = os.path.join(EXAMPLES, "heatmap", "invalid-colors-after-element.xml")
-        missing = os.path.join(EXAMPLES, "missing.xml")
-        for path, rc in [(HEATMAP, 0), (invalid, 1), (missing, 3)]:
-            from_file = run("events", "heatmap", path)
-            self.assertEqual(from_file[0], rc, path)
-            with open(path if rc != 3 else os.devnull, "rb") as f:
-                data = f.read()
-            if rc != 3:  # '-' reads standard input as a file with those bytes
-                self.assertEqual(run("events", "heatmap", "-", stdin=data),
-                                 (rc, from_file[1].replace(path.encode(), b"<stdin>"), ""), path)
-        p = subprocess.run([TARVO, "events", "heatmap", "-"], stdin=None, stdout=subprocess.PIPE,
-                           stderr=subprocess.PIPE, preexec_fn=lambda: os.close(0), timeout=120)
-        self.assertEqual(p.returncode, 3)
-        self.assertEqual(json.loads(p.stdout)["errors"], ["Could not open file <stdin> for reading"])
+        for command, values, listed, files in [("check", ["xml", "2", "JSON", ""], "text, gcc, json, sarif, github", [HEATMAP]),
+                                               ("grammar", ["xml", "1"], "text, json, dot", []),
+                                               ("export", ["xsd", "0"], "rng, dtd", [])]:
+            for value in values:
+                args = [command, "--format", value, "heatmap"] + files
+                self.assertEqual(run(*args), (2, b"", "tarvo: --format: '%s' is not one of %s\nRun 'tarvo %s --help' for usage.\n"
+                                              % (value, listed, command)), args)
 
 
 if __name__ == "__main__":

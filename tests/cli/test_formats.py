@@ -2,15 +2,12 @@
 # and github, --werror and -q. Run with TARVO set to the tool; Python 3.
 import json
 import os
-import re
-import subprocess
-import tempfile
+import sys
 import unittest
 
-TARVO = os.environ.get("TARVO", "build/tarvo")
-EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
-HEATMAP = os.path.join(EXAMPLES, "heatmap", "order_handling_durations.xml")
-ALL_EXAMPLES = sorted(os.path.join(d, f) for d, _, fs in os.walk(EXAMPLES) for f in fs if f.endswith(".xml"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_cli import ALL_EXAMPLES, HEATMAP, Temp, run_raw  # noqa: E402
+
 CODES = ["unknown-element", "misplaced-element", "missing-element", "unknown-attribute", "missing-attribute",
          "invalid-value", "text-not-allowed", "syntax", "unreadable", "callback-failed",
          "no-grammar"]
@@ -30,22 +27,13 @@ PROBLEMS = [
 
 
 def run(*args, stdin=b""):
-    p = subprocess.run([TARVO, "check"] + list(args), input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                       timeout=120)
-    return p.returncode, p.stdout, p.stderr
+    return run_raw("check", *args, stdin=stdin)
 
 
-class Formats(unittest.TestCase):
+class Formats(Temp):
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
+        Temp.setUp(self)
         self.doc = self.write(b"mistakes.xml", MISTAKES)
-
-    def write(self, name, data):
-        path = os.path.join(self.dir.name.encode(), name)
-        with open(path, "wb") as f:
-            f.write(data)
-        return path
 
     def severities(self, flags):
         return [s if flags else "error" for _, s, *_ in PROBLEMS]
@@ -176,11 +164,14 @@ class Formats(unittest.TestCase):
         rc, out, err = run("--stream", "-A", "--werror", "heatmap", "-", stdin=warned_doc)
         self.assertEqual(rc, 1)
 
-    def test_sarif_and_github_are_the_same_for_every_job_count(self):
-        files = ALL_EXAMPLES * 2 + [self.doc, self.doc + b".none"]
-        for fmt in ["sarif", "github"]:
-            runs = [run("-j", jobs, "--format", fmt, "heatmap", *files) for jobs in ["1", "3"]]
+    def test_every_format_is_the_same_for_every_job_count(self):
+        files = [os.fsencode(f) for f in ALL_EXAMPLES * 3] + [self.doc, self.doc + b".none"]
+        for fmt in ["text", "gcc", "json", "sarif", "github"]:
+            runs = [run("-j", jobs, "--format", fmt, "heatmap", *files) for jobs in ["1", "4"]]
             self.assertEqual(runs[0], runs[1], fmt)
+            self.assertEqual(runs[0][0], 1, fmt)
+            self.assertTrue(runs[0][2].endswith(b"%d files: 3 valid, %d invalid, 1 unreadable\n"
+                                                % (len(files), len(files) - 4)), (fmt, runs[0][2][-100:]))
             if fmt == "sarif":
                 self.assertGreater(len(json.loads(runs[0][1])["runs"][0]["results"]), len(ALL_EXAMPLES))
 

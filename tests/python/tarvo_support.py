@@ -2,6 +2,7 @@
 # test and callables that record what they receive. Python 2.7 and 3.
 import os
 import shutil
+import signal
 import sys
 import tempfile
 import unittest
@@ -9,6 +10,10 @@ import unittest
 import tarvo
 
 PY2 = sys.version_info[0] == 2
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+BUILT_IN = ["lumoTools", "lumoCodeCoverage", "lumoDiagram", "lumoDocument", "lumoDictionaryObjects",
+            "lumoMSCBasedSystemCheckReport", "lumoProject", "PrintLanguage", "DigitalTwinAPI", "dictionary",
+            "bpmn_project", "heatmap"]
 HIGH = bytes(bytearray(range(0x80, 0x100)))
 
 # Every attribute left out has a default.
@@ -54,6 +59,29 @@ def raw(s):
 
 class Failure(Exception):
     pass
+
+
+class Interrupted(Exception):
+    """What on_alarm()'s own handler raises."""
+
+
+def raised(error, function, *args, **kwargs):
+    """The `error` (a class or a tuple of them) that the call raises; an AssertionError when it raises none."""
+    try:
+        function(*args, **kwargs)
+    except error as e:
+        return e
+    raise AssertionError("no %r from %s with %r %r" % (error, getattr(function, "__name__", function), args, kwargs))
+
+
+def on_alarm(test, handler=None, interval=0):
+    """SIGALRM calls `handler` (by default one raising Interrupted) until `test`
+    ends, every `interval` seconds if given."""
+    def interrupt(signum, frame):
+        raise Interrupted()
+    test.addCleanup(signal.signal, signal.SIGALRM, signal.signal(signal.SIGALRM, handler or interrupt))
+    test.addCleanup(signal.setitimer, signal.ITIMER_REAL, 0)
+    signal.setitimer(signal.ITIMER_REAL, interval, interval)
 
 
 class Recorder(object):

@@ -4,9 +4,8 @@ import array
 import os
 
 import tarvo
-from tarvo_support import PY2, DocumentTestCase
+from tarvo_support import PY2, ROOT, DocumentTestCase, raised
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 EXAMPLES = os.path.join(ROOT, "examples")
 
 
@@ -41,9 +40,7 @@ class ValidateManyTest(DocumentTestCase):
         expected = [report_fields(tarvo.validate(grammar, s, **kwargs)) for s in sources]
         for jobs in (None, 1, 2, 3):
             reports = tarvo.validate_many(grammar, sources, jobs=jobs, **kwargs)
-            self.assertIsInstance(reports, list)
-            for report in reports:
-                self.assertIsInstance(report, tarvo.Report)
+            self.assertTrue(type(reports) is list and all(type(r) is tarvo.Report for r in reports), reports)
             self.assertEqual([report_fields(r) for r in reports], expected, (grammar, jobs))
 
     def test_examples_as_paths_and_as_bytes(self):
@@ -82,23 +79,13 @@ class ValidateManyTest(DocumentTestCase):
 
     def test_argument_errors(self):
         valid = document(b'<?xml version="1.0"?>\n<Heatmap/>\n')
-        for args, kwargs, error in [
-            (("nonesuch", [valid]), {}, ValueError),
-            (("heatmap", [valid], None, 0x100), {}, ValueError),
-            (("heatmap", [valid]), {"jobs": 0}, ValueError),
-            (("heatmap", [valid]), {"jobs": 1025}, ValueError),
-            (("heatmap", [valid]), {"jobs": -1}, ValueError),
-            (("heatmap", [valid]), {"jobs": 1.5}, TypeError),
-            (("heatmap", [valid]), {"jobs": "2"}, TypeError),
-            (("heatmap", [valid]), {"max_errors": -1}, ValueError),
-            (("heatmap", 3), {}, TypeError),
-            (("heatmap", None), {}, TypeError),
-            (("heatmap", "doc.xml"), {}, TypeError),
-            (("heatmap", b"doc.xml"), {}, TypeError),
-            (("heatmap", bytearray(b"doc.xml")), {}, TypeError),
-            (("heatmap", [valid, 3]), {}, TypeError),
-            (("heatmap", [valid, None]), {}, TypeError),
-            (("heatmap", [valid, {}]), {}, TypeError),
-            (("heatmap", ["a\0b.xml"]), {}, (ValueError, TypeError)),
-        ]:
-            self.assertRaises(error, tarvo.validate_many, *args, **kwargs)
+        cases = [(("nonesuch", [valid]), {}, ValueError), (("heatmap", [valid], None, 0x100), {}, ValueError),
+                 (("heatmap", [valid]), {"max_errors": -1}, ValueError),
+                 (("heatmap", ["a\0b.xml"]), {}, (ValueError, TypeError))]
+        cases += [(("heatmap", [valid]), {"jobs": jobs}, ValueError) for jobs in (0, 1025, -1)]
+        cases += [(("heatmap", [valid]), {"jobs": jobs}, TypeError) for jobs in (1.5, "2")]
+        # Not a sequence of sources (a path or bytes alone is none), or one holding something else.
+        cases += [(("heatmap", sources), {}, TypeError) for sources in (
+            3, None, "doc.xml", b"doc.xml", bytearray(b"doc.xml"), [valid, 3], [valid, None], [valid, {}])]
+        for args, kwargs, error in cases:
+            raised(error, tarvo.validate_many, *args, **kwargs)

@@ -8,7 +8,7 @@ import threading
 
 import tarvo
 from tarvo_support import (DICTIONARY, DICTIONARY_ELEMENTS, DICTIONARY_EVENTS, HEATMAP, HEATMAP_ELEMENTS,
-                           HEATMAP_EVENTS, DocumentTestCase, Failure, Recorder, no_version, outcome)
+                           HEATMAP_EVENTS, DocumentTestCase, Failure, Recorder, no_version, outcome, raised)
 
 
 class Sequence(list):
@@ -35,7 +35,7 @@ class DispatchTest(DocumentTestCase):
             ([], ""), ([s, None, e], "start end"), ((None, t), "text"), ([1, "text", e], "end"),
             ([functools.partial(rec.log, "object")] * 3, "object object object"),
             # Not sequences, or sequences of things that cannot be called (a
-            # bare callable is refused: test_grammar_lifetime).
+            # bare callable is refused: test_grammars).
             (42, ""), (None, ""), (set([s]), ""), ({0: s, 1: t, 2: e}, ""), (iter([s, t, e]), ""),
             ("ste", ""), (b"\x01\x02\x03", ""),
         ]
@@ -108,12 +108,9 @@ class DispatchTest(DocumentTestCase):
         for stop in [("start", "translation"), ("text", "source"), ("end", "target"), ("end", "dictionary")]:
             for error in (Failure(), tarvo.ParseError("own"), KeyboardInterrupt()):
                 rec = Recorder(stop, error)
-                try:
-                    tarvo.parse("dictionary", rec.callbacks(DICTIONARY_ELEMENTS), path, 0)
-                except BaseException as e:
-                    self.assertIs(e, error)  # the very exception, not a ParseError about it
-                else:
-                    self.fail("nothing raised")
+                # The very exception, not a ParseError about it.
+                self.assertIs(raised(BaseException, tarvo.parse, "dictionary", rec.callbacks(DICTIONARY_ELEMENTS),
+                                     path, 0), error)
                 # Nothing after the raising call, not even its own end.
                 delivered = [e[:2] for e in DICTIONARY_EVENTS].index(stop) + 1
                 self.assertEqual(rec.events, DICTIONARY_EVENTS[:delivered], (stop, error))

@@ -9,9 +9,8 @@ import os
 import subprocess
 
 import tarvo
-from tarvo_support import DICTIONARY, HEATMAP, PY2, DocumentTestCase, raw
+from tarvo_support import DICTIONARY, HEATMAP, PY2, ROOT, DocumentTestCase, raised, raw
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 DECL = b'<?xml version="1.0"?>\n'
 
 
@@ -67,18 +66,29 @@ def flat_record(record):
 
 
 class DetectTest(DocumentTestCase):
-    def test_paths_and_buffers_name_the_same_grammar(self):
+    def test_paths_and_buffers_name_the_same_grammar_and_are_checked_against_it(self):
         for name, data, grammar, reason in CASES:
             path = self.write(name, data)
-            sources = [path] + buffers(data) + ([path.decode("utf-8")] if PY2 else [])
-            if not PY2:
+            sources = [(path, path)] + [(b, "<bytes>") for b in buffers(data)]
+            if PY2:
+                sources.append((path.decode("utf-8"), path))
+            else:
                 import pathlib
-                sources.append(pathlib.Path(path))
-            for source in sources:
+                sources.append((pathlib.Path(path), path))
+            for source, shown in sources:
                 choice = tarvo.detect_grammar(source)
                 self.assertTrue(isinstance(choice, tarvo.GrammarChoice))
                 self.assertEqual((choice.grammar, raw(choice.reason)), (grammar, reason), (name, type(source)))
                 self.assertEqual(tuple(choice), (choice.grammar, choice.reason))
+                # validate() given no grammar: the Report of the one named, or why there is none.
+                report = tarvo.validate(None, source, max_errors=0)
+                if grammar:
+                    self.assertEqual(report, tarvo.validate(grammar, source), (name, type(source)))
+                    continue
+                self.assertEqual((report.valid, report.status, len(report.diagnostics)), (False, 2, 1), name)
+                d = report.diagnostics[0]
+                self.assertEqual((d.code, d.kind, d.lineno, d.severity), ("no-grammar", "input_output", None, "error"))
+                self.assertEqual(raw(d.message), raw("No grammar found for %s: " % shown) + reason, type(source))
             self.assertEqual(tarvo.detect_grammar(source=path).grammar, grammar)
             # The name goes straight to the calls that take one.
             if grammar:
@@ -102,19 +112,12 @@ class DetectTest(DocumentTestCase):
 
     def test_a_file_that_cannot_be_read_raises_as_parse_does(self):
         for path, number in [(os.path.join(self.dir, "nosuch.xml"), errno.ENOENT), (self.dir, errno.EISDIR)]:
-            try:
-                tarvo.parse("heatmap", {}, path)
-                self.fail(path)
-            except tarvo.ParseError as e:
-                expected = e
-            try:
-                tarvo.detect_grammar(path)
-                self.fail(path)
-            except tarvo.ParseError as e:
-                self.assertTrue(isinstance(e, IOError if PY2 else OSError))
-                self.assertEqual(type(e), type(expected))
-                self.assertEqual((e.args, e.errno, e.filename, e.errors), (expected.args, number, path, expected.errors))
-                self.assertEqual(str(e), "Could not open file %s for reading" % path)
+            expected = raised(tarvo.ParseError, tarvo.parse, "heatmap", {}, path)
+            e = raised(tarvo.ParseError, tarvo.detect_grammar, path)
+            self.assertTrue(isinstance(e, IOError if PY2 else OSError))
+            self.assertEqual(type(e), type(expected))
+            self.assertEqual((e.args, e.errno, e.filename, e.errors), (expected.args, number, path, expected.errors))
+            self.assertEqual(str(e), "Could not open file %s for reading" % path)
         for wrong in (None, 3, {}):
             self.assertRaises(TypeError, tarvo.detect_grammar, wrong)
         self.assertRaises(TypeError, tarvo.detect_grammar)
@@ -125,27 +128,13 @@ class ValidateWithoutGrammarTest(DocumentTestCase):
     def paths(self):
         return [self.write(name, data) for name, data, _, _ in CASES] + [os.path.join(self.dir, "nosuch.xml")]
 
-    def sources(self):
-        return self.paths() + [bytearray(data) for _, data, _, _ in CASES]
-
-    def test_each_document_is_checked_against_the_grammar_it_names(self):
-        for name, data, grammar, reason in CASES:
-            path = self.write(name, data)
-            for source, shown in [(path, path)] + [(b, "<bytes>") for b in buffers(data)]:
-                report = tarvo.validate(None, source, max_errors=0)
-                if grammar:
-                    self.assertEqual(report, tarvo.validate(grammar, source), name)
-                    continue
-                self.assertEqual((report.valid, report.status, len(report.diagnostics)), (False, 2, 1), name)
-                d = report.diagnostics[0]
-                self.assertEqual((d.code, d.kind, d.lineno, d.severity), ("no-grammar", "input_output", None, "error"))
-                self.assertEqual(raw(d.message), raw("No grammar found for %s: " % shown) + reason)
+    def test_unreadable_files_and_wrong_flags_as_with_a_grammar(self):
         for unreadable in (os.path.join(self.dir, "nosuch.xml"), self.dir):
             self.assertEqual(tarvo.validate(None, unreadable), tarvo.validate("heatmap", unreadable))
         self.assertRaises(ValueError, tarvo.validate, None, DICTIONARY, flags=1 << 20)
 
     def test_validate_many_gives_what_validate_gives(self):
-        sources = self.sources()
+        sources = self.paths() + [bytearray(data) for _, data, _, _ in CASES]
         expected = [tarvo.validate(None, s, max_errors=3) for s in sources]
         for jobs in (1, 3, None):
             self.assertEqual(tarvo.validate_many(None, sources, jobs, max_errors=3), expected, jobs)

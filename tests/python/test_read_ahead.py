@@ -8,7 +8,7 @@ import threading
 import unittest
 
 import tarvo
-from tarvo_support import DocumentTestCase, Recorder, outcome
+from tarvo_support import DocumentTestCase, Interrupted, Recorder, on_alarm, outcome
 
 ELEMENTS = ("CodeCoverageResults", "CodeCoverageResultNode", "CoveringTestcase")
 
@@ -118,17 +118,9 @@ class ReadAheadTest(DocumentTestCase):
 
     @unittest.skipUnless(hasattr(signal, "setitimer"), "needs setitimer")
     def test_a_raising_signal_handler_stops_the_parse(self):
-        class Alarm(Exception):
-            pass
-
-        def alarm(signum, frame):
-            raise Alarm()
-
         document = coverage(200000)
         path = self.write("doc.xml", document)
-        previous = signal.signal(signal.SIGALRM, alarm)
-        self.addCleanup(signal.signal, signal.SIGALRM, previous)
-        self.addCleanup(signal.setitimer, signal.ITIMER_REAL, 0)
+        on_alarm(self)
         # Only the root has a callable, which sets the alarm: no Python code
         # runs after it but the signal handler.
         starts = []
@@ -138,7 +130,7 @@ class ReadAheadTest(DocumentTestCase):
             signal.setitimer(signal.ITIMER_REAL, 0.001)
 
         read_before = bytes_read()
-        self.assertRaises(Alarm, tarvo.parse, "lumoCodeCoverage", {"CodeCoverageResults": [start]}, path)
+        self.assertRaises(Interrupted, tarvo.parse, "lumoCodeCoverage", {"CodeCoverageResults": [start]}, path)
         self.assertEqual(starts, ["CodeCoverageResults"])
         # Stopped soon after the alarm, not at the end of the document.
         if read_before is not None:

@@ -6,9 +6,8 @@ import os
 import pickle
 
 import tarvo
-from tarvo_support import HEATMAP, HEATMAP_EVENTS, PY2, DocumentTestCase, Recorder, outcome
+from tarvo_support import HEATMAP, PY2, ROOT, DocumentTestCase, Recorder, outcome, raised
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 DECLARATION = b'<?xml version="1.0"?>\n'
 
 
@@ -50,22 +49,19 @@ class ParseErrorTest(DocumentTestCase):
         ]
         for grammar, body, flags, records in cases:
             path = self.write("doc.xml", DECLARATION + body)
-            for parse, source, filename in [(tarvo.parse, path, path), (tarvo.parse_bytes, DECLARATION + body, None)]:
-                try:
-                    parse(grammar, {}, source, flags) if parse is tarvo.parse else parse(
-                        grammar, {}, source, flags, path)
-                except tarvo.ParseError as e:
-                    self.assertEqual([record(d) for d in e.diagnostics], records, body)
-                    error = [r for r in records if r[0] == "error"][0]
-                    self.assertEqual(first_error(e), error[1:4] + (filename,))
-                    # The records hold the messages, in the order of errors and warnings.
-                    self.assertEqual([[d.message for d in e.diagnostics if d.severity == s] for s in
-                                      ("error", "warning")], [e.errors, e.warnings])
-                    self.assertEqual(str(e), "\n".join(e.errors))
-                    self.assertTrue(all(isinstance(d, tarvo.Diagnostic) for d in e.diagnostics))
-                    d = e.diagnostics[-1]
-                else:
-                    self.fail("no ParseError for %r" % body)
+            # Bytes named as the file still give no file name.
+            for parse, source, name, filename in [(tarvo.parse, path, (), path),
+                                                  (tarvo.parse_bytes, DECLARATION + body, (path,), None)]:
+                e = raised(tarvo.ParseError, parse, grammar, {}, source, flags, *name)
+                self.assertEqual([record(d) for d in e.diagnostics], records, body)
+                error = [r for r in records if r[0] == "error"][0]
+                self.assertEqual(first_error(e), error[1:4] + (filename,))
+                # The records hold the messages, in the order of errors and warnings.
+                self.assertEqual([[d.message for d in e.diagnostics if d.severity == s] for s in
+                                  ("error", "warning")], [e.errors, e.warnings])
+                self.assertEqual(str(e), "\n".join(e.errors))
+                self.assertTrue(all(isinstance(d, tarvo.Diagnostic) for d in e.diagnostics))
+                d = e.diagnostics[-1]
         self.assertEqual(tuple(d), (d.severity, d.kind, d.lineno, d.offset, d.element, d.attribute, d.expected,
                                     d.message))
         self.assertTrue(repr(d).startswith("tarvo.Diagnostic(severity='error', kind='unknown_element', lineno=3"))
@@ -75,36 +71,25 @@ class ParseErrorTest(DocumentTestCase):
         not_found = IOError if PY2 else FileNotFoundError  # noqa: F821 (Python 3 only)
         is_directory = IOError if PY2 else IsADirectoryError  # noqa: F821
         for path, os_class, number in [(missing, not_found, errno.ENOENT), (self.dir, is_directory, errno.EISDIR)]:
+            classes = []
             for attempt in range(2):
-                try:
-                    tarvo.parse("heatmap", {}, path)
-                except os_class as e:
-                    text = "Could not open file %s for reading" % path
-                    self.assertIsInstance(e, tarvo.ParseError)
-                    self.assertEqual((str(e), e.args, e.errors, e.warnings), (text, (text,), [text], []))
-                    self.assertEqual((e.errno, e.strerror, e.filename), (number, os.strerror(number), path))
-                    self.assertEqual((e.kind, e.lineno, e.offset), ("input_output", None, None))
-                    self.assertEqual([record(d) for d in e.diagnostics],
-                                     [("error", "input_output", None, None, None, None, None, None, ())])
-                    self.assertEqual(type(e).__name__, "ParseError")
-                    copy = pickle.loads(pickle.dumps(e, pickle.HIGHEST_PROTOCOL))  # to and from worker processes
-                    self.assertEqual((type(copy), copy.args, copy.errno, copy.filename, copy.diagnostics),
-                                     (type(e), e.args, e.errno, e.filename, e.diagnostics))
-                    classes = [type(e)] if attempt == 0 else classes + [type(e)]
-                else:
-                    self.fail("no %s for %s" % (os_class.__name__, path))
+                e = raised(os_class, tarvo.parse, "heatmap", {}, path)
+                text = "Could not open file %s for reading" % path
+                self.assertIsInstance(e, tarvo.ParseError)
+                self.assertEqual((str(e), e.args, e.errors, e.warnings), (text, (text,), [text], []))
+                self.assertEqual((e.errno, e.strerror, e.filename), (number, os.strerror(number), path))
+                self.assertEqual((e.kind, e.lineno, e.offset), ("input_output", None, None))
+                self.assertEqual([record(d) for d in e.diagnostics],
+                                 [("error", "input_output", None, None, None, None, None, None, ())])
+                self.assertEqual(type(e).__name__, "ParseError")
+                copy = pickle.loads(pickle.dumps(e, pickle.HIGHEST_PROTOCOL))  # to and from worker processes
+                self.assertEqual((type(copy), copy.args, copy.errno, copy.filename, copy.diagnostics),
+                                 (type(e), e.args, e.errno, e.filename, e.diagnostics))
+                classes.append(type(e))
             self.assertIs(classes[0], classes[1])  # made once
         # An invalid document is no OSError.
-        self.assertNotIsInstance(outcome_error(tarvo.parse, "heatmap", {}, self.write("b.xml", b"<Heatmap>")),
-                                 EnvironmentError)
-
-
-def outcome_error(function, *args):
-    try:
-        function(*args)
-    except tarvo.ParseError as e:
-        return e
-    raise AssertionError("no ParseError")
+        invalid = self.write("b.xml", b"<Heatmap>")
+        self.assertNotIsInstance(raised(tarvo.ParseError, tarvo.parse, "heatmap", {}, invalid), EnvironmentError)
 
 
 class ParseBytesTest(DocumentTestCase):
@@ -135,24 +120,20 @@ class ParseBytesTest(DocumentTestCase):
                     self.assertEqual(expected[0], "error" if os.path.basename(path).startswith("invalid-") else "ok",
                                      path)
                 if expected[0] == "error":
-                    self.assertEqual(
-                        [record(d) for d in outcome_error(tarvo.parse_bytes, grammar, {}, data, flags).diagnostics],
-                        [record(d) for d in outcome_error(tarvo.parse, grammar, {}, path, flags).diagnostics])
+                    in_memory = raised(tarvo.ParseError, tarvo.parse_bytes, grammar, {}, data, flags)
+                    on_disk = raised(tarvo.ParseError, tarvo.parse, grammar, {}, path, flags)
+                    self.assertEqual([record(d) for d in in_memory.diagnostics],
+                                     [record(d) for d in on_disk.diagnostics])
 
-    def test_buffers_and_names(self):
-        rec = Recorder()
-        padded = b"xx" + HEATMAP + b"yy"
-        buffers = [HEATMAP, bytearray(HEATMAP), memoryview(HEATMAP), memoryview(padded)[2:-2]]
-        for data in buffers:
-            self.assertEqual(tarvo.parse_bytes("heatmap", rec.callbacks(["Heatmap", "Colors", "Element"]), data), "")
-        self.assertEqual(rec.events, HEATMAP_EVENTS * len(buffers))
+    def test_names_and_what_is_no_buffer(self):
+        # The buffers that hold a document: test_module's BytesTest.
         self.assertEqual(tarvo.parse_bytes(data=b'<?xml?><Heatmap/>', callbacks={}, grammar="heatmap", name="mem"),
                          "File mem: no version in XML declaration; assuming 1.0")
         self.assertEqual(tarvo.parse_bytes("heatmap", {}, b'<?xml?><Heatmap/>'),
                          "File <bytes>: no version in XML declaration; assuming 1.0")
-        e = outcome_error(tarvo.parse_bytes, "heatmap", {}, b"")
+        e = raised(tarvo.ParseError, tarvo.parse_bytes, "heatmap", {}, b"")
         self.assertEqual((e.filename, e.kind), (None, "syntax"))
-        for data in [None, 3, u"<Heatmap/>", [60]]:  # text is not bytes
+        for data in [None, 3, u"<Heatmap/>", [60]]:  # text is not bytes, on Python 2 either
             self.assertRaises(TypeError, tarvo.parse_bytes, "heatmap", {}, data)
 
         # The data cannot change size under the reader.

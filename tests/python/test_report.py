@@ -6,9 +6,8 @@ import pickle
 import socket
 
 import tarvo
-from tarvo_support import PY2, DocumentTestCase
+from tarvo_support import PY2, ROOT, DocumentTestCase, raised
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 LIBRARY_DTD = os.path.join(ROOT, "tests", "dtd", "library.dtd")
 
 # Four problems: a wrong value, an unknown element, two missing attributes.
@@ -58,15 +57,12 @@ class MaxErrorsTest(DocumentTestCase):
                   ({"max_errors": 100}, MISTAKE_CODES)]
         for name, call in calls:
             for kwargs, codes in limits:
-                try:
-                    call(**kwargs)
-                    self.fail((name, kwargs))
-                except tarvo.ParseError as e:
-                    self.assertEqual(problems(e.diagnostics), codes, (name, kwargs))
-                    # Every problem is a message and its note.
-                    self.assertEqual(len(e.errors), 2 * len(codes), (name, kwargs))
-                    self.assertEqual([d.message for d in e.diagnostics if d.severity == "error"], e.errors)
-                    self.assertEqual((e.kind, e.lineno), ("wrong_attribute_value", 3), (name, kwargs))
+                e = raised(tarvo.ParseError, call, **kwargs)
+                self.assertEqual(problems(e.diagnostics), codes, (name, kwargs))
+                # Every problem is a message and its note.
+                self.assertEqual(len(e.errors), 2 * len(codes), (name, kwargs))
+                self.assertEqual([d.message for d in e.diagnostics if d.severity == "error"], e.errors)
+                self.assertEqual((e.kind, e.lineno), ("wrong_attribute_value", 3), (name, kwargs))
             # A valid document is not affected.
             self.assertEqual(tarvo.parse_bytes("heatmap", {}, VALID, max_errors=0), "")
 
@@ -118,11 +114,9 @@ class ValidateTest(DocumentTestCase):
         warned = tarvo.validate("heatmap", bytearray(b'<?xml encoding="UTF-8"?><Heatmap/>'))
         self.assertEqual((warned.valid, [d.severity for d in warned.diagnostics]), (True, ["warning"]))
         # The same records as a failed parse, paths apart.
-        try:
-            tarvo.parse("heatmap", {}, path, max_errors=0)
-        except tarvo.ParseError as e:
-            self.assertEqual([fields(d)[:-2] for d in e.diagnostics],
-                             [fields(d)[:-2] for d in report.diagnostics])
+        self.assertEqual([fields(d)[:-2] for d in raised(tarvo.ParseError, tarvo.parse, "heatmap", {}, path,
+                                                          max_errors=0).diagnostics],
+                         [fields(d)[:-2] for d in report.diagnostics])
 
     def test_argument_errors_still_raise(self):
         self.assertRaises(ValueError, tarvo.validate, "nonesuch", VALID)
@@ -147,13 +141,10 @@ class DiagnosticTest(DocumentTestCase):
             ("unknown-element", False, "Heatmap", "/Heatmap[1]/colors[1]", None),
             ("unknown-element", True, "Heatmap", "/Heatmap[1]/colors[1]", None),
         ])
-        try:
-            tarvo.parse_bytes("heatmap", {}, b'<?xml version="1.0"?><Heatmap><Bogus/></Heatmap>')
-            self.fail()
-        except tarvo.ParseError as e:
-            d = e.diagnostics[0]
-            # Without paths asked for, and about the root: no path, no parent.
-            self.assertEqual(fields(d)[10:], ("unknown-element", False, "Heatmap", None, None))
+        d = raised(tarvo.ParseError, tarvo.parse_bytes, "heatmap", {},
+                   b'<?xml version="1.0"?><Heatmap><Bogus/></Heatmap>').diagnostics[0]
+        # Without paths asked for, and about the root: no path, no parent.
+        self.assertEqual(fields(d)[10:], ("unknown-element", False, "Heatmap", None, None))
         root = tarvo.validate("heatmap", bytearray(b'<?xml version="1.0"?><Bogus/>')).diagnostics[0]
         self.assertEqual((root.parent, root.path), (None, "/Bogus[1]"))
         for d in report.diagnostics + [root]:
@@ -228,16 +219,7 @@ class LoadDtdTest(DocumentTestCase):
         # Registered once; a second load and a broken DTD are refused as grammar files are.
         self.assertRaises(ValueError, tarvo.load_dtd, LIBRARY_DTD)
         broken = self.write("broken.dtd", b"<!ELEMENT a (b | b, c)>\n<!ELEMENT b EMPTY>\n<!ELEMENT c EMPTY>\n")
-        try:
-            tarvo.load_dtd(broken)
-            self.fail()
-        except ValueError as e:
-            self.assertIn(broken + ":1:", str(e))
+        self.assertIn(broken + ":1:", str(raised(ValueError, tarvo.load_dtd, broken)))
         self.assertNotIn("broken", tarvo.grammars())
         self.assertRaises(ValueError, tarvo.load_dtd, os.path.join(self.dir, "none.dtd"))
         self.assertRaises(TypeError, tarvo.load_dtd, LIBRARY_DTD, loosened=())
-
-
-if __name__ == "__main__":
-    import unittest
-    unittest.main()

@@ -9,7 +9,8 @@ import time
 import unittest
 
 import tarvo
-from tarvo_support import DICTIONARY_ELEMENTS, HEATMAP_ELEMENTS, HIGH, PY2, Failure, Recorder, outcome, raw
+from tarvo_support import (DICTIONARY_ELEMENTS, HEATMAP_ELEMENTS, HIGH, PY2, Failure, Interrupted, Recorder, on_alarm,
+                           outcome, raised, raw)
 
 try:
     import faulthandler
@@ -189,13 +190,7 @@ class SocketTest(unittest.TestCase):
         self.assertEqual(self.read(a), (ok(2), events(2)))
 
     def test_an_interrupted_wait_raises_and_delivers_nothing_more(self):
-        class Interrupted(Exception):
-            pass
-
-        def handler(signum, frame):
-            raise Interrupted()
-        previous = signal.signal(signal.SIGALRM, handler)
-        self.addCleanup(signal.signal, signal.SIGALRM, previous)
+        on_alarm(self)
         for grammar, data, loop, seen in [
                 ("heatmap", b"", 0, []),
                 ("heatmap", b'<Heatmap title="1"', 0, []),  # inside a start tag: no start event
@@ -217,9 +212,4 @@ class SocketTest(unittest.TestCase):
         a.settimeout(0.05)  # nothing arrives in time
         with open(__file__, "rb") as f:
             for sock, number in [(a, errno.EAGAIN), (f, errno.ENOTSOCK)]:
-                try:
-                    tarvo.parse_socket_stream("heatmap", {}, sock)
-                except OSError as e:
-                    self.assertEqual(e.errno, number)
-                else:
-                    self.fail("no OSError")
+                self.assertEqual(raised(OSError, tarvo.parse_socket_stream, "heatmap", {}, sock).errno, number)
