@@ -4,6 +4,7 @@
 # and so are never read ahead).
 import os
 import signal
+import sys
 import threading
 import unittest
 
@@ -86,6 +87,36 @@ class ReadAheadTest(DocumentTestCase):
     def test_positions_asked_for_late(self):
         events, result = self.assert_same(self.runs(coverage(30000), recorder=LatePlaced))
         self.assertEqual((events[40000][-1], events[40001][-1] is None), (None, False))
+
+    @unittest.skipUnless((os.sysconf("SC_NPROCESSORS_ONLN") if hasattr(os, "sysconf") else 1) > 1,
+                         "read ahead only with a core to spare")
+    def test_other_threads_run_while_a_late_position_reads_again(self):
+        # The other thread may go on once the gate opens, but needs the
+        # interpreter lock for it: position() has to let go of it while the
+        # document is read again up to the event. Nothing else takes the
+        # lock from this thread meanwhile.
+        if hasattr(sys, "setswitchinterval"):
+            self.addCleanup(sys.setswitchinterval, sys.getswitchinterval())
+            sys.setswitchinterval(60)
+        else:
+            self.addCleanup(sys.setcheckinterval, sys.getcheckinterval())
+            sys.setcheckinterval(1 << 30)
+        gate = threading.Lock()
+        gate.acquire()
+        ran = []
+        other = threading.Thread(target=lambda: (gate.acquire(), ran.append(True)))
+        other.start()
+        seen = []
+
+        def start(name, attributes):
+            if attributes["name"] == "n&99990":
+                gate.release()
+                tarvo.position()
+                seen.append(list(ran))
+
+        tarvo.parse("lumoCodeCoverage", {"CodeCoverageResultNode": [start]}, self.write("doc.xml", coverage(100000)))
+        other.join()
+        self.assertEqual(seen, [[True]])
 
     def test_warnings_and_errors_late(self):
         self.assertEqual(self.assert_same(self.runs(coverage(30000, 7), tarvo.PARSE_IGNORE_WRONG_ATTRIBUTES))[1][0],
