@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "detect/reading.h"
+#include "reader/open_file.h"
 #include "tarvo/detect.h"
 
 namespace tarvo {
@@ -173,7 +174,7 @@ DocumentHead read_document_head(const DocumentSource& read) {
 }
 
 DocumentHead read_document_head_file(const char* path) {
-    std::FILE* f = std::fopen(path, "rbe");
+    std::FILE* f = open_for_reading(path);
     if (!f) {
         DocumentHead h;
         h.os_error = errno ? errno : EIO;

@@ -7,6 +7,7 @@
 #include "detect/reading.h"
 #include "grammar/grammar_load.h"
 #include "import/dtd_import.h"
+#include "reader/open_file.h"
 #include "schema/schema_table.h"
 #include "tarvo/detect.h"
 #include "tarvo/grammar.h"
@@ -146,7 +147,7 @@ Result parse_detected(const Source& source, const HeadChooser& choose, Handler* 
     }
     case Source::Kind::file: break;
     }
-    std::FILE* f = std::fopen(name.c_str(), "rbe");
+    std::FILE* f = open_for_reading(name.c_str());
     if (!f) return unreadable_result(name, errno ? errno : EIO);
     Result r = parse_detected(detail::file_source(f), name, choose, handler, options);
     std::fclose(f);

@@ -1,5 +1,5 @@
 // Reading a document for its head and going on from there: a file opened
-// with std::fopen as a DocumentSource, and the bytes read kept for the
+// with open_for_reading() as a DocumentSource, and the bytes read kept for the
 // parse that follows.
 #pragma once
 

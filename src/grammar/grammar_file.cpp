@@ -17,6 +17,7 @@
 
 #include "containers/sip_hash.h"
 #include "reader/char_class.h"
+#include "reader/open_file.h"
 
 namespace tarvo::grammar_file {
 namespace {
@@ -415,9 +416,7 @@ bool parse_grammar(const std::string& path, const std::string& text, Grammar& ou
 }
 
 int read_text_file(const std::string& path, std::string& text) {
-    std::FILE* f = nullptr;
-    do f = std::fopen(path.c_str(), "rbe");
-    while (!f && errno == EINTR);
+    std::FILE* f = open_for_reading(path.c_str());
     if (!f) return errno;
     char buf[8192];
     int error = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "reader/open_file.h"
+
 namespace tarvo {
 
 // Line feeds in [b, e). Byte counters in blocks of at most 255 rounds, so
@@ -36,10 +38,8 @@ bool BlockInput::refill() {
 }
 
 FileSource::FileSource(const char* path) {
-    do {
-        file_ = std::fopen(path, "rbe");  // e: not inherited by a host's child processes
-        error_ = file_ ? 0 : errno;
-    } while (error_ == EINTR);
+    file_ = open_for_reading(path);
+    error_ = file_ ? 0 : errno;
 }
 
 FileSource::~FileSource() {
