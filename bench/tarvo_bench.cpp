@@ -1,9 +1,7 @@
 // tarvo-bench: throughput of tarvo against libexpat, libxml2's SAX parser,
-// pugixml, Xerces-C (validating against an equivalent DTD) and a bare tag
-// scanner on one generated, attribute-heavy document. See bench/README.md.
-#include <expat.h>
-#include <libxml/parser.h>
-#include <libxml/xmlerror.h>
+// pugixml, Xerces-C (validating against an equivalent DTD), a bare tag
+// scanner and a structural index's first pass on one generated,
+// attribute-heavy document. See bench/README.md.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,29 +16,18 @@
 #include <string_view>
 #include <vector>
 
-#ifdef TARVO_BENCH_PUGIXML
-#include <pugixml.hpp>
-#endif
-#ifdef TARVO_BENCH_XERCES
-#include <xercesc/framework/LocalFileInputSource.hpp>
-#include <xercesc/sax/SAXParseException.hpp>
-#include <xercesc/sax2/DefaultHandler.hpp>
-#include <xercesc/sax2/SAX2XMLReader.hpp>
-#include <xercesc/sax2/XMLReaderFactory.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/XMLString.hpp>
-#endif
 
 #include "document_generator.h"
+#include "peers.h"
 #include "schema/schema_table.h"
 #include "tarvo/tarvo.h"
 
 namespace {
 
 using tarvo_bench::DocumentStats;
+using namespace tarvo_bench;
 
 constexpr double kMiB = 1024.0 * 1024.0;
-constexpr size_t kChunk = 64 * 1024;
 
 // ---------------------------------------------------------------- parsers
 
@@ -87,228 +74,6 @@ std::string run_tarvo_handler(const std::string& path) {
     return tarvo_outcome(tarvo::parse_file(bench_grammar(), path.c_str(), &handler, tarvo::Flags::strict));
 }
 
-void XMLCALL expat_start(void*, const XML_Char*, const XML_Char**) {}
-void XMLCALL expat_end(void*, const XML_Char*) {}
-void XMLCALL expat_text(void*, const XML_Char*, int) {}
-
-std::string run_expat(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "cannot open " + path;
-    XML_Parser p = XML_ParserCreate(nullptr);
-    XML_SetElementHandler(p, expat_start, expat_end);
-    XML_SetCharacterDataHandler(p, expat_text);
-    std::vector<char> buf(kChunk);
-    std::string error;
-    for (;;) {
-        size_t n = std::fread(buf.data(), 1, buf.size(), f);
-        bool last = n < buf.size();
-        if (XML_Parse(p, buf.data(), static_cast<int>(n), last) == XML_STATUS_ERROR) {
-            error = std::string("line ") + std::to_string(XML_GetCurrentLineNumber(p)) + ": " +
-                    XML_ErrorString(XML_GetErrorCode(p));
-            break;
-        }
-        if (last) break;
-    }
-    XML_ParserFree(p);
-    std::fclose(f);
-    return error;
-}
-
-void libxml2_start(void*, const xmlChar*, const xmlChar*, const xmlChar*, int, const xmlChar**, int, int,
-                   const xmlChar**) {}
-void libxml2_end(void*, const xmlChar*, const xmlChar*, const xmlChar*) {}
-void libxml2_text(void*, const xmlChar*, int) {}
-
-// Counts problems instead of printing them; the first one is kept.
-void libxml2_error(void* user, xmlErrorPtr e) {
-    auto* first = static_cast<std::string*>(user);
-    if (first->empty() && e) first->assign("line " + std::to_string(e->line) + ": " + (e->message ? e->message : "?"));
-}
-
-std::string run_libxml2(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "cannot open " + path;
-    xmlSAXHandler sax;
-    std::memset(&sax, 0, sizeof sax);
-    sax.initialized = XML_SAX2_MAGIC;
-    sax.startElementNs = libxml2_start;
-    sax.endElementNs = libxml2_end;
-    sax.characters = libxml2_text;
-    sax.ignorableWhitespace = libxml2_text;
-    std::string error;
-    sax.serror = libxml2_error;
-
-    std::vector<char> buf(kChunk);
-    size_t n = std::fread(buf.data(), 1, buf.size(), f);
-    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, &error, buf.data(), static_cast<int>(n), path.c_str());
-    if (!ctxt) {
-        std::fclose(f);
-        return "cannot create a libxml2 push parser";
-    }
-    // The user data pointer doubles as the error sink (serror receives it).
-    ctxt->userData = &error;
-    bool last = n < buf.size();
-    while (!last) {
-        n = std::fread(buf.data(), 1, buf.size(), f);
-        last = n < buf.size();
-        if (xmlParseChunk(ctxt, buf.data(), static_cast<int>(n), last) != 0 && error.empty()) {
-            error = "xmlParseChunk failed";
-            break;
-        }
-    }
-    if (last && !ctxt->wellFormed && error.empty()) error = "document is not well-formed";
-    xmlFreeParserCtxt(ctxt);
-    std::fclose(f);
-    return error;
-}
-
-#ifdef TARVO_BENCH_PUGIXML
-// pugixml's fastest way in: the whole file in one buffer, parsed in place
-// into a DOM (entities and line ends decoded, nothing validated).
-std::string run_pugixml(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "cannot open " + path;
-    std::fseek(f, 0, SEEK_END);
-    long size = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    std::unique_ptr<char[]> buf(new char[static_cast<size_t>(size) + 1]);
-    size_t n = std::fread(buf.get(), 1, static_cast<size_t>(size), f);
-    std::fclose(f);
-    pugi::xml_document doc;
-    pugi::xml_parse_result r = doc.load_buffer_inplace(buf.get(), n, pugi::parse_default);
-    return r ? std::string() : std::string("offset ") + std::to_string(r.offset) + ": " + r.description();
-}
-#endif
-
-#ifdef TARVO_BENCH_XERCES
-// Empty content handlers; the first error or fatal error is kept.
-class XercesHandler final : public xercesc::DefaultHandler {
-public:
-    std::string first;
-    void error(const xercesc::SAXParseException& e) override { keep(e); }
-    void fatalError(const xercesc::SAXParseException& e) override { keep(e); }
-
-private:
-    void keep(const xercesc::SAXParseException& e) {
-        if (!first.empty()) return;
-        char* m = xercesc::XMLString::transcode(e.getMessage());
-        first = "line " + std::to_string(e.getLineNumber()) + ": " + m;
-        xercesc::XMLString::release(&m);
-    }
-};
-
-// Xerces-C's SAX2 parser validating against the DTD that the document's
-// DOCTYPE names (written next to it).
-std::string run_xerces(const std::string& path) {
-    using namespace xercesc;
-    if (g_dtd_path.empty()) return "no DTD for this document";
-    std::unique_ptr<SAX2XMLReader> reader(XMLReaderFactory::createXMLReader());
-    XercesHandler handler;
-    reader->setContentHandler(&handler);
-    reader->setErrorHandler(&handler);
-    reader->setFeature(XMLUni::fgSAX2CoreNameSpaces, false);
-    reader->setFeature(XMLUni::fgSAX2CoreValidation, true);
-    reader->setFeature(XMLUni::fgXercesDynamic, false);
-    reader->setFeature(XMLUni::fgXercesSchema, false);
-    reader->setFeature(XMLUni::fgXercesValidationErrorAsFatal, true);
-    XMLCh* doc = XMLString::transcode(path.c_str());
-    std::string error;
-    try {
-        reader->parse(doc);
-    } catch (const XMLException& e) {
-        char* m = XMLString::transcode(e.getMessage());
-        error = m;
-        XMLString::release(&m);
-    } catch (const SAXParseException&) {
-    }
-    XMLString::release(&doc);
-    if (error.empty()) error = handler.first;
-    return error;
-}
-#endif
-
-// ------------------------------------------------------------ tag scanner
-
-// The scanning limit: finds every tag, its name and its attribute values
-// with memchr-style scans and checks nothing (no nesting, no entities, no
-// grammar). A tag cut by the end of the buffer is moved to the front and
-// read again after the refill. The counts keep the work from being
-// optimised away and are compared with the generator's.
-struct ScanCounts {
-    uint64_t start_tags = 0, attributes = 0, value_bytes = 0;
-};
-ScanCounts g_scan;
-
-inline const char* skip_ws(const char* p, const char* e) {
-    while (p < e && static_cast<unsigned char>(*p) <= ' ') ++p;
-    return p;
-}
-
-// Scans one tag whose '<' is at `p`; returns the byte after its '>', or null
-// when the buffer ends first.
-const char* scan_tag(const char* p, const char* e, ScanCounts& c) {
-    ++p;
-    if (p >= e) return nullptr;
-    if (*p == '/' || *p == '?' || *p == '!') {
-        const void* gt = std::memchr(p, '>', static_cast<size_t>(e - p));
-        return gt ? static_cast<const char*>(gt) + 1 : nullptr;
-    }
-    while (p < e && static_cast<unsigned char>(*p) > ' ' && *p != '>' && *p != '/') ++p;  // the name
-    ScanCounts here;
-    ++here.start_tags;
-    for (;;) {
-        p = skip_ws(p, e);
-        if (p >= e) return nullptr;
-        if (*p == '>' || *p == '/') {
-            const void* gt = std::memchr(p, '>', static_cast<size_t>(e - p));
-            if (!gt) return nullptr;
-            c.start_tags += here.start_tags;
-            c.attributes += here.attributes;
-            c.value_bytes += here.value_bytes;
-            return static_cast<const char*>(gt) + 1;
-        }
-        const void* eq = std::memchr(p, '=', static_cast<size_t>(e - p));
-        if (!eq) return nullptr;
-        p = skip_ws(static_cast<const char*>(eq) + 1, e);
-        if (p >= e) return nullptr;
-        char quote = *p++;
-        const void* close = std::memchr(p, quote, static_cast<size_t>(e - p));
-        if (!close) return nullptr;
-        ++here.attributes;
-        here.value_bytes += static_cast<uint64_t>(static_cast<const char*>(close) - p);
-        p = static_cast<const char*>(close) + 1;
-    }
-}
-
-std::string run_scanner(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "cannot open " + path;
-    std::vector<char> buf(kChunk + 4096);
-    ScanCounts c;
-    size_t kept = 0;  // bytes of an unfinished tag at the front
-    for (;;) {
-        if (kept == buf.size()) buf.resize(buf.size() * 2);  // a tag longer than the buffer
-        size_t n = std::fread(buf.data() + kept, 1, std::min(kChunk, buf.size() - kept), f);
-        if (n == 0) break;
-        const char* p = buf.data();
-        const char* e = buf.data() + kept + n;
-        kept = 0;
-        for (;;) {
-            const void* lt = std::memchr(p, '<', static_cast<size_t>(e - p));
-            if (!lt) break;
-            const char* next = scan_tag(static_cast<const char*>(lt), e, c);
-            if (!next) {
-                kept = static_cast<size_t>(e - static_cast<const char*>(lt));
-                std::memmove(buf.data(), lt, kept);
-                break;
-            }
-            p = next;
-        }
-    }
-    std::fclose(f);
-    g_scan = c;
-    return kept ? "the document ends inside a tag" : std::string();
-}
 
 struct Contender {
     const char* key;    // for --only and --rss-probe
@@ -330,6 +95,7 @@ const std::vector<Contender>& contenders() {
         {"xerces", "Xerces-C SAX2, validating (DTD)", run_xerces, false},
 #endif
         {"scanner", "tag scanner (checks nothing)", run_scanner, false},
+        {"marks", "structural marks (no tag read)", run_marks, false},
     };
     return all;
 }
@@ -513,10 +279,11 @@ void usage(std::FILE* out) {
                  "       tarvo-bench --memory-check [--size-mb N]\n"
                  "Generates a document of N MiB (default 64; kind coverage: %s, the default; diagram: an\n"
                  "attribute-heavy lumoDiagram document) and times tarvo (no handler and a no-op Handler),\n"
-                 "libexpat, libxml2's SAX parser, pugixml, Xerces-C validating against a DTD and a bare tag\n"
-                 "scanner on it, best of --repeat runs (default 3). --small-files times N documents of about\n"
-                 "K KiB (default 4) instead, each with a DOCTYPE naming the DTD written next to them.\n"
-                 "NAME is one of tarvo-core, tarvo-handler, expat, libxml2, pugixml, xerces, scanner.\n",
+                 "libexpat, libxml2's SAX parser, pugixml, Xerces-C validating against a DTD, a bare tag\n"
+                 "scanner and a structural index's first pass (marks found, no tag read) on it, best of\n"
+                 "--repeat runs (default 3). --small-files times N documents of about K KiB (default 4)\n"
+                 "instead, each with a DOCTYPE naming the DTD written next to them.\n"
+                 "NAME is one of tarvo-core, tarvo-handler, expat, libxml2, pugixml, xerces, scanner, marks.\n",
                  tarvo_bench::kBenchGrammar);
 }
 
@@ -735,9 +502,9 @@ int benchmark(const Options& opt) {
 
     if (!verify_events(path, temporary ? &stats : nullptr)) return 1;
     std::string scan_error = run_scanner(path);
-    if (!scan_error.empty() || (temporary && g_scan.start_tags != stats.elements)) {
+    if (!scan_error.empty() || (temporary && last_scan().start_tags != stats.elements)) {
         std::fprintf(stderr, "tarvo-bench: the tag scanner found %llu start tags: %s\n",
-                     static_cast<unsigned long long>(g_scan.start_tags), scan_error.c_str());
+                     static_cast<unsigned long long>(last_scan().start_tags), scan_error.c_str());
         return 1;
     }
 
@@ -882,20 +649,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarvo-bench: grammar %s is not registered\n", g_kind->grammar);
         return 1;
     }
-    xmlInitParser();
-#ifdef TARVO_BENCH_XERCES
-    xercesc::XMLPlatformUtils::Initialize();
-#endif
+    const Peers peers;
 
     if (!opt.write_path.empty()) {
         DocumentStats stats;
         return generate(opt.write_path, opt.size_mb, stats) ? 0 : 1;
     }
     if (!opt.small_dir.empty() && opt.small_files == 0) opt.small_files = 5000;
-    int rc = opt.memory_check ? memory_check(opt) : opt.small_files ? small_files(opt) : benchmark(opt);
-#ifdef TARVO_BENCH_XERCES
-    xercesc::XMLPlatformUtils::Terminate();
-#endif
-    xmlCleanupParser();
-    return rc;
+    return opt.memory_check ? memory_check(opt) : opt.small_files ? small_files(opt) : benchmark(opt);
 }
