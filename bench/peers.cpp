@@ -101,18 +101,20 @@ std::string run_libxml2(const std::string& path) {
     std::string error;
     sax.serror = libxml2_error;
 
-    std::vector<char> buf(kChunk);
-    size_t n = std::fread(buf.data(), 1, buf.size(), f);
-    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, &error, buf.data(), static_cast<int>(n), path.c_str());
+    // Every chunk goes through xmlParseChunk, the last one (maybe the first)
+    // with `terminate` set: a document given only to the context's creation
+    // is not read to its end.
+    xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&sax, &error, nullptr, 0, path.c_str());
     if (!ctxt) {
         std::fclose(f);
         return "cannot create a libxml2 push parser";
     }
     // The user data pointer doubles as the error sink (serror receives it).
     ctxt->userData = &error;
-    bool last = n < buf.size();
+    std::vector<char> buf(kChunk);
+    bool last = false;
     while (!last) {
-        n = std::fread(buf.data(), 1, buf.size(), f);
+        const size_t n = std::fread(buf.data(), 1, buf.size(), f);
         last = n < buf.size();
         if (xmlParseChunk(ctxt, buf.data(), static_cast<int>(n), last) != 0 && error.empty()) {
             error = "xmlParseChunk failed";
