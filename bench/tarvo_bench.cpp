@@ -24,7 +24,6 @@
 
 namespace {
 
-using tarvo_bench::DocumentStats;
 using namespace tarvo_bench;
 
 constexpr double kMiB = 1024.0 * 1024.0;
