@@ -280,11 +280,7 @@ std::string run_scanner(const std::string& path) {
 
 namespace {
 
-struct BlockMarks {
-    uint64_t marks;       // bit i: byte i of the block is '<', '>', a quote or '&'
-    uint64_t line_feeds;  // bit i: byte i is a line feed
-};
-
+// The bits of the 64 bytes at `p` that equal one of `Chars`: bit i for p[i].
 #if defined(__SSE2__)
 inline uint64_t equal_bits(const __m128i (&v)[4], char c) {
     const __m128i k = _mm_set1_epi8(c);
@@ -294,21 +290,18 @@ inline uint64_t equal_bits(const __m128i (&v)[4], char c) {
     return bits;
 }
 
-inline BlockMarks block_marks(const char* p) {
+template <char... Chars>
+inline uint64_t block_bits(const char* p) {
     __m128i v[4];
     for (int j = 0; j < 4; ++j) v[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
-    return {equal_bits(v, '<') | equal_bits(v, '>') | equal_bits(v, '"') | equal_bits(v, '\'') | equal_bits(v, '&'),
-            equal_bits(v, '\n')};
+    return (equal_bits(v, Chars) | ...);
 }
 #else
-inline BlockMarks block_marks(const char* p) {
-    BlockMarks b{0, 0};
-    for (int i = 0; i < 64; ++i) {
-        const char c = p[i];
-        b.marks |= uint64_t{c == '<' || c == '>' || c == '"' || c == '\'' || c == '&'} << i;
-        b.line_feeds |= uint64_t{c == '\n'} << i;
-    }
-    return b;
+template <char... Chars>
+inline uint64_t block_bits(const char* p) {
+    uint64_t bits = 0;
+    for (int i = 0; i < 64; ++i) bits |= uint64_t{((p[i] == Chars) || ...)} << i;
+    return bits;
 }
 #endif
 
@@ -331,9 +324,9 @@ std::string run_marks(const std::string& path) {
         if (n == 0) break;
         std::memset(buf.data() + n, ' ', 64);  // the last block's tail marks nothing
         for (size_t i = 0; i < n; i += 64) {
-            const BlockMarks b = block_marks(buf.data() + i);
-            c.lines += static_cast<uint64_t>(std::popcount(b.line_feeds));
-            for (uint64_t m = b.marks; m != 0; m &= m - 1) {
+            const char* block = buf.data() + i;
+            c.lines += static_cast<uint64_t>(std::popcount(block_bits<'\n'>(block)));
+            for (uint64_t m = block_bits<'<', '>', '"', '\'', '&'>(block); m != 0; m &= m - 1) {
                 ++c.marks;
                 c.position_sum += offset + i + static_cast<uint64_t>(std::countr_zero(m));
             }
@@ -343,6 +336,100 @@ std::string run_marks(const std::string& path) {
     std::fclose(f);
     g_marks = c;
     return c.marks != 0 ? std::string() : "no markup found";
+}
+
+namespace {
+
+// The tag scanner's walk over marks: where it stands after a mark.
+enum class WalkState { content, after_lt, start_tag, value, other_markup };
+
+ScanCounts g_walk;
+uint64_t g_walk_name_bytes = 0;
+
+// After a tag's '<', `p` at the byte after it: an end tag, comment or
+// instruction runs to its '>'; a start tag's name is read as the tag
+// scanner reads it.
+WalkState open_tag(const char* p, ScanCounts& c, uint64_t& name_bytes) {
+    if (*p == '/' || *p == '?' || *p == '!') return WalkState::other_markup;
+    const char* name = p;
+    while (static_cast<unsigned char>(*p) > ' ' && *p != '>' && *p != '/') ++p;  // the padding stops it
+    name_bytes += static_cast<uint64_t>(p - name);
+    ++c.start_tags;
+    return WalkState::start_tag;
+}
+
+}  // namespace
+
+ScanCounts last_walk() { return g_walk; }
+
+std::string run_walk(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return "cannot open " + path;
+    std::vector<char> buf(kChunk + 64);
+    ScanCounts c;
+    uint64_t name_bytes = 0;
+    WalkState state = WalkState::content;
+    char quote = 0;
+    uint64_t offset = 0;       // of the buffer in the file
+    uint64_t value_start = 0;  // in the file
+    uint64_t name_start = 0;   // in the file: where an attribute's name may begin
+    for (;;) {
+        const size_t n = std::fread(buf.data(), 1, kChunk, f);
+        if (n == 0) break;
+        const char* s = buf.data();
+        std::memset(buf.data() + n, ' ', 64);  // the last block's tail marks nothing
+        if (state == WalkState::after_lt) {    // the last chunk ended with '<'
+            state = open_tag(s, c, name_bytes);
+            name_start = offset;
+        }
+        for (size_t i = 0; i < n; i += 64)
+            for (uint64_t m = block_bits<'<', '>', '"', '\'', '='>(s + i); m != 0; m &= m - 1) {
+                const size_t at = i + static_cast<size_t>(std::countr_zero(m));
+                const char ch = s[at];
+                switch (state) {
+                    case WalkState::content:
+                        if (ch != '<') break;
+                        if (at + 1 == n) {
+                            state = WalkState::after_lt;
+                            break;
+                        }
+                        state = open_tag(s + at + 1, c, name_bytes);
+                        name_start = offset + at + 1;
+                        break;
+                    case WalkState::start_tag:
+                        if (ch == '=') {
+                            uint64_t from = name_start;  // the name: from there, after whitespace, to the '='
+                            if (from >= offset)
+                                while (from < offset + at && static_cast<unsigned char>(s[from - offset]) <= ' ') ++from;
+                            name_bytes += offset + at - std::min(from, offset + at);
+                        } else if (ch == '"' || ch == '\'') {
+                            quote = ch;
+                            value_start = offset + at + 1;
+                            state = WalkState::value;
+                        } else if (ch == '>') {
+                            state = WalkState::content;
+                        }
+                        break;
+                    case WalkState::value:
+                        if (ch != quote) break;
+                        ++c.attributes;
+                        c.value_bytes += offset + at - value_start;
+                        name_start = offset + at + 1;
+                        state = WalkState::start_tag;
+                        break;
+                    case WalkState::other_markup:
+                        if (ch == '>') state = WalkState::content;
+                        break;
+                    case WalkState::after_lt:
+                        break;
+                }
+            }
+        offset += n;
+    }
+    std::fclose(f);
+    g_walk = c;
+    g_walk_name_bytes = name_bytes;
+    return state == WalkState::content ? std::string() : "the document ends inside a tag";
 }
 
 }  // namespace tarvo_bench

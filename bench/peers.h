@@ -41,6 +41,14 @@ struct ScanCounts {
 };
 ScanCounts last_scan();
 
+// The tag scanner again, the tags, names and values found from marks
+// instead of by memchr-style scans: every '<', '>', quote and '=' of each
+// 64-byte block found at once (as run_marks does), then visited in order by
+// a small state machine. What a reader built on such an index would do
+// before checking anything; last_walk() must equal last_scan().
+std::string run_walk(const std::string& path);
+ScanCounts last_walk();
+
 // The indexing limit: marks every '<', '>', quote and '&' of each 64-byte
 // block at once (SSE2 on x86-64, a byte loop elsewhere), visits each mark in
 // order and counts the line feeds. That is the pass a reader built on such

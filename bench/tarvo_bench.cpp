@@ -1,7 +1,7 @@
 // tarvo-bench: throughput of tarvo against libexpat, libxml2's SAX parser,
 // pugixml, Xerces-C (validating against an equivalent DTD), a bare tag
-// scanner and a structural index's first pass on one generated,
-// attribute-heavy document. See bench/README.md.
+// scanner, the same scanner on a structural index and that index's first
+// pass on one generated, attribute-heavy document. See bench/README.md.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,6 +94,7 @@ const std::vector<Contender>& contenders() {
         {"xerces", "Xerces-C SAX2, validating (DTD)", run_xerces, false},
 #endif
         {"scanner", "tag scanner (checks nothing)", run_scanner, false},
+        {"walk", "tag scanner, walking marks", run_walk, false},
         {"marks", "structural marks (no tag read)", run_marks, false},
     };
     return all;
@@ -279,10 +280,12 @@ void usage(std::FILE* out) {
                  "Generates a document of N MiB (default 64; kind coverage: %s, the default; diagram: an\n"
                  "attribute-heavy lumoDiagram document) and times tarvo (no handler and a no-op Handler),\n"
                  "libexpat, libxml2's SAX parser, pugixml, Xerces-C validating against a DTD, a bare tag\n"
-                 "scanner and a structural index's first pass (marks found, no tag read) on it, best of\n"
-                 "--repeat runs (default 3). --small-files times N documents of about K KiB (default 4)\n"
-                 "instead, each with a DOCTYPE naming the DTD written next to them.\n"
-                 "NAME is one of tarvo-core, tarvo-handler, expat, libxml2, pugixml, xerces, scanner, marks.\n",
+                 "scanner, the same scanner walking a structural index, and that index's first pass alone\n"
+                 "(marks found, no tag read) on it, best of --repeat runs (default 3). --small-files times N\n"
+                 "documents of about K KiB (default 4) instead, each with a DOCTYPE naming the DTD written\n"
+                 "next to them.\n"
+                 "NAME is one of tarvo-core, tarvo-handler, expat, libxml2, pugixml, xerces, scanner, walk,\n"
+                 "marks.\n",
                  tarvo_bench::kBenchGrammar);
 }
 
@@ -504,6 +507,15 @@ int benchmark(const Options& opt) {
     if (!scan_error.empty() || (temporary && last_scan().start_tags != stats.elements)) {
         std::fprintf(stderr, "tarvo-bench: the tag scanner found %llu start tags: %s\n",
                      static_cast<unsigned long long>(last_scan().start_tags), scan_error.c_str());
+        return 1;
+    }
+    std::string walk_error = run_walk(path);
+    const ScanCounts scan = last_scan(), walk = last_walk();
+    if (!walk_error.empty() || walk.start_tags != scan.start_tags || walk.attributes != scan.attributes ||
+        walk.value_bytes != scan.value_bytes) {
+        std::fprintf(stderr, "tarvo-bench: walking marks found %llu start tags, %llu attributes: %s\n",
+                     static_cast<unsigned long long>(walk.start_tags), static_cast<unsigned long long>(walk.attributes),
+                     walk_error.c_str());
         return 1;
     }
 
