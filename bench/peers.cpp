@@ -348,8 +348,8 @@ uint64_t g_walk_name_bytes = 0;
 
 // After a tag's '<', `p` at the byte after it: an end tag, comment or
 // instruction runs to its '>'; a start tag's name is read as the tag
-// scanner reads it.
-WalkState open_tag(const char* p, ScanCounts& c, uint64_t& name_bytes) {
+// scanner reads it, and `p` left after it.
+WalkState open_tag(const char*& p, ScanCounts& c, uint64_t& name_bytes) {
     if (*p == '/' || *p == '?' || *p == '!') return WalkState::other_markup;
     const char* name = p;
     while (static_cast<unsigned char>(*p) > ' ' && *p != '>' && *p != '/') ++p;  // the padding stops it
@@ -379,23 +379,26 @@ std::string run_walk(const std::string& path) {
         const char* s = buf.data();
         std::memset(buf.data() + n, ' ', 64);  // the last block's tail marks nothing
         if (state == WalkState::after_lt) {    // the last chunk ended with '<'
-            state = open_tag(s, c, name_bytes);
-            name_start = offset;
+            const char* p = s;
+            state = open_tag(p, c, name_bytes);
+            name_start = offset + static_cast<uint64_t>(p - s);
         }
         for (size_t i = 0; i < n; i += 64)
             for (uint64_t m = block_bits<'<', '>', '"', '\'', '='>(s + i); m != 0; m &= m - 1) {
                 const size_t at = i + static_cast<size_t>(std::countr_zero(m));
                 const char ch = s[at];
                 switch (state) {
-                    case WalkState::content:
+                    case WalkState::content: {
                         if (ch != '<') break;
                         if (at + 1 == n) {
                             state = WalkState::after_lt;
                             break;
                         }
-                        state = open_tag(s + at + 1, c, name_bytes);
-                        name_start = offset + at + 1;
+                        const char* p = s + at + 1;
+                        state = open_tag(p, c, name_bytes);
+                        name_start = offset + static_cast<uint64_t>(p - s);
                         break;
+                    }
                     case WalkState::start_tag:
                         if (ch == '=') {
                             uint64_t from = name_start;  // the name: from there, after whitespace, to the '='
