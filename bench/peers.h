@@ -1,7 +1,8 @@
-// tarvo-bench's peers: other parsers, each with empty handlers, and the two
-// limits tarvo is measured against, a bare tag scanner and the first step of
-// a whole-buffer structural index. Every runner reads the whole file once
-// and returns an empty string on success, otherwise what went wrong.
+// tarvo-bench's peers: other parsers, each with empty handlers, and the
+// limits tarvo is measured against: a bare tag scanner, the same scanner
+// walking a whole-buffer structural index, and that index's first pass
+// alone. Every runner reads the whole file once and returns an empty string
+// on success, otherwise what went wrong.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,7 @@ std::string run_scanner(const std::string& path);
 // What the last run_scanner found, compared with the generator's counts.
 struct ScanCounts {
     uint64_t start_tags = 0, attributes = 0, value_bytes = 0;
+    bool operator==(const ScanCounts&) const = default;
 };
 ScanCounts last_scan();
 

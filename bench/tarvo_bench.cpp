@@ -511,8 +511,7 @@ int benchmark(const Options& opt) {
     }
     std::string walk_error = run_walk(path);
     const ScanCounts scan = last_scan(), walk = last_walk();
-    if (!walk_error.empty() || walk.start_tags != scan.start_tags || walk.attributes != scan.attributes ||
-        walk.value_bytes != scan.value_bytes) {
+    if (!walk_error.empty() || walk != scan) {
         std::fprintf(stderr, "tarvo-bench: walking marks found %llu start tags, %llu attributes: %s\n",
                      static_cast<unsigned long long>(walk.start_tags), static_cast<unsigned long long>(walk.attributes),
                      walk_error.c_str());
