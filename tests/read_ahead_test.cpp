@@ -40,13 +40,15 @@ private:
 
 // A coverage document of `nodes` result nodes: several chunks' worth of
 // events when large, with texts, defaults, references and, every
-// `bad_every` nodes (0: never), a value outside its list.
-S coverage(int nodes, int bad_every = 0) {
+// `bad_every` nodes (0: never), a value outside its list, and every
+// `undeclared_every` nodes an attribute the grammar does not declare.
+S coverage(int nodes, int bad_every = 0, int undeclared_every = 0) {
     S d = "<?xml version=\"1.0\"?>\n<CodeCoverageResults>\n<CodeCoverageResultNode name=\"all\" maxHit=\"1\" minHit=\"0\">\n";
     for (int i = 0; i < nodes; ++i) {
         d += "  <CodeCoverageResultNode name=\"n&amp;" + std::to_string(i) + "\" maxHit=\"" + std::to_string(i % 97) +
              "\" minHit=\"0\"";
         if (bad_every && i % bad_every == bad_every - 1) d += " type=\"nonsense\"";
+        if (undeclared_every && i % undeclared_every == 0) d += " extra=\"e" + std::to_string(i) + "\"";
         d += i % 3 ? "/>\n" : ">\n    <CoveringTestcase>case " + std::to_string(i) + "</CoveringTestcase>\n  </CodeCoverageResultNode>\n";
     }
     return d + "</CodeCoverageResultNode>\n</CodeCoverageResults>\n";
@@ -105,13 +107,15 @@ struct Case {
 };
 
 std::vector<Case> cases() {
-    const Options tolerant{.flags = Flags::ignore_wrong_attributes}, counted{.max_errors = 0, .paths = true};
+    const Options tolerant{.flags = Flags::ignore_wrong_attributes}, counted{.max_errors = 0, .paths = true},
+        kept{.flags = Flags::ignore_unknown_attributes};
     return {
         {"small", coverage(3), {}, ""},
         {"many chunks", coverage(20000), {}, ""},
         {"invalid late", coverage(20000, 15000), {}, ""},
         {"warnings all along", coverage(20000, 7), tolerant, ""},
         {"errors all along", coverage(20000, 7), counted, ""},
+        {"undeclared attributes kept", coverage(20000, 0, 5), kept, ""},
         {"syntax error late", coverage(20000).substr(0, 900000) + "<", {}, ""},
         {"fails early", coverage(20000), {}, "start CoveringTestcase"},
         {"fails late", coverage(20000), {}, "text CoveringTestcase |case 15000|"},

@@ -3,6 +3,12 @@
 // replays the chunks into the caller's handler. A few chunks at most are in
 // flight, so memory stays bounded whatever the size of the document.
 // Positions are taken only once a handler asks for one (see Replay).
+//
+// What is recorded is kept small: every byte of it is written on one core
+// and read on the other, and where moving a cache line between cores is
+// slow, that traffic, not the parse, sets the reading thread's pace (an
+// event of 72 bytes and an attribute of 40 made the reading thread take
+// 2.4 times as long as the parse alone on one such machine).
 #include "tarvo/read_ahead.h"
 
 #include <algorithm>
@@ -74,38 +80,69 @@ private:
     size_t current_ = 0, used_ = 0, total_ = 0;
 };
 
+// An event without its element's name: the parse passes the grammar's,
+// and the replay takes it from there. A text's bytes are in the chunk's
+// arena.
 struct Event {
     enum class Kind : uint8_t { start, text, end };
     Kind kind;
-    int element;
-    std::string_view name;  // the element's name
-    std::string_view data;  // a text event's text
-    size_t first_attribute = 0;
-    size_t attribute_count = 0;
-    long line = 0;
-    long column = 0;
+    int32_t element;
+    uint32_t first_attribute = 0;  // a start tag's, in the chunk's attributes
+    uint32_t attribute_count = 0;
+    const char* data = nullptr;  // a text event's text
+    size_t size = 0;
+};
+
+struct Place {
+    long line, column;
+};
+
+// An attribute as recorded: a declared one by its rule and value (its name
+// is the rule's); any other (undeclared, or a value of 4 GiB or more) in
+// full, among the chunk's others.
+struct Given {
+    static constexpr int32_t kOther = -1;
+    const char* value;
+    uint32_t size;  // of the value; for kOther, the index among the others
+    int32_t rule;
 };
 
 // Events with their strings: the grammar's own names and defaults as they
-// are (the grammar outlives the parse), every other string copied.
+// are (the grammar outlives the parse), every other string copied. Places
+// are kept, one an event, only while positions are taken.
 struct Chunk {
     std::vector<Event> events;
-    std::vector<Attribute> attributes;
+    std::vector<Place> places;
+    std::vector<Given> given;
+    std::vector<Attribute> others;
     Arena bytes;
 
     // `s`, kept unless it is the grammar's `text` itself.
     std::string_view keep(std::string_view s, const char* text, size_t length) {
         return s.data() == text && s.size() == length ? s : bytes.put(s);
     }
-    std::span<const Attribute> attributes_of(const Event& e) const {
-        return std::span<const Attribute>(attributes).subspan(e.first_attribute, e.attribute_count);
+    // Event `e`'s attributes, as the parse delivered them, into `out`.
+    std::span<const Attribute> attributes_of(const Event& e, const ElementRule& element,
+                                             std::vector<Attribute>& out) const {
+        out.clear();
+        for (const Given& g : std::span<const Given>(given).subspan(e.first_attribute, e.attribute_count)) {
+            if (g.rule == Given::kOther) {
+                out.push_back(others[g.size]);
+                continue;
+            }
+            const AttributeRule& r = element.attributes[g.rule];
+            out.push_back({{r.name, r.name_length}, {g.value, g.size}, g.rule});
+        }
+        return out;
     }
     // Handed over once this full: a chunk's worth of replay is long enough
     // to make the hand-over's cost small, short enough to start soon.
     bool full() const { return events.size() >= 8192 || bytes.size() >= (size_t(1) << 19); }
     void clear() {
         events.clear();
-        attributes.clear();
+        places.clear();
+        given.clear();
+        others.clear();
         bytes.clear();
     }
 };
@@ -215,32 +252,35 @@ public:
     Recorder(Pipe& pipe, const SchemaTable& grammar, uint64_t skip, bool located)
         : pipe_(pipe), grammar_(grammar), skip_(skip), located_(located), chunk_(std::make_unique<Chunk>()) {}
 
-    bool start_tag(int element, std::string_view name, std::span<const Attribute> attributes) override {
+    bool start_tag(int element, std::string_view, std::span<const Attribute> attributes) override {
         if (skipped()) return true;
-        Event& e = add(Event::Kind::start, element, name);
-        e.first_attribute = chunk_->attributes.size();
-        e.attribute_count = attributes.size();
+        Event& e = add(Event::Kind::start, element);
+        e.first_attribute = static_cast<uint32_t>(chunk_->given.size());
+        e.attribute_count = static_cast<uint32_t>(attributes.size());
         const ElementRule& rule = grammar_.elements[element];
         for (const Attribute& a : attributes) {
-            if (a.rule < 0) {
-                chunk_->attributes.push_back({chunk_->bytes.put(a.name), chunk_->bytes.put(a.value), a.rule});
+            if (a.rule < 0 || a.value.size() > UINT32_MAX) {
+                chunk_->given.push_back({nullptr, static_cast<uint32_t>(chunk_->others.size()), Given::kOther});
+                chunk_->others.push_back({chunk_->bytes.put(a.name), chunk_->bytes.put(a.value), a.rule});
                 continue;
             }
             const AttributeRule& r = rule.attributes[a.rule];
-            chunk_->attributes.push_back({chunk_->keep(a.name, r.name, r.name_length),
-                                          chunk_->keep(a.value, r.default_value, r.default_length), a.rule});
+            const std::string_view value = chunk_->keep(a.value, r.default_value, r.default_length);
+            chunk_->given.push_back({value.data(), static_cast<uint32_t>(value.size()), a.rule});
         }
         return next();
     }
-    bool text(int element, std::string_view element_name, std::string_view data) override {
+    bool text(int element, std::string_view, std::string_view data) override {
         if (skipped()) return true;
-        Event& e = add(Event::Kind::text, element, element_name);
-        e.data = chunk_->bytes.put(data);
+        Event& e = add(Event::Kind::text, element);
+        const std::string_view kept = chunk_->bytes.put(data);
+        e.data = kept.data();
+        e.size = kept.size();
         return next();
     }
-    bool end_tag(int element, std::string_view name) override {
+    bool end_tag(int element, std::string_view) override {
         if (skipped()) return true;
-        add(Event::Kind::end, element, name);
+        add(Event::Kind::end, element);
         return next();
     }
 
@@ -252,12 +292,12 @@ private:
         --skip_;
         return true;
     }
-    Event& add(Event::Kind kind, int element, std::string_view name) {
-        const ElementRule& rule = grammar_.elements[element];
-        Event& e = chunk_->events.emplace_back(Event{kind, element, chunk_->keep(name, rule.name, rule.name_length), {}});
-        if (located_)
-            if (const Position* at = position()) at->location(e.line, e.column);
-        return e;
+    Event& add(Event::Kind kind, int element) {
+        if (located_) {
+            Place& p = chunk_->places.emplace_back(Place{0, 0});
+            if (const Position* at = position()) at->location(p.line, p.column);
+        }
+        return chunk_->events.emplace_back(Event{kind, element});
     }
     // False, which stops the parse, once the replay has stopped.
     bool next() {
@@ -299,12 +339,16 @@ Result parse_directly(const SchemaTable& grammar, const Source& source, Handler*
 }
 
 // Makes the call event `e` of `chunk` stands for; false when it failed.
-bool deliver(Handler& handler, const Chunk& chunk, const Event& e) {
+// `attributes` is scratch space for a start tag's.
+bool deliver(Handler& handler, const SchemaTable& grammar, const Chunk& chunk, const Event& e,
+             std::vector<Attribute>& attributes) {
+    const ElementRule& rule = grammar.elements[e.element];
+    const std::string_view name(rule.name, rule.name_length);
     switch (e.kind) {
-    case Event::Kind::start: return handler.start_tag(e.element, e.name, chunk.attributes_of(e));
-    case Event::Kind::text: return handler.text(e.element, e.name, e.data);
+    case Event::Kind::start: return handler.start_tag(e.element, name, chunk.attributes_of(e, rule, attributes));
+    case Event::Kind::text: return handler.text(e.element, name, std::string_view(e.data, e.size));
     case Event::Kind::end:
-    default: return handler.end_tag(e.element, e.name);
+    default: return handler.end_tag(e.element, name);
     }
 }
 
@@ -378,8 +422,13 @@ public:
             return;
         }
         if (!located_) const_cast<Replay*>(this)->read_located();
-        line = current_->line;
-        column = current_->column;
+        if (current_ == &kUnknown) {
+            line = column = 0;
+            return;
+        }
+        const Place& p = chunk_->places[at_ - 1];
+        line = p.line;
+        column = p.column;
     }
 
     void stop() { reading_->stop(); }
@@ -391,7 +440,6 @@ private:
     // reading not start, or not come as far (a file changed meanwhile), the
     // location is line 0, column 0 and the replay goes on as it was.
     void read_located() {
-        static const Event kUnknown{Event::Kind::end, 0, {}, {}};
         std::unique_ptr<Reading> again;
         try {
             again = std::make_unique<Reading>(grammar_, source_, options_, delivered_, true);
@@ -407,6 +455,9 @@ private:
         at_ = 1;
         current_ = chunk_ && !chunk_->events.empty() ? &chunk_->events[0] : &kUnknown;
     }
+
+    // The current event while its place is not known.
+    static constexpr Event kUnknown{Event::Kind::end, 0};
 
     const SchemaTable& grammar_;
     const Source& source_;
@@ -434,8 +485,9 @@ Result parse_ahead(const SchemaTable& grammar, const Source& source, Handler* ha
         return parse_directly(grammar, source, handler, options);
     }
     PositionScope scope(handler, &*replay);
+    std::vector<Attribute> attributes;
     while (const Event* e = replay->next()) {
-        if (deliver(*handler, replay->chunk(), *e)) continue;
+        if (deliver(*handler, grammar, replay->chunk(), *e, attributes)) continue;
         // The reading thread has gone past this event: the Result is read
         // again, up to it.
         FailAt fail(replay->delivered(), handler->failure());
