@@ -96,7 +96,10 @@ def main():
                 times[name].append(time.perf_counter() - t0)
                 verdicts.setdefault(name, verdict)
                 loads.append(os.getloadavg()[0])
-            controls.append(parallel_control(jobs))  # after the runs: its processes leave cold caches
+            # After the runs, and followed by one untimed run: its processes
+            # leave cold caches, which the next round's first run would pay.
+            controls.append(parallel_control(jobs))
+            contenders[0][1]()
         first = verdicts[contenders[0][0]]
         for name, verdict in verdicts.items():
             if verdict != first:
