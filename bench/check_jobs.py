@@ -83,22 +83,27 @@ def jobs_run(args):
         outputs = {}
         loads = []
         controls = []
+
+        def check(w, b, j):
+            """Every command of way `w` with binary `b` and -j `j`: the total
+            time and the outputs joined."""
+            total, out = 0.0, b""
+            for c in ways[w][1]:
+                t, o = timed([b, "check", "-r", "-q", "-j", str(j)] + c)
+                total += t
+                out += o
+            return total, out
+
         for _ in range(args.repeat):
             for w, b, j in runs:
-                total, out = 0.0, b""
-                for c in ways[w][1]:
-                    t, o = timed([b, "check", "-r", "-q", "-j", str(j)] + c)
-                    total += t
-                    out += o
+                total, out = check(w, b, j)
                 times[(w, b, j)].append(total)
                 outputs.setdefault((w, b, j), out)
                 loads.append(os.getloadavg()[0])
             # After the runs, and followed by one untimed run: its processes
             # leave cold caches, which the next round's first run would pay.
             controls.append(parallel_control(jobs))
-            w, b, j = runs[0]
-            for c in ways[w][1]:
-                timed([b, "check", "-r", "-q", "-j", str(j)] + c)
+            check(*runs[0])
         for w, b, j in runs:
             if outputs[(w, b, 1)] != outputs[(w, b, j)]:
                 sys.exit("%s: -j 1 and -j %d printed different outputs" % (b, jobs))
