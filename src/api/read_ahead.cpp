@@ -87,7 +87,7 @@ struct Event {
     enum class Kind : uint8_t { start, text, end };
     Kind kind;
     int32_t element;
-    uint32_t first_attribute = 0;  // a start tag's, in the chunk's attributes
+    uint32_t first_attribute = 0;  // a start tag's, in the chunk's `given`
     uint32_t attribute_count = 0;
     const char* data = nullptr;  // a text event's text
     size_t size = 0;
